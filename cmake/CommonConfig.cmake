@@ -1,0 +1,14 @@
+# Settings every target of ours shares: standard, warnings, floating-point rules.
+set(CMAKE_CXX_STANDARD 20)
+set(CMAKE_CXX_STANDARD_REQUIRED ON)
+set(CMAKE_CXX_EXTENSIONS OFF)
+if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
+  set(CMAKE_BUILD_TYPE RelWithDebInfo CACHE STRING "Build type" FORCE)
+endif()
+
+add_library(meridane_common INTERFACE)
+target_compile_options(meridane_common INTERFACE
+  -Wall -Wextra -Werror
+  # The tile arithmetic depends on every rounding step happening where written;
+  # a fused multiply-add would skip one.
+  -ffp-contract=off)

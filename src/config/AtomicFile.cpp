@@ -1,0 +1,99 @@
+#include "config/AtomicFile.h"
+
+#include <atomic>
+#include <cerrno>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+namespace meridane {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string UniqueSuffix() {
+  static std::atomic<unsigned long long> counter{0};
+#ifdef _WIN32
+  const unsigned long long pid = 0;
+#else
+  const auto pid = static_cast<unsigned long long>(::getpid());
+#endif
+  return ".~" + std::to_string(pid) + "-" + std::to_string(counter.fetch_add(1)) + ".tmp";
+}
+
+}  // namespace
+
+std::string CannotCreateMessage(const fs::path& path) { return "Cannot create file " + path.string(); }
+std::string CannotOpenMessage(const fs::path& path) { return "Cannot open file " + path.string(); }
+
+TAtomicFileWriter::TAtomicFileWriter(fs::path target) : Target(std::move(target)) {
+  std::error_code ec;
+  const fs::file_status existing = fs::status(Target, ec);
+  const bool exists = fs::exists(existing);
+  if (exists && (fs::is_directory(existing) || (existing.permissions() & fs::perms::owner_write) == fs::perms::none))
+    throw EFileError(CannotCreateMessage(Target));
+  // Several threads may write beside each other; the suffix keeps their names apart.
+  for (int attempt = 0; attempt < 100 && !File; ++attempt) {
+    Temporary = Target;
+    Temporary += UniqueSuffix();
+    File = std::fopen(Temporary.string().c_str(), "wbx");
+    if (!File && errno != EEXIST) break;
+  }
+  if (!File) throw EFileError(CannotCreateMessage(Target));
+  if (exists) fs::permissions(Temporary, existing.permissions(), ec);
+}
+
+TAtomicFileWriter::~TAtomicFileWriter() { Discard(); }
+
+void TAtomicFileWriter::Discard() noexcept {
+  if (!File) return;
+  std::fclose(File);
+  File = nullptr;
+  std::error_code ec;
+  fs::remove(Temporary, ec);
+}
+
+void TAtomicFileWriter::Fail() {
+  Discard();
+  throw EFileError(CannotCreateMessage(Target));
+}
+
+void TAtomicFileWriter::Write(std::string_view data) {
+  if (!File) Fail();
+  if (!data.empty() && std::fwrite(data.data(), 1, data.size(), File) != data.size()) Fail();
+}
+
+void TAtomicFileWriter::Commit() {
+  if (!File) Fail();
+  const bool flushed = std::fflush(File) == 0 && !std::ferror(File);
+  const bool closed = std::fclose(File) == 0;
+  File = nullptr;
+  std::error_code ec;
+  if (flushed && closed) fs::rename(Temporary, Target, ec);
+  if (!flushed || !closed || ec) {
+    fs::remove(Temporary, ec);
+    throw EFileError(CannotCreateMessage(Target));
+  }
+}
+
+void WriteFileAtomic(const fs::path& target, std::string_view content) {
+  TAtomicFileWriter writer(target);
+  writer.Write(content);
+  writer.Commit();
+}
+
+std::string ReadFileBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in || fs::is_directory(path)) throw EFileError(CannotOpenMessage(path));
+  std::ostringstream out;
+  out << in.rdbuf();
+  if (in.bad()) throw EFileError(CannotOpenMessage(path));
+  return std::move(out).str();
+}
+
+}  // namespace meridane

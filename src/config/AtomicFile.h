@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace meridane {
+
+// A file that could not be read or written; the message is the one shown to the user.
+class EFileError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+std::string CannotCreateMessage(const std::filesystem::path& path);
+std::string CannotOpenMessage(const std::filesystem::path& path);
+
+// Writes a file under a temporary name in the target's folder and renames it
+// over the target on Commit, so the target is always either the old file or the
+// complete new one. Dropping the writer uncommitted removes the temporary file.
+// A read-only target is refused, as writing it in place would be.
+class TAtomicFileWriter {
+ public:
+  explicit TAtomicFileWriter(std::filesystem::path target);
+  ~TAtomicFileWriter();
+  TAtomicFileWriter(const TAtomicFileWriter&) = delete;
+  TAtomicFileWriter& operator=(const TAtomicFileWriter&) = delete;
+
+  void Write(std::string_view data);
+  void Commit();
+
+ private:
+  [[noreturn]] void Fail();
+  void Discard() noexcept;
+
+  std::filesystem::path Target;
+  std::filesystem::path Temporary;
+  std::FILE* File = nullptr;
+};
+
+// The one way whole files are written.
+void WriteFileAtomic(const std::filesystem::path& target, std::string_view content);
+
+// The whole file as bytes; EFileError "Cannot open file %s" when it cannot be read.
+std::string ReadFileBytes(const std::filesystem::path& path);
+
+}  // namespace meridane

@@ -1,0 +1,108 @@
+#pragma once
+
+#include <array>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "config/IniFile.h"
+
+namespace meridane {
+
+// The three places that read config.ini, each with defaults of its own.
+enum class TConfigReader { MainWindow, Options, Start };
+
+// One key of config.ini. A null default means that reader does not read the key.
+// Defaults starting with "~/" lie in the user's home folder.
+struct TConfigKey {
+  std::string_view Section;
+  std::string_view Name;
+  const char* MainWindowDefault;
+  const char* OptionsDefault;
+  const char* StartDefault;
+
+  const char* DefaultFor(TConfigReader reader) const;
+};
+
+namespace ConfigKeys {
+// clang-format off
+inline constexpr TConfigKey DefaultPath        {"IniParas", "DefaultPath",        "~/mrd", "~/downloads", nullptr};
+inline constexpr TConfigKey DefaultThreadCount {"IniParas", "DefaultThreadCount", "1",     "3",           nullptr};
+inline constexpr TConfigKey Version            {"IniParas", "Version",            "6.91",  nullptr,       nullptr};
+inline constexpr TConfigKey UseProxy           {"Proxy",    "UseProxy",           nullptr, "0",           "0"};
+inline constexpr TConfigKey ProxyServer        {"Proxy",    "ProxyServer",        nullptr, "",            ""};
+inline constexpr TConfigKey ProxyPort          {"Proxy",    "ProxyPort",          nullptr, "",            ""};
+inline constexpr TConfigKey ProxyUsername      {"Proxy",    "ProxyUsername",      nullptr, "",            ""};
+inline constexpr TConfigKey ProxyPassword      {"Proxy",    "ProxyPassword",      nullptr, "",            ""};
+inline constexpr TConfigKey Host0              {"Servers",  "Host0",              nullptr, nullptr,       "khm0.google.com"};
+inline constexpr TConfigKey Host1              {"Servers",  "Host1",              nullptr, nullptr,       "khm1.google.com"};
+inline constexpr TConfigKey Host2              {"Servers",  "Host2",              nullptr, nullptr,       "khm2.google.com"};
+inline constexpr TConfigKey Host3              {"Servers",  "Host3",              nullptr, nullptr,       "khm3.google.com"};
+inline constexpr TConfigKey HomePage           {"Servers",  "HomePage",           nullptr, nullptr,       "http://maps.google.com/"};
+inline constexpr TConfigKey UrlTemplate        {"Servers",  "UrlTemplate",        nullptr, nullptr,
+                                                "http://{host}/kh/v=91&s={galileo}&x={x}&y={y}&z={z}"};
+inline constexpr TConfigKey TilePause          {"Download", "TilePause",          nullptr, nullptr,       "1000"};
+inline constexpr TConfigKey CookieFile         {"Download", "CookieFile",         nullptr, nullptr,       ""};
+inline constexpr TConfigKey ConnectTimeout     {"Download", "ConnectTimeout",     nullptr, nullptr,       "30"};
+inline constexpr TConfigKey StallTimeout       {"Download", "StallTimeout",       nullptr, nullptr,       "60"};
+// clang-format on
+}  // namespace ConfigKeys
+
+// What the main window reads once, when it is first shown.
+struct TMainWindowConfig {
+  std::string DefaultPath;
+  int DefaultThreadCount = 1;
+  std::string Version;
+};
+
+// What the Options dialog shows and saves.
+struct TOptionsConfig {
+  std::string DefaultPath;
+  int DefaultThreadCount = 3;
+  bool UseProxy = false;
+  std::string ProxyServer, ProxyPort, ProxyUsername, ProxyPassword;
+};
+
+// What Start reads afresh for every task.
+struct TStartConfig {
+  bool UseProxy = false;
+  std::string ProxyServer, ProxyPort, ProxyUsername, ProxyPassword;
+  std::array<std::string, 4> Hosts;
+  std::string HomePage;
+  std::string UrlTemplate;
+  int TilePauseMs = 1000;
+  std::string CookieFile;
+  int ConnectTimeoutSeconds = 30;
+  int StallTimeoutSeconds = 60;
+};
+
+// Reads and writes config.ini through the key table above.
+class TConfig {
+ public:
+  explicit TConfig(std::filesystem::path path) : Ini(std::move(path)) {}
+
+  const std::filesystem::path& FileName() const { return Ini.FileName(); }
+
+  std::string ReadText(const TConfigKey& key, TConfigReader reader) const;
+  int ReadNumber(const TConfigKey& key, TConfigReader reader) const;
+
+  TMainWindowConfig ReadMainWindow() const;
+  TOptionsConfig ReadOptions() const;
+  // Key by key in the dialog's order; a failure leaves the earlier keys written.
+  void WriteOptions(const TOptionsConfig& options) const;
+  TStartConfig ReadStart() const;
+
+ private:
+  TIniFile Ini;
+};
+
+// "ini/config.ini" in the given program folder.
+std::filesystem::path ConfigPathIn(const std::filesystem::path& programFolder);
+
+// The folder of the running executable, where the companion files lie.
+std::filesystem::path ProgramFolder();
+
+// "~/name" in the user's home folder; any other text unchanged.
+std::string ExpandHome(std::string_view path);
+
+}  // namespace meridane

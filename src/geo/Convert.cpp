@@ -1,0 +1,92 @@
+#include "geo/Convert.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+#include "geo/GeneralReal.h"
+
+namespace meridane {
+
+namespace {
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+std::size_t SkipDigits(std::string_view text, std::size_t i) {
+  while (i < text.size() && IsDigit(text[i])) ++i;
+  return i;
+}
+}  // namespace
+
+std::optional<int> ParseWholeNumber(std::string_view text) {
+  std::size_t start = 0;
+  if (!text.empty() && (text[0] == '+' || text[0] == '-')) start = 1;
+  if (start == text.size() || SkipDigits(text, start) != text.size()) return std::nullopt;
+  long long value = 0;
+  for (std::size_t i = start; i < text.size(); ++i) {
+    value = value * 10 + (text[i] - '0');
+    if (value > 1LL + std::numeric_limits<int>::max()) return std::nullopt;
+  }
+  if (text[0] == '-') value = -value;
+  if (value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max()) return std::nullopt;
+  return static_cast<int>(value);
+}
+
+float ReadLeadingReal(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  const std::size_t mantissa = i;
+  i = SkipDigits(text, i);
+  bool anyDigit = i > mantissa;
+  if (i < text.size() && text[i] == '.') {
+    const std::size_t fraction = i + 1;
+    const std::size_t after = SkipDigits(text, fraction);
+    if (anyDigit || after > fraction) {
+      anyDigit = true;
+      i = after;
+    }
+  }
+  if (!anyDigit) return 0;
+  // An exponent counts only when digits follow it.
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    std::size_t e = i + 1;
+    if (e < text.size() && (text[e] == '+' || text[e] == '-')) ++e;
+    const std::size_t after = SkipDigits(text, e);
+    if (after > e) i = after;
+  }
+  const std::string_view number = text.substr(mantissa, i - mantissa);
+  float value = 0;
+  auto [ptr, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
+  (void)ptr;
+  if (ec == std::errc::result_out_of_range) {
+    // Too large becomes infinite, too small becomes zero, as a float would hold them.
+    double wide = 0;
+    const bool huge = std::from_chars(number.data(), number.data() + number.size(), wide).ec == std::errc()
+                          ? std::abs(wide) > 1
+                          : number.find("e-") == std::string_view::npos && number.find("E-") == std::string_view::npos;
+    value = huge ? std::numeric_limits<float>::infinity() : 0.0f;
+  }
+  return negative ? -value : value;
+}
+
+std::optional<float> DegreesMinutesSecondsToDegrees(std::string_view degrees, std::string_view minutes,
+                                                    std::string_view seconds) {
+  const std::optional<int> d = ParseWholeNumber(degrees);
+  const std::optional<int> m = ParseWholeNumber(minutes);
+  const float s = ReadLeadingReal(seconds);
+  if (!d || !m) return std::nullopt;
+  constexpr long double OneSixtieth = 1.0L / 60.0L;
+  constexpr long double OneThirtySixHundredth = 1.0L / 3600.0L;
+  const long double r = (static_cast<long double>(*d) + *m * OneSixtieth) + OneThirtySixHundredth * s;
+  return static_cast<float>(r);
+}
+
+std::optional<std::string> ConvertDegreesText(std::string_view degrees, std::string_view minutes,
+                                              std::string_view seconds) {
+  const std::optional<float> r = DegreesMinutesSecondsToDegrees(degrees, minutes, seconds);
+  if (!r) return std::nullopt;
+  return FormatGeneralReal(static_cast<double>(*r));
+}
+
+}  // namespace meridane

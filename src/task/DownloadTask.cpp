@@ -1,0 +1,168 @@
+#include "task/DownloadTask.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <limits>
+
+#include "config/Config.h"
+#include "config/IniFile.h"
+#include "geo/Commonfunc.h"
+#include "task/MapTypes.h"
+
+namespace meridane {
+
+namespace fs = std::filesystem;
+
+std::string FileExtension(std::string_view name) {
+  const std::size_t dot = name.find_last_of('.');
+  return dot == std::string_view::npos ? std::string() : std::string(name.substr(dot));
+}
+
+void ApplyStartConfig(TTaskParams& params, const TStartConfig& config) {
+  params.UseProxy = config.UseProxy;
+  params.ProxyServer = config.ProxyServer;
+  params.ProxyPort = config.ProxyPort;
+  params.ProxyUsername = config.ProxyUsername;
+  params.ProxyPassword = config.ProxyPassword;
+  params.Hosts = config.Hosts;
+  params.HomePage = config.HomePage;
+  params.UrlTemplate = config.UrlTemplate;
+  params.TilePauseMs = config.TilePauseMs;
+  params.CookieFile = config.CookieFile;
+  params.ConnectTimeoutSeconds = config.ConnectTimeoutSeconds;
+  params.StallTimeoutSeconds = config.StallTimeoutSeconds;
+}
+
+namespace {
+
+// The name without its extension.
+std::string BaseName(const std::string& taskName) {
+  return taskName.substr(0, taskName.size() - FileExtension(taskName).size());
+}
+
+}  // namespace
+
+TDownloadTask::TDownloadTask(const TTaskParams& params) : Params(&params) {
+  const int fromSouth = FromSouth();
+  const int zoom = params.Zoom;
+  if (zoom < 0 || zoom > 30) throw ETaskBuildError("");
+
+  MinX = LonToTileX(params.LeftLongitude, zoom);
+  MaxX = LonToTileX(params.RightLongitude, zoom);
+  // Rows outside the grid have no tiles: north or south of the projection limit
+  // the range ends at the first or last row.
+  const int lastRow = static_cast<int>(GridSize(zoom) - 1);
+  const int yBottom = std::clamp(LatToTileY(params.BottomLatitude, zoom, fromSouth), 0, lastRow);
+  const int yTop = std::clamp(LatToTileY(params.TopLatitude, zoom, fromSouth), 0, lastRow);
+  MinY = yBottom;
+  MaxY = yTop;
+  LeftEdge = TileXToLon(MinX, zoom);
+  RightEdge = TileXToLon(static_cast<double>(MaxX) + 1, zoom);
+  if (fromSouth == 1) {
+    TopEdge = TileYToLat(static_cast<double>(yTop) + 1, zoom, 1);
+    BottomEdge = TileYToLat(yBottom, zoom, 1);
+  } else {
+    TopEdge = TileYToLat(yTop, zoom, 0);
+    BottomEdge = TileYToLat(static_cast<double>(yBottom) + 1, zoom, 0);
+  }
+  if (MaxY < MinY) std::swap(MinY, MaxY);
+
+  // Sequence numbers and counts are 32-bit: refuse what they cannot hold.
+  const long long count = (static_cast<long long>(MaxX) - MinX + 1) * (static_cast<long long>(MaxY) - MinY + 1);
+  if (count > std::numeric_limits<int>::max())
+    throw ETaskBuildError("Too many images: " + std::to_string(count) +
+                          ". Please select a smaller area or a lower zoom level.");
+  TotalCount = static_cast<int>(std::max(count, 0LL));
+
+  const std::string base = BaseName(params.TaskName);
+  LogPath = params.Folder + base + "_log.txt";
+  FailedPath = params.Folder + base + "_failed.ftl";
+  ListPath = params.Folder + base + "_list.txt";
+  TileFolder = params.Folder + base + static_cast<char>(fs::path::preferred_separator);
+
+  std::error_code ec;
+  if (!fs::is_directory(TileFolder, ec) && !fs::create_directory(TileFolder, ec))
+    throw ETaskBuildError("Create directory " + TileFolder + " Failed.");
+
+  if (params.Resume) {
+    const TIniFile project(ProjectPath());
+    const int workers = std::min(params.ThreadCount, MaxWorkers);
+    for (int i = 0; i < workers; ++i) {
+      const std::string n = std::to_string(i + 1);
+      ThreadX[static_cast<std::size_t>(i)] = project.ReadInteger("THREADS", "T" + n + "X", 0);
+      ThreadY[static_cast<std::size_t>(i)] = project.ReadInteger("THREADS", "T" + n + "Y", 0);
+    }
+  }
+
+  // Cut the URL pattern at its placeholders.
+  const std::pair<std::string_view, TPiece> names[] = {{"{host}", TPiece::Host}, {"{galileo}", TPiece::Galileo},
+                                                       {"{x}", TPiece::X},       {"{y}", TPiece::Y},
+                                                       {"{z}", TPiece::Zoom}};
+  std::string_view rest = params.UrlTemplate;
+  std::string text;
+  while (!rest.empty()) {
+    bool matched = false;
+    for (const auto& [name, piece] : names) {
+      if (!rest.starts_with(name)) continue;
+      if (!text.empty()) UrlPieces.emplace_back(TPiece::Text, std::move(text));
+      text.clear();
+      UrlPieces.emplace_back(piece, std::string());
+      rest.remove_prefix(name.size());
+      matched = true;
+      break;
+    }
+    if (!matched) {
+      text += rest.front();
+      rest.remove_prefix(1);
+    }
+  }
+  if (!text.empty()) UrlPieces.emplace_back(TPiece::Text, std::move(text));
+}
+
+int TDownloadTask::FromSouth() const { return MapTypeOf(Params->MapsType).FromSouth; }
+
+int TDownloadTask::SequenceOf(int x, int y) const {
+  return static_cast<int>((static_cast<long long>(x) - MinX) * RowCount() + (y - MinY) + 1);
+}
+
+std::string GalileoPrefix(int x, int y) {
+  static constexpr std::string_view Word = "Galileo";
+  const int k = x % 3 == 1 ? 3 : x % 3 == 2 ? 6 : 0;
+  const int length = ((x / 3) + k + y) % 8;
+  return length <= 0 ? std::string() : std::string(Word.substr(0, static_cast<std::size_t>(length)));
+}
+
+std::string TDownloadTask::TileUrl(int x, int y) const {
+  if (Params->MapsType != SatelliteMapType) return {};
+  const int server = y % 4;
+  std::string url;
+  for (const auto& [piece, text] : UrlPieces) {
+    switch (piece) {
+      case TPiece::Text: url += text; break;
+      case TPiece::Host:
+        if (server >= 0) url += Params->Hosts[static_cast<std::size_t>(server)];
+        break;
+      case TPiece::Galileo: url += GalileoPrefix(x, y); break;
+      case TPiece::X: url += std::to_string(x); break;
+      case TPiece::Y: url += std::to_string(y); break;
+      case TPiece::Zoom: url += std::to_string(Params->Zoom); break;
+    }
+  }
+  return url;
+}
+
+std::string TDownloadTask::FileNameHead(int x) const {
+  return std::string(MapTypeOf(Params->MapsType).Prefix) + "_" + std::to_string(x) + "_";
+}
+
+std::string TDownloadTask::FileNameTail(int y) const {
+  return std::to_string(y) + "_" + std::to_string(Params->Zoom) + "." + TileExtension();
+}
+
+std::string TDownloadTask::TileFileName(int x, int y) const { return FileNameHead(x) + FileNameTail(y); }
+
+std::string TDownloadTask::TilePath(int x, int y) const { return TileFolder + TileFileName(x, y); }
+
+std::string TDownloadTask::TileExtension() const { return std::string(MapTypeOf(Params->MapsType).Extension); }
+
+}  // namespace meridane

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <array>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "task/TaskParams.h"
+#include "task/TextForms.h"
+
+namespace meridane {
+
+// The task could not be built. What() is the message to show first, or empty
+// when there is none; the caller then reports CreateTaskFailureMessage.
+class ETaskBuildError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+inline constexpr const char* CreateTaskFailureMessage = "Error: Create task failure.";
+
+// One download: the tile range of a request, its edges and count, the paths of
+// its files and, when resumed, where each worker stopped. Read-only once built,
+// so the workers share it without locks.
+class TDownloadTask {
+ public:
+  static constexpr int MaxWorkers = 8;
+
+  // Builds the task and creates its tile folder. Throws ETaskBuildError.
+  explicit TDownloadTask(const TTaskParams& params);
+
+  std::array<int, 16> ThreadX{};
+  std::array<int, 16> ThreadY{};
+  const TTaskParams* Params;
+  int MinX = 0, MinY = 0, MaxX = 0, MaxY = 0;
+  double LeftEdge = 0, RightEdge = 0, TopEdge = 0, BottomEdge = 0;
+  int TotalCount = 0;
+  std::string LogPath, FailedPath, ListPath, TileFolder;
+
+  // Tile addressing.
+  std::string TileUrl(int x, int y) const;
+  std::string TileFileName(int x, int y) const;
+  std::string TilePath(int x, int y) const;
+  std::string TileExtension() const;
+
+  int FromSouth() const;
+  std::string ProjectPath() const { return Params->Folder + Params->TaskName; }
+  // 1-based position of a tile in the column-by-column walk of the range.
+  int SequenceOf(int x, int y) const;
+  int RowCount() const { return MaxY - MinY + 1; }
+
+  // The task files, written once at Start; each knows what to do on resume.
+  void WriteProjectFile() const;
+  void WriteImageList() const;
+  void WriteLogHeader() const;
+  void CreateFailedList() const;
+
+  // The date-time text of the log header; tests fix it.
+  TNowText Now = NowText;
+
+ private:
+  // "gs_843_": the file name up to the row.
+  std::string FileNameHead(int x) const;
+  // "388_10.jpg": the file name from the row on.
+  std::string FileNameTail(int y) const;
+
+  // The tile URL pattern cut at its placeholders once, not for every tile.
+  enum class TPiece { Text, Host, Galileo, X, Y, Zoom };
+  std::vector<std::pair<TPiece, std::string>> UrlPieces;
+};
+
+// The extension of a file name, from its last "." on; empty when it has none.
+std::string FileExtension(std::string_view name);
+
+// "Galileo" cut to the length the server expects for a tile.
+std::string GalileoPrefix(int x, int y);
+
+}  // namespace meridane

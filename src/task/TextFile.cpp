@@ -1,0 +1,38 @@
+#include "task/TextFile.h"
+
+#include "config/AtomicFile.h"
+
+namespace meridane {
+
+std::vector<std::string> SplitLines(std::string_view text) {
+  std::vector<std::string> lines;
+  std::size_t begin = 0;
+  while (begin < text.size()) {
+    const std::size_t end = text.find_first_of("\r\n", begin);
+    if (end == std::string_view::npos) {
+      lines.emplace_back(text.substr(begin));
+      break;
+    }
+    lines.emplace_back(text.substr(begin, end - begin));
+    begin = end + 1;
+    if (text[end] == '\r' && begin < text.size() && text[begin] == '\n') ++begin;
+  }
+  return lines;
+}
+
+std::string JoinLines(const std::vector<std::string>& lines) {
+  std::size_t size = 0;
+  for (const std::string& line : lines) size += line.size() + 2;
+  std::string text;
+  text.reserve(size);
+  for (const std::string& line : lines) (text += line) += "\r\n";
+  return text;
+}
+
+std::vector<std::string> ReadLines(const std::filesystem::path& path) { return SplitLines(ReadFileBytes(path)); }
+
+void WriteLines(const std::filesystem::path& path, const std::vector<std::string>& lines) {
+  WriteFileAtomic(path, JoinLines(lines));
+}
+
+}  // namespace meridane
