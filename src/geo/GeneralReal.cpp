@@ -18,8 +18,9 @@ std::string FormatGeneralReal(double value) {
 
   // to_chars rounds correctly to 15 significant digits and never looks at the locale.
   char buf[64];
-  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, Precision - 1);
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf - 1, value, std::chars_format::scientific, Precision - 1);
   (void)ec;
+  *end = '\0';  // the exponent is read with atoi
   const std::string_view text(buf, static_cast<std::size_t>(end - buf));
   const bool negative = text.front() == '-';
   const std::size_t ePos = text.find('e');
