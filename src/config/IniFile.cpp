@@ -100,8 +100,10 @@ std::string OneLine(std::string_view value) {
 }  // namespace
 
 bool ParseDecimalInteger(std::string_view text, int& value) {
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  if (text.empty() || text.front() == '+') return false;
+  // from_chars takes a "-" but no "+", and would take "+-3" once the "+" is gone.
+  const bool plus = !text.empty() && text.front() == '+';
+  if (plus) text.remove_prefix(1);
+  if (text.empty() || (plus && text.front() == '-')) return false;
   int parsed = 0;
   const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), parsed, 10);
   if (ec != std::errc() || ptr != text.data() + text.size()) return false;
@@ -109,8 +111,7 @@ bool ParseDecimalInteger(std::string_view text, int& value) {
   return true;
 }
 
-std::string TIniFile::ReadString(std::string_view section, std::string_view key,
-                                 std::string_view defaultValue) const {
+std::string TIniFile::ReadString(std::string_view section, std::string_view key, std::string_view defaultValue) const {
   std::string content;
   try {
     content = ReadIfPresent(Path);

@@ -6,8 +6,7 @@
 
 namespace meridane {
 
-static_assert(std::numeric_limits<long double>::digits == 64,
-              "the tile arithmetic needs the 80-bit extended format");
+static_assert(std::numeric_limits<long double>::digits == 64, "the tile arithmetic needs the 80-bit extended format");
 
 namespace {
 

@@ -95,8 +95,10 @@ TDownloadTask::TDownloadTask(const TTaskParams& params) : Params(&params) {
   }
 
   // Cut the URL pattern at its placeholders.
-  const std::pair<std::string_view, TPiece> names[] = {{"{host}", TPiece::Host}, {"{galileo}", TPiece::Galileo},
-                                                       {"{x}", TPiece::X},       {"{y}", TPiece::Y},
+  const std::pair<std::string_view, TPiece> names[] = {{"{host}", TPiece::Host},
+                                                       {"{galileo}", TPiece::Galileo},
+                                                       {"{x}", TPiece::X},
+                                                       {"{y}", TPiece::Y},
                                                        {"{z}", TPiece::Zoom}};
   std::string_view rest = params.UrlTemplate;
   std::string text;

@@ -1,9 +1,9 @@
-#include "geo/Commonfunc.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
+
+#include "geo/Commonfunc.h"
 
 namespace meridane {
 namespace {
@@ -22,9 +22,8 @@ TEST(LonToTileX, WorkedValues) {
     int Column;
   };
   const Case cases[] = {
-      {116.39, 10, 843}, {-73.9857, 12, 1206}, {2.35, 17, 66391}, {180, 17, 131071},
-      {180, 20, 1048575}, {0, 1, 0},          {0, 2, 1},        {0, 17, 65535},
-      {-90, 2, 0},       {90, 2, 3},          {90, 17, 98304},
+      {116.39, 10, 843}, {-73.9857, 12, 1206}, {2.35, 17, 66391}, {180, 17, 131071}, {180, 20, 1048575}, {0, 1, 0},
+      {0, 2, 1},         {0, 17, 65535},       {-90, 2, 0},       {90, 2, 3},        {90, 17, 98304},
   };
   for (const Case& c : cases) EXPECT_EQ(LonToTileX(c.Lon, c.Zoom), c.Column) << c.Lon << " at zoom " << c.Zoom;
 }
@@ -54,9 +53,9 @@ TEST(LatToTileY, WorkedValues) {
     int Row;
   };
   const Case cases[] = {
-      {39.9, 10, 0, 388},      {39.9, 10, 1, 635}, {-33.8688, 12, 0, 2457}, {48.8566, 17, 0, 45092},
-      {0, 5, 0, 16},           {0, 5, 1, 15},      {86, 2, 0, 0},           {89, 2, 0, -1},
-      {39.9, 10, 7, 388},  // any flag but 1 counts rows from the north
+      {39.9, 10, 0, 388}, {39.9, 10, 1, 635}, {-33.8688, 12, 0, 2457}, {48.8566, 17, 0, 45092}, {0, 5, 0, 16},
+      {0, 5, 1, 15},      {86, 2, 0, 0},      {89, 2, 0, -1},          {39.9, 10, 7, 388},  // any flag but 1 counts
+                                                                                            // rows from the north
   };
   for (const Case& c : cases)
     EXPECT_EQ(LatToTileY(c.Lat, c.Zoom, c.FromSouth), c.Row) << c.Lat << " zoom " << c.Zoom << " flag " << c.FromSouth;

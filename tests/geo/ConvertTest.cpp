@@ -1,6 +1,6 @@
-#include "geo/Convert.h"
-
 #include <gtest/gtest.h>
+
+#include "geo/Convert.h"
 
 namespace meridane {
 namespace {
@@ -19,8 +19,8 @@ TEST(ConvertDegrees, Results) {
       {"0", "0", "0.18", "5.00000023748726E-5"},
       {"0", "75", "0", "1.25"},
       {"+5", "0", "  1.8e1x", "5.00500011444092"},  // "1.8e1" read, "x" ignored
-      {"1", "0", "e5", "1"},                         // no digits before the exponent: no number
-      {"1", "0", "36e", "1.00999999046326"},         // an exponent without digits is not taken
+      {"1", "0", "e5", "1"},                        // no digits before the exponent: no number
+      {"1", "0", "36e", "1.00999999046326"},        // an exponent without digits is not taken
   };
   for (const Case& c : cases) {
     const auto text = ConvertDegreesText(c.D, c.M, c.S);

@@ -1,9 +1,9 @@
-#include "geo/GeneralReal.h"
-
 #include <gtest/gtest.h>
 
 #include <clocale>
 #include <locale>
+
+#include "geo/GeneralReal.h"
 
 namespace meridane {
 namespace {

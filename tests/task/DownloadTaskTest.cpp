@@ -1,10 +1,9 @@
-#include "task/DownloadTask.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "support/TempDir.h"
+#include "task/DownloadTask.h"
 
 namespace meridane {
 namespace {
@@ -53,13 +52,13 @@ TEST(DownloadTask, RangeShapes) {
     int MinX, MaxX, MinY, MaxY, Total;
   };
   const Case cases[] = {
-      {116.40, 116.41, 39.905, 39.90, 10, 1, 843, 843, 388, 388, 1},          // inside one tile
-      {10, 10, 20, 20, 8, 1, 135, 135, 113, 113, 1},                         // equal edges
-      {179, 180, 1, -1, 4, 1, 15, 15, 7, 8, 2},                              // the east end is the last column
-      {0, 1, 1, 0, 1, 1, 0, 1, 0, 1, 4},                                     // prime meridian: column west of it
-      {-180, 180, 90, -90, 2, 1, 0, 3, 0, 3, 16},                            // the poles: the grid's first and last row
-      {-180, 180, 89, 86, 2, 1, 0, 3, 0, 0, 4},                              // north of the limit: row 0, never -1
-      {116.39, 116.8, 39.9, 39.5, 10, 6, 843, 844, 634, 635, 4},             // rows counted from the south
+      {116.40, 116.41, 39.905, 39.90, 10, 1, 843, 843, 388, 388, 1},  // inside one tile
+      {10, 10, 20, 20, 8, 1, 135, 135, 113, 113, 1},                  // equal edges
+      {179, 180, 1, -1, 4, 1, 15, 15, 7, 8, 2},                       // the east end is the last column
+      {0, 1, 1, 0, 1, 1, 0, 1, 0, 1, 4},                              // prime meridian: column west of it
+      {-180, 180, 90, -90, 2, 1, 0, 3, 0, 3, 16},                     // the poles: the grid's first and last row
+      {-180, 180, 89, 86, 2, 1, 0, 3, 0, 0, 4},                       // north of the limit: row 0, never -1
+      {116.39, 116.8, 39.9, 39.5, 10, 6, 843, 844, 634, 635, 4},      // rows counted from the south
   };
   TTempDir dir;
   for (std::size_t i = 0; i < std::size(cases); ++i) {
@@ -197,8 +196,11 @@ TEST(TileAddressing, OtherMapTypesNameFilesButHaveNoUrl) {
     const char* Name;
     const char* Extension;
   };
-  const Case cases[] = {{0, "gm_3_7_5.png", "png"}, {6, "ms_3_7_5.jpg", "jpg"}, {8, "os_3_7_5.png", "png"},
-                        {9, "_3_7_5.", ""},         {-1, "_3_7_5.", ""}};
+  const Case cases[] = {{0, "gm_3_7_5.png", "png"},
+                        {6, "ms_3_7_5.jpg", "jpg"},
+                        {8, "os_3_7_5.png", "png"},
+                        {9, "_3_7_5.", ""},
+                        {-1, "_3_7_5.", ""}};
   for (const Case& c : cases) {
     TTaskParams p = Request(dir, 0, 10, 10, 0, 5);
     p.MapsType = c.MapsType;

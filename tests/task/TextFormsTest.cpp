@@ -1,5 +1,3 @@
-#include "task/TextForms.h"
-
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -7,6 +5,7 @@
 #include <ctime>
 
 #include "task/TextFile.h"
+#include "task/TextForms.h"
 
 namespace meridane {
 namespace {
@@ -17,8 +16,9 @@ TEST(Fixed20, Forms) {
     const char* Text;
   };
   const Case cases[] = {
-      {116.3671875, "  116.36718750000000"}, {-180, " -180.00000000000000"}, {180, "  180.00000000000000"},
-      {39.63953756436669, "   39.63953756436669"}, {0, "    0.00000000000000"}, {-0.5, "   -0.50000000000000"},
+      {116.3671875, "  116.36718750000000"}, {-180, " -180.00000000000000"},
+      {180, "  180.00000000000000"},         {39.63953756436669, "   39.63953756436669"},
+      {0, "    0.00000000000000"},           {-0.5, "   -0.50000000000000"},
       {1e-15, "    0.00000000000000"},
   };
   for (const Case& c : cases) EXPECT_EQ(FormatFixed20(c.Value), c.Text);

@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
+#include <string>
+
+#include "config/AtomicFile.h"
+#include "support/TempDir.h"
+
+namespace meridane {
+namespace {
+
+using namespace test;
+
+template <class F>
+std::string FileErrorOf(F action) {
+  try {
+    action();
+  } catch (const EFileError& e) {
+    return e.what();
+  }
+  return "no error";
+}
+
+// SIGXFSZ is ignored so an oversized write fails with EFBIG instead of killing the test.
+void LimitFileSize(rlim_t bytes) {
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit limit{};
+  ::getrlimit(RLIMIT_FSIZE, &limit);
+  limit.rlim_cur = bytes;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+}
+
+TEST(WriteFileAtomic, CreatesAndReplacesWithoutLeftovers) {
+  TTempDir dir;
+  for (const std::string& content : {std::string("one\0two", 7), std::string("x"), std::string()}) {
+    WriteFileAtomic(dir / "a.txt", content);
+    EXPECT_EQ(ReadAll(dir / "a.txt"), content);
+    EXPECT_EQ(EntryCount(dir.Path()), 1);
+  }
+}
+
+TEST(WriteFileAtomic, FailedWriteKeepsOldFileAndLeavesNoTemporary) {
+  TTempDir dir;
+  const auto target = dir / "a.txt";
+  WriteAll(target, "old content\r\n");
+  // The small write fails only when the buffer is flushed, the large one inside fwrite.
+  for (const std::size_t size : {100, 100000}) {
+    LimitFileSize(10);
+    const std::string error = FileErrorOf([&] { WriteFileAtomic(target, std::string(size, 'n')); });
+    LimitFileSize(RLIM_INFINITY);
+    EXPECT_EQ(error, "Cannot create file " + target.string()) << size;
+    EXPECT_EQ(ReadAll(target), "old content\r\n") << size;
+    EXPECT_EQ(EntryCount(dir.Path()), 1) << size;
+  }
+}
+
+TEST(WriteFileAtomic, MissingFolderThrows) {
+  TTempDir dir;
+  const auto target = dir / "missing" / "a.txt";
+  EXPECT_EQ(FileErrorOf([&] { WriteFileAtomic(target, "x"); }), "Cannot create file " + target.string());
+  EXPECT_EQ(EntryCount(dir.Path()), 0);
+}
+
+TEST(TAtomicFileWriter, UncommittedWriterLeavesTargetAlone) {
+  TTempDir dir;
+  WriteAll(dir / "a.txt", "old");
+  {
+    TAtomicFileWriter writer(dir / "a.txt");
+    writer.Write("new");
+    EXPECT_EQ(EntryCount(dir.Path()), 2);
+  }
+  EXPECT_EQ(ReadAll(dir / "a.txt"), "old");
+  EXPECT_EQ(EntryCount(dir.Path()), 1);
+}
+
+TEST(ReadFileBytes, ReadsBytesAndReportsMissingFile) {
+  TTempDir dir;
+  WriteAll(dir / "a.bin", std::string("a\r\n\0b", 5));
+  EXPECT_EQ(ReadFileBytes(dir / "a.bin"), std::string("a\r\n\0b", 5));
+  EXPECT_EQ(FileErrorOf([&] { ReadFileBytes(dir / "none"); }), "Cannot open file " + (dir / "none").string());
+}
+
+}  // namespace
+}  // namespace meridane

@@ -1,0 +1,122 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <utility>
+
+#include "config/Config.h"
+#include "support/TempDir.h"
+
+namespace meridane {
+namespace {
+
+using namespace test;
+
+// A program folder with an empty "ini" folder, and HOME at a known place.
+class ConfigTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::setenv("HOME", "/home/tester", 1);
+    std::filesystem::create_directory(Dir / "ini");
+  }
+  TConfig Config() const { return TConfig(ConfigPathIn(Dir.Path())); }
+  void Store(const std::string& content) const { WriteAll(ConfigPathIn(Dir.Path()), content); }
+
+  TTempDir Dir;
+};
+
+TEST_F(ConfigTest, DefaultsWithoutFile) {
+  const TMainWindowConfig main = Config().ReadMainWindow();
+  EXPECT_EQ(main.DefaultPath, "/home/tester/mrd");
+  EXPECT_EQ(main.DefaultThreadCount, 1);
+  EXPECT_EQ(main.Version, "6.91");
+
+  const TOptionsConfig options = Config().ReadOptions();
+  EXPECT_EQ(options.DefaultPath, "/home/tester/downloads");
+  EXPECT_EQ(options.DefaultThreadCount, 3);
+  EXPECT_FALSE(options.UseProxy);
+  EXPECT_EQ(options.ProxyServer + options.ProxyPort + options.ProxyUsername + options.ProxyPassword, "");
+
+  const TStartConfig start = Config().ReadStart();
+  EXPECT_FALSE(start.UseProxy);
+  EXPECT_EQ(start.ProxyServer + start.ProxyPort + start.ProxyUsername + start.ProxyPassword, "");
+  const std::array<std::string, 4> hosts = {"khm0.google.com", "khm1.google.com", "khm2.google.com", "khm3.google.com"};
+  EXPECT_EQ(start.Hosts, hosts);
+  EXPECT_EQ(start.HomePage, "http://maps.google.com/");
+  EXPECT_EQ(start.UrlTemplate, "http://{host}/kh/v=91&s={galileo}&x={x}&y={y}&z={z}");
+  EXPECT_EQ(start.TilePauseMs, 1000);
+  EXPECT_EQ(start.CookieFile, "");
+  EXPECT_EQ(start.ConnectTimeoutSeconds, 30);
+  EXPECT_EQ(start.StallTimeoutSeconds, 60);
+  // Reading must never create the file.
+  EXPECT_FALSE(std::filesystem::exists(Config().FileName()));
+}
+
+TEST_F(ConfigTest, UseProxyOnlyForOne) {
+  for (const auto& [value, expected] :
+       {std::pair{"1", true}, {" 1 ", true}, {"0", false}, {"2", false}, {"yes", false}, {"-1", false}, {"", false}}) {
+    Store(std::string("[Proxy]\r\nUseProxy=") + value + "\r\n");
+    EXPECT_EQ(Config().ReadOptions().UseProxy, expected) << value;
+    EXPECT_EQ(Config().ReadStart().UseProxy, expected) << value;
+  }
+}
+
+TEST_F(ConfigTest, StoredValuesAndFallbacks) {
+  Store("[iniparas]\r\nDefaultThreadCount=abc\r\nDefaultPath=\r\n");
+  EXPECT_EQ(Config().ReadOptions().DefaultThreadCount, 3);
+  EXPECT_EQ(Config().ReadMainWindow().DefaultThreadCount, 1);
+  // An empty stored path is the user's choice, not a missing key.
+  EXPECT_EQ(Config().ReadOptions().DefaultPath, "");
+  EXPECT_EQ(Config().ReadMainWindow().DefaultPath, "");
+
+  Store("[Download]\r\nTilePause=-5\r\nConnectTimeout=-1\r\nStallTimeout=0\r\n[Servers]\r\nHost2=h2\r\n");
+  const TStartConfig start = Config().ReadStart();
+  EXPECT_EQ(start.TilePauseMs, 1000);
+  EXPECT_EQ(start.ConnectTimeoutSeconds, 30);
+  EXPECT_EQ(start.StallTimeoutSeconds, 0);
+  EXPECT_EQ(start.Hosts[1], "khm1.google.com");
+  EXPECT_EQ(start.Hosts[2], "h2");
+}
+
+TEST_F(ConfigTest, LargeThreadCountSurvivesRoundTrip) {
+  Store("[IniParas]\r\nDefaultThreadCount=100\r\n");
+  EXPECT_EQ(Config().ReadOptions().DefaultThreadCount, 100);
+  Config().WriteOptions(Config().ReadOptions());
+  EXPECT_NE(ReadAll(Config().FileName()).find("\r\nDefaultThreadCount=100\r\n"), std::string::npos);
+}
+
+TEST_F(ConfigTest, WriteOptionsCreatesFile) {
+  Config().WriteOptions({"/data/tiles", 5, true, "proxy.local", "8080", "me", "p=w"});
+  const TOptionsConfig b = Config().ReadOptions();
+  EXPECT_TRUE(b.UseProxy);
+  EXPECT_EQ(b.DefaultPath + "|" + std::to_string(b.DefaultThreadCount) + "|" + b.ProxyServer + "|" + b.ProxyPort + "|" +
+                b.ProxyUsername + "|" + b.ProxyPassword,
+            "/data/tiles|5|proxy.local|8080|me|p=w");
+  EXPECT_EQ(ReadAll(Config().FileName()),
+            "[IniParas]\r\nDefaultPath=/data/tiles\r\nDefaultThreadCount=5\r\n\r\n"
+            "[Proxy]\r\nUseProxy=1\r\nProxyServer=proxy.local\r\nProxyPort=8080\r\n"
+            "ProxyUsername=me\r\nProxyPassword=p=w\r\n");
+}
+
+TEST(Config, WriteOptionsIntoMissingFolderThrows) {
+  TTempDir dir;
+  const auto path = ConfigPathIn(dir.Path());
+  try {
+    TConfig(path).WriteOptions(TOptionsConfig{});
+    ADD_FAILURE() << "no error";
+  } catch (const EIniWriteError& e) {
+    EXPECT_EQ(std::string(e.what()), "Unable to write to " + path.string());
+  }
+}
+
+TEST(Config, ConfigPathIn) {
+  TTempDir dir;
+  const std::string expected = (dir.Path() / "ini" / "config.ini").string();
+  EXPECT_EQ(ConfigPathIn(dir.Path()).string(), expected);
+  EXPECT_EQ(ConfigPathIn(dir.Folder()).string(), expected);
+}
+
+}  // namespace
+}  // namespace meridane
