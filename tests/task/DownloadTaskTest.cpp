@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "config/Config.h"
 #include "support/TempDir.h"
 #include "task/DownloadTask.h"
 
@@ -211,14 +212,20 @@ TEST(TileAddressing, OtherMapTypesNameFilesButHaveNoUrl) {
   }
 }
 
+// Hosts and pattern travel from config.ini through the request to the URL.
 TEST(TileAddressing, ConfiguredHostsAndPattern) {
   TTempDir dir;
+  test::WriteAll(dir / "config.ini",
+                 "[Servers]\r\nHost0=127.0.0.1:8080\r\nHost1=h1\r\n"
+                 "UrlTemplate=https://{host}/tiles/{z}/{x}/{y}.jpg?g={galileo}&{unknown}\r\n"
+                 "[Download]\r\nTilePause=0\r\n");
   TTaskParams p = Request(dir, 116.39, 116.8, 39.9, 39.5, 10);
-  p.Hosts = {"127.0.0.1:8080", "h1", "h2", "h3"};
-  p.UrlTemplate = "https://{host}/tiles/{z}/{x}/{y}.jpg?g={galileo}&{unknown}";
+  ApplyStartConfig(p, TConfig(dir / "config.ini").ReadStart());
+  EXPECT_EQ(p.TilePauseMs, 0);
   const TDownloadTask task(p);
   EXPECT_EQ(task.TileUrl(843, 388), "https://127.0.0.1:8080/tiles/10/843/388.jpg?g=Galil&{unknown}");
   EXPECT_EQ(task.TileUrl(843, 389), "https://h1/tiles/10/843/389.jpg?g=Galile&{unknown}");
+  EXPECT_EQ(task.TileUrl(843, 390), "https://khm2.google.com/tiles/10/843/390.jpg?g=Galileo&{unknown}");
 }
 
 }  // namespace
