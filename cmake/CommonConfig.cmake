@@ -12,3 +12,10 @@ target_compile_options(meridane_common INTERFACE
   # The tile arithmetic depends on every rounding step happening where written;
   # a fused multiply-add would skip one.
   -ffp-contract=off)
+
+# MERIDANE_SANITIZE=thread (or address, undefined) builds everything with that sanitizer.
+set(MERIDANE_SANITIZE "" CACHE STRING "Sanitizer to build with")
+if(MERIDANE_SANITIZE)
+  target_compile_options(meridane_common INTERFACE -fsanitize=${MERIDANE_SANITIZE} -fno-omit-frame-pointer)
+  target_link_options(meridane_common INTERFACE -fsanitize=${MERIDANE_SANITIZE})
+endif()

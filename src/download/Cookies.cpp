@@ -1,0 +1,69 @@
+#include "download/Cookies.h"
+
+#include <fstream>
+#include <vector>
+
+namespace meridane {
+
+namespace {
+
+std::string Lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::vector<std::string_view> Fields(std::string_view line) {
+  std::vector<std::string_view> fields;
+  for (std::size_t start = 0;;) {
+    const std::size_t tab = line.find('\t', start);
+    fields.push_back(line.substr(start, tab == std::string_view::npos ? std::string_view::npos : tab - start));
+    if (tab == std::string_view::npos) return fields;
+    start = tab + 1;
+  }
+}
+
+}  // namespace
+
+std::string LookupCookie(const std::filesystem::path& cookieFile, std::string_view url, std::time_t now) {
+  if (cookieFile.empty()) return {};
+  std::ifstream in(cookieFile);
+  if (!in) return {};
+
+  const std::size_t schemeEnd = url.find("://");
+  if (schemeEnd == std::string_view::npos) return {};
+  const bool secure = Lower(url.substr(0, schemeEnd)) == "https";
+  std::string_view rest = url.substr(schemeEnd + 3);
+  const std::size_t pathStart = rest.find_first_of("/?#");
+  std::string_view authority = rest.substr(0, pathStart);
+  if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
+  const std::string host = Lower(authority.substr(0, authority.find(':')));
+  std::string_view path = pathStart == std::string_view::npos ? "/" : rest.substr(pathStart);
+  if (path.empty() || path.front() != '/') path = "/";
+
+  std::string cookies;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::string_view text = line;
+    // Browsers mark HttpOnly cookies this way; they are still sent over HTTP.
+    if (text.starts_with("#HttpOnly_"))
+      text.remove_prefix(10);
+    else if (text.empty() || text.front() == '#')
+      continue;
+    const auto f = Fields(text);
+    if (f.size() < 7) continue;
+    std::string domain = Lower(f[0]);
+    const bool includeSubdomains = f[1] == "TRUE";
+    if (!domain.empty() && domain.front() == '.') domain.erase(0, 1);
+    const bool domainMatches =
+        host == domain || (includeSubdomains && host.size() > domain.size() && host.ends_with("." + domain));
+    if (!domainMatches || !path.starts_with(f[2]) || (f[3] == "TRUE" && !secure)) continue;
+    const long long expires = std::atoll(std::string(f[4]).c_str());
+    if (expires != 0 && expires < now) continue;
+    if (!cookies.empty()) cookies += "; ";
+    cookies += std::string(f[5]) + "=" + std::string(f[6]);
+  }
+  return cookies;
+}
+
+}  // namespace meridane

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "download/HttpClient.h"
+#include "download/Sleeper.h"
+#include "download/Thread.h"
+#include "task/DownloadTask.h"
+
+namespace meridane {
+
+// What a worker reports to. Called on the main thread only, through Synchronize.
+class IWorkerHost {
+ public:
+  virtual ~IWorkerHost() = default;
+  virtual void AddLogLine(const std::string& line) = 0;
+  virtual void AddFailedLine(const std::string& line) = 0;
+  // Called exactly once per worker, as its last act.
+  virtual void WorkerFinished(int threadIndex) = 0;
+};
+
+// A worker's surroundings.
+struct TWorkerContext {
+  IMainThread* MainThread = nullptr;
+  IWorkerHost* Host = nullptr;
+  ISleeper* Sleeper = nullptr;
+  std::function<std::unique_ptr<IHttpClient>()> MakeClient = MakeCurlHttpClient;
+  std::filesystem::path ProgramFolder;  // holds blankimg/
+};
+
+// One download worker: fetches its share of the task's tiles, sorts failures by
+// their message text, retries, substitutes the blank image, and reports lines.
+class TDownThread final : public TThread {
+ public:
+  static constexpr const char* BannedMessage = "Error: may be your IP is banned.\nPlease try again later.";
+  static constexpr const char* NetworkMessage = "Error: Your network has problem, please check it.";
+  static constexpr const char* NotFoundMessage = "Error: the image is not found on server.";
+  static constexpr const char* DefaultUserAgentForMaps = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1)";
+  // Immediate repeats of one tile (reset, closed, address in use) before it is given up.
+  static constexpr int MaxImmediateRepeats = 10;
+
+  TDownThread(bool createSuspended, int threadIndex, const TDownloadTask& task, TWorkerContext context);
+  ~TDownThread() override;
+
+  const TDownloadTask& Task;
+  const int ThreadIndex;
+
+  // The last tile finished, published and read as one pair; (0, 0) before the first.
+  std::pair<int, int> LastPosition() const;
+  int LastX() const { return LastPosition().first; }
+  int LastY() const { return LastPosition().second; }
+
+ protected:
+  void Execute() override;
+
+ private:
+  enum class TOutcome { Next, Stop };
+
+  void SetUp();
+  void Walk();
+  std::optional<std::optional<std::string>> TryGet(const std::string& url, std::string& buffer);
+  TOutcome FetchTile(int x, int y, int sequence);
+  TOutcome GiveUp(int x, int y, const std::optional<std::string>& message, const std::string& url);
+  void CopyBlank(const std::string& path) const;
+  void SetLast(int x, int y);
+
+  // The three calls that run on the main thread.
+  void AddLogLine(std::string line);
+  void AddFailedLine(std::string line);
+  void WorkerFinished();
+
+  std::string Number() const { return std::to_string(ThreadIndex + 1); }
+
+  TWorkerContext Context;
+  std::string StatusText;
+  std::unique_ptr<IHttpClient> HttpClient;
+  std::filesystem::path BlankImage;
+  std::atomic<std::uint64_t> Last{0};
+};
+
+}  // namespace meridane

@@ -1,0 +1,229 @@
+#include "download/HttpClient.h"
+
+#include <curl/curl.h>
+
+#include <cerrno>
+#include <mutex>
+
+namespace meridane {
+
+namespace {
+
+std::string_view SocketErrorText(int number) {
+  switch (number) {
+    case SocketError::AddressInUse: return "Address already in use.";
+    case SocketError::NetworkUnreachable: return "Network is unreachable.";
+    case SocketError::ConnectionReset: return "Connection reset by peer.";
+    case SocketError::TimedOut: return "Connection timed out.";
+    case SocketError::ConnectionRefused: return "Connection refused.";
+    case SocketError::HostUnreachable: return "No route to host.";
+    case SocketError::HostNotFound: return "Host not found.";
+  }
+  return "Socket error.";
+}
+
+// The Windows number of a system error met on a socket.
+int SocketNumberOf(long osErrno, int fallback) {
+  switch (osErrno) {
+    case ECONNRESET:
+    case EPIPE: return SocketError::ConnectionReset;
+    case ECONNREFUSED: return SocketError::ConnectionRefused;
+    case ETIMEDOUT: return SocketError::TimedOut;
+    case ENETUNREACH:
+    case ENETDOWN: return SocketError::NetworkUnreachable;
+    case EHOSTUNREACH:
+    case EHOSTDOWN: return SocketError::HostUnreachable;
+    case EADDRINUSE:
+    case EADDRNOTAVAIL: return SocketError::AddressInUse;
+  }
+  return fallback;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+  return true;
+}
+
+bool IsHttps(std::string_view url) { return StartsWithNoCase(url, "https://"); }
+
+// "host[:port]" of an absolute URL, the port left out when it is the scheme's own.
+std::string HostOf(std::string_view url) {
+  const std::size_t start = url.find("://");
+  if (start == std::string_view::npos) return {};
+  std::string_view authority = url.substr(start + 3);
+  authority = authority.substr(0, authority.find_first_of("/?#"));
+  if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
+  const std::size_t colon = authority.rfind(':');
+  if (colon != std::string_view::npos && authority.find(']', colon) == std::string_view::npos) {
+    const std::string_view port = authority.substr(colon + 1);
+    if (port == (IsHttps(url) ? "443" : "80")) authority = authority.substr(0, colon);
+  }
+  return std::string(authority);
+}
+
+std::string OneLine(std::string_view value) {
+  std::string out(value);
+  std::erase_if(out, [](char c) { return c == '\r' || c == '\n'; });
+  return out;
+}
+
+struct TCurlDeleter {
+  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+struct TListDeleter {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
+class TCurlHttpClient : public IHttpClient {
+ public:
+  TCurlHttpClient() : Handle(curl_easy_init()) {
+    if (!Handle) throw EHttpError("");
+  }
+
+  void Get(const std::string& url, std::string& buffer) override {
+    if (!StartsWithNoCase(url, "http://") && !IsHttps(url)) throw EHttpError("Unsupported protocol");
+    CURL* h = Handle.get();
+    Body.clear();
+    StatusLine.clear();
+    ErrorText[0] = '\0';
+
+    std::unique_ptr<curl_slist, TListDeleter> headers;
+    auto add = [&headers](const std::string& line) {
+      curl_slist* grown = curl_slist_append(headers.get(), line.c_str());
+      if (!grown) throw EHttpError("");
+      headers.release();
+      headers.reset(grown);
+    };
+    for (const std::string& line : RequestHeaderLines(Settings, url)) add(line);
+    add("Proxy-Connection:");  // curl would add its own; the request carries only ours
+
+    curl_easy_reset(h);  // keeps the open connection, forgets the previous request's options
+    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(h, CURLOPT_HEADEROPT, CURLHEADER_SEPARATE);
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, ErrorText);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &TCurlHttpClient::OnBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &TCurlHttpClient::OnHeader);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, static_cast<long>(Settings.ConnectTimeoutSeconds));
+    if (Settings.StallTimeoutSeconds > 0) {
+      curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+      curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, static_cast<long>(Settings.StallTimeoutSeconds));
+    }
+    // An empty proxy also keeps curl from taking one from the environment.
+    const std::string proxy =
+        Settings.ProxyServer.empty() ? std::string() : Settings.ProxyServer + ":" + std::to_string(Settings.ProxyPort);
+    curl_easy_setopt(h, CURLOPT_PROXY, proxy.c_str());
+    if (!proxy.empty() && IsHttps(url) && !Settings.ProxyUsername.empty()) {
+      // Through a tunnel the credentials belong in the CONNECT request only.
+      curl_easy_setopt(h, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
+      curl_easy_setopt(h, CURLOPT_PROXYUSERNAME, Settings.ProxyUsername.c_str());
+      curl_easy_setopt(h, CURLOPT_PROXYPASSWORD, Settings.ProxyPassword.c_str());
+    }
+
+    const CURLcode result = curl_easy_perform(h);
+    if (result != CURLE_OK) throw EHttpError(FailureMessage(result));
+    long status = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    if (status < 200 || status > 299) throw EHttpError(StatusLine);
+    buffer += Body;
+  }
+
+ private:
+  std::string FailureMessage(CURLcode result) const {
+    long osErrno = 0;
+    curl_easy_getinfo(Handle.get(), CURLINFO_OS_ERRNO, &osErrno);
+    switch (result) {
+      case CURLE_COULDNT_RESOLVE_HOST:
+      case CURLE_COULDNT_RESOLVE_PROXY: return SocketErrorMessage(SocketError::HostNotFound);
+      case CURLE_COULDNT_CONNECT: return SocketErrorMessage(SocketNumberOf(osErrno, SocketError::ConnectionRefused));
+      case CURLE_OPERATION_TIMEDOUT: return SocketErrorMessage(SocketError::TimedOut);
+      case CURLE_GOT_NOTHING:
+      case CURLE_PARTIAL_FILE: return std::string(ClosedGracefullyMessage);
+      case CURLE_RECV_ERROR:
+      case CURLE_SEND_ERROR:
+        if (osErrno == 0) return std::string(ClosedGracefullyMessage);
+        return SocketErrorMessage(SocketNumberOf(osErrno, SocketError::ConnectionReset));
+      default:
+        // curl's fixed text only: its detailed text names hosts and ports, whose
+        // digits could pass for a status code.
+        return curl_easy_strerror(result);
+    }
+  }
+
+  static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self) {
+    auto* client = static_cast<TCurlHttpClient*>(self);
+    long status = 0;
+    curl_easy_getinfo(client->Handle.get(), CURLINFO_RESPONSE_CODE, &status);
+    // The body of an error answer is read, to keep the connection, but not kept.
+    if (status >= 200 && status <= 299) client->Body.append(data, size * count);
+    return size * count;
+  }
+
+  static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self) {
+    const std::string_view line(data, size * count);
+    if (line.starts_with("HTTP/")) static_cast<TCurlHttpClient*>(self)->StatusLine = OneLine(line);
+    return size * count;
+  }
+
+  std::unique_ptr<CURL, TCurlDeleter> Handle;
+  std::string Body;
+  std::string StatusLine;
+  char ErrorText[CURL_ERROR_SIZE]{};
+};
+
+}  // namespace
+
+std::string SocketErrorMessage(int number) {
+  return "Socket Error # " + std::to_string(number) + "\r\n" + std::string(SocketErrorText(number));
+}
+
+void InitHttp() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+std::unique_ptr<IHttpClient> MakeCurlHttpClient() {
+  InitHttp();
+  return std::make_unique<TCurlHttpClient>();
+}
+
+bool IsImageData(std::string_view b) {
+  return b.starts_with("\xFF\xD8\xFF") || b.starts_with("\x89PNG\r\n\x1A\n") || b.starts_with("GIF87a") ||
+         b.starts_with("GIF89a") || (b.size() >= 12 && b.starts_with("RIFF") && b.substr(8, 4) == "WEBP");
+}
+
+std::string BasicCredentials(std::string_view user, std::string_view password) {
+  static constexpr char Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  const std::string plain = std::string(user) + ":" + std::string(password);
+  std::string out = "Basic ";
+  for (std::size_t i = 0; i < plain.size(); i += 3) {
+    const std::size_t n = std::min<std::size_t>(3, plain.size() - i);
+    unsigned value = 0;
+    for (std::size_t k = 0; k < 3; ++k) value = (value << 8) | (k < n ? static_cast<unsigned char>(plain[i + k]) : 0U);
+    for (std::size_t k = 0; k < 4; ++k) out += k <= n ? Alphabet[(value >> (18 - 6 * k)) & 63] : '=';
+  }
+  return out;
+}
+
+std::vector<std::string> RequestHeaderLines(const THttpSettings& s, std::string_view url) {
+  std::vector<std::string> lines;
+  lines.push_back("Host: " + HostOf(url));
+  lines.push_back("Accept: " + std::string(DefaultAccept));
+  if (s.Referer) lines.push_back("Referer: " + OneLine(*s.Referer));
+  lines.push_back("User-Agent: " + OneLine(s.UserAgent.value_or(std::string(DefaultUserAgent))));
+  if (s.Connection) lines.push_back("Connection: " + OneLine(*s.Connection));
+  if (!s.ProxyServer.empty() && !s.ProxyUsername.empty() && !IsHttps(url))
+    lines.push_back("Proxy-Authorization: " + BasicCredentials(s.ProxyUsername, s.ProxyPassword));
+  for (const std::string& extra : s.ExtraHeaders) lines.push_back(OneLine(extra));
+  return lines;
+}
+
+}  // namespace meridane

@@ -1,0 +1,41 @@
+#include <gtest/gtest.h>
+
+#include "download/Cookies.h"
+#include "support/TempDir.h"
+
+namespace meridane {
+namespace {
+
+TEST(Cookies, NetscapeFileLookup) {
+  test::TTempDir dir;
+  const auto file = dir / "cookies.txt";
+  test::WriteAll(file,
+                 "# Netscape HTTP Cookie File\n"
+                 ".google.com\tTRUE\t/\tFALSE\t0\tNID\tabc\n"
+                 "maps.google.com\tFALSE\t/\tFALSE\t4102444800\tPREF\tid=1\r\n"
+                 "#HttpOnly_.google.com\tTRUE\t/\tFALSE\t0\tHSID\th1\n"
+                 ".google.com\tTRUE\t/\tTRUE\t0\tSECURE\ts\n"
+                 ".google.com\tTRUE\t/maps\tFALSE\t0\tDEEP\td\n"
+                 ".google.com\tTRUE\t/\tFALSE\t1000\tOLD\to\n"
+                 "google.com\tFALSE\t/\tFALSE\t0\tEXACT\te\n"
+                 "broken line\n");
+  struct Case {
+    const char* Url;
+    const char* Cookie;
+  };
+  const Case cases[] = {
+      {"http://maps.google.com/", "NID=abc; PREF=id=1; HSID=h1"},
+      {"https://maps.google.com/", "NID=abc; PREF=id=1; HSID=h1; SECURE=s"},
+      {"http://maps.google.com/maps/x", "NID=abc; PREF=id=1; HSID=h1; DEEP=d"},
+      {"http://MAPS.Google.com:80/", "NID=abc; PREF=id=1; HSID=h1"},
+      {"http://google.com/", "NID=abc; HSID=h1; EXACT=e"},
+      {"http://other.example/", ""},
+      {"http://notgoogle.com/", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(LookupCookie(file, c.Url, 2000), c.Cookie) << c.Url;
+  EXPECT_EQ(LookupCookie(dir / "missing.txt", "http://maps.google.com/"), "");
+  EXPECT_EQ(LookupCookie("", "http://maps.google.com/"), "");
+}
+
+}  // namespace
+}  // namespace meridane

@@ -1,0 +1,427 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "download/DownThread.h"
+#include "support/TempDir.h"
+
+namespace meridane {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadAll;
+using test::TTempDir;
+
+const std::string Jpeg = "\xFF\xD8\xFF\xE0 tile";
+const std::string Blank = "\xFF\xD8\xFF\xE0 blank";
+
+// What the fake server does with one GET.
+struct TReply {
+  enum TKind { Body, Error, Anonymous } Kind;
+  std::string Text;
+};
+TReply Ok(std::string body = Jpeg) { return {TReply::Body, std::move(body)}; }
+TReply Fail(std::string message) { return {TReply::Error, std::move(message)}; }
+TReply NoText() { return {TReply::Anonymous, ""}; }
+
+const std::string Reset = "Socket Error # 10054\r\nConnection reset by peer.";
+const std::string Refused = "Socket Error # 10061\r\nConnection refused.";
+
+// Answers by URL from a script (the last reply of a URL repeats) and records
+// every GET; shared by the clients of all workers.
+struct TScript {
+  std::mutex Lock;
+  std::map<std::string, std::vector<TReply>> Replies;
+  TReply Default = Ok();
+  std::vector<std::pair<int, std::string>> Gets;  // worker, url
+  std::vector<THttpSettings> SettingsSeen;
+  std::function<void(int)> OnGet;  // called with the GET count of the run
+
+  TReply Next(int worker, const std::string& url, const THttpSettings& settings) {
+    std::lock_guard<std::mutex> guard(Lock);
+    Gets.emplace_back(worker, url);
+    if (Gets.size() == 1) SettingsSeen.push_back(settings);
+    if (OnGet) OnGet(static_cast<int>(Gets.size()));
+    auto found = Replies.find(url);
+    if (found == Replies.end()) return Default;
+    std::vector<TReply>& queue = found->second;
+    TReply reply = queue.front();
+    if (queue.size() > 1) queue.erase(queue.begin());
+    return reply;
+  }
+  int GetCount() {
+    std::lock_guard<std::mutex> guard(Lock);
+    return static_cast<int>(Gets.size());
+  }
+};
+
+class TFakeClient : public IHttpClient {
+ public:
+  TFakeClient(TScript& script, int worker) : Script(script), Worker(worker) {}
+  void Get(const std::string& url, std::string& buffer) override {
+    const TReply reply = Script.Next(Worker, url, Settings);
+    if (reply.Kind == TReply::Anonymous) throw 42;  // an error that is no exception class
+    if (reply.Kind == TReply::Error) throw EHttpError(reply.Text);
+    buffer += reply.Text;
+  }
+
+ private:
+  TScript& Script;
+  int Worker;
+};
+
+class TRecordingSleeper : public ISleeper {
+ public:
+  void Sleep(int milliseconds) override {
+    std::lock_guard<std::mutex> guard(Lock);
+    Pauses.push_back(milliseconds);
+    if (OnSleep) OnSleep();
+  }
+  std::mutex Lock;
+  std::vector<int> Pauses;
+  std::function<void()> OnSleep;
+};
+
+// The main window's part: lines and finish calls, on the pumping thread.
+class TRecordingHost : public IWorkerHost {
+ public:
+  void AddLogLine(const std::string& line) override { Log.push_back(line); }
+  void AddFailedLine(const std::string& line) override { Failed.push_back(line); }
+  void WorkerFinished(int threadIndex) override { Finished.push_back(threadIndex); }
+  std::vector<std::string> Log, Failed;
+  std::vector<int> Finished;
+};
+
+// A task of `columns` x `rows` tiles at zoom 10 from tile (843, 388), run by
+// `workers` workers with fake clients, a recording sleeper and host.
+class TRun {
+ public:
+  TRun(int columns = 1, int rows = 1, int workers = 1) {
+    fs::create_directories(Program / "blankimg");
+    test::WriteAll(Program / "blankimg" / "blank.jpg", Blank);
+    Params.LeftLongitude = 116.37;
+    Params.RightLongitude = 116.37 + 0.3515625 * (columns - 1);
+    Params.TopLatitude = 39.9;
+    Params.BottomLatitude = 39.9 - 0.27 * (rows - 1);
+    Params.Zoom = 10;
+    Params.ThreadCount = workers;
+    Params.Folder = Dir.Folder();
+    Params.TaskName = "t.mrd";
+    Params.TilePauseMs = 1000;
+  }
+
+  TDownloadTask& Task() {
+    if (!BuiltTask) BuiltTask = std::make_unique<TDownloadTask>(Params);
+    return *BuiltTask;
+  }
+  std::string Url(int x, int y) { return Task().TileUrl(x, y); }
+  std::string Path(int x, int y) { return Task().TilePath(x, y); }
+
+  // Starts the workers and pumps the main thread until every one has finished.
+  void Go() {
+    for (int i = 0; i < Params.ThreadCount; ++i) {
+      TWorkerContext context{&Main, &Host, &Sleeper, nullptr, Program};
+      context.MakeClient = [this, i] { return std::make_unique<TFakeClient>(Script, i); };
+      Workers.push_back(std::make_unique<TDownThread>(true, i, Task(), std::move(context)));
+    }
+    // Started once the table is complete: the hooks of some tests look workers up in it.
+    for (auto& worker : Workers) worker->Start();
+    Main.PumpUntil([this] { return Host.Finished.size() == Workers.size(); });
+    for (auto& worker : Workers) worker->WaitFor();
+  }
+
+  TTempDir Dir;
+  fs::path Program = Dir / "program";
+  TTaskParams Params;
+  TQueueDispatcher Main;
+  TScript Script;
+  TRecordingSleeper Sleeper;
+  TRecordingHost Host;
+  std::unique_ptr<TDownloadTask> BuiltTask;
+  std::vector<std::unique_ptr<TDownThread>> Workers;
+};
+
+std::vector<std::string> Lines(std::initializer_list<std::string> lines) { return lines; }
+
+// One tile, one worker: every failure class with its attempts, pauses, lines,
+// record, file and position.
+TEST(DownThread, OutcomeOfEveryClass) {
+  const std::string url = "http://khm0.google.com/kh/v=91&s=Galil&x=843&y=388&z=10";
+  enum TFile { Tile, BlankFile, None };
+  struct Case {
+    const char* Name;
+    std::vector<TReply> Replies;
+    int Gets;
+    std::vector<int> Pauses;
+    std::vector<std::string> Log;
+    bool Recorded;
+    TFile File;
+    bool PositionSet;
+  };
+  const std::string ok = "T1:seq=1,gs_843_388_10.jpg OK", blank = "T1:843-388 got a blank image!";
+  const std::string done = "T1 Finished.";
+  const Case cases[] = {
+      {"saved", {Ok()}, 1, {1000}, {ok, done}, false, Tile, true},
+      {"404 three times",
+       {Fail("HTTP/1.1 404 Not Found")},
+       3,
+       {1000, 1000},
+       {"Error: the image is not found on server.HTTP/1.1 404 Not Found", blank, done},
+       false,
+       BlankFile,
+       true},
+      {"400 is not found too",
+       {Fail("HTTP/1.1 400 Bad Request")},
+       3,
+       {1000, 1000},
+       {"Error: the image is not found on server.HTTP/1.1 400 Bad Request", blank, done},
+       false,
+       BlankFile,
+       true},
+      {"403 stops the worker",
+       {Fail("HTTP/1.1 403 Forbidden")},
+       3,
+       {1000, 1000},
+       {"T1 HTTP/1.1 403 Forbidden->" + url, "Error: may be your IP is banned.\nPlease try again later.", done},
+       true,
+       None,
+       false},
+      {"302 stops the worker",
+       {Fail("HTTP/1.1 302 Found")},
+       3,
+       {1000, 1000},
+       {"T1 HTTP/1.1 302 Found->" + url, "Error: may be your IP is banned.\nPlease try again later.", done},
+       true,
+       None,
+       false},
+      {"refused connection stops the worker",
+       {Fail(Refused)},
+       3,
+       {2000, 2000},
+       {"T1 " + Refused + "->" + url, "Error: Your network has problem, please check it.", done},
+       true,
+       None,
+       false},
+      {"500 gets a blank image and a record",
+       {Fail("HTTP/1.1 500 Internal Server Error")},
+       3,
+       {1000, 1000},
+       {"T1 HTTP/1.1 500 Internal Server Error->" + url, blank, done},
+       true,
+       BlankFile,
+       true},
+      {"an error page sent as 200",
+       {Ok("<html>quota</html>")},
+       3,
+       {1000, 1000},
+       {"T1 Invalid image data->" + url, blank, done},
+       true,
+       BlankFile,
+       true},
+      {"a failure without text",
+       {NoText()},
+       3,
+       {1000, 1000},
+       {"gs_843_388_10.jpg:failed ->" + url, blank, done},
+       true,
+       BlankFile,
+       true},
+      {"resets are repeated at once",
+       {Fail(Reset), Fail("Connection Closed Gracefully."), Ok()},
+       3,
+       {1000},
+       {ok, done},
+       false,
+       Tile,
+       true},
+      {"address in use waits 8 s",
+       {Fail("Socket Error # 10048\r\nAddress already in use."), Ok()},
+       2,
+       {8000, 1000},
+       {ok, done},
+       false,
+       Tile,
+       true},
+      {"two resets and a 404 give up at once",
+       {Fail(Reset), Fail(Reset), Fail("HTTP/1.1 404 Not Found")},
+       3,
+       {},
+       {"Error: the image is not found on server.HTTP/1.1 404 Not Found", blank, done},
+       false,
+       BlankFile,
+       true},
+      {"endless resets are given up after 10 repeats",
+       {Fail(Reset)},
+       11,
+       {},
+       {"T1 " + Reset + "->" + url, blank, done},
+       true,
+       BlankFile,
+       true},
+      {"a 404 that recovers",
+       {Fail("HTTP/1.1 404 Not Found"), Fail("HTTP/1.1 404 Not Found"), Ok()},
+       3,
+       {1000, 1000, 1000},
+       {ok, done},
+       false,
+       Tile,
+       true},
+  };
+  for (const Case& c : cases) {
+    TRun run;
+    ASSERT_EQ(run.Url(843, 388), url);
+    run.Script.Replies[url] = c.Replies;
+    run.Go();
+    EXPECT_EQ(run.Script.GetCount(), c.Gets) << c.Name;
+    EXPECT_EQ(run.Sleeper.Pauses, c.Pauses) << c.Name;
+    EXPECT_EQ(run.Host.Log, c.Log) << c.Name;
+    EXPECT_EQ(run.Host.Failed, c.Recorded ? Lines({run.Path(843, 388) + "|" + url}) : Lines({})) << c.Name;
+    const std::string expectedFile = c.File == Tile ? Jpeg : c.File == BlankFile ? Blank : "";
+    EXPECT_EQ(fs::exists(run.Path(843, 388)), c.File != None) << c.Name;
+    EXPECT_EQ(ReadAll(run.Path(843, 388)), expectedFile) << c.Name;
+    EXPECT_EQ(run.Workers[0]->LastPosition(), c.PositionSet ? std::make_pair(843, 388) : std::make_pair(0, 0))
+        << c.Name;
+    EXPECT_EQ(run.Host.Finished, std::vector<int>{0}) << c.Name;
+  }
+}
+
+TEST(DownThread, BlankImageNeverOverwritesAndMayBeMissing) {
+  TRun existing;
+  existing.Script.Default = Fail("HTTP/1.1 500 Internal Server Error");
+  test::WriteAll(existing.Path(843, 388), "earlier tile");
+  existing.Go();
+  EXPECT_EQ(ReadAll(existing.Path(843, 388)), "earlier tile");
+  EXPECT_EQ(existing.Host.Log[1], "T1:843-388 got a blank image!");
+
+  TRun missing;
+  missing.Script.Default = Fail("HTTP/1.1 404 Not Found");
+  fs::remove_all(missing.Program / "blankimg");
+  missing.Go();
+  EXPECT_FALSE(fs::exists(missing.Path(843, 388)));
+  EXPECT_EQ(missing.Host.Log[1], "T1:843-388 got a blank image!");
+  EXPECT_EQ(missing.Workers[0]->LastPosition(), std::make_pair(843, 388));
+}
+
+// 2 columns x 3 rows with 4 workers: worker 0 takes 4, 1 takes 1 and 5, 2 takes 2 and 6, 3 takes 3.
+TEST(DownThread, TileShareBySequenceNumber) {
+  TRun run(2, 3, 4);
+  ASSERT_EQ(run.Task().TotalCount, 6);
+  run.Go();
+  std::map<int, std::vector<int>> sequences;
+  for (const auto& [worker, url] : run.Script.Gets) {
+    for (int x = run.Task().MinX; x <= run.Task().MaxX; ++x)
+      for (int y = run.Task().MinY; y <= run.Task().MaxY; ++y)
+        if (run.Url(x, y) == url) sequences[worker].push_back(run.Task().SequenceOf(x, y));
+  }
+  EXPECT_EQ(sequences, (std::map<int, std::vector<int>>{{0, {4}}, {1, {1, 5}}, {2, {2, 6}}, {3, {3}}}));
+  EXPECT_EQ(run.Host.Log.size(), 6u + 4u);
+  for (int x = run.Task().MinX; x <= run.Task().MaxX; ++x)
+    for (int y = run.Task().MinY; y <= run.Task().MaxY; ++y) EXPECT_TRUE(fs::exists(run.Path(x, y)));
+}
+
+TEST(DownThread, ResumePositionsSkipTheTilesDone) {
+  struct Case {
+    int X, Y;
+    std::vector<int> Fetched;
+  };
+  // Columns 10..11, rows 20..22: (11, 21) is sequence 5.
+  const Case cases[] = {
+      {11, 21, {6}}, {10, 20, {2, 3, 4, 5, 6}}, {0, 7, {1, 2, 3, 4, 5, 6}}, {7, 0, {1, 2, 3, 4, 5, 6}}};
+  for (const Case& c : cases) {
+    TRun run;
+    TDownloadTask& task = run.Task();
+    task.MinX = 10, task.MaxX = 11, task.MinY = 20, task.MaxY = 22;
+    task.ThreadX[0] = c.X, task.ThreadY[0] = c.Y;
+    run.Go();
+    std::vector<int> fetched;
+    for (const auto& [worker, url] : run.Script.Gets)
+      for (int x = 10; x <= 11; ++x)
+        for (int y = 20; y <= 22; ++y)
+          if (task.TileUrl(x, y) == url) fetched.push_back(task.SequenceOf(x, y));
+    EXPECT_EQ(fetched, c.Fetched) << c.X << "," << c.Y;
+  }
+}
+
+// Stop while pausing between two GETs: the tile is finished, then the worker ends.
+TEST(DownThread, StopIsHonouredBeforeTheNextTile) {
+  TRun run(2, 2);
+  run.Script.Default = Fail("HTTP/1.1 404 Not Found");
+  run.Sleeper.OnSleep = [&run] { run.Workers[0]->Terminate(); };
+  run.Go();
+  EXPECT_EQ(run.Script.GetCount(), 3);
+  EXPECT_EQ(run.Host.Log, Lines({"Error: the image is not found on server.HTTP/1.1 404 Not Found",
+                                 "T1:843-388 got a blank image!", "T1 Finished."}));
+  EXPECT_EQ(run.Host.Finished, std::vector<int>{0});
+}
+
+// Stop during immediate repeats: the tile is left to the resume.
+TEST(DownThread, StopEndsImmediateRepeats) {
+  TRun run(2, 2);
+  run.Script.Default = Fail(Reset);
+  run.Script.OnGet = [&run](int count) {
+    if (count == 2) run.Workers[0]->Terminate();
+  };
+  run.Go();
+  EXPECT_EQ(run.Script.GetCount(), 2);
+  EXPECT_EQ(run.Host.Log, Lines({"T1 Finished."}));
+  EXPECT_TRUE(run.Host.Failed.empty());
+  EXPECT_FALSE(fs::exists(run.Path(843, 388)));
+  EXPECT_EQ(run.Workers[0]->LastPosition(), std::make_pair(0, 0));
+}
+
+// Failures outside the GET end the worker in order: error line, finish line, one WorkerFinished.
+TEST(DownThread, FailuresOutsideTheGet) {
+  TRun unwritable;
+  fs::remove_all(unwritable.Task().TileFolder);
+  unwritable.Go();
+  EXPECT_EQ(unwritable.Host.Log, Lines({"T1 Error: Cannot create file " + unwritable.Path(843, 388), "T1 Finished."}));
+  EXPECT_EQ(unwritable.Host.Finished, std::vector<int>{0});
+
+  TRun badPort;
+  badPort.Params.UseProxy = true;
+  badPort.Params.ProxyServer = "127.0.0.1";
+  badPort.Params.ProxyPort = "31x";
+  badPort.Go();
+  EXPECT_EQ(badPort.Host.Log, Lines({"T1 Error: '31x' is not a valid integer value", "T1 Finished."}));
+  EXPECT_EQ(badPort.Script.GetCount(), 0);
+  EXPECT_EQ(badPort.Host.Finished, std::vector<int>{0});
+}
+
+TEST(DownThread, RequestProfilePerMapType) {
+  TRun google;
+  test::WriteAll(google.Dir / "cookies.txt", ".google.com\tTRUE\t/\tFALSE\t0\tNID\tabc\n");
+  google.Params.CookieFile = (google.Dir / "cookies.txt").string();
+  google.Params.UseProxy = true;
+  google.Params.ProxyServer = "proxy.local";
+  google.Params.ProxyPort = "3128";
+  google.Params.ProxyUsername = "u";
+  google.Params.ProxyPassword = "p";
+  google.Params.StallTimeoutSeconds = 7;
+  google.Go();
+  ASSERT_EQ(google.Script.SettingsSeen.size(), 1u);
+  const THttpSettings& s = google.Script.SettingsSeen[0];
+  EXPECT_EQ(s.Referer, "http://maps.google.com/");
+  EXPECT_EQ(s.UserAgent, "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1)");
+  EXPECT_EQ(s.Connection, "Keep_Alive");
+  EXPECT_EQ(s.ExtraHeaders, Lines({"Cookie: NID=abc"}));
+  EXPECT_EQ(s.ProxyServer, "proxy.local");
+  EXPECT_EQ(s.ProxyPort, 3128);
+  EXPECT_EQ(s.ProxyUsername + ":" + s.ProxyPassword, "u:p");
+  EXPECT_EQ(s.StallTimeoutSeconds, 7);
+
+  // Without a cookie no Cookie line; map types from 3 on get none of the profile.
+  TRun plain;
+  plain.Params.MapsType = 3;
+  plain.Script.Default = Fail("HTTP/1.1 404 Not Found");  // map type 3 has no URL; the GET still goes out
+  plain.Go();
+  const THttpSettings& p = plain.Script.SettingsSeen.at(0);
+  EXPECT_FALSE(p.Referer || p.UserAgent || p.Connection);
+  EXPECT_TRUE(p.ExtraHeaders.empty());
+  EXPECT_TRUE(p.ProxyServer.empty());
+}
+
+}  // namespace
+}  // namespace meridane
