@@ -38,6 +38,7 @@ class TAtomicFileWriter {
   std::filesystem::path Target;
   std::filesystem::path Temporary;
   std::FILE* File = nullptr;
+  bool Unnamed = false;  // no name until Commit links it
 };
 
 // The one way whole files are written.

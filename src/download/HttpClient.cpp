@@ -104,6 +104,8 @@ class TCurlHttpClient : public IHttpClient {
     curl_easy_setopt(h, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+    // Room for a whole tile per read: fewer system calls per tile.
+    curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 256L * 1024);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
     curl_easy_setopt(h, CURLOPT_HEADEROPT, CURLHEADER_SEPARATE);

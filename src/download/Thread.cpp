@@ -27,33 +27,33 @@ void TQueueDispatcher::RunAndWait(const std::function<void()>& call) {
     call();
     return;
   }
-  TCall entry{&call, false, nullptr};
-  std::unique_lock<std::mutex> guard(Lock);
-  Queue.push_back(&entry);
-  Changed.notify_all();
-  Changed.wait(guard, [&entry] { return entry.Done; });
+  TCall entry;
+  entry.Call = &call;
+  {
+    std::lock_guard<std::mutex> guard(Lock);
+    Queue.push_back(&entry);
+  }
+  Queued.notify_one();
+  entry.Done.acquire();
   if (entry.Error) std::rethrow_exception(entry.Error);
 }
 
 int TQueueDispatcher::Pump(std::chrono::milliseconds timeout) {
-  std::unique_lock<std::mutex> guard(Lock);
-  if (Queue.empty() && timeout.count() > 0) Changed.wait_for(guard, timeout, [this] { return !Queue.empty(); });
-  int ran = 0;
-  while (!Queue.empty()) {
-    TCall* entry = Queue.front();
-    Queue.pop_front();
-    guard.unlock();
+  std::deque<TCall*> calls;
+  {
+    std::unique_lock<std::mutex> guard(Lock);
+    if (Queue.empty() && timeout.count() > 0) Queued.wait_for(guard, timeout, [this] { return !Queue.empty(); });
+    calls.swap(Queue);
+  }
+  for (TCall* entry : calls) {
     try {
       (*entry->Call)();
     } catch (...) {
       entry->Error = std::current_exception();
     }
-    guard.lock();
-    entry->Done = true;
-    ++ran;
-    Changed.notify_all();
+    entry->Done.release();  // the worker may destroy the entry from here on
   }
-  return ran;
+  return static_cast<int>(calls.size());
 }
 
 void TQueueDispatcher::PumpUntil(const std::function<bool()>& done) {

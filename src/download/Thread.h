@@ -5,6 +5,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <semaphore>
 #include <thread>
 
 namespace meridane {
@@ -65,14 +66,16 @@ class TQueueDispatcher : public IMainThread {
   void PumpUntil(const std::function<bool()>& done);
 
  private:
+  // Each waiting worker has a semaphore of its own, so finishing one call wakes
+  // only the worker that made it.
   struct TCall {
-    const std::function<void()>* Call;
-    bool Done = false;
+    const std::function<void()>* Call = nullptr;
+    std::binary_semaphore Done{0};
     std::exception_ptr Error;
   };
   const std::thread::id Owner;
   std::mutex Lock;
-  std::condition_variable Changed;
+  std::condition_variable Queued;
   std::deque<TCall*> Queue;
 };
 
