@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <cerrno>
+#include <chrono>
 #include <mutex>
 
 namespace meridane {
@@ -87,6 +88,7 @@ class TCurlHttpClient : public IHttpClient {
     CURL* h = Handle.get();
     Body.clear();
     StatusLine.clear();
+    HeadComplete = false;
     ErrorText[0] = '\0';
 
     std::unique_ptr<curl_slist, TListDeleter> headers;
@@ -115,10 +117,13 @@ class TCurlHttpClient : public IHttpClient {
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &TCurlHttpClient::OnHeader);
     curl_easy_setopt(h, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, static_cast<long>(Settings.ConnectTimeoutSeconds));
-    if (Settings.StallTimeoutSeconds > 0) {
-      curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-      curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, static_cast<long>(Settings.StallTimeoutSeconds));
-    }
+    // curl's own low-speed limit averages over seconds; a stall is a span with no byte at all.
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &TCurlHttpClient::OnProgress);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, this);
+    LastReceived = 0;
+    LastProgress = std::chrono::steady_clock::now();
+    Stalled = false;
     // An empty proxy also keeps curl from taking one from the environment.
     const std::string proxy =
         Settings.ProxyServer.empty() ? std::string() : Settings.ProxyServer + ":" + std::to_string(Settings.ProxyPort);
@@ -132,6 +137,8 @@ class TCurlHttpClient : public IHttpClient {
 
     const CURLcode result = curl_easy_perform(h);
     if (result != CURLE_OK) throw EHttpError(FailureMessage(result));
+    // A connection closed inside the head leaves curl content with what it got.
+    if (!HeadComplete) throw EHttpError(std::string(ClosedGracefullyMessage));
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     if (status < 200 || status > 299) throw EHttpError(StatusLine);
@@ -142,6 +149,7 @@ class TCurlHttpClient : public IHttpClient {
   std::string FailureMessage(CURLcode result) const {
     long osErrno = 0;
     curl_easy_getinfo(Handle.get(), CURLINFO_OS_ERRNO, &osErrno);
+    if (result == CURLE_ABORTED_BY_CALLBACK && Stalled) return SocketErrorMessage(SocketError::TimedOut);
     switch (result) {
       case CURLE_COULDNT_RESOLVE_HOST:
       case CURLE_COULDNT_RESOLVE_PROXY: return SocketErrorMessage(SocketError::HostNotFound);
@@ -170,14 +178,37 @@ class TCurlHttpClient : public IHttpClient {
   }
 
   static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self) {
+    auto* client = static_cast<TCurlHttpClient*>(self);
     const std::string_view line(data, size * count);
-    if (line.starts_with("HTTP/")) static_cast<TCurlHttpClient*>(self)->StatusLine = OneLine(line);
+    if (line.starts_with("HTTP/")) {
+      client->StatusLine = OneLine(line);
+      client->HeadComplete = false;
+    } else if (line == "\r\n" || line == "\n") {
+      client->HeadComplete = true;
+    }
     return size * count;
+  }
+
+  static int OnProgress(void* self, curl_off_t, curl_off_t received, curl_off_t, curl_off_t) {
+    auto* client = static_cast<TCurlHttpClient*>(self);
+    const auto now = std::chrono::steady_clock::now();
+    if (received != client->LastReceived) {
+      client->LastReceived = received;
+      client->LastProgress = now;
+      return 0;
+    }
+    const int limit = client->Settings.StallTimeoutSeconds;
+    client->Stalled = limit > 0 && now - client->LastProgress >= std::chrono::seconds(limit);
+    return client->Stalled ? 1 : 0;
   }
 
   std::unique_ptr<CURL, TCurlDeleter> Handle;
   std::string Body;
   std::string StatusLine;
+  bool HeadComplete = false;
+  curl_off_t LastReceived = 0;
+  std::chrono::steady_clock::time_point LastProgress;
+  bool Stalled = false;
   char ErrorText[CURL_ERROR_SIZE]{};
 };
 

@@ -7,6 +7,7 @@
 
 #include "download/DownThread.h"
 #include "support/TempDir.h"
+#include "support/WorkerRun.h"
 
 namespace meridane {
 namespace {
@@ -16,7 +17,7 @@ using test::ReadAll;
 using test::TTempDir;
 
 const std::string Jpeg = "\xFF\xD8\xFF\xE0 tile";
-const std::string Blank = "\xFF\xD8\xFF\xE0 blank";
+const std::string Blank = test::BlankBytes;
 
 // What the fake server does with one GET.
 struct TReply {
@@ -73,75 +74,13 @@ class TFakeClient : public IHttpClient {
   int Worker;
 };
 
-class TRecordingSleeper : public ISleeper {
+// A run of the fake server's task: the harness with scripted clients.
+class TRun : public test::TWorkerRun {
  public:
-  void Sleep(int milliseconds) override {
-    std::lock_guard<std::mutex> guard(Lock);
-    Pauses.push_back(milliseconds);
-    if (OnSleep) OnSleep();
+  TRun(int columns = 1, int rows = 1, int workers = 1) : test::TWorkerRun(columns, rows, workers) {
+    MakeClient = [this](int worker) { return std::make_unique<TFakeClient>(Script, worker); };
   }
-  std::mutex Lock;
-  std::vector<int> Pauses;
-  std::function<void()> OnSleep;
-};
-
-// The main window's part: lines and finish calls, on the pumping thread.
-class TRecordingHost : public IWorkerHost {
- public:
-  void AddLogLine(const std::string& line) override { Log.push_back(line); }
-  void AddFailedLine(const std::string& line) override { Failed.push_back(line); }
-  void WorkerFinished(int threadIndex) override { Finished.push_back(threadIndex); }
-  std::vector<std::string> Log, Failed;
-  std::vector<int> Finished;
-};
-
-// A task of `columns` x `rows` tiles at zoom 10 from tile (843, 388), run by
-// `workers` workers with fake clients, a recording sleeper and host.
-class TRun {
- public:
-  TRun(int columns = 1, int rows = 1, int workers = 1) {
-    fs::create_directories(Program / "blankimg");
-    test::WriteAll(Program / "blankimg" / "blank.jpg", Blank);
-    Params.LeftLongitude = 116.37;
-    Params.RightLongitude = 116.37 + 0.3515625 * (columns - 1);
-    Params.TopLatitude = 39.9;
-    Params.BottomLatitude = 39.9 - 0.27 * (rows - 1);
-    Params.Zoom = 10;
-    Params.ThreadCount = workers;
-    Params.Folder = Dir.Folder();
-    Params.TaskName = "t.mrd";
-    Params.TilePauseMs = 1000;
-  }
-
-  TDownloadTask& Task() {
-    if (!BuiltTask) BuiltTask = std::make_unique<TDownloadTask>(Params);
-    return *BuiltTask;
-  }
-  std::string Url(int x, int y) { return Task().TileUrl(x, y); }
-  std::string Path(int x, int y) { return Task().TilePath(x, y); }
-
-  // Starts the workers and pumps the main thread until every one has finished.
-  void Go() {
-    for (int i = 0; i < Params.ThreadCount; ++i) {
-      TWorkerContext context{&Main, &Host, &Sleeper, nullptr, Program};
-      context.MakeClient = [this, i] { return std::make_unique<TFakeClient>(Script, i); };
-      Workers.push_back(std::make_unique<TDownThread>(true, i, Task(), std::move(context)));
-    }
-    // Started once the table is complete: the hooks of some tests look workers up in it.
-    for (auto& worker : Workers) worker->Start();
-    Main.PumpUntil([this] { return Host.Finished.size() == Workers.size(); });
-    for (auto& worker : Workers) worker->WaitFor();
-  }
-
-  TTempDir Dir;
-  fs::path Program = Dir / "program";
-  TTaskParams Params;
-  TQueueDispatcher Main;
   TScript Script;
-  TRecordingSleeper Sleeper;
-  TRecordingHost Host;
-  std::unique_ptr<TDownloadTask> BuiltTask;
-  std::vector<std::unique_ptr<TDownThread>> Workers;
 };
 
 std::vector<std::string> Lines(std::initializer_list<std::string> lines) { return lines; }

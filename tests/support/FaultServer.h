@@ -1,0 +1,188 @@
+#pragma once
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace meridane::test {
+
+// What the fault server does with one request.
+struct TFaultAction {
+  enum class EKind { Respond, Reset, Close, SendAndClose, Silence };
+  EKind Kind;
+  std::string Bytes;
+
+  // Sends the bytes and keeps the connection for the next request.
+  static TFaultAction Respond(std::string bytes) { return {EKind::Respond, std::move(bytes)}; }
+  // Drops the connection with RST.
+  static TFaultAction Reset() { return {EKind::Reset, {}}; }
+  // Closes (FIN) without a word.
+  static TFaultAction Close() { return {EKind::Close, {}}; }
+  // Sends the bytes, then closes: a body cut short when they promise more.
+  static TFaultAction SendAndClose(std::string bytes) { return {EKind::SendAndClose, std::move(bytes)}; }
+  // Answers nothing until the client hangs up or the server stops.
+  static TFaultAction Silence() { return {EKind::Silence, {}}; }
+};
+
+// An HTTP server on 127.0.0.1 for what a real server will not do: it records
+// every request head byte for byte and answers the n-th request with the n-th
+// action of its script (the last one repeats).
+class TFaultServer {
+ public:
+  explicit TFaultServer(std::vector<TFaultAction> script) : Script(std::move(script)) {
+    if (Script.empty()) Script.push_back(TFaultAction::Close());
+    try {
+      Open();
+    } catch (...) {
+      CloseFd(Listener);
+      CloseFd(WakePipe[0]);
+      CloseFd(WakePipe[1]);
+      throw;
+    }
+    Worker = std::thread([this] { Run(); });
+  }
+
+  ~TFaultServer() {
+    const char wake = 1;
+    [[maybe_unused]] const ssize_t written = ::write(WakePipe[1], &wake, 1);
+    if (Worker.joinable()) Worker.join();
+    CloseFd(Listener);
+    CloseFd(WakePipe[0]);
+    CloseFd(WakePipe[1]);
+  }
+
+  TFaultServer(const TFaultServer&) = delete;
+  TFaultServer& operator=(const TFaultServer&) = delete;
+
+  int Port() const { return ListenPort; }
+  std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(ListenPort) + path; }
+
+  // Each request head as received, up to and including the blank line.
+  std::vector<std::string> Requests() const {
+    std::lock_guard lock(Mutex);
+    return Received;
+  }
+  int Connections() const { return Accepted.load(); }
+
+ private:
+  struct TConnection {
+    int Fd;
+    std::string Pending;
+    bool Silent = false;
+  };
+
+  void Open() {
+    if (::pipe2(WakePipe, O_CLOEXEC) != 0) Fail("pipe");
+    Listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (Listener < 0) Fail("socket");
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(Listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) Fail("bind");
+    if (::listen(Listener, 16) != 0) Fail("listen");
+    if (::getsockname(Listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) Fail("getsockname");
+    ListenPort = ntohs(address.sin_port);
+  }
+
+  [[noreturn]] static void Fail(const char* what) { throw std::system_error(errno, std::generic_category(), what); }
+
+  static void CloseFd(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+  }
+
+  static void SendAll(int fd, const std::string& bytes) {
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+      const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return;  // the client left; nothing to tell it
+      sent += static_cast<std::size_t>(n);
+    }
+  }
+
+  // Acts on every complete request head in the connection's input.
+  void Serve(TConnection& c) {
+    for (std::size_t end; !c.Silent && (end = c.Pending.find("\r\n\r\n")) != std::string::npos;) {
+      std::size_t index = 0;
+      {
+        std::lock_guard lock(Mutex);
+        Received.push_back(c.Pending.substr(0, end + 4));
+        index = Received.size() - 1;
+      }
+      c.Pending.erase(0, end + 4);
+      const TFaultAction& action = Script[std::min(index, Script.size() - 1)];
+      switch (action.Kind) {
+        case TFaultAction::EKind::Respond: SendAll(c.Fd, action.Bytes); break;
+        case TFaultAction::EKind::Reset: {
+          const linger abort{1, 0};
+          ::setsockopt(c.Fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+          CloseFd(c.Fd);
+          return;
+        }
+        case TFaultAction::EKind::SendAndClose: SendAll(c.Fd, action.Bytes); [[fallthrough]];
+        case TFaultAction::EKind::Close: CloseFd(c.Fd); return;
+        case TFaultAction::EKind::Silence: c.Silent = true; break;
+      }
+    }
+  }
+
+  void Run() {
+    std::vector<TConnection> connections;
+    for (;;) {
+      std::vector<pollfd> fds{{WakePipe[0], POLLIN, 0}, {Listener, POLLIN, 0}};
+      for (const TConnection& c : connections) fds.push_back({c.Fd, POLLIN, 0});
+      if (::poll(fds.data(), fds.size(), -1) < 0) {
+        if (errno == EINTR) continue;
+        break;
+      }
+      if (fds[0].revents) break;
+      for (std::size_t i = 0; i < connections.size(); ++i) {
+        if (!fds[i + 2].revents) continue;
+        TConnection& c = connections[i];
+        char chunk[4096];
+        const ssize_t n = ::recv(c.Fd, chunk, sizeof chunk, 0);
+        if (n <= 0) {
+          CloseFd(c.Fd);
+          continue;
+        }
+        if (!c.Silent) c.Pending.append(chunk, static_cast<std::size_t>(n));
+        Serve(c);
+      }
+      std::erase_if(connections, [](const TConnection& c) { return c.Fd < 0; });
+      if (fds[1].revents & POLLIN) {
+        const int fd = ::accept4(Listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd >= 0) {
+          ++Accepted;
+          connections.push_back({fd, {}, false});
+        }
+      }
+    }
+    for (TConnection& c : connections) CloseFd(c.Fd);
+  }
+
+  std::vector<TFaultAction> Script;
+  int WakePipe[2] = {-1, -1};
+  int Listener = -1;
+  int ListenPort = 0;
+  std::atomic<int> Accepted{0};
+  mutable std::mutex Mutex;
+  std::vector<std::string> Received;
+  std::thread Worker;
+};
+
+}  // namespace meridane::test

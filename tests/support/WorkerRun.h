@@ -1,0 +1,90 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "download/DownThread.h"
+#include "geo/Commonfunc.h"
+#include "support/TempDir.h"
+
+namespace meridane::test {
+
+inline const std::string BlankBytes = "\xFF\xD8\xFF\xE0 blank";
+
+class TRecordingSleeper : public ISleeper {
+ public:
+  void Sleep(int milliseconds) override {
+    std::lock_guard<std::mutex> guard(Lock);
+    Pauses.push_back(milliseconds);
+    if (OnSleep) OnSleep();
+  }
+  std::mutex Lock;
+  std::vector<int> Pauses;
+  std::function<void()> OnSleep;
+};
+
+// The main window's part: lines and finish calls, on the pumping thread.
+class TRecordingHost : public IWorkerHost {
+ public:
+  void AddLogLine(const std::string& line) override { Log.push_back(line); }
+  void AddFailedLine(const std::string& line) override { Failed.push_back(line); }
+  void WorkerFinished(int threadIndex) override { Finished.push_back(threadIndex); }
+  std::vector<std::string> Log, Failed;
+  std::vector<int> Finished;
+};
+
+// A task of `columns` x `rows` tiles at zoom 10 from tile (x0, y0), run by
+// `workers` workers on this thread's queue, with a recording sleeper and host
+// and a blank image in a program folder of its own.
+class TWorkerRun {
+ public:
+  TWorkerRun(int columns, int rows, int workers, int x0 = 843, int y0 = 388) {
+    std::filesystem::create_directories(Program / "blankimg");
+    WriteAll(Program / "blankimg" / "blank.jpg", BlankBytes);
+    Params.LeftLongitude = TileXToLon(x0 + 0.5, 10);
+    Params.RightLongitude = TileXToLon(x0 + columns - 0.5, 10);
+    Params.TopLatitude = TileYToLat(y0 + 0.5, 10, 0);
+    Params.BottomLatitude = TileYToLat(y0 + rows - 0.5, 10, 0);
+    Params.Zoom = 10;
+    Params.ThreadCount = workers;
+    Params.Folder = Dir.Folder();
+    Params.TaskName = "t.mrd";
+    Params.TilePauseMs = 1000;
+  }
+
+  TDownloadTask& Task() {
+    if (!BuiltTask) BuiltTask = std::make_unique<TDownloadTask>(Params);
+    return *BuiltTask;
+  }
+  std::string Url(int x, int y) { return Task().TileUrl(x, y); }
+  std::string Path(int x, int y) { return Task().TilePath(x, y); }
+
+  // Starts the workers and pumps the main thread until every one has finished.
+  void Go() {
+    for (int i = 0; i < Params.ThreadCount; ++i) {
+      TWorkerContext context{&Main, &Host, &Sleeper, MakeCurlHttpClient, Program};
+      if (MakeClient) context.MakeClient = [this, i] { return MakeClient(i); };
+      Workers.push_back(std::make_unique<TDownThread>(true, i, Task(), std::move(context)));
+    }
+    // Started once the table is complete: the hooks of some tests look workers up in it.
+    for (auto& worker : Workers) worker->Start();
+    Main.PumpUntil([this] { return Host.Finished.size() == Workers.size(); });
+    for (auto& worker : Workers) worker->WaitFor();
+  }
+
+  TTempDir Dir;
+  std::filesystem::path Program = Dir / "program";
+  TTaskParams Params;
+  TQueueDispatcher Main;
+  TRecordingSleeper Sleeper;
+  TRecordingHost Host;
+  std::function<std::unique_ptr<IHttpClient>(int)> MakeClient;  // empty: the real client
+  std::unique_ptr<TDownloadTask> BuiltTask;
+  std::vector<std::unique_ptr<TDownThread>> Workers;
+};
+
+}  // namespace meridane::test
