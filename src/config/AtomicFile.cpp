@@ -59,6 +59,7 @@ TAtomicFileWriter::TAtomicFileWriter(fs::path target) : Target(std::move(target)
     const int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd >= 0 && (File = ::fdopen(fd, "wb")) != nullptr) {
       Unnamed = true;
+      std::setvbuf(File, nullptr, _IONBF, 0);  // callers write whole blocks: one system call each
       if (exists) ::fchmod(fd, static_cast<mode_t>(existing.permissions()));
       return;
     }
@@ -74,6 +75,7 @@ TAtomicFileWriter::TAtomicFileWriter(fs::path target) : Target(std::move(target)
     if (!File && errno != EEXIST) break;
   }
   if (!File) throw EFileError(CannotCreateMessage(Target));
+  std::setvbuf(File, nullptr, _IONBF, 0);
   if (exists) fs::permissions(Temporary, existing.permissions(), ec);
 }
 
