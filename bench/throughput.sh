@@ -79,7 +79,7 @@ end
 LUA
 
 rounds=${ROUNDS:-3}
-declare -a R_ours R_aria2 R_curl R_wrk R_plain R_atomic
+declare -a R_ours R_aria2 R_curl R_wrk R_plain R_atomic R_rename
 for ((round = 1; round <= rounds; round++)); do
   fresh "ours$round"
   R_ours+=("$("$build/bench/meridane_fetch" "127.0.0.1:$port" $zoom $x0 $x1 $y0 $y1 "$out" 8 | awk '{print $8}')")
@@ -94,14 +94,18 @@ for ((round = 1; round <= rounds; round++)); do
   R_plain+=("$("$build/bench/meridane_create_files" "$out" $tiles | awk '{print $6}')")
   fresh "atomic$round"
   R_atomic+=("$("$build/bench/meridane_create_files" "$out" $tiles atomic | awk '{print $6}')")
+  fresh "rename$round"
+  R_rename+=("$("$build/bench/meridane_create_files" "$out" $tiles rename | awk '{print $6}')")
 done
 ours=$(median "${R_ours[@]}"); aria2=$(median "${R_aria2[@]}"); curlrate=$(median "${R_curl[@]}")
 wrkrate=$(median "${R_wrk[@]}"); plain=$(median "${R_plain[@]}"); atomic=$(median "${R_atomic[@]}")
+renamed=$(median "${R_rename[@]}")
 
 best=$(( aria2 > curlrate ? aria2 : curlrate ))
 ceiling=$(( wrkrate < plain ? wrkrate : plain ))
 printf 'target %s (%s), %d tiles, median of %d rounds\n' "$target" "$(df --output=fstype "$target" | tail -1)" $tiles $rounds
 printf '%-34s %8s\n' "meridane, 8 workers" "$ours" "aria2c -j8" "$aria2" "curl --parallel-max 8" "$curlrate" \
-  "ceiling: wrk -c8 (no files)" "$wrkrate" "ceiling: file creation" "$plain" "file creation, atomic" "$atomic"
+  "ceiling: wrk -c8 (no files)" "$wrkrate" "ceiling: file creation" "$plain" "file creation, atomic (ours)" "$atomic" \
+  "file creation, temporary + rename" "$renamed"
 printf 'meridane / best of aria2c and curl: %.2f\n' "$(echo "$ours / $best" | bc -l)"
 printf 'meridane / lower ceiling: %.2f\n' "$(echo "$ours / $ceiling" | bc -l)"
