@@ -89,7 +89,6 @@ class TCurlHttpClient : public IHttpClient {
     Body.clear();
     StatusLine.clear();
     HeadComplete = false;
-    ErrorText[0] = '\0';
 
     std::unique_ptr<curl_slist, TListDeleter> headers;
     auto add = [&headers](const std::string& line) {
@@ -111,7 +110,6 @@ class TCurlHttpClient : public IHttpClient {
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
     curl_easy_setopt(h, CURLOPT_HEADEROPT, CURLHEADER_SEPARATE);
-    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, ErrorText);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &TCurlHttpClient::OnBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, this);
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &TCurlHttpClient::OnHeader);
@@ -209,7 +207,6 @@ class TCurlHttpClient : public IHttpClient {
   curl_off_t LastReceived = 0;
   std::chrono::steady_clock::time_point LastProgress;
   bool Stalled = false;
-  char ErrorText[CURL_ERROR_SIZE]{};
 };
 
 }  // namespace
