@@ -1,0 +1,41 @@
+#include "ui/HeadlessToolkit.h"
+
+#include <filesystem>
+
+namespace meridane {
+
+std::optional<std::string> THeadlessToolkit::OpenFile(const std::string& title, const std::string& filter,
+                                                      const std::string& initialFolder) {
+  Dialogs.push_back({title, filter, initialFolder});
+  if (OpenFileAnswers.empty()) return std::nullopt;
+  auto answer = OpenFileAnswers.front();
+  OpenFileAnswers.pop_front();
+  return answer;
+}
+
+std::optional<std::string> THeadlessToolkit::PickFolder(const std::string& title) {
+  Dialogs.push_back({title, "", ""});
+  if (FolderAnswers.empty()) return std::nullopt;
+  auto answer = FolderAnswers.front();
+  FolderAnswers.pop_front();
+  return answer;
+}
+
+bool THeadlessToolkit::StartProgram(const std::string& path) {
+  Started.push_back(path);
+  return std::filesystem::exists(path);
+}
+
+void THeadlessToolkit::SetTimer(bool enabled, int intervalMs, std::function<void()> onTick) {
+  TimerOn = enabled;
+  Interval = intervalMs;
+  OnTick = std::move(onTick);
+}
+
+bool THeadlessToolkit::Tick() {
+  if (!TimerOn || !OnTick) return false;
+  OnTick();
+  return true;
+}
+
+}  // namespace meridane

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ui/Toolkit.h"
+
+namespace meridane {
+
+// A toolkit without a screen: dialogs answer from scripts, message boxes and
+// shell calls are recorded, main-thread calls wait in a queue until pumped,
+// and the timer ticks when told to. Tests and the console front end drive it.
+class THeadlessToolkit : public IToolkit {
+ public:
+  void ShowMessage(const std::string& text) override { Messages.push_back(text); }
+  void ShowError(const std::string& text) override { Errors.push_back(text); }
+  std::optional<std::string> OpenFile(const std::string& title, const std::string& filter,
+                                      const std::string& initialFolder) override;
+  std::optional<std::string> PickFolder(const std::string& title) override;
+  void ShellOpen(const std::string& target) override { Opened.push_back(target); }
+  bool StartProgram(const std::string& path) override;
+  IMainThread& MainThread() override { return Queue; }
+  // Waits a moment for a call when none is queued, so waiting loops do not spin.
+  void ProcessPendingEvents() override { Queue.Pump(std::chrono::milliseconds(1)); }
+  void SetTimer(bool enabled, int intervalMs, std::function<void()> onTick) override;
+
+  // Runs the queued main-thread calls, waiting up to timeout for the first.
+  int Pump(std::chrono::milliseconds timeout = std::chrono::milliseconds(0)) { return Queue.Pump(timeout); }
+  // One timer tick, when the timer is on. Returns whether it ticked.
+  bool Tick();
+  bool TimerEnabled() const { return TimerOn; }
+  int TimerInterval() const { return Interval; }
+
+  // Answers for the next dialogs, in order; an empty answer cancels.
+  std::deque<std::optional<std::string>> OpenFileAnswers;
+  std::deque<std::optional<std::string>> FolderAnswers;
+  // What the logic asked for.
+  struct TDialog {
+    std::string Title, Filter, InitialFolder;
+  };
+  std::vector<TDialog> Dialogs;
+  std::vector<std::string> Messages, Errors, Opened, Started;
+
+ private:
+  TQueueDispatcher Queue;
+  bool TimerOn = false;
+  int Interval = 0;
+  std::function<void()> OnTick;
+};
+
+}  // namespace meridane

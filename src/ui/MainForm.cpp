@@ -1,0 +1,318 @@
+#include "ui/MainForm.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "config/Config.h"
+#include "config/IniFile.h"
+#include "geo/Convert.h"
+#include "task/MapTypes.h"
+
+namespace meridane {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char Separator = static_cast<char>(fs::path::preferred_separator);
+
+// The folder part of a path with its separator, and the name after it.
+std::string FolderPart(const std::string& path) { return path.substr(0, path.find_last_of(Separator) + 1); }
+std::string NamePart(const std::string& path) { return path.substr(path.find_last_of(Separator) + 1); }
+
+}  // namespace
+
+std::optional<double> ParseCoordinate(std::string_view text) {
+  std::size_t i = 0;
+  auto digits = [&] {
+    const std::size_t start = i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+    return i > start;
+  };
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+  const std::size_t mantissa = i;
+  bool any = digits();
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    any = digits() || any;
+  }
+  if (!any) return std::nullopt;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    if (!digits()) return std::nullopt;
+  }
+  if (i != text.size()) return std::nullopt;
+  double value = 0;
+  const auto [end, ec] = std::from_chars(text.data() + mantissa, text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return text.front() == '-' ? -value : value;
+}
+
+TForm1::TForm1(IToolkit& toolkit, TMainFormEnvironment environment)
+    : Toolkit(toolkit), Environment(std::move(environment)) {
+  TrackBar1.OnChange = [this] { TrackBar1Change(); };
+}
+
+TForm1::~TForm1() {
+  // Workers use this window until they end; they must not outlive it.
+  for (auto& worker : DownThreads)
+    if (worker) worker->Terminate();
+  WaitForWorkers();
+}
+
+void TForm1::WaitForWorkers() {
+  auto anyRunning = [this] {
+    return std::any_of(DownThreads.begin(), DownThreads.end(), [](const auto& w) { return w && !w->Finished(); });
+  };
+  // Their last calls need the main thread.
+  while (anyRunning()) Toolkit.ProcessPendingEvents();
+}
+
+void TForm1::FormShow() {
+  RunHandler(Toolkit, [this] {
+    Folder = Environment.ProgramFolder.empty() ? meridane::ProgramFolder() : Environment.ProgramFolder;
+    ConfigPath = (Environment.ConfigPath.empty() ? ConfigPathIn(Folder) : Environment.ConfigPath).string();
+    HelpPath = (Folder / "help" / "help.chm").string();
+    comboMapsType.Items.clear();
+    for (const TMapKind& kind : MapsTypeList) comboMapsType.Items.emplace_back(kind.Name);
+    const TMainWindowConfig config = TConfig(ConfigPath).ReadMainWindow();
+    DefaultPath = config.DefaultPath;
+    DefaultThreadCount = config.DefaultThreadCount;
+    Caption = "Meridane " + config.Version;
+    Edit6.Text = DefaultPath;
+    UpDown2.Max = WorkerSlots;
+    Edit10.Text = std::to_string(DefaultThreadCount);
+    comboMapsType.ItemIndex = 1;
+    comboMapsTypeChange();
+  });
+}
+
+void TForm1::comboMapsTypeChange() {
+  const int m = comboMapsType.ItemIndex;
+  if (m < 0 || m >= static_cast<int>(MapsTypeList.size())) return;
+  const TMapKind& kind = MapsTypeList[static_cast<std::size_t>(m)];
+  TrackBar1.SetMax(kind.ZoomMax);
+  TrackBar1.SetMin(kind.ZoomMin);
+  TrackBar1.SetPosition(kind.ZoomOnSelect);
+}
+
+void TForm1::TrackBar1Change() {
+  Label8.Caption = std::to_string(TrackBar1.Position());
+  TrackBar1.Hint = Label8.Caption;
+}
+
+void TForm1::BitBtn1Click() {
+  RunHandler(Toolkit, [this] {
+    if (BitBtn1.Caption == "Start") Start();
+    else Stop();
+  });
+}
+
+void TForm1::Start() {
+  const TStartConfig config = TConfig(ConfigPath).ReadStart();
+  bool resume = false;
+  const int zoom = TrackBar1.Position();
+
+  const std::string folderText = Edit6.Text;
+  if (folderText.empty()) return Toolkit.ShowMessage(MainFormText::NoPath);
+  std::error_code ec;
+  if (!fs::is_directory(folderText, ec) && !fs::create_directory(folderText, ec))
+    return Toolkit.ShowMessage("Create directory " + folderText + " Failed.");
+  std::string folder = folderText;
+  if (folder.back() != Separator) folder += Separator;
+
+  const auto left = ParseCoordinate(Edit1.Text), right = ParseCoordinate(Edit3.Text);
+  const auto top = ParseCoordinate(Edit2.Text), bottom = ParseCoordinate(Edit4.Text);
+  if (!left || !right || !top || !bottom) return Toolkit.ShowMessage(MainFormText::InputError);
+  if (*left < -180 || *left > 180) return Toolkit.ShowMessage(MainFormText::LeftRange);
+  if (*right < -180 || *right > 180) return Toolkit.ShowMessage(MainFormText::RightRange);
+  if (*top < -90 || *top > 90) return Toolkit.ShowMessage(MainFormText::TopRange);
+  if (*bottom < -90 || *bottom > 90) return Toolkit.ShowMessage(MainFormText::BottomRange);
+  if (*left > *right) return Toolkit.ShowMessage(MainFormText::LeftRight);
+  if (*top < *bottom) return Toolkit.ShowMessage(MainFormText::BottomTop);
+
+  RunningCount = 0;
+  const int threadCount = ParseWholeNumber(Edit10.Text).value_or(1);
+  std::string taskName = EditTaskName.Text;
+  if (FileExtension(taskName) != ".mrd") taskName += ".mrd";
+
+  const std::string project = folder + taskName;
+  if (fs::exists(project, ec)) {
+    const TIniFile ini(project);
+    const std::string storedLeft = ini.ReadString("AREA", "LeftLongitude", "");
+    const std::string storedRight = ini.ReadString("AREA", "RightLongitude", "");
+    const std::string storedTop = ini.ReadString("AREA", "TopLatitude", "");
+    const std::string storedBottom = ini.ReadString("AREA", "BottomLatitude", "");
+    const int storedZoom = ini.ReadInteger("Zoom", "Zoom", 100);
+    const int storedThreads = ini.ReadInteger("THREADS", "ThreadCount", 0);
+    const int storedMapsType = ini.ReadInteger("MapsType", "MapsType", 100);
+    resume = storedMapsType == comboMapsType.ItemIndex && storedLeft == Edit1.Text && storedRight == Edit3.Text &&
+             storedTop == Edit2.Text && storedBottom == Edit4.Text &&
+             std::to_string(storedZoom) == std::to_string(zoom) &&
+             std::to_string(storedThreads) == Edit10.Text && FolderPart(project) == folder &&
+             NamePart(project) == EditTaskName.Text;
+  }
+
+  auto params = std::make_unique<TTaskParams>();
+  params->LeftLongitude = *left;
+  params->RightLongitude = *right;
+  params->TopLatitude = *top;
+  params->BottomLatitude = *bottom;
+  params->Zoom = zoom;
+  // Eight worker slots and eight stored positions: never more workers, never none.
+  params->ThreadCount = std::clamp(threadCount, 1, WorkerSlots);
+  params->SlotCount = WorkerSlots;
+  params->MapsType = SatelliteMapType;
+  params->Folder = folder;
+  params->TaskName = taskName;
+  ApplyStartConfig(*params, config);
+  params->Resume = resume;
+
+  std::unique_ptr<TDownloadTask> task;
+  try {
+    task = std::make_unique<TDownloadTask>(*params);
+  } catch (const std::exception& e) {
+    if (dynamic_cast<const ETaskBuildError*>(&e) && *e.what()) Toolkit.ShowMessage(e.what());
+    return Toolkit.ShowMessage(CreateTaskFailureMessage);
+  }
+  CurrentTask = std::make_unique<TCurrentTask>(TCurrentTask{std::move(params), std::move(task)});
+  TTaskParams& p = *CurrentTask->Params;
+  const TDownloadTask& t = *CurrentTask->Task;
+  if (t.TotalCount < p.ThreadCount) p.ThreadCount = t.TotalCount;
+
+  t.WriteProjectFile();
+  t.WriteImageList();
+  t.WriteLogHeader();
+  t.CreateFailedList();
+  Memo1.LoadFromFile(t.LogPath);
+  Memo2.LoadFromFile(t.FailedPath);
+  LabelTotalxy.Caption = "Total images: " + std::to_string(t.TotalCount);
+  BitBtn1.Caption = "Stop";
+  for (int i = 0; i < p.ThreadCount; ++i) {
+    TWorkerContext context{&Toolkit.MainThread(), this, Environment.Sleeper ? Environment.Sleeper : &RealSleeper,
+                           Environment.MakeClient, Folder};
+    DownThreads[static_cast<std::size_t>(i)] = std::make_unique<TDownThread>(false, i, t, std::move(context));
+    ++RunningCount;
+  }
+  EnableTimer(true);
+  TickCount = 0;
+}
+
+void TForm1::Stop() {
+  if (!CurrentTask) return;
+  for (int i = 0; i < CurrentTask->Params->ThreadCount; ++i) {
+    if (auto& worker = DownThreads[static_cast<std::size_t>(i)]) worker->Terminate();
+    Memo1.Add("Thread" + std::to_string(i + 1) + "will be terminated by user. please wait...");
+  }
+}
+
+void TForm1::EnableTimer(bool enabled) {
+  Timer1.Enabled = enabled;
+  Toolkit.SetTimer(enabled, Timer1.Interval, [this] { Timer1Timer(); });
+}
+
+void TForm1::Timer1Timer() {
+  RunHandler(Toolkit, [this] {
+    ++TickCount;
+    if (TickCount % 4 == 0) SaveProgress();
+    if (RunningCount == 0) Complete(true);
+  });
+}
+
+void TForm1::SavePosition(int slot) {
+  const auto& worker = DownThreads[static_cast<std::size_t>(slot)];
+  if (!worker || !CurrentTask) return;
+  const auto [x, y] = worker->LastPosition();
+  const TIniFile project(CurrentTask->Task->ProjectPath());
+  const std::string n = std::to_string(slot + 1);
+  if (x > 0) project.WriteInteger("THREADS", "T" + n + "X", x);
+  if (y > 0) project.WriteInteger("THREADS", "T" + n + "Y", y);
+}
+
+void TForm1::SaveProgress() {
+  if (!CurrentTask) return;
+  for (int i = 0; i < CurrentTask->Params->ThreadCount; ++i) SavePosition(i);
+  Memo1.SaveToFile(CurrentTask->Task->LogPath);
+  Memo2.SaveToFile(CurrentTask->Task->FailedPath);
+}
+
+void TForm1::Complete(bool showMessage) {
+  EnableTimer(false);
+  Memo1.Add("");
+  Memo1.Add(std::string(32, '-'));
+  Memo1.Add("Task Stoped!");
+  Memo1.Add("");
+  Memo1.Add("Now time:" + NowText());
+  Memo1.Add("");
+  Memo1.Add("Log file has been saved as " + (CurrentTask ? CurrentTask->Task->LogPath : std::string()));
+
+  // A write that fails must not keep the window in the running state: finish
+  // every step, then report the first failure.
+  std::string failure;
+  auto attempt = [&failure](const std::function<void()>& step) {
+    try {
+      step();
+    } catch (const std::exception& e) {
+      if (failure.empty()) failure = e.what();
+    }
+  };
+  if (CurrentTask) {
+    attempt([this] { Memo1.SaveToFile(CurrentTask->Task->LogPath); });
+    attempt([this] { Memo2.SaveToFile(CurrentTask->Task->FailedPath); });
+    for (int i = 0; i < CurrentTask->Params->ThreadCount; ++i) {
+      attempt([this, i] { SavePosition(i); });
+      DownThreads[static_cast<std::size_t>(i)].reset();
+    }
+  }
+  BitBtn1.Caption = "Start";
+  if (!failure.empty()) Toolkit.ShowError(failure);
+  if (showMessage) Toolkit.ShowMessage(MainFormText::TaskStopped);
+}
+
+void TForm1::FormCloseQuery() {
+  RunHandler(Toolkit, [this] {
+    if (!Running()) return;
+    Stop();
+    while (RunningCount > 0) Toolkit.ProcessPendingEvents();
+    Complete(false);
+  });
+}
+
+void TForm1::Button1Click() {
+  RunHandler(Toolkit, [this] {
+    if (const auto folder = Toolkit.PickFolder("Select path to save")) Edit6.Text = *folder;
+  });
+}
+
+void TForm1::Viewlogfile1Click() {
+  RunHandler(Toolkit, [this] {
+    if (!CurrentTask) return Toolkit.ShowMessage(MainFormText::NoTask);
+    std::error_code ec;
+    if (fs::exists(CurrentTask->Task->LogPath, ec)) return Toolkit.ShellOpen(CurrentTask->Task->LogPath);
+    Toolkit.ShowMessage(MainFormText::NoLogFile);
+  });
+}
+
+void TForm1::LoadParametersfromprojectfilel1Click() {
+  RunHandler(Toolkit, [this] {
+    const auto chosen = Toolkit.OpenFile("Open project file:", "Projects(*.mrd)|*.mrd", DefaultPath);
+    if (!chosen) return;
+    const TIniFile ini(*chosen);
+    Edit1.Text = ini.ReadString("AREA", "LeftLongitude", "");
+    Edit3.Text = ini.ReadString("AREA", "RightLongitude", "");
+    Edit2.Text = ini.ReadString("AREA", "TopLatitude", "");
+    Edit4.Text = ini.ReadString("AREA", "BottomLatitude", "");
+    Edit10.Text = std::to_string(ini.ReadInteger("THREADS", "ThreadCount", DefaultThreadCount));
+    Edit6.Text = FolderPart(*chosen);
+    EditTaskName.Text = NamePart(*chosen);
+    int mapsType = ini.ReadInteger("MapsType", "MapsType", 1);
+    // A map type the list does not have opens as the satellite maps.
+    if (mapsType < 0 || mapsType >= static_cast<int>(MapsTypeList.size())) mapsType = SatelliteMapType;
+    comboMapsType.ItemIndex = mapsType;
+    comboMapsTypeChange();
+    TrackBar1.SetPosition(ini.ReadInteger("Zoom", "Zoom", 0));
+  });
+}
+
+}  // namespace meridane

@@ -1,0 +1,141 @@
+#pragma once
+
+#include <array>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "download/DownThread.h"
+#include "ui/Controls.h"
+#include "ui/Memo.h"
+#include "ui/Toolkit.h"
+
+namespace meridane {
+
+// One entry of the map-type list: its name and the zoom range it offers.
+struct TMapKind {
+  const char* Name;
+  int ZoomMin, ZoomMax, ZoomOnSelect;
+};
+inline constexpr std::array<TMapKind, 8> MapsTypeList{{
+    {"Google Street Maps", 1, 19, 12},
+    {"Google Satellite Maps", 1, 20, 12},
+    {"Google Terrain Maps", 1, 15, 12},
+    {"Yahoo Street Maps", 1, 18, 12},
+    {"Yahoo Satellite Maps", 1, 18, 12},
+    {"Microsoft VirtualEarth Street Maps", 1, 19, 12},
+    {"Microsoft VirtualEarth Satellite Maps", 1, 19, 12},
+    {"Microsoft VirtualEarth Hybrid Maps", 1, 19, 12},
+}};
+
+// Where the main window finds its companions and how its workers fetch and wait;
+// tests replace the parts they need.
+struct TMainFormEnvironment {
+  std::filesystem::path ProgramFolder;  // empty: the running program's folder
+  std::filesystem::path ConfigPath;     // empty: ini/config.ini in the program folder
+  ISleeper* Sleeper = nullptr;          // null: real waits
+  std::function<std::unique_ptr<IHttpClient>()> MakeClient = MakeCurlHttpClient;
+};
+
+// The main window's logic: its controls, its state and its handlers, without a
+// toolkit. Everything here runs on the main thread; workers reach it only
+// through the three IWorkerHost calls, which they make through Synchronize.
+class TForm1 : public IWorkerHost {
+ public:
+  static constexpr int WorkerSlots = 8;
+  static constexpr const char* HomePageAddress = "https://meridane.example.org/";
+  static constexpr const char* SupportAddress = "support@meridane.example.org";
+
+  explicit TForm1(IToolkit& toolkit, TMainFormEnvironment environment = {});
+  ~TForm1() override;
+  TForm1(const TForm1&) = delete;
+  TForm1& operator=(const TForm1&) = delete;
+
+  // Controls.
+  std::string Caption;
+  TEdit EditTaskName{"newtask.mrd"};
+  TComboBox comboMapsType;
+  TTrackBar TrackBar1;
+  TLabel Label8;
+  TEdit Edit1, Edit2, Edit3, Edit4;  // left, top, right, bottom
+  TEdit Edit6;                       // folder
+  TEdit Edit10{"1"};                 // thread count
+  TUpDown UpDown2{1, 8, 1};
+  TLabel LabelTotalxy;
+  TButton BitBtn1{"Start"};
+  TMemo Memo1{"[log window]"};
+  TMemo Memo2{"[Failed tile inforamtion window]"};
+  TLabel StatusBar1{"Download satellite images from Google Maps."};
+  TTimerModel Timer1;
+
+  // State.
+  struct TCurrentTask {
+    std::unique_ptr<TTaskParams> Params;
+    std::unique_ptr<TDownloadTask> Task;
+  };
+  std::array<std::unique_ptr<TDownThread>, WorkerSlots> DownThreads;
+  int RunningCount = 0;
+  int TickCount = 0;
+  std::unique_ptr<TCurrentTask> CurrentTask;
+  std::string ConfigPath;
+  std::string HelpPath;
+  std::string DefaultPath;
+  int DefaultThreadCount = 1;
+
+  // Handlers. An error escaping one is shown in the toolkit's error box.
+  void FormShow();
+  void comboMapsTypeChange();
+  void TrackBar1Change();
+  void BitBtn1Click();
+  void Button1Click();
+  void Timer1Timer();
+  void Viewlogfile1Click();
+  void LoadParametersfromprojectfilel1Click();
+  // Before the program ends: a running task is stopped, its workers waited for
+  // and the task completed (positions and memos saved), without the message box.
+  void FormCloseQuery();
+
+  bool Running() const { return BitBtn1.Caption != "Start"; }
+  const std::filesystem::path& ProgramFolder() const { return Folder; }
+
+  // Worker calls, on the main thread.
+  void AddLogLine(const std::string& line) override { Memo1.Add(line); }
+  void AddFailedLine(const std::string& line) override { Memo2.Add(line); }
+  void WorkerFinished(int) override { --RunningCount; }
+
+ private:
+  void Start();
+  void Stop();
+  void SaveProgress();
+  void SavePosition(int slot);
+  void Complete(bool showMessage);
+  void EnableTimer(bool enabled);
+  void WaitForWorkers();
+
+  IToolkit& Toolkit;
+  TMainFormEnvironment Environment;
+  std::filesystem::path Folder;
+  TRealSleeper RealSleeper;
+};
+
+// Texts of the main window.
+namespace MainFormText {
+inline constexpr const char* NoPath = "Please select a path to save the images.";
+inline constexpr const char* InputError = "Longitude or latitude input error!";
+inline constexpr const char* LeftRange = "Left Longitude should be between -180 and 180.";
+inline constexpr const char* RightRange = "Right Longitude should be between -180 and 180.";
+inline constexpr const char* TopRange = "Top Latitude should be between -90 and 90.";
+inline constexpr const char* BottomRange = "Bottom Latitude should be between -90 and 90.";
+inline constexpr const char* LeftRight = "Left Longitude should less than Right Longitude!";
+inline constexpr const char* BottomTop = "Bottom Latitude should less than Top Latitude!";
+inline constexpr const char* TaskStopped = "Task stoped!                    ";
+inline constexpr const char* NoTask = "No task running now.                  ";
+inline constexpr const char* NoLogFile = "No logfile now.                         ";
+}  // namespace MainFormText
+
+// A coordinate as typed: optional sign, digits with an optional "." and
+// fraction, an optional exponent, nothing else; "." whatever the locale.
+std::optional<double> ParseCoordinate(std::string_view text);
+
+}  // namespace meridane

@@ -1,0 +1,98 @@
+#include "ui/Memo.h"
+
+#include <cstdio>
+
+#include "config/AtomicFile.h"
+
+namespace meridane {
+
+namespace fs = std::filesystem;
+
+void TMemo::Add(std::string_view line) {
+  Chars.append(line);
+  Ends.push_back(Chars.size());
+}
+
+void TMemo::Clear() {
+  Chars.clear();
+  Ends.clear();
+  Saved.Valid = false;  // the file's lines are no longer the memo's first lines
+}
+
+std::string_view TMemo::Line(std::size_t index) const {
+  const std::uint64_t begin = index == 0 ? 0 : Ends[index - 1];
+  return std::string_view(Chars).substr(begin, Ends[index] - begin);
+}
+
+std::string TMemo::Text() const {
+  std::string text;
+  text.reserve(Chars.size() + 2 * Ends.size());
+  for (std::size_t i = 0; i < Ends.size(); ++i) (text += Line(i)) += "\r\n";
+  return text;
+}
+
+void TMemo::LoadFromFile(const fs::path& path) {
+  const std::string bytes = ReadFileBytes(path);
+  Clear();
+  std::size_t begin = 0;
+  while (begin < bytes.size()) {
+    const std::size_t end = bytes.find_first_of("\r\n", begin);
+    if (end == std::string::npos) {
+      Add(std::string_view(bytes).substr(begin));
+      break;
+    }
+    Add(std::string_view(bytes).substr(begin, end - begin));
+    begin = end + 1;
+    if (bytes[end] == '\r' && begin < bytes.size() && bytes[begin] == '\n') ++begin;
+  }
+  // A file whose last line has no CR LF differs from what the memo would write.
+  if (bytes.empty() || bytes.back() == '\n' || bytes.back() == '\r') Remember(path);
+}
+
+bool TMemo::FileUnchanged(const fs::path& path) const {
+  if (!Saved.Valid || Saved.Path != path || Saved.Lines > Count()) return false;
+  std::error_code ec;
+  const auto size = fs::file_size(path, ec);
+  if (ec || size != Saved.Size) return false;
+  const auto modified = fs::last_write_time(path, ec);
+  return !ec && modified == Saved.Modified;
+}
+
+void TMemo::Remember(const fs::path& path) {
+  std::error_code ec;
+  Saved.Path = path;
+  Saved.Size = fs::file_size(path, ec);
+  Saved.Modified = fs::last_write_time(path, ec);
+  Saved.Lines = Count();
+  Saved.Valid = !ec;
+}
+
+void TMemo::SaveToFile(const fs::path& path) {
+  if (FileUnchanged(path)) {
+    if (Saved.Lines == Count()) return;
+    // Only the new lines: a long task's log is not rewritten every few seconds.
+    std::string tail;
+    for (std::size_t i = Saved.Lines; i < Count(); ++i) (tail += Line(i)) += "\r\n";
+    Saved.Valid = false;  // until the append is known to be whole
+    std::FILE* file = std::fopen(path.string().c_str(), "ab");
+    const bool written = file && std::fwrite(tail.data(), 1, tail.size(), file) == tail.size();
+    const bool closed = file && std::fclose(file) == 0;
+    if (!written || !closed) throw EFileError(CannotCreateMessage(path));
+    Remember(path);
+    return;
+  }
+  TAtomicFileWriter out(path);
+  std::string block;
+  for (std::size_t i = 0; i < Count(); ++i) {
+    (block += Line(i)) += "\r\n";
+    if (block.size() >= (1u << 20)) {
+      out.Write(block);
+      block.clear();
+    }
+  }
+  out.Write(block);
+  out.Commit();
+  Remember(path);
+}
+
+}  // namespace meridane

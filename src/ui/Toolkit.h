@@ -1,0 +1,43 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "download/Thread.h"
+
+namespace meridane {
+
+// What only a window toolkit can do, for every window's logic. The logic calls
+// these on the main thread; an implementation may show windows (Qt), print
+// (console) or play back a script (tests).
+class IToolkit {
+ public:
+  virtual ~IToolkit() = default;
+
+  // A modal message box with an OK button.
+  virtual void ShowMessage(const std::string& text) = 0;
+  // The application's error box, for an error that escaped a handler.
+  virtual void ShowError(const std::string& text) = 0;
+  // The file-open dialog; empty when cancelled. filter is "Name|pattern".
+  virtual std::optional<std::string> OpenFile(const std::string& title, const std::string& filter,
+                                              const std::string& initialFolder) = 0;
+  // The folder picker; empty when cancelled.
+  virtual std::optional<std::string> PickFolder(const std::string& title) = 0;
+  // Opens a document or address in the user's program for it; the result is not examined.
+  virtual void ShellOpen(const std::string& target) = 0;
+  // Starts a program, detached; false when it could not be started.
+  virtual bool StartProgram(const std::string& path) = 0;
+  // The main thread, for the workers' Synchronize.
+  virtual IMainThread& MainThread() = 0;
+  // Lets the toolkit handle what is pending (repaints, queued main-thread calls).
+  virtual void ProcessPendingEvents() = 0;
+  // Turns the periodic timer on or off; onTick runs on the main thread.
+  virtual void SetTimer(bool enabled, int intervalMs, std::function<void()> onTick) = 0;
+};
+
+// Runs a handler as a toolkit would: an error that escapes it ends it and is
+// shown in the error box.
+void RunHandler(IToolkit& toolkit, const std::function<void()>& handler);
+
+}  // namespace meridane
