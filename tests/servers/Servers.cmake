@@ -13,23 +13,39 @@ add_test(NAME servers.stop COMMAND ${_meridane_servers} stop ${_meridane_servers
 set_tests_properties(servers.start PROPERTIES FIXTURES_SETUP servers TIMEOUT 30)
 set_tests_properties(servers.stop PROPERTIES FIXTURES_CLEANUP servers TIMEOUT 30)
 
-add_executable(http_tests
-  ${PROJECT_SOURCE_DIR}/tests/download/EngineTest.cpp
-  ${PROJECT_SOURCE_DIR}/tests/download/HttpClientTest.cpp)
-target_link_libraries(http_tests PRIVATE meridane_download GTest::gtest_main GTest::gmock)
-target_include_directories(http_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
-gtest_discover_tests(http_tests TEST_PREFIX "http_tests." DISCOVERY_TIMEOUT 60 TEST_LIST http_tests_TESTS
-  PROPERTIES FIXTURES_REQUIRED servers TIMEOUT 60)
-# The discovery script splits every semicolon in PROPERTIES, so an ENVIRONMENT
-# of several variables cannot pass through it; this file, read by ctest after
-# the discovered tests, sets it instead.
-set(_meridane_http_env
-  "MERIDANE_TEST_HTTP=127.0.0.1:${MERIDANE_TEST_HTTP_PORT}"
-  "MERIDANE_TEST_PROXY=127.0.0.1:${MERIDANE_TEST_PROXY_PORT}"
-  "MERIDANE_TEST_SERVERS_DIR=${MERIDANE_TEST_SERVERS_DIR}")
-file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/http_tests_environment.cmake CONTENT [[
-if(http_tests_TESTS)
-  set_tests_properties(${http_tests_TESTS} PROPERTIES ENVIRONMENT [==[@_meridane_http_env@]==])
+# A test executable whose tests need the servers: the fixture, and the servers'
+# addresses in the environment.
+function(meridane_server_test name)
+  cmake_parse_arguments(ARG "ONE_AT_A_TIME" "" "LIBRARIES;SOURCES" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest_main GTest::gmock)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  gtest_discover_tests(${name} TEST_PREFIX "${name}." DISCOVERY_TIMEOUT 60 TEST_LIST ${name}_TESTS
+    PROPERTIES FIXTURES_REQUIRED servers TIMEOUT 120)
+  # The discovery script splits every semicolon in PROPERTIES, so an ENVIRONMENT
+  # of several variables cannot pass through it; this file, read by ctest after
+  # the discovered tests, sets it instead.
+  set(environment
+    "MERIDANE_TEST_HTTP=127.0.0.1:${MERIDANE_TEST_HTTP_PORT}"
+    "MERIDANE_TEST_PROXY=127.0.0.1:${MERIDANE_TEST_PROXY_PORT}"
+    "MERIDANE_TEST_SERVERS_DIR=${MERIDANE_TEST_SERVERS_DIR}")
+  set(list_variable ${name}_TESTS)
+  # Tests that count their requests in the access log must not overlap.
+  set(lock "")
+  if(ARG_ONE_AT_A_TIME)
+    set(lock "RESOURCE_LOCK ${name}")
+  endif()
+  file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/${name}_environment.cmake CONTENT [[
+if(@list_variable@)
+  set_tests_properties(${@list_variable@} PROPERTIES ENVIRONMENT [==[@environment@]==] @lock@)
 endif()
 ]] @ONLY)
-set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${CMAKE_CURRENT_BINARY_DIR}/http_tests_environment.cmake)
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${CMAKE_CURRENT_BINARY_DIR}/${name}_environment.cmake)
+endfunction()
+
+meridane_server_test(http_tests
+  LIBRARIES meridane_download
+  SOURCES ${PROJECT_SOURCE_DIR}/tests/download/EngineTest.cpp ${PROJECT_SOURCE_DIR}/tests/download/HttpClientTest.cpp)
+meridane_server_test(ui_server_tests ONE_AT_A_TIME
+  LIBRARIES meridane_ui
+  SOURCES ${PROJECT_SOURCE_DIR}/tests/ui/MainFormServerTest.cpp)

@@ -93,6 +93,14 @@ generate_content() {
       write_jpeg "$state/tiles/10/$x/$y.jpg" "Meridane test tile z=10 x=$x y=$y"
     done
   done
+  # Zoom 11 belongs to the main-window tests alone, so they can count their
+  # requests in the access log: columns 1700..1705, rows 780..789 (60 tiles).
+  for ((x = 1700; x <= 1705; x++)); do
+    mkdir -p "$state/tiles/11/$x"
+    for ((y = 780; y <= 789; y++)); do
+      write_jpeg "$state/tiles/11/$x/$y.jpg" "Meridane test tile z=11 x=$x y=$y"
+    done
+  done
   write_jpeg "$state/content/tile.jpg" "Meridane test image"
   printf '<html><head><title>Not a tile</title></head><body>Not a tile</body></html>\n' >"$state/content/text"
   : >"$state/content/empty"
