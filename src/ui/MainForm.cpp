@@ -104,8 +104,10 @@ void TForm1::TrackBar1Change() {
 
 void TForm1::BitBtn1Click() {
   RunHandler(Toolkit, [this] {
-    if (BitBtn1.Caption == "Start") Start();
-    else Stop();
+    if (BitBtn1.Caption == "Start")
+      Start();
+    else
+      Stop();
   });
 }
 
@@ -149,9 +151,8 @@ void TForm1::Start() {
     const int storedMapsType = ini.ReadInteger("MapsType", "MapsType", 100);
     resume = storedMapsType == comboMapsType.ItemIndex && storedLeft == Edit1.Text && storedRight == Edit3.Text &&
              storedTop == Edit2.Text && storedBottom == Edit4.Text &&
-             std::to_string(storedZoom) == std::to_string(zoom) &&
-             std::to_string(storedThreads) == Edit10.Text && FolderPart(project) == folder &&
-             NamePart(project) == EditTaskName.Text;
+             std::to_string(storedZoom) == std::to_string(zoom) && std::to_string(storedThreads) == Edit10.Text &&
+             FolderPart(project) == folder && NamePart(project) == EditTaskName.Text;
   }
 
   auto params = std::make_unique<TTaskParams>();

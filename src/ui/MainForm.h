@@ -96,6 +96,9 @@ class TForm1 : public IWorkerHost {
   // and the task completed (positions and memos saved), without the message box.
   void FormCloseQuery();
 
+  // Every 4th tick: each worker's position into the project file, the memos into their files.
+  void SaveProgress();
+
   bool Running() const { return BitBtn1.Caption != "Start"; }
   const std::filesystem::path& ProgramFolder() const { return Folder; }
 
@@ -107,7 +110,6 @@ class TForm1 : public IWorkerHost {
  private:
   void Start();
   void Stop();
-  void SaveProgress();
   void SavePosition(int slot);
   void Complete(bool showMessage);
   void EnableTimer(bool enabled);
