@@ -48,6 +48,7 @@ std::string CannotCreateMessage(const fs::path& path) { return "Cannot create fi
 std::string CannotOpenMessage(const fs::path& path) { return "Cannot open file " + path.string(); }
 
 TAtomicFileWriter::TAtomicFileWriter(fs::path target) : Target(std::move(target)) {
+  if (Target.empty() || !Target.has_filename()) throw EFileError(CannotCreateMessage(Target));
   std::error_code ec;
   const fs::file_status existing = fs::status(Target, ec);
   const bool exists = fs::exists(existing);

@@ -216,7 +216,15 @@ void TForm1::EnableTimer(bool enabled) {
 void TForm1::Timer1Timer() {
   RunHandler(Toolkit, [this] {
     ++TickCount;
-    if (TickCount % 4 == 0) SaveProgress();
+    if (TickCount % 4 == 0) {
+      try {
+        SaveProgress();
+      } catch (const std::exception&) {
+        // With every worker done the completion saves again and reports what fails;
+        // otherwise the error ends this tick and the next save tries again.
+        if (RunningCount != 0) throw;
+      }
+    }
     if (RunningCount == 0) Complete(true);
   });
 }

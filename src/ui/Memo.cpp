@@ -45,8 +45,8 @@ void TMemo::LoadFromFile(const fs::path& path) {
     begin = end + 1;
     if (bytes[end] == '\r' && begin < bytes.size() && bytes[begin] == '\n') ++begin;
   }
-  // A file whose last line has no CR LF differs from what the memo would write.
-  if (bytes.empty() || bytes.back() == '\n' || bytes.back() == '\r') Remember(path);
+  // Appending later is right only if the file is exactly what the memo would write.
+  if (bytes == Text()) Remember(path);
 }
 
 bool TMemo::FileUnchanged(const fs::path& path) const {

@@ -1,1 +1,358 @@
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <tuple>
+#include <utility>
+
+#include "config/IniFile.h"
+#include "ui/FormHarness.h"
+
+namespace meridane {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ExpectClosingLines;
+using test::ReadAll;
+using test::TFormRun;
+using test::WriteAll;
+using TLines = std::vector<std::string>;
+
+const std::string Resumed = std::string(44, '-');
+
+int Position(const TFormRun& run, const char* key) {
+  return TIniFile(run.Task().ProjectPath()).ReadInteger("THREADS", key, 0);
+}
+
+TEST(MainForm, FormShowReadsConfigOrDefaults) {
+  const struct {
+    std::optional<std::string> Config;
+    std::string Threads, Caption;
+  } cases[] = {
+      {std::nullopt, "1", "Meridane 6.91"},
+      {"[IniParas]\r\nDefaultThreadCount=5\r\nVersion=7.0\r\n", "5", "Meridane 7.0"},
+      {test::FastConfig, "1", "Meridane 6.91"},  // no IniParas section
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Config.value_or("no config file"));
+    TFormRun run(c.Config);
+    const TForm1& f = run.Form;
+    EXPECT_EQ(f.Edit6.Text, (run.Dir.Path() / "mrd").string());
+    EXPECT_EQ(f.Edit10.Text, c.Threads);
+    EXPECT_EQ(f.Caption, c.Caption);
+    EXPECT_EQ(f.comboMapsType.Items.size(), 8u);
+    EXPECT_EQ(f.comboMapsType.ItemIndex, 1);
+    EXPECT_EQ(std::tuple(f.TrackBar1.Min(), f.TrackBar1.Max(), f.TrackBar1.Position()), std::tuple(1, 20, 12));
+    EXPECT_EQ(f.Label8.Caption, "12");
+  }
+}
+
+TEST(MainForm, MapTypeSetsZoomRange) {
+  TFormRun run;
+  run.Form.comboMapsType.ItemIndex = 2;
+  run.Form.comboMapsTypeChange();
+  const TTrackBar& zoom = run.Form.TrackBar1;
+  EXPECT_EQ(std::tuple(zoom.Min(), zoom.Max(), zoom.Position()), std::tuple(1, 15, 12));
+  run.Form.TrackBar1.SetPosition(18);
+  EXPECT_EQ(zoom.Position(), 15);
+  EXPECT_EQ(run.Form.Label8.Caption, "15");
+}
+
+TEST(MainForm, StartChecksInputsInOrder) {
+  namespace T = MainFormText;
+  const std::string missing = "/no/such/parent/tasks";
+  const TLines tooMany = {"Too many images: 1095910817792. Please select a smaller area or a lower zoom level.",
+                          "Error: Create task failure."};
+  const struct {
+    std::optional<std::string> Folder;  // none: the tasks folder
+    std::string Left, Top, Right, Bottom;
+    TLines Messages;  // none: the task starts
+    int Zoom = 12;
+  } cases[] = {
+      {"", "x", "40", "116", "39", {T::NoPath}},
+      {missing, "x", "40", "116", "39", {"Create directory " + missing + " Failed."}},
+      {{}, "1,5", "95", "116", "39", {T::InputError}},
+      {{}, "200", "40", "300", "39", {T::LeftRange}},
+      {{}, "10", "95", "300", "39", {T::RightRange}},
+      {{}, "20", "95", "10", "39", {T::TopRange}},
+      {{}, "10", "40", "20", "-95", {T::BottomRange}},
+      {{}, "20", "30", "10", "40", {T::LeftRight}},
+      {{}, "10", "30", "20", "40", {T::BottomTop}},
+      {{}, "116.3", "39.9", "116.3", "39.9", {}},
+      {{}, "-180", "85", "180", "-85", tooMany, 20},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Left + " " + c.Top + " " + c.Right + " " + c.Bottom);
+    TFormRun run;
+    run.Form.Edit6.Text = c.Folder.value_or(run.Tasks);
+    run.Area(c.Left, c.Top, c.Right, c.Bottom);
+    run.Form.TrackBar1.SetPosition(c.Zoom);
+    run.Form.BitBtn1Click();
+    EXPECT_EQ(run.Toolkit.Messages, c.Messages);
+    EXPECT_EQ(run.Form.Running(), c.Messages.empty());
+    EXPECT_EQ(test::EntryCount(run.Tasks) == 0, !c.Messages.empty());
+  }
+}
+
+TEST(MainForm, StartCreatesFolderAndAddsOneSeparator) {
+  TFormRun run;
+  for (const auto& [typed, folder] :
+       {std::pair{run.Dir.Folder() + "new", run.Dir.Folder() + "new/"}, std::pair{run.Tasks, run.Tasks}}) {
+    run.Fill();
+    run.Form.Edit6.Text = typed;
+    ASSERT_TRUE(run.StartAndRun());
+    EXPECT_TRUE(fs::is_regular_file(folder + "t.mrd")) << folder;
+    EXPECT_EQ(run.Form.Memo1.Line(0), "Project: " + folder + "t.mrd");
+  }
+}
+
+TEST(MainForm, StartedTaskRunsToCompletion) {
+  TFormRun run;
+  run.Fill();
+  run.Server.Errors = {{"&x=3371&", "HTTP/1.1 404 Not Found"}, {"&x=3372&", "HTTP/1.1 403 Forbidden"}};
+  run.Form.BitBtn1Click();
+  const TDownloadTask& t = run.Task();
+  for (const std::string& path : {t.ProjectPath(), t.LogPath, t.FailedPath, t.ListPath})
+    EXPECT_TRUE(fs::is_regular_file(path)) << path;
+  EXPECT_EQ(run.Form.Memo1.Text(), run.Log());
+  EXPECT_EQ(run.Form.Memo1.Line(run.Form.Memo1.Count() - 2), "Start downloading...");
+  EXPECT_EQ(run.Form.LabelTotalxy.Caption, "Total images: 2");
+  EXPECT_EQ(run.Form.BitBtn1.Caption, "Stop");
+  EXPECT_EQ(run.Workers(), 1);
+  EXPECT_TRUE(run.Toolkit.TimerEnabled());
+
+  ASSERT_TRUE(run.RunToEnd());
+  ExpectClosingLines(run);
+  EXPECT_EQ(ReadAll(t.FailedPath), t.TilePath(3372, t.MinY) + "|" + t.TileUrl(3372, t.MinY) + "\r\n");
+  EXPECT_EQ(run.Toolkit.Messages, TLines{MainFormText::TaskStopped});
+  EXPECT_FALSE(run.Toolkit.TimerEnabled() || run.Form.Timer1.Enabled);
+  EXPECT_EQ(run.Workers(), 0);
+  // The 404 tile was the last done; the 403 stopped the worker.
+  EXPECT_EQ(Position(run, "T1X"), 3371);
+  EXPECT_EQ(Position(run, "T1Y"), t.MinY);
+}
+
+TEST(MainForm, ProgressSavedEveryFourthTick) {
+  TFormRun run(test::FastConfig, /*holdWorkers=*/true);
+  run.Fill();
+  run.Form.BitBtn1Click();
+  for (int tile = 1; tile <= 2; ++tile) {
+    ASSERT_TRUE(run.PumpUntil([&] { return run.Gate.Sleeps() == tile; }));
+    const std::string before = run.Log();
+    for (int tick = 0; tick < 3; ++tick) run.Toolkit.Tick();
+    EXPECT_EQ(run.Log(), before);
+    run.Toolkit.Tick();  // 4, then 8
+    EXPECT_EQ(run.Log(), run.Form.Memo1.Text());
+    EXPECT_GT(run.Log().size(), before.size());
+    EXPECT_EQ(Position(run, "T1X"), 3370 + tile);
+    EXPECT_TRUE(run.Form.Running());
+    run.Gate.Release();
+  }
+}
+
+TEST(MainForm, CompletesAtFirstTickAfterWorkersFinish) {
+  for (const int lastTick : {1, 6}) {
+    SCOPED_TRACE(lastTick);
+    TFormRun run(test::FastConfig, /*holdWorkers=*/true);
+    run.Fill();
+    run.Form.BitBtn1Click();
+    for (int tick = 1; tick < lastTick; ++tick) run.Toolkit.Tick();
+    run.Gate.Open();
+    ASSERT_TRUE(run.PumpUntil([&] { return run.Form.RunningCount == 0; }));
+    EXPECT_TRUE(run.Form.Running());
+    run.Toolkit.Tick();
+    EXPECT_FALSE(run.Form.Running());
+    EXPECT_EQ(run.Form.TickCount, lastTick);
+    ExpectClosingLines(run);
+    EXPECT_EQ(run.Log(), run.Form.Memo1.Text());
+    EXPECT_EQ(ReadAll(run.Task().FailedPath), run.Form.Memo2.Text());
+  }
+}
+
+TEST(MainForm, StopTwiceLogsTerminationTwice) {
+  TFormRun run(test::FastConfig, /*holdWorkers=*/true);
+  run.Fill();
+  run.Form.Edit10.Text = "2";
+  run.Form.BitBtn1Click();
+  ASSERT_TRUE(run.PumpUntil([&] { return run.Gate.Sleeps() == 2; }));
+  run.Form.BitBtn1Click();
+  run.Form.BitBtn1Click();
+  const std::string lines =
+      "Thread1will be terminated by user. please wait...\r\n"
+      "Thread2will be terminated by user. please wait...\r\n";
+  EXPECT_TRUE(run.Form.Memo1.Text().ends_with(lines + lines));
+  run.Gate.Open();
+  ASSERT_TRUE(run.RunToEnd());
+  EXPECT_NE(run.Log().find(lines + lines), std::string::npos);
+}
+
+TEST(MainForm, ResumesOnlyWithSameInputs) {
+  using TChange = void (*)(TForm1&);
+  const TChange none = [](TForm1&) {};
+  const struct {
+    const char* Name;
+    TChange BothRuns, SecondRun;
+    bool Resumes;
+  } cases[] = {
+      {"same inputs", none, none, true},
+      {"name without .mrd", [](TForm1& f) { f.EditTaskName.Text = "t"; }, none, false},
+      {"same number, other text", none, [](TForm1& f) { f.Edit1.Text = "116.30"; }, false},
+      {"threads lowered to the tile count", [](TForm1& f) { f.Edit10.Text = "4"; }, none, false},
+      {"other map type", none, [](TForm1& f) { f.comboMapsType.ItemIndex = 2, f.comboMapsTypeChange(); }, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TFormRun run;
+    run.Fill();
+    c.BothRuns(run.Form);
+    ASSERT_TRUE(run.StartAndRun());
+    // Marks that only a fresh start overwrites.
+    const std::string project = ReadAll(run.Task().ProjectPath()) + "[Mark]\r\n";
+    WriteAll(run.Task().ProjectPath(), project);
+    WriteAll(run.Task().ListPath, "kept");
+    const std::size_t oldLines = run.LogLines().size();
+    c.SecondRun(run.Form);
+    ASSERT_TRUE(run.StartAndRun());
+    EXPECT_EQ(ReadAll(run.Task().ProjectPath()) == project, c.Resumes);
+    EXPECT_EQ(ReadAll(run.Task().ListPath) == "kept", c.Resumes);
+    const TLines log = run.LogLines();
+    EXPECT_EQ(log.size() > oldLines && log[oldLines] == Resumed, c.Resumes);
+    EXPECT_EQ(log.size() > oldLines + 1 && log[oldLines + 1].starts_with("Now time is:"), c.Resumes);
+  }
+}
+
+TEST(MainForm, ThreadCountClampedToWorkerSlots) {
+  for (const auto& [typed, workers] : {std::pair{"0", 1}, std::pair{"12", 8}}) {
+    SCOPED_TRACE(typed);
+    TFormRun run;
+    run.Fill();
+    run.Area("116.3", "40.3", "116.4", "39.9");
+    run.Form.Edit10.Text = typed;
+    run.Form.BitBtn1Click();
+    EXPECT_EQ(run.Form.LabelTotalxy.Caption, "Total images: 14");
+    EXPECT_EQ(run.Workers(), workers);
+    EXPECT_EQ(Position(run, "ThreadCount"), workers);
+    ASSERT_TRUE(run.RunToEnd());
+  }
+}
+
+TEST(MainForm, ViewLogFile) {
+  TFormRun run;
+  run.Form.Viewlogfile1Click();
+  run.Fill();
+  ASSERT_TRUE(run.StartAndRun());
+  run.Form.Viewlogfile1Click();
+  fs::remove(run.Task().LogPath);
+  run.Form.Viewlogfile1Click();
+  EXPECT_EQ(run.Toolkit.Opened, TLines{run.Task().LogPath});
+  EXPECT_EQ(run.Toolkit.Messages, (TLines{MainFormText::NoTask, MainFormText::TaskStopped, MainFormText::NoLogFile}));
+}
+
+TEST(MainForm, LoadParametersFromStartedProjectThenResume) {
+  TFormRun run("[IniParas]\r\nDefaultPath=/srv/maps\r\n" + test::FastConfig);
+  TForm1& f = run.Form;
+  run.Fill();
+  f.Edit10.Text = "2";
+  f.TrackBar1.SetPosition(13);
+  ASSERT_TRUE(run.StartAndRun());
+  const std::vector<TEdit*> edits = {&f.Edit1, &f.Edit2, &f.Edit3, &f.Edit4, &f.Edit6, &f.Edit10, &f.EditTaskName};
+  TLines typed, loaded;
+  for (TEdit* edit : edits) typed.push_back(std::exchange(edit->Text, ""));
+  f.comboMapsType.ItemIndex = 0;
+  f.comboMapsTypeChange();
+  run.Toolkit.OpenFileAnswers.push_back(run.Task().ProjectPath());
+  f.LoadParametersfromprojectfilel1Click();
+  ASSERT_EQ(run.Toolkit.Dialogs.size(), 1u);
+  const auto& dialog = run.Toolkit.Dialogs[0];
+  EXPECT_EQ(TLines({dialog.Title, dialog.Filter, dialog.InitialFolder}),
+            TLines({"Open project file:", "Projects(*.mrd)|*.mrd", "/srv/maps"}));
+  for (TEdit* edit : edits) loaded.push_back(edit->Text);
+  EXPECT_EQ(loaded, typed);
+  EXPECT_EQ(f.comboMapsType.ItemIndex, 1);
+  EXPECT_EQ(f.TrackBar1.Position(), 13);
+
+  WriteAll(run.Task().ListPath, "kept");  // only a fresh start overwrites it
+  ASSERT_TRUE(run.StartAndRun());
+  EXPECT_EQ(ReadAll(run.Task().ListPath), "kept");
+  EXPECT_EQ(std::ranges::count(run.LogLines(), Resumed), 1);
+}
+
+TEST(MainForm, LoadParametersFromProjectFile) {
+  const struct {
+    std::optional<std::string> Project;  // none: no such file
+    std::string Threads;
+    int MapsType, ZoomMax, Zoom;
+  } cases[] = {
+      {std::nullopt, "4", 1, 20, 1},
+      {"[THREADS]\r\nThreadCount=3\r\n", "3", 1, 20, 1},
+      {"[MapsType]\r\nMapsType=2\r\n[Zoom]\r\nZoom=17\r\n", "4", 2, 15, 15},
+      {"[MapsType]\r\nMapsType=9\r\n[Zoom]\r\nZoom=17\r\n", "4", 1, 20, 17},  // not in the list
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Project.value_or("no file"));
+    TFormRun run("[IniParas]\r\nDefaultThreadCount=4\r\n");
+    run.Fill();
+    run.Form.Edit10.Text = "7";
+    const std::string path = run.Tasks + "area.mrd";
+    if (c.Project) WriteAll(path, *c.Project);
+    run.Toolkit.OpenFileAnswers.push_back(path);
+    run.Form.LoadParametersfromprojectfilel1Click();
+    const TForm1& f = run.Form;
+    EXPECT_EQ(TLines({f.Edit1.Text, f.Edit2.Text, f.Edit3.Text, f.Edit4.Text}), TLines(4));
+    EXPECT_EQ(f.Edit10.Text, c.Threads);
+    EXPECT_EQ(f.Edit6.Text, run.Tasks);
+    EXPECT_EQ(f.EditTaskName.Text, "area.mrd");
+    EXPECT_EQ(f.comboMapsType.ItemIndex, c.MapsType);
+    EXPECT_EQ(std::tuple(f.TrackBar1.Max(), f.TrackBar1.Position()), std::tuple(c.ZoomMax, c.Zoom));
+    EXPECT_EQ(f.Label8.Caption, std::to_string(c.Zoom));
+  }
+}
+
+TEST(MainForm, LoadParametersCancelledChangesNothing) {
+  TFormRun run;
+  run.Fill();
+  run.Toolkit.OpenFileAnswers.push_back(std::nullopt);
+  run.Form.LoadParametersfromprojectfilel1Click();
+  EXPECT_EQ(run.Toolkit.Dialogs.size(), 1u);
+  EXPECT_EQ(TLines({run.Form.Edit1.Text, run.Form.Edit6.Text, run.Form.EditTaskName.Text}),
+            TLines({"116.3", run.Tasks, "t.mrd"}));
+  EXPECT_EQ(run.Form.TrackBar1.Position(), 12);
+}
+
+// The task folder goes after the workers end, before the tick that completes.
+TEST(MainForm, FailedWriteDuringCompletionStillFinishes) {
+  for (const int lastTick : {1, 4}) {
+    SCOPED_TRACE(lastTick);
+    TFormRun run(test::FastConfig, /*holdWorkers=*/true);
+    run.Fill();
+    run.Form.BitBtn1Click();
+    for (int tick = 1; tick < lastTick; ++tick) run.Toolkit.Tick();
+    run.Gate.Open();
+    ASSERT_TRUE(run.PumpUntil([&] { return run.Form.RunningCount == 0; }));
+    fs::remove_all(run.Tasks);
+    run.Toolkit.Tick();
+    EXPECT_EQ(run.Form.BitBtn1.Caption, "Start");
+    EXPECT_EQ(run.Workers(), 0);
+    EXPECT_EQ(run.Toolkit.Errors, TLines{"Cannot create file " + run.Task().LogPath});
+  }
+}
+
+TEST(MainForm, CloseWhileRunningStopsAndCompletes) {
+  TFormRun run(test::FastConfig, /*holdWorkers=*/true);
+  run.Fill();
+  run.Area("116.3", "40.3", "116.4", "39.9");
+  run.Form.Edit10.Text = "2";
+  run.Form.BitBtn1Click();
+  ASSERT_TRUE(run.PumpUntil([&] { return run.Gate.Sleeps() == 2; }));
+  run.Toolkit.OnWait = [&] { run.Gate.Open(); };  // the workers go on only once told to stop
+  run.Form.FormCloseQuery();
+  EXPECT_FALSE(run.Form.Running());
+  EXPECT_EQ(run.Workers(), 0);
+  EXPECT_EQ(run.Server.Gets, 2);  // one tile each of fourteen
+  ExpectClosingLines(run);
+  EXPECT_NE(run.Log().find("Thread2will be terminated by user."), std::string::npos);
+  EXPECT_EQ(run.Toolkit.Messages.size() + run.Toolkit.Errors.size(), 0u);
+  EXPECT_FALSE(run.Toolkit.TimerEnabled());
+}
+
+}  // namespace
+}  // namespace meridane

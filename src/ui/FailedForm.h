@@ -1,0 +1,52 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "download/HttpClient.h"
+#include "ui/Controls.h"
+#include "ui/Memo.h"
+#include "ui/Toolkit.h"
+
+namespace meridane {
+
+// The failed-tile re-download dialog's logic: fetches again, one after another
+// on the main thread, every tile of a failed-tile list, with a transcript.
+// The list itself is only read.
+class TfrmFlt {
+ public:
+  static constexpr const char* EmptyList = "No failed files records.";
+  static constexpr const char* StartLine = "Start...";
+  static constexpr const char* EndLine = "Download End.";
+  static constexpr const char* BannedLine = "Error: may be your IP is banned.\nPlease try again later.";
+  // Immediate repeats of one tile after a reset connection before it counts as failed.
+  static constexpr int MaxResetRepeats = 10;
+
+  TfrmFlt(IToolkit& toolkit, std::filesystem::path configPath,
+          std::function<std::unique_ptr<IHttpClient>()> makeClient = MakeCurlHttpClient);
+
+  std::string Caption = "Re-Download failed files";
+  TButton Button1{"Open *.ftl file and download..."};
+  TMemo Memo1;
+  // Runs after every transcript line, so the dialog can repaint (or a console print it).
+  std::function<void(const std::string&)> OnLine;
+
+  void FormShow() { Memo1.Clear(); }
+  void Button1Click();
+
+  // Tiles that failed in the last run (for the console's exit status).
+  int FailedCount() const { return Failures; }
+
+ private:
+  void Run();
+  void AddLine(const std::string& line);
+
+  IToolkit& Toolkit;
+  std::filesystem::path ConfigPath;
+  std::function<std::unique_ptr<IHttpClient>()> MakeClient;
+  int Failures = 0;
+};
+
+}  // namespace meridane
