@@ -48,4 +48,4 @@ meridane_server_test(http_tests
   SOURCES ${PROJECT_SOURCE_DIR}/tests/download/EngineTest.cpp ${PROJECT_SOURCE_DIR}/tests/download/HttpClientTest.cpp)
 meridane_server_test(ui_server_tests ONE_AT_A_TIME
   LIBRARIES meridane_ui
-  SOURCES ${PROJECT_SOURCE_DIR}/tests/ui/MainFormServerTest.cpp)
+  SOURCES ${PROJECT_SOURCE_DIR}/tests/ui/FailedFormTest.cpp ${PROJECT_SOURCE_DIR}/tests/ui/MainFormServerTest.cpp)
