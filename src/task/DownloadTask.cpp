@@ -42,37 +42,47 @@ std::string BaseName(const std::string& taskName) {
 
 }  // namespace
 
-TDownloadTask::TDownloadTask(const TTaskParams& params) : Params(&params) {
-  const int fromSouth = FromSouth();
+TTileRange ComputeTileRange(const TTaskParams& params) {
+  const int fromSouth = MapTypeOf(params.MapsType).FromSouth;
   const int zoom = params.Zoom;
   if (zoom < 0 || zoom > 30) throw ETaskBuildError("");
 
-  MinX = LonToTileX(params.LeftLongitude, zoom);
-  MaxX = LonToTileX(params.RightLongitude, zoom);
+  TTileRange r;
+  r.MinX = LonToTileX(params.LeftLongitude, zoom);
+  r.MaxX = LonToTileX(params.RightLongitude, zoom);
   // Rows outside the grid have no tiles: north or south of the projection limit
   // the range ends at the first or last row.
   const int lastRow = static_cast<int>(GridSize(zoom) - 1);
   const int yBottom = std::clamp(LatToTileY(params.BottomLatitude, zoom, fromSouth), 0, lastRow);
   const int yTop = std::clamp(LatToTileY(params.TopLatitude, zoom, fromSouth), 0, lastRow);
-  MinY = yBottom;
-  MaxY = yTop;
-  LeftEdge = TileXToLon(MinX, zoom);
-  RightEdge = TileXToLon(static_cast<double>(MaxX) + 1, zoom);
+  r.MinY = yBottom;
+  r.MaxY = yTop;
+  r.LeftEdge = TileXToLon(r.MinX, zoom);
+  r.RightEdge = TileXToLon(static_cast<double>(r.MaxX) + 1, zoom);
   if (fromSouth == 1) {
-    TopEdge = TileYToLat(static_cast<double>(yTop) + 1, zoom, 1);
-    BottomEdge = TileYToLat(yBottom, zoom, 1);
+    r.TopEdge = TileYToLat(static_cast<double>(yTop) + 1, zoom, 1);
+    r.BottomEdge = TileYToLat(yBottom, zoom, 1);
   } else {
-    TopEdge = TileYToLat(yTop, zoom, 0);
-    BottomEdge = TileYToLat(static_cast<double>(yBottom) + 1, zoom, 0);
+    r.TopEdge = TileYToLat(yTop, zoom, 0);
+    r.BottomEdge = TileYToLat(static_cast<double>(yBottom) + 1, zoom, 0);
   }
-  if (MaxY < MinY) std::swap(MinY, MaxY);
+  if (r.MaxY < r.MinY) std::swap(r.MinY, r.MaxY);
 
   // Sequence numbers and counts are 32-bit: refuse what they cannot hold.
-  const long long count = (static_cast<long long>(MaxX) - MinX + 1) * (static_cast<long long>(MaxY) - MinY + 1);
+  const long long count =
+      (static_cast<long long>(r.MaxX) - r.MinX + 1) * (static_cast<long long>(r.MaxY) - r.MinY + 1);
   if (count > std::numeric_limits<int>::max())
     throw ETaskBuildError("Too many images: " + std::to_string(count) +
                           ". Please select a smaller area or a lower zoom level.");
-  TotalCount = static_cast<int>(std::max(count, 0LL));
+  r.TotalCount = static_cast<int>(std::max(count, 0LL));
+  return r;
+}
+
+TDownloadTask::TDownloadTask(const TTaskParams& params) : Params(&params) {
+  const TTileRange r = ComputeTileRange(params);
+  MinX = r.MinX, MinY = r.MinY, MaxX = r.MaxX, MaxY = r.MaxY;
+  LeftEdge = r.LeftEdge, RightEdge = r.RightEdge, TopEdge = r.TopEdge, BottomEdge = r.BottomEdge;
+  TotalCount = r.TotalCount;
 
   const std::string base = BaseName(params.TaskName);
   LogPath = params.Folder + base + "_log.txt";

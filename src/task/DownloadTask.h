@@ -20,6 +20,16 @@ class ETaskBuildError : public std::runtime_error {
 
 inline constexpr const char* CreateTaskFailureMessage = "Error: Create task failure.";
 
+// The tile range of a request, its edges and its count; the part of a task that
+// touches no file.
+struct TTileRange {
+  int MinX = 0, MinY = 0, MaxX = 0, MaxY = 0;
+  double LeftEdge = 0, RightEdge = 0, TopEdge = 0, BottomEdge = 0;
+  int TotalCount = 0;
+};
+// Throws ETaskBuildError for a zoom outside 0..30 or more than 2^31 - 1 tiles.
+TTileRange ComputeTileRange(const TTaskParams& params);
+
 // One download: the tile range of a request, its edges and count, the paths of
 // its files and, when resumed, where each worker stopped. Read-only once built,
 // so the workers share it without locks.

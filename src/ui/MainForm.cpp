@@ -111,28 +111,47 @@ void TForm1::BitBtn1Click() {
   });
 }
 
-void TForm1::Start() {
-  const TStartConfig config = TConfig(ConfigPath).ReadStart();
-  bool resume = false;
-  const int zoom = TrackBar1.Position();
-
+std::unique_ptr<TTaskParams> TForm1::ReadRequest(bool createFolder) {
+  auto refuse = [this](const std::string& message) {
+    Toolkit.ShowMessage(message);
+    return std::unique_ptr<TTaskParams>();
+  };
   const std::string folderText = Edit6.Text;
-  if (folderText.empty()) return Toolkit.ShowMessage(MainFormText::NoPath);
+  if (folderText.empty()) return refuse(MainFormText::NoPath);
   std::error_code ec;
-  if (!fs::is_directory(folderText, ec) && !fs::create_directory(folderText, ec))
-    return Toolkit.ShowMessage("Create directory " + folderText + " Failed.");
-  std::string folder = folderText;
-  if (folder.back() != Separator) folder += Separator;
+  if (createFolder && !fs::is_directory(folderText, ec) && !fs::create_directory(folderText, ec))
+    return refuse("Create directory " + folderText + " Failed.");
 
   const auto left = ParseCoordinate(Edit1.Text), right = ParseCoordinate(Edit3.Text);
   const auto top = ParseCoordinate(Edit2.Text), bottom = ParseCoordinate(Edit4.Text);
-  if (!left || !right || !top || !bottom) return Toolkit.ShowMessage(MainFormText::InputError);
-  if (*left < -180 || *left > 180) return Toolkit.ShowMessage(MainFormText::LeftRange);
-  if (*right < -180 || *right > 180) return Toolkit.ShowMessage(MainFormText::RightRange);
-  if (*top < -90 || *top > 90) return Toolkit.ShowMessage(MainFormText::TopRange);
-  if (*bottom < -90 || *bottom > 90) return Toolkit.ShowMessage(MainFormText::BottomRange);
-  if (*left > *right) return Toolkit.ShowMessage(MainFormText::LeftRight);
-  if (*top < *bottom) return Toolkit.ShowMessage(MainFormText::BottomTop);
+  if (!left || !right || !top || !bottom) return refuse(MainFormText::InputError);
+  if (*left < -180 || *left > 180) return refuse(MainFormText::LeftRange);
+  if (*right < -180 || *right > 180) return refuse(MainFormText::RightRange);
+  if (*top < -90 || *top > 90) return refuse(MainFormText::TopRange);
+  if (*bottom < -90 || *bottom > 90) return refuse(MainFormText::BottomRange);
+  if (*left > *right) return refuse(MainFormText::LeftRight);
+  if (*top < *bottom) return refuse(MainFormText::BottomTop);
+
+  auto params = std::make_unique<TTaskParams>();
+  params->LeftLongitude = *left;
+  params->RightLongitude = *right;
+  params->TopLatitude = *top;
+  params->BottomLatitude = *bottom;
+  params->Zoom = TrackBar1.Position();
+  params->MapsType = SatelliteMapType;
+  params->Folder = folderText;
+  if (params->Folder.back() != Separator) params->Folder += Separator;
+  return params;
+}
+
+void TForm1::Start() {
+  const TStartConfig config = TConfig(ConfigPath).ReadStart();
+  std::unique_ptr<TTaskParams> params = ReadRequest(true);
+  if (!params) return;
+  const std::string folder = params->Folder;
+  const int zoom = params->Zoom;
+  bool resume = false;
+  std::error_code ec;
 
   RunningCount = 0;
   const int threadCount = ParseWholeNumber(Edit10.Text).value_or(1);
@@ -155,17 +174,9 @@ void TForm1::Start() {
              FolderPart(project) == folder && NamePart(project) == EditTaskName.Text;
   }
 
-  auto params = std::make_unique<TTaskParams>();
-  params->LeftLongitude = *left;
-  params->RightLongitude = *right;
-  params->TopLatitude = *top;
-  params->BottomLatitude = *bottom;
-  params->Zoom = zoom;
   // Eight worker slots and eight stored positions: never more workers, never none.
   params->ThreadCount = std::clamp(threadCount, 1, WorkerSlots);
   params->SlotCount = WorkerSlots;
-  params->MapsType = SatelliteMapType;
-  params->Folder = folder;
   params->TaskName = taskName;
   ApplyStartConfig(*params, config);
   params->Resume = resume;

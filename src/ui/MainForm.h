@@ -96,6 +96,10 @@ class TForm1 : public IWorkerHost {
   // and the task completed (positions and memos saved), without the message box.
   void FormCloseQuery();
 
+  // The request the fields describe, checked as Start checks it; nothing after
+  // a message. Start creates a missing folder; a count of the tiles does not.
+  std::unique_ptr<TTaskParams> ReadRequest(bool createFolder);
+
   // Every 4th tick: each worker's position into the project file, the memos into their files.
   void SaveProgress();
 

@@ -9,6 +9,11 @@ namespace meridane {
 namespace fs = std::filesystem;
 
 void TMemo::Add(std::string_view line) {
+  Append(line);
+  if (OnAdd) OnAdd(line);
+}
+
+void TMemo::Append(std::string_view line) {
   Chars.append(line);
   Ends.push_back(Chars.size());
 }
@@ -38,10 +43,10 @@ void TMemo::LoadFromFile(const fs::path& path) {
   while (begin < bytes.size()) {
     const std::size_t end = bytes.find_first_of("\r\n", begin);
     if (end == std::string::npos) {
-      Add(std::string_view(bytes).substr(begin));
+      Append(std::string_view(bytes).substr(begin));
       break;
     }
-    Add(std::string_view(bytes).substr(begin, end - begin));
+    Append(std::string_view(bytes).substr(begin, end - begin));
     begin = end + 1;
     if (bytes[end] == '\r' && begin < bytes.size() && bytes[begin] == '\n') ++begin;
   }

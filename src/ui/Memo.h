@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,8 @@ class TMemo {
 
   void Add(std::string_view line);
   void Clear();
+  // Runs for every line added one by one (not for the lines a load brings).
+  std::function<void(std::string_view)> OnAdd;
   std::size_t Count() const { return Ends.size(); }
   std::string_view Line(std::size_t index) const;
   // Every line followed by CR LF: the bytes SaveToFile writes.
@@ -43,6 +46,7 @@ class TMemo {
     std::size_t Lines = 0;  // the memo's first Lines lines are in the file
     bool Valid = false;
   };
+  void Append(std::string_view line);
   bool FileUnchanged(const std::filesystem::path& path) const;
   void Remember(const std::filesystem::path& path);
 
