@@ -1,0 +1,186 @@
+#include "cli/Cli.h"
+
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+
+#include "cli/ConsoleToolkit.h"
+#include "cli/Progress.h"
+#include "config/Config.h"
+#include "ui/FailedForm.h"
+#include "ui/MainForm.h"
+
+namespace meridane {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::atomic<int> Interrupts{0};
+
+void OnStopSignal(int) {
+  if (Interrupts.fetch_add(1) >= 1) ::_exit(ExitStatus::StoppedByUser);
+}
+
+struct TOptions {
+  std::string Left, Right, Top, Bottom, Folder, Task, Threads, Config, Open, Redownload;
+  int Zoom = 0;
+  bool Count = false;
+  bool Progress = false;
+  bool NoProgress = false;
+};
+
+int Redownload(const TOptions& o, const fs::path& configPath, std::ostream& out, std::ostream& err) {
+  TConsoleToolkit toolkit(err);
+  TfrmFlt dialog(toolkit, configPath);
+  dialog.OnLine = [&out](const std::string& line) { out << line << '\n' << std::flush; };
+  toolkit.OpenFileAnswers.push_back(o.Redownload);
+  dialog.FormShow();
+  dialog.Button1Click();
+  if (!toolkit.Errors.empty()) {
+    // The list could not be read: nothing was tried.
+    return dialog.Memo1.Count() == 0 ? ExitStatus::InputError : ExitStatus::SomeFailed;
+  }
+  return dialog.FailedCount() > 0 ? ExitStatus::SomeFailed : ExitStatus::AllSaved;
+}
+
+}  // namespace
+
+void InstallStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
+  CLI::App app{
+      "meridane-cli: downloads the satellite map tiles of a rectangle at one zoom level, "
+      "resumes a stopped task and re-downloads failed tiles."};
+  TOptions o;
+  auto* left = app.add_option("--left", o.Left, "west edge, decimal degrees (-180..180)");
+  auto* right = app.add_option("--right", o.Right, "east edge, decimal degrees");
+  auto* top = app.add_option("--top", o.Top, "north edge, decimal degrees (-90..90)");
+  auto* bottom = app.add_option("--bottom", o.Bottom, "south edge, decimal degrees");
+  auto* zoom = app.add_option("--zoom", o.Zoom, "zoom level (default 12)")->check(CLI::Range(1, 20));
+  auto* folder = app.add_option("--folder", o.Folder, "download folder (default: DefaultPath of the configuration)");
+  auto* task = app.add_option("--task", o.Task, "task name, the project file's name (default newtask.mrd)");
+  auto* threads = app.add_option("--threads", o.Threads, "download threads, 1..8 (default: the configuration's)");
+  auto* config =
+      app.add_option("--config", o.Config, "configuration file (default: ini/config.ini beside the program)");
+  auto* open =
+      app.add_option("--open", o.Open, "load the fields from a project file (.mrd); options given beside it win");
+  auto* redownload = app.add_option("--redownload", o.Redownload, "re-download the tiles of a failed-tile list (.ftl)");
+  app.add_flag("--count", o.Count, "check the inputs and print the tile range and count; write nothing");
+  app.add_flag("--progress", o.Progress, "one status line instead of the log lines (default on a terminal)");
+  app.add_flag("--no-progress", o.NoProgress, "the log lines, also on a terminal");
+  redownload->excludes(left)->excludes(right)->excludes(top)->excludes(bottom)->excludes(open);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    out << app.help();
+    return ExitStatus::AllSaved;
+  } catch (const CLI::ParseError& e) {
+    err << e.what() << '\n';
+    return ExitStatus::InputError;
+  }
+
+  fs::path configPath;
+  if (*config) {
+    if (!fs::is_regular_file(o.Config)) {
+      err << "Cannot open file " << o.Config << '\n';
+      return ExitStatus::InputError;
+    }
+    configPath = o.Config;
+  }
+  if (*redownload) return Redownload(o, configPath.empty() ? ConfigPathIn(ProgramFolder()) : configPath, out, err);
+
+  TConsoleToolkit toolkit(err);
+  TForm1 form(toolkit, TMainFormEnvironment{{}, configPath});
+  form.FormShow();
+  if (*open) {
+    if (!fs::is_regular_file(o.Open)) {
+      err << "Cannot open file " << o.Open << '\n';
+      return ExitStatus::InputError;
+    }
+    toolkit.OpenFileAnswers.push_back(o.Open);
+    form.LoadParametersfromprojectfilel1Click();
+  } else if (!*left || !*right || !*top || !*bottom) {
+    err << "--left, --right, --top and --bottom are needed (or --open with a project file)\n";
+    return ExitStatus::InputError;
+  }
+  // Texts exactly as given, as if typed into the fields.
+  if (*left) form.Edit1.Text = o.Left;
+  if (*right) form.Edit3.Text = o.Right;
+  if (*top) form.Edit2.Text = o.Top;
+  if (*bottom) form.Edit4.Text = o.Bottom;
+  if (*zoom) form.TrackBar1.SetPosition(o.Zoom);
+  if (*folder) form.Edit6.Text = o.Folder;
+  if (*task) form.EditTaskName.Text = o.Task;
+  if (*threads) form.Edit10.Text = o.Threads;
+
+  if (o.Count) {
+    const auto params = form.ReadRequest(false);
+    if (!params) return ExitStatus::InputError;
+    try {
+      const TTileRange r = ComputeTileRange(*params);
+      out << "MinX=" << r.MinX << "\nMinY=" << r.MinY << "\nMaxX=" << r.MaxX << "\nMaxY=" << r.MaxY
+          << "\nTotal images: " << r.TotalCount << '\n';
+    } catch (const ETaskBuildError& e) {
+      err << e.what() << '\n';
+      return ExitStatus::InputError;
+    }
+    return ExitStatus::AllSaved;
+  }
+
+  const bool progress = !o.NoProgress && (o.Progress || ::isatty(STDOUT_FILENO));
+  TProgress counter;
+  form.Memo1.OnAdd = [&](std::string_view line) {
+    counter.Count(line);
+    if (!progress) out << line << '\n' << std::flush;
+  };
+  form.BitBtn1Click();
+  if (!form.Running()) return ExitStatus::InputError;  // the message is printed already
+
+  const TDownloadTask& t = *form.CurrentTask->Task;
+  counter.Begin(t);
+  if (!progress) {
+    // The log as Start loaded it: the header of a new task, the two resume lines of an old one.
+    const std::size_t first = t.Params->Resume && form.Memo1.Count() >= 2 ? form.Memo1.Count() - 2 : 0;
+    for (std::size_t i = first; i < form.Memo1.Count(); ++i) out << form.Memo1.Line(i) << '\n';
+    out << std::flush;
+  }
+
+  using Clock = std::chrono::steady_clock;
+  auto nextTick = Clock::now() + std::chrono::milliseconds(form.Timer1.Interval);
+  auto nextStatus = Clock::now();
+  bool stopped = false;
+  while (form.Running()) {
+    if (Interrupts.load() > 0 && !stopped) {
+      stopped = true;
+      form.BitBtn1Click();  // Stop: each worker finishes its tile
+    }
+    const auto now = Clock::now();
+    if (now >= nextTick) {
+      nextTick += std::chrono::milliseconds(form.Timer1.Interval);
+      toolkit.Tick();
+      continue;
+    }
+    toolkit.Pump(std::min(std::chrono::duration_cast<std::chrono::milliseconds>(nextTick - now),
+                          std::chrono::milliseconds(100)));
+    if (progress && Clock::now() >= nextStatus) {
+      out << '\r' << counter.StatusLine() << "\x1b[K" << std::flush;
+      nextStatus = Clock::now() + std::chrono::milliseconds(200);
+    }
+  }
+  if (progress) out << '\r' << counter.StatusLine() << "\x1b[K\n" << std::flush;
+  if (stopped) return ExitStatus::StoppedByUser;
+  return counter.Failures() > 0 || form.Memo2.Count() > 0 ? ExitStatus::SomeFailed : ExitStatus::AllSaved;
+}
+
+}  // namespace meridane

@@ -1,0 +1,54 @@
+#include "cli/Progress.h"
+
+#include <cstdio>
+
+#include "download/DownThread.h"
+
+namespace meridane {
+
+namespace {
+bool Has(std::string_view line, std::string_view part) { return line.find(part) != std::string_view::npos; }
+}  // namespace
+
+void TProgress::Begin(const TDownloadTask& task) {
+  Total = task.TotalCount;
+  Started = std::chrono::steady_clock::now();
+  // Worker i took the sequence numbers s <= its resume position with s mod N == i.
+  const long n = std::max(1, task.Params->ThreadCount);
+  Before = 0;
+  for (long i = 0; i < n && i < TDownloadTask::MaxWorkers; ++i) {
+    const long x = task.ThreadX[static_cast<std::size_t>(i)], y = task.ThreadY[static_cast<std::size_t>(i)];
+    if (x == 0 || y == 0) continue;
+    const long skip = task.SequenceOf(static_cast<int>(x), static_cast<int>(y));
+    if (skip <= 0) continue;
+    Before += i == 0 ? skip / n : (skip >= i ? (skip - i) / n + 1 : 0);
+  }
+}
+
+void TProgress::Count(std::string_view line) {
+  if (line.starts_with("T") && Has(line, ":seq=") && line.ends_with(" OK"))
+    ++Saved;
+  else if (line.ends_with(" got a blank image!"))
+    ++Substituted;
+  else if (line == TDownThread::BannedMessage || line == TDownThread::NetworkMessage)
+    ++Stops;
+  else if (line.starts_with("T") && Has(line, " Error: "))
+    ++Stops;
+}
+
+std::string TProgress::StatusLine() const {
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Started).count();
+  const double rate = seconds > 0 ? (Saved + Substituted) / seconds : 0;
+  const long left = Total - Handled();
+  char eta[32] = "--:--";
+  if (rate > 0 && left >= 0) {
+    const long s = static_cast<long>(left / rate);
+    std::snprintf(eta, sizeof eta, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+  }
+  char text[160];
+  std::snprintf(text, sizeof text, "%ld/%ld tiles, %.1f tiles/s, %ld failed, %s left", Handled(), Total, rate,
+                Failures(), eta);
+  return text;
+}
+
+}  // namespace meridane

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <string_view>
+
+#include "task/DownloadTask.h"
+
+namespace meridane {
+
+// Counts the workers' log lines as they reach the main thread: tiles handled,
+// failures, speed and the time left, for the console's status line.
+class TProgress {
+ public:
+  // Starts counting for a task; tiles finished by an earlier run count as handled.
+  void Begin(const TDownloadTask& task);
+  void Count(std::string_view line);
+
+  long Handled() const { return Before + Saved + Substituted; }
+  long Failures() const { return Substituted + Stops; }
+  std::string StatusLine() const;
+
+ private:
+  long Total = 0, Before = 0, Saved = 0, Substituted = 0, Stops = 0;
+  std::chrono::steady_clock::time_point Started = std::chrono::steady_clock::now();
+};
+
+}  // namespace meridane
