@@ -1,1 +1,245 @@
+// The re-download dialog driven as a user would: against the local nginx for
+// real tiles and status codes, and the fault server for resets and request bytes.
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <tuple>
+
+#include "support/FaultServer.h"
+#include "support/TempDir.h"
+#include "task/DownloadTask.h"
+#include "ui/FailedForm.h"
+#include "ui/HeadlessToolkit.h"
+
+namespace meridane {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadAll;
+using test::TFaultAction;
+using test::TFaultServer;
+using test::WriteAll;
+using TLines = std::vector<std::string>;
+
+const std::string Jpeg = "\xFF\xD8\xFF\xE0 fault tile";
+const std::string Start = TfrmFlt::StartLine, End = TfrmFlt::EndLine, Banned = TfrmFlt::BannedLine;
+
+std::string Answer(const std::string& statusLine, const std::string& body = "") {
+  return statusLine + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+// A dialog with a config.ini of its own in a temporary folder.
+struct TDialog {
+  explicit TDialog(const std::string& config = "",
+                   std::function<std::unique_ptr<IHttpClient>()> makeClient = MakeCurlHttpClient)
+      : Form(Toolkit, Dir / "config.ini", std::move(makeClient)) {
+    WriteAll(Dir / "config.ini", config);
+    Form.OnLine = [this](const std::string& line) { Seen.push_back(line); };
+  }
+  // Answers the open dialog with a list of these bytes and runs; the transcript.
+  TLines Run(const std::string& list) {
+    WriteAll(List, list);
+    Seen.clear();
+    Toolkit.OpenFileAnswers.push_back(List.string());
+    Form.Button1Click();
+    TLines lines;
+    for (std::size_t i = 0; i < Form.Memo1.Count(); ++i) lines.emplace_back(Form.Memo1.Line(i));
+    EXPECT_EQ(lines, Seen);
+    EXPECT_EQ(ReadAll(List), list);  // only read
+    return lines;
+  }
+  // Runs the lines "<folder>/<name>|<url>" ("|<url>" for no name) ended by CR LF, LF,
+  // CR LF..., the last by nothing, each named file holding a placeholder. In the
+  // transcript returned "<path i>:<url i>" reads "@i" and "<url i>" reads "#i".
+  TLines RunItems(const std::vector<std::pair<std::string, std::string>>& items) {
+    std::string list;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      if (!items[i].first.empty()) WriteAll(Dir / items[i].first, "placeholder");
+      list += (i == 0 ? "" : i % 2 ? "\r\n" : "\n") + Path(items[i].first) + "|" + items[i].second;
+    }
+    TLines lines = Run(list);
+    for (std::string& line : lines)
+      for (std::size_t i = items.size(); i-- > 0;) {
+        const std::string& url = items[i].second;
+        if (line.starts_with(Path(items[i].first) + ":" + url))
+          line.replace(0, Path(items[i].first).size() + 1 + url.size(), "@" + std::to_string(i));
+        if (const auto at = line.find(url); at != std::string::npos)
+          line.replace(at, url.size(), "#" + std::to_string(i));
+      }
+    return lines;
+  }
+  std::string Path(const std::string& name) const { return name.empty() ? "" : (Dir / name).string(); }
+
+  test::TTempDir Dir;
+  fs::path List = Dir / "failed.ftl";
+  THeadlessToolkit Toolkit;
+  TfrmFlt Form;
+  TLines Seen;
+};
+
+TEST(FailedTiles, EmptyMissingOrCancelledList) {
+  TDialog d;
+  EXPECT_EQ(d.Run(""), TLines{TfrmFlt::EmptyList});
+  ASSERT_EQ(d.Toolkit.Dialogs.size(), 1u);
+  EXPECT_EQ(d.Toolkit.Dialogs[0].Title, "Open ftl file:");
+  EXPECT_EQ(d.Toolkit.Dialogs[0].Filter, "Projects(*.ftl)|*.ftl");
+
+  d.Toolkit.OpenFileAnswers.push_back(std::nullopt);
+  d.Form.Button1Click();
+  EXPECT_EQ(d.Toolkit.Dialogs.size(), 2u);
+  EXPECT_EQ(d.Form.Memo1.Count(), 1u);  // a cancel keeps the last transcript
+
+  d.Toolkit.OpenFileAnswers.push_back((d.Dir / "missing.ftl").string());
+  d.Form.Button1Click();
+  EXPECT_EQ(d.Toolkit.Errors, TLines{"Cannot open file " + (d.Dir / "missing.ftl").string()});
+  EXPECT_EQ(d.Form.Memo1.Count(), 0u);
+}
+
+// A failure without text (the client could not even start a request) cannot be
+// provoked through a server, so a stub client throws it.
+TEST(FailedTiles, FailureWithoutTextIsNoSuccess) {
+  struct TTextlessFailure : IHttpClient {
+    void Get(const std::string&, std::string&) override { throw EHttpError(""); }
+  };
+  TDialog d("", [] { return std::make_unique<TTextlessFailure>(); });
+  EXPECT_EQ(d.RunItems({{"t.jpg", "http://127.0.0.1/t.jpg"}}), (TLines{Start, "->#0", End}));
+  EXPECT_EQ(ReadAll(d.Dir / "t.jpg"), "placeholder");
+  EXPECT_EQ(d.Form.FailedCount(), 1);
+}
+
+class FailedTilesNginx : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!std::getenv("MERIDANE_TEST_HTTP") || !std::getenv("MERIDANE_TEST_SERVERS_DIR"))
+      GTEST_SKIP() << "no test servers (MERIDANE_TEST_HTTP, MERIDANE_TEST_SERVERS_DIR)";
+    Served = std::getenv("MERIDANE_TEST_SERVERS_DIR");
+    Host = std::getenv("MERIDANE_TEST_HTTP");
+    LogStart = fs::file_size(Served / "access.log");
+  }
+  // v= is a number no other test uses, so the access log tells this test's requests apart.
+  std::string Tile(int x, int y, int v = 4317) const {
+    return "http://" + Host + "/kh/v=" + std::to_string(v) + "&s=" + GalileoPrefix(x, y) + "&x=" + std::to_string(x) +
+           "&y=" + std::to_string(y) + "&z=10";
+  }
+  // Requests logged since SetUp whose address contains part.
+  int Logged(const std::string& part) const {
+    std::istringstream log(ReadAll(Served / "access.log").substr(LogStart));
+    int count = 0;
+    for (std::string line; std::getline(log, line);) count += line.find(part) != std::string::npos;
+    return count;
+  }
+  fs::path Served;
+  std::string Host;
+  std::uintmax_t LogStart = 0;
+};
+
+TEST_F(FailedTilesNginx, TranscriptAndFilesOfEachOutcome) {
+  const std::string fixed = "http://" + Host;
+  // Items: file name, URL, and what the file holds afterwards (a file nginx serves, or none: the placeholder).
+  const struct {
+    const char* Name;
+    std::vector<std::tuple<std::string, std::string, fs::path>> Items;
+    TLines Expected, Errors = {};
+  } cases[] = {
+      {"two tiles",
+       {{"a", Tile(843, 388), "tiles/10/843/388.jpg"}, {"b", Tile(852, 397), "tiles/10/852/397.jpg"}},
+       {Start, "@0 ->OK", "@1 ->OK", End}},
+      {"refused first: the rest is not requested",
+       {{"a", Tile(850, 390, 4318), ""}, {"b", Tile(844, 389, 4318), ""}, {"c", Tile(845, 390, 4318), ""}},
+       {Start, "HTTP/1.1 403 Forbidden->#0", Banned, End}},
+      {"a redirect counts as banned",
+       {{"a", fixed + "/redirect", ""}, {"b", Tile(846, 391, 4319), ""}},
+       {Start, "HTTP/1.1 302 Moved Temporarily->#0", Banned, End}},
+      {"missing tile, then on",
+       {{"a", Tile(843, 398), ""}, {"b", Tile(847, 392), "tiles/10/847/392.jpg"}},
+       {Start, "HTTP/1.1 404 Not Found->#0", "#0:Error: the image is not found on server.", "@1 ->OK", End}},
+      {"server error and a page instead of an image",
+       {{"a", Tile(851, 393), ""}, {"b", fixed + "/text", ""}, {"c", fixed + "/tile.jpg", "content/tile.jpg"}},
+       {Start, "HTTP/1.1 500 Internal Server Error->#0", "Invalid image data->#1", "@2 ->OK", End}},
+      {"a line without a path ends the run",
+       {{"", Tile(843, 389, 4320), ""}, {"b", Tile(844, 390, 4320), ""}},
+       {Start},
+       {"Cannot create file "}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TDialog d;
+    std::vector<std::pair<std::string, std::string>> items;
+    for (const auto& [name, url, source] : c.Items) items.emplace_back(name, url);
+    EXPECT_EQ(d.RunItems(items), c.Expected);
+    EXPECT_EQ(d.Toolkit.Errors, c.Errors);
+    for (const auto& [name, url, source] : c.Items) {
+      if (name.empty()) continue;
+      EXPECT_EQ(ReadAll(d.Dir / name), source.empty() ? "placeholder" : ReadAll(Served / source)) << name;
+    }
+  }
+  EXPECT_EQ(Logged("v=4318&"), 1);
+  EXPECT_EQ(Logged("v=4319&"), 0);
+  EXPECT_EQ(Logged("v=4320&"), 1);
+}
+
+TEST(FailedTilesFaults, ResetsAndStatusLines) {
+  const std::string reset = "Socket Error # 10054\r\nConnection reset by peer.->#0";
+  const struct {
+    const char* Name;
+    std::vector<TFaultAction> Script;
+    int Lines;  // of the list
+    TLines Expected;
+    int Requests;  // each on a connection of its own
+  } cases[] = {
+      {"reset answered on the next try",
+       {TFaultAction::Reset(), TFaultAction::Respond(Answer("HTTP/1.1 200 OK", Jpeg))},
+       1,
+       {Start, "@0 ->OK", End},
+       2},
+      {"reset every time", {TFaultAction::Reset()}, 1, {Start, reset, End}, 1 + TfrmFlt::MaxResetRepeats},
+      {"both 403 and 404: banned",
+       {TFaultAction::Respond(Answer("HTTP/1.1 403 Not 404 Found"))},
+       2,
+       {Start, "HTTP/1.1 403 Not 404 Found->#0", Banned, End},
+       1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TFaultServer server(c.Script);
+    TDialog d;
+    std::vector<std::pair<std::string, std::string>> items;
+    for (int i = 0; i < c.Lines; ++i) items.emplace_back(std::to_string(i), server.Url("/tile" + std::to_string(i)));
+    EXPECT_EQ(d.RunItems(items), c.Expected);
+    EXPECT_EQ(server.Requests().size(), static_cast<std::size_t>(c.Requests));
+    EXPECT_EQ(server.Connections(), c.Requests);
+    EXPECT_EQ(ReadAll(d.Dir / "0"), c.Expected[1] == "@0 ->OK" ? Jpeg : "placeholder");
+  }
+}
+
+TEST(FailedTilesFaults, RequestCarriesReducedProfile) {
+  TFaultServer server({TFaultAction::Respond(Answer("HTTP/1.1 200 OK", Jpeg))});
+  test::TTempDir cookies;
+  WriteAll(cookies / "cookies.txt", "127.0.0.1\tFALSE\t/\tFALSE\t2147483647\tid\tsecret\n");
+  // The proxy is the fault server itself: a proxied request would show an absolute URL.
+  const std::string proxied =
+      "[Proxy]\r\nUseProxy=1\r\nProxyServer=127.0.0.1\r\nProxyPort=" + std::to_string(server.Port()) +
+      "\r\nProxyUsername=u\r\nProxyPassword=p\r\n" +
+      "[Servers]\r\nHomePage=http://home.test/\r\n[Download]\r\nCookieFile=" + (cookies / "cookies.txt").string() +
+      "\r\n";
+  const std::pair<std::string, std::string> cases[] = {{"", "http://maps.google.com/"}, {proxied, "http://home.test/"}};
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(cases[i].first);
+    TDialog d(cases[i].first);
+    // The line splits at its first "|" only.
+    EXPECT_EQ(d.RunItems({{"t.jpg", server.Url("/t|1.jpg")}}), (TLines{Start, "@0 ->OK", End}));
+    ASSERT_EQ(server.Requests().size(), i + 1);
+    const std::string request = server.Requests()[i];
+    EXPECT_TRUE(request.starts_with("GET /t|1.jpg HTTP/1.1\r\n")) << request;
+    for (const std::string& header : {"Referer: " + cases[i].second, std::string("Connection: Keep_Alive"),
+                                      std::string("User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1)")})
+      EXPECT_NE(request.find("\r\n" + header + "\r\n"), std::string::npos) << header << "\n" << request;
+    EXPECT_EQ(request.find("Proxy"), std::string::npos) << request;
+    EXPECT_EQ(request.find("Cookie"), std::string::npos) << request;
+  }
+}
+
+}  // namespace
+}  // namespace meridane
