@@ -46,19 +46,21 @@ void TfrmFlt::Run() {
     const std::string url = bar == std::string::npos ? line : line.substr(bar + 1);
     std::string buffer;
     std::string message;
+    bool fetched = false;
     for (int repeats = 0;; ++repeats) {
       buffer.clear();  // a repeat must not add to what a broken answer left
       message.clear();
       try {
         client->Get(url, buffer);
         // An error page sent as 200 must not replace a placeholder.
-        if (!IsImageData(buffer)) message = InvalidImageMessage;
+        fetched = IsImageData(buffer);
+        if (!fetched) message = InvalidImageMessage;
       } catch (const std::exception& e) {
-        message = e.what();
+        message = e.what();  // may be empty: a failure without text is a failure all the same
       }
-      if (message.find("10054") == std::string::npos || repeats >= MaxResetRepeats) break;
+      if (fetched || message.find("10054") == std::string::npos || repeats >= MaxResetRepeats) break;
     }
-    if (message.empty()) {
+    if (fetched) {
       WriteFileAtomic(path, buffer);
       AddLine(path + ":" + url + " ->OK");
       continue;
