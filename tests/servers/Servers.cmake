@@ -49,3 +49,9 @@ meridane_server_test(http_tests
 meridane_server_test(ui_server_tests ONE_AT_A_TIME
   LIBRARIES meridane_ui
   SOURCES ${PROJECT_SOURCE_DIR}/tests/ui/FailedFormTest.cpp ${PROJECT_SOURCE_DIR}/tests/ui/MainFormServerTest.cpp)
+
+meridane_server_test(cli_tests ONE_AT_A_TIME
+  LIBRARIES meridane_task
+  SOURCES ${PROJECT_SOURCE_DIR}/tests/cli/CliTest.cpp)
+add_dependencies(cli_tests meridane-cli)
+target_compile_definitions(cli_tests PRIVATE MERIDANE_CLI="$<TARGET_FILE:meridane-cli>")

@@ -1,0 +1,187 @@
+// meridane-cli as a process: exit statuses, the count, Ctrl-C and the resume,
+// the re-download, against the local nginx.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <thread>
+
+#include "support/TempDir.h"
+#include "task/TextFile.h"
+
+extern char** environ;
+
+namespace meridane {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadAll;
+
+// The Ctrl-C test counts its requests by this tile-address version in nginx's log.
+constexpr const char* Version = "v=77";
+
+class Cli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!std::getenv("MERIDANE_TEST_HTTP") || !std::getenv("MERIDANE_TEST_SERVERS_DIR"))
+      GTEST_SKIP() << "no test servers";
+    Served = std::getenv("MERIDANE_TEST_SERVERS_DIR");
+    LogStart = fs::file_size(Served / "access.log");
+    WriteConfig(0);
+  }
+
+  void WriteConfig(int pauseMs) {
+    const std::string host = std::getenv("MERIDANE_TEST_HTTP");
+    test::WriteAll(Config, "[Servers]\r\nHost0=" + host + "\r\nHost1=" + host + "\r\nHost2=" + host +
+                               "\r\nHost3=" + host + "\r\nUrlTemplate=http://{host}/kh/" + Version +
+                               "&s={galileo}&x={x}&y={y}&z={z}\r\n[Download]\r\nTilePause=" + std::to_string(pauseMs) +
+                               "\r\n[IniParas]\r\nDefaultPath=" + Dir.Folder() + "maps\r\n");
+  }
+
+  // Starts meridane-cli with its output in Out and Err.
+  pid_t Spawn(std::vector<std::string> args) {
+    args.insert(args.begin(), MERIDANE_CLI);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 1, Out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&files, 2, Err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = 0;
+    EXPECT_EQ(posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&files);
+    return pid;
+  }
+
+  static int Wait(pid_t pid) {
+    for (int i = 0; i < 3000; ++i) {  // 60 s at most
+      int status = 0;
+      if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 1000;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
+  }
+
+  int Run(std::vector<std::string> args) { return Wait(Spawn(std::move(args))); }
+
+  std::vector<std::string> Area(const char* left, const char* right, const char* top, const char* bottom) {
+    return {"--config", Config.string(), "--left", left,     "--right", right,          "--top",
+            top,        "--bottom",      bottom,   "--zoom", "10",      "--no-progress"};
+  }
+
+  std::map<std::string, int> Requests() {
+    std::ifstream log(Served / "access.log");
+    log.seekg(static_cast<std::streamoff>(LogStart));
+    std::map<std::string, int> count;
+    for (std::string line; std::getline(log, line);)
+      if (line.find(std::string("/kh/") + Version + "&") != std::string::npos)
+        ++count[line.substr(line.rfind(' ') + 1)];
+    return count;
+  }
+
+  test::TTempDir Dir;
+  fs::path Config = Dir / "config.ini", Out = Dir / "out.txt", Err = Dir / "err.txt";
+  fs::path Served;
+  std::uintmax_t LogStart = 0;
+};
+
+TEST_F(Cli, CountChecksAndWritesNothing) {
+  auto args = Area("116.39", "116.8", "39.9", "39.5");
+  args.push_back("--count");
+  EXPECT_EQ(Run(args), 0);
+  EXPECT_EQ(ReadAll(Out), "MinX=843\nMinY=388\nMaxX=844\nMaxY=389\nTotal images: 4\n");
+  EXPECT_FALSE(fs::exists(Dir / "maps"));
+
+  struct Case {
+    std::vector<std::string> Args;
+    std::string Error;
+  };
+  const Case cases[] = {
+      {Area("200", "300", "1", "0"), "Left Longitude should be between -180 and 180.\n"},
+      {Area("20", "10", "95", "0"), "Top Latitude should be between -90 and 90.\n"},
+      {Area("1,5", "2", "1", "0"), "Longitude or latitude input error!\n"},
+      {{"--config", (Dir / "none.ini").string(), "--left", "1", "--right", "2", "--top", "1", "--bottom", "0"},
+       "Cannot open file " + (Dir / "none.ini").string() + "\n"},
+      {{"--config", Config.string(), "--left", "1"},
+       "--left, --right, --top and --bottom are needed (or --open with a project file)\n"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Run(c.Args), 2) << c.Error;
+    EXPECT_EQ(ReadAll(Err), c.Error);
+  }
+}
+
+TEST_F(Cli, ExitStatusOfATask) {
+  auto good = Area("116.39", "116.8", "39.9", "39.5");
+  good.insert(good.end(), {"--task", "good", "--threads", "2"});
+  EXPECT_EQ(Run(good), 0);
+  const std::string out = ReadAll(Out);
+  EXPECT_EQ(out.rfind("Project: " + Dir.Folder() + "maps/good.mrd\n", 0), 0u);
+  EXPECT_NE(out.find("T1:seq=2,gs_843_389_10.jpg OK\n"), std::string::npos);
+  EXPECT_NE(out.find("\nTask Stoped!\n"), std::string::npos);
+  EXPECT_EQ(ReadAll(Err), "Task stoped!                    \n");
+  EXPECT_EQ(fs::file_size(Dir / "maps/good/gs_844_389_10.jpg"), fs::file_size(Served / "tiles/10/844/389.jpg"));
+
+  // Row 398 is not on the server: blank images, exit status 1.
+  auto missing = Area("116.39", "116.39", "36.6", "36.6");
+  missing.insert(missing.end(), {"--task", "missing"});
+  EXPECT_EQ(Run(missing), 1);
+  EXPECT_NE(ReadAll(Out).find("got a blank image!"), std::string::npos);
+}
+
+// Ctrl-C in the middle: each worker finishes its tile, everything is saved, exit 130;
+// --open then resumes and fetches only the rest.
+TEST_F(Cli, InterruptedThenResumed) {
+  WriteConfig(150);
+  auto args = Area("116.4", "118.0", "39.9", "39.0");  // 5 columns x 4 rows
+  args.insert(args.end(), {"--task", "stopped", "--threads", "2"});
+  const pid_t pid = Spawn(args);
+  for (int i = 0; i < 500 && SplitLines(ReadAll(Out)).size() < 38; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));  // the header and a few tiles
+  kill(pid, SIGINT);
+  EXPECT_EQ(Wait(pid), 130);
+  const std::string first = ReadAll(Out);
+  EXPECT_NE(first.find("Thread1will be terminated by user. please wait...\n"), std::string::npos);
+  EXPECT_NE(first.find("\nTask Stoped!\n"), std::string::npos);
+  const auto fetchedBefore = Requests().size();
+  EXPECT_GT(fetchedBefore, 0u);
+  EXPECT_LT(fetchedBefore, 20u);
+
+  WriteConfig(0);
+  EXPECT_EQ(Run({"--config", Config.string(), "--open", Dir.Folder() + "maps/stopped.mrd", "--no-progress"}), 0);
+  EXPECT_EQ(ReadAll(Out).rfind(std::string(44, '-') + "\n", 0), 0u);  // a resume: the log grows by two lines
+  const auto requests = Requests();
+  EXPECT_EQ(requests.size(), 20u);
+  for (const auto& [uri, times] : requests) EXPECT_EQ(times, 1) << uri;
+  for (int x = 843; x <= 847; ++x)
+    for (int y = 388; y <= 391; ++y)
+      EXPECT_TRUE(fs::exists(Dir / "maps/stopped" / ("gs_" + std::to_string(x) + "_" + std::to_string(y) + "_10.jpg")));
+}
+
+TEST_F(Cli, RedownloadExitStatus) {
+  const std::string host = std::getenv("MERIDANE_TEST_HTTP");
+  const std::string good = Dir.Folder() + "a.jpg|http://" + host + "/tile.jpg\r\n";
+  test::WriteAll(Dir / "good.ftl", good);
+  EXPECT_EQ(Run({"--config", Config.string(), "--redownload", (Dir / "good.ftl").string()}), 0);
+  EXPECT_EQ(ReadAll(Out), "Start...\n" + Dir.Folder() + "a.jpg:http://" + host + "/tile.jpg ->OK\nDownload End.\n");
+
+  test::WriteAll(Dir / "bad.ftl", good + Dir.Folder() + "b.jpg|http://" + host + "/status/404\r\n");
+  EXPECT_EQ(Run({"--config", Config.string(), "--redownload", (Dir / "bad.ftl").string()}), 1);
+  EXPECT_EQ(ReadAll(Dir / "bad.ftl"), good + Dir.Folder() + "b.jpg|http://" + host + "/status/404\r\n");
+  EXPECT_EQ(Run({"--config", Config.string(), "--redownload", (Dir / "none.ftl").string()}), 2);
+  EXPECT_EQ(ReadAll(Err), "Cannot open file " + (Dir / "none.ftl").string() + "\n");
+}
+
+}  // namespace
+}  // namespace meridane
