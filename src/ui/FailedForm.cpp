@@ -71,7 +71,7 @@ void TfrmFlt::Run() {
       AddLine(BannedLine);
       break;
     }
-    if (message.find("404") != std::string::npos) AddLine(url + ":Error: the image is not found on server.");
+    if (message.find("404") != std::string::npos) AddLine(url + ":" + TDownThread::NotFoundMessage);
   }
   AddLine(EndLine);
 }

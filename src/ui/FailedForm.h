@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "download/HttpClient.h"
+#include "download/DownThread.h"
 #include "ui/Controls.h"
 #include "ui/Memo.h"
 #include "ui/Toolkit.h"
@@ -20,9 +20,10 @@ class TfrmFlt {
   static constexpr const char* EmptyList = "No failed files records.";
   static constexpr const char* StartLine = "Start...";
   static constexpr const char* EndLine = "Download End.";
-  static constexpr const char* BannedLine = "Error: may be your IP is banned.\nPlease try again later.";
+  // The workers' text: the same server refusal reads the same everywhere.
+  static constexpr const char* BannedLine = TDownThread::BannedMessage;
   // Immediate repeats of one tile after a reset connection before it counts as failed.
-  static constexpr int MaxResetRepeats = 10;
+  static constexpr int MaxResetRepeats = TDownThread::MaxImmediateRepeats;
 
   TfrmFlt(IToolkit& toolkit, std::filesystem::path configPath,
           std::function<std::unique_ptr<IHttpClient>()> makeClient = MakeCurlHttpClient);
