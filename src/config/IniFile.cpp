@@ -60,7 +60,9 @@ struct TLocation {
 TLocation Locate(std::string_view content, std::string_view section, std::string_view key) {
   TLocation where;
   bool inSection = false;
-  for (auto line = NextLine(content, 0); line; line = NextLine(content, line->End)) {
+  // Editors on Windows like to start a file with a UTF-8 byte-order mark.
+  const std::size_t start = content.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+  for (auto line = NextLine(content, start); line; line = NextLine(content, line->End)) {
     const std::string_view text = content.substr(line->Begin, line->TextEnd - line->Begin);
     if (const auto name = SectionName(text)) {
       if (inSection) break;  // only the first section of that name counts

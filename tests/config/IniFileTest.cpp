@@ -31,6 +31,7 @@ TEST(TIniFile, ReadRules) {
       {"[S]\r\nK=no newline", "S", "K", "no newline"},
       {"[S]\r\n;K=comment\r\nK=real\r\n", "S", "K", "real"},
       {"[S]\r\nU=http://h/kh/v=91&s=Ga\r\n", "S", "U", "http://h/kh/v=91&s=Ga"},
+      {"\xEF\xBB\xBF[S]\r\nK=bom\r\n", "S", "K", "bom"},
   };
   TTempDir dir;
   const auto path = dir / "a.ini";
