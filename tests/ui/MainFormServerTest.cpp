@@ -8,6 +8,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include "config/IniFile.h"
 #include "geo/Commonfunc.h"
@@ -24,16 +25,16 @@ using test::ReadAll;
 
 const std::string Blank = "\xFF\xD8\xFF\xE0 blank";
 
-// Lets the first `open` pauses pass and holds every later one until released,
-// so a test can press Stop while the workers are in the middle of a task.
+// Lets each worker pass its first `open` pauses and holds it at the next one
+// until released, so a test can press Stop while every worker is mid-task.
 class TGateSleeper : public ISleeper {
  public:
   explicit TGateSleeper(int open) : Open(open) {}
+  ~TGateSleeper() override { Release(); }
   void Sleep(int) override {
     std::unique_lock<std::mutex> guard(Lock);
-    if (++Passed <= Open) return;
+    if (++Passed[std::this_thread::get_id()] <= Open) return;
     ++Held;
-    Changed.notify_all();
     Changed.wait(guard, [this] { return Released; });
   }
   int HeldCount() {
@@ -49,8 +50,14 @@ class TGateSleeper : public ISleeper {
  private:
   std::mutex Lock;
   std::condition_variable Changed;
-  int Open, Passed = 0, Held = 0;
+  std::map<std::thread::id, int> Passed;
+  int Open, Held = 0;
   bool Released = false;
+};
+
+struct TReleaseAtEnd {
+  TGateSleeper& Gate;
+  ~TReleaseAtEnd() { Gate.Release(); }
 };
 
 class MainWindowDownload : public ::testing::Test {
@@ -158,8 +165,10 @@ TEST_F(MainWindowDownload, SixtyTilesWithFourWorkers) {
 }
 
 TEST_F(MainWindowDownload, StoppedHalfwayThenResumedFetchesOnlyTheRest) {
-  TGateSleeper gate(30);
+  TGateSleeper gate(7);  // each worker has 15 tiles: held after its 8th
   auto form = Form(gate, 1700, 1705, 780, 789, 4);
+  // Declared after the form, so the workers are let go before the form waits for them.
+  const TReleaseAtEnd release{gate};
   form->BitBtn1Click();
   for (int i = 0; i < 20000 && gate.HeldCount() < 4; ++i) Toolkit.Pump(std::chrono::milliseconds(1));
   ASSERT_EQ(gate.HeldCount(), 4);
@@ -169,7 +178,7 @@ TEST_F(MainWindowDownload, StoppedHalfwayThenResumedFetchesOnlyTheRest) {
   int saved = 0;
   for (int x = 1700; x <= 1705; ++x)
     for (int y = 780; y <= 789; ++y) saved += fs::exists(TilePath(x, y)) ? 1 : 0;
-  EXPECT_EQ(saved, 34);  // 30 pauses passed, 4 held, each after a saved tile
+  EXPECT_EQ(saved, 32);  // 8 per worker: 7 pauses passed, the 8th held, each after a saved tile
 
   TGateSleeper free(1 << 30);
   auto again = Form(free, 1700, 1705, 780, 789, 4);
