@@ -19,7 +19,7 @@ void TProgress::Begin(const TDownloadTask& task) {
   for (long i = 0; i < n && i < TDownloadTask::MaxWorkers; ++i) {
     const long x = task.ThreadX[static_cast<std::size_t>(i)], y = task.ThreadY[static_cast<std::size_t>(i)];
     if (x == 0 || y == 0) continue;
-    const long skip = task.SequenceOf(static_cast<int>(x), static_cast<int>(y));
+    const long long skip = task.SequenceOf(static_cast<int>(x), static_cast<int>(y));
     if (skip <= 0) continue;
     Before += i == 0 ? skip / n : (skip >= i ? (skip - i) / n + 1 : 0);
   }

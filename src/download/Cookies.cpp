@@ -3,6 +3,8 @@
 #include <fstream>
 #include <vector>
 
+#include "download/HttpClient.h"
+
 namespace meridane {
 
 namespace {
@@ -30,16 +32,11 @@ std::string LookupCookie(const std::filesystem::path& cookieFile, std::string_vi
   std::ifstream in(cookieFile);
   if (!in) return {};
 
-  const std::size_t schemeEnd = url.find("://");
-  if (schemeEnd == std::string_view::npos) return {};
-  const bool secure = Lower(url.substr(0, schemeEnd)) == "https";
-  std::string_view rest = url.substr(schemeEnd + 3);
-  const std::size_t pathStart = rest.find_first_of("/?#");
-  std::string_view authority = rest.substr(0, pathStart);
-  if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
-  const std::string host = Lower(authority.substr(0, authority.find(':')));
-  std::string_view path = pathStart == std::string_view::npos ? "/" : rest.substr(pathStart);
-  if (path.empty() || path.front() != '/') path = "/";
+  const TUrlParts parts = ParseUrl(url);
+  if (parts.Scheme.empty()) return {};
+  const bool secure = parts.Scheme == "https";
+  const std::string host = Lower(parts.Host);
+  const std::string_view path = parts.Path.starts_with('/') ? std::string_view(parts.Path) : "/";
 
   std::string cookies;
   for (std::string line; std::getline(in, line);) {

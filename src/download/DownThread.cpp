@@ -111,14 +111,13 @@ void TDownThread::SetUp() {
 }
 
 void TDownThread::Walk() {
-  const int index = static_cast<std::size_t>(ThreadIndex) < Task.ThreadX.size() ? ThreadIndex : 0;
-  const long long resumeX = Task.ThreadX[static_cast<std::size_t>(index)];
-  const long long resumeY = Task.ThreadY[static_cast<std::size_t>(index)];
+  const auto index = static_cast<std::size_t>(ThreadIndex) < Task.ThreadX.size() ? ThreadIndex : 0;
+  const int resumeX = Task.ThreadX[static_cast<std::size_t>(index)];
+  const int resumeY = Task.ThreadY[static_cast<std::size_t>(index)];
   const int minX = Task.MinX, maxX = Task.MaxX, minY = Task.MinY, maxY = Task.MaxY;
   const int threadCount = std::max(1, Task.Params->ThreadCount);
-  const long long skip = (resumeX != 0 && resumeY != 0)
-                             ? (resumeX - minX) * (static_cast<long long>(maxY) - minY + 1) + (resumeY - minY) + 1
-                             : 0;
+  // A position with x or y at 0 counts as none.
+  const long long skip = (resumeX != 0 && resumeY != 0) ? Task.SequenceOf(resumeX, resumeY) : 0;
 
   long long sequence = 0;
   for (int x = minX; x <= maxX; ++x) {

@@ -40,28 +40,12 @@ int SocketNumberOf(long osErrno, int fallback) {
   return fallback;
 }
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
-  return true;
-}
-
-bool IsHttps(std::string_view url) { return StartsWithNoCase(url, "https://"); }
+bool IsHttps(std::string_view url) { return ParseUrl(url).Scheme == "https"; }
 
 // "host[:port]" of an absolute URL, the port left out when it is the scheme's own.
 std::string HostOf(std::string_view url) {
-  const std::size_t start = url.find("://");
-  if (start == std::string_view::npos) return {};
-  std::string_view authority = url.substr(start + 3);
-  authority = authority.substr(0, authority.find_first_of("/?#"));
-  if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
-  const std::size_t colon = authority.rfind(':');
-  if (colon != std::string_view::npos && authority.find(']', colon) == std::string_view::npos) {
-    const std::string_view port = authority.substr(colon + 1);
-    if (port == (IsHttps(url) ? "443" : "80")) authority = authority.substr(0, colon);
-  }
-  return std::string(authority);
+  const TUrlParts parts = ParseUrl(url);
+  return parts.Port == (parts.Scheme == "https" ? "443" : "80") ? parts.Host : parts.Authority;
 }
 
 std::string OneLine(std::string_view value) {
@@ -84,7 +68,8 @@ class TCurlHttpClient : public IHttpClient {
   }
 
   void Get(const std::string& url, std::string& buffer) override {
-    if (!StartsWithNoCase(url, "http://") && !IsHttps(url)) throw EHttpError("Unsupported protocol");
+    const std::string scheme = ParseUrl(url).Scheme;
+    if (scheme != "http" && scheme != "https") throw EHttpError("Unsupported protocol");
     CURL* h = Handle.get();
     Body.clear();
     StatusLine.clear();
@@ -210,6 +195,29 @@ class TCurlHttpClient : public IHttpClient {
 };
 
 }  // namespace
+
+TUrlParts ParseUrl(std::string_view url) {
+  TUrlParts parts;
+  const std::size_t schemeEnd = url.find("://");
+  if (schemeEnd == std::string_view::npos) return parts;
+  for (char c : url.substr(0, schemeEnd))
+    parts.Scheme += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::string_view rest = url.substr(schemeEnd + 3);
+  const std::size_t pathStart = rest.find_first_of("/?#");
+  std::string_view authority = rest.substr(0, pathStart);
+  if (pathStart != std::string_view::npos) parts.Path = rest.substr(pathStart);
+  if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
+  parts.Authority = authority;
+  const std::size_t colon = authority.rfind(':');
+  // A colon inside [...] belongs to an IPv6 address, not to a port.
+  if (colon != std::string_view::npos && authority.find(']', colon) == std::string_view::npos) {
+    parts.Host = authority.substr(0, colon);
+    parts.Port = authority.substr(colon + 1);
+  } else {
+    parts.Host = authority;
+  }
+  return parts;
+}
 
 std::string SocketErrorMessage(int number) {
   return "Socket Error # " + std::to_string(number) + "\r\n" + std::string(SocketErrorText(number));

@@ -74,6 +74,16 @@ inline constexpr std::string_view InvalidImageMessage = "Invalid image data";
 // settings sends for url, in order. Shared by the client and its tests.
 std::vector<std::string> RequestHeaderLines(const THttpSettings& settings, std::string_view url);
 
+// The parts of an absolute URL that the client and the cookie lookup need.
+struct TUrlParts {
+  std::string Scheme;     // lower case; empty when the URL has none
+  std::string Authority;  // host[:port], without user information
+  std::string Host;       // without the port ([...] kept for an IPv6 address)
+  std::string Port;       // empty when none is given
+  std::string Path;       // from the first "/", "?" or "#" on; empty when none
+};
+TUrlParts ParseUrl(std::string_view url);
+
 // "Basic " + Base64(user ":" password).
 std::string BasicCredentials(std::string_view user, std::string_view password);
 

@@ -69,8 +69,7 @@ TTileRange ComputeTileRange(const TTaskParams& params) {
   if (r.MaxY < r.MinY) std::swap(r.MinY, r.MaxY);
 
   // Sequence numbers and counts are 32-bit: refuse what they cannot hold.
-  const long long count =
-      (static_cast<long long>(r.MaxX) - r.MinX + 1) * (static_cast<long long>(r.MaxY) - r.MinY + 1);
+  const long long count = (static_cast<long long>(r.MaxX) - r.MinX + 1) * (static_cast<long long>(r.MaxY) - r.MinY + 1);
   if (count > std::numeric_limits<int>::max())
     throw ETaskBuildError("Too many images: " + std::to_string(count) +
                           ". Please select a smaller area or a lower zoom level.");
@@ -133,8 +132,8 @@ TDownloadTask::TDownloadTask(const TTaskParams& params) : Params(&params) {
 
 int TDownloadTask::FromSouth() const { return MapTypeOf(Params->MapsType).FromSouth; }
 
-int TDownloadTask::SequenceOf(int x, int y) const {
-  return static_cast<int>((static_cast<long long>(x) - MinX) * RowCount() + (y - MinY) + 1);
+long long TDownloadTask::SequenceOf(int x, int y) const {
+  return (static_cast<long long>(x) - MinX) * RowCount() + (static_cast<long long>(y) - MinY) + 1;
 }
 
 std::string GalileoPrefix(int x, int y) {

@@ -56,8 +56,9 @@ class TDownloadTask {
 
   int FromSouth() const;
   std::string ProjectPath() const { return Params->Folder + Params->TaskName; }
-  // 1-based position of a tile in the column-by-column walk of the range.
-  int SequenceOf(int x, int y) const;
+  // 1-based position of a tile in the column-by-column walk of the range (64-bit:
+  // a stale resume position may lie far outside it).
+  long long SequenceOf(int x, int y) const;
   int RowCount() const { return MaxY - MinY + 1; }
 
   // The task files, written once at Start; each knows what to do on resume.

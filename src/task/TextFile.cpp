@@ -4,19 +4,23 @@
 
 namespace meridane {
 
-std::vector<std::string> SplitLines(std::string_view text) {
-  std::vector<std::string> lines;
+void ForEachLine(std::string_view text, const std::function<void(std::string_view)>& line) {
   std::size_t begin = 0;
   while (begin < text.size()) {
     const std::size_t end = text.find_first_of("\r\n", begin);
     if (end == std::string_view::npos) {
-      lines.emplace_back(text.substr(begin));
+      line(text.substr(begin));
       break;
     }
-    lines.emplace_back(text.substr(begin, end - begin));
+    line(text.substr(begin, end - begin));
     begin = end + 1;
     if (text[end] == '\r' && begin < text.size() && text[begin] == '\n') ++begin;
   }
+}
+
+std::vector<std::string> SplitLines(std::string_view text) {
+  std::vector<std::string> lines;
+  ForEachLine(text, [&lines](std::string_view l) { lines.emplace_back(l); });
   return lines;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "config/AtomicFile.h"
+#include "task/TextFile.h"
 
 namespace meridane {
 
@@ -39,19 +40,10 @@ std::string TMemo::Text() const {
 void TMemo::LoadFromFile(const fs::path& path) {
   const std::string bytes = ReadFileBytes(path);
   Clear();
-  std::size_t begin = 0;
-  while (begin < bytes.size()) {
-    const std::size_t end = bytes.find_first_of("\r\n", begin);
-    if (end == std::string::npos) {
-      Append(std::string_view(bytes).substr(begin));
-      break;
-    }
-    Append(std::string_view(bytes).substr(begin, end - begin));
-    begin = end + 1;
-    if (bytes[end] == '\r' && begin < bytes.size() && bytes[begin] == '\n') ++begin;
-  }
-  // Appending later is right only if the file is exactly what the memo would write.
-  if (bytes == Text()) Remember(path);
+  ForEachLine(bytes, [this](std::string_view line) { Append(line); });
+  // Appending later is right only if the file is exactly what the memo would write:
+  // every line ended by CR LF, which holds when each ending took two bytes.
+  if (bytes.size() == Chars.size() + 2 * Count()) Remember(path);
 }
 
 bool TMemo::FileUnchanged(const fs::path& path) const {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "download/Cookies.h"
+#include "download/HttpClient.h"
 #include "support/TempDir.h"
 
 namespace meridane {
@@ -35,6 +36,32 @@ TEST(Cookies, NetscapeFileLookup) {
   for (const Case& c : cases) EXPECT_EQ(LookupCookie(file, c.Url, 2000), c.Cookie) << c.Url;
   EXPECT_EQ(LookupCookie(dir / "missing.txt", "http://maps.google.com/"), "");
   EXPECT_EQ(LookupCookie("", "http://maps.google.com/"), "");
+}
+
+}  // namespace
+}  // namespace meridane
+
+namespace meridane {
+namespace {
+
+// The cookie lookup and the Host line both read URLs through this.
+TEST(Url, Parts) {
+  struct Case {
+    const char *Url, *Scheme, *Authority, *Host, *Port, *Path;
+  };
+  const Case cases[] = {
+      {"http://maps.google.com/", "http", "maps.google.com", "maps.google.com", "", "/"},
+      {"HTTPS://u:p@Host:8443/a?b#c", "https", "Host:8443", "Host", "8443", "/a?b#c"},
+      {"http://[::1]:8080?x", "http", "[::1]:8080", "[::1]", "8080", "?x"},
+      {"http://[::1]", "http", "[::1]", "[::1]", "", ""},
+      {"no scheme", "", "", "", "", ""},
+  };
+  for (const Case& c : cases) {
+    const TUrlParts p = ParseUrl(c.Url);
+    EXPECT_EQ(p.Scheme + "|" + p.Authority + "|" + p.Host + "|" + p.Port + "|" + p.Path,
+              std::string(c.Scheme) + "|" + c.Authority + "|" + c.Host + "|" + c.Port + "|" + c.Path)
+        << c.Url;
+  }
 }
 
 }  // namespace
