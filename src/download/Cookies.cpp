@@ -25,6 +25,12 @@ std::vector<std::string_view> Fields(std::string_view line) {
   }
 }
 
+// A cookie for "/maps" belongs to "/maps" and "/maps/..." but not to "/mapsx".
+bool PathMatches(std::string_view requestPath, std::string_view cookiePath) {
+  if (!requestPath.starts_with(cookiePath)) return false;
+  return requestPath.size() == cookiePath.size() || cookiePath.ends_with('/') || requestPath[cookiePath.size()] == '/';
+}
+
 }  // namespace
 
 std::string LookupCookie(const std::filesystem::path& cookieFile, std::string_view url, std::time_t now) {
@@ -36,7 +42,8 @@ std::string LookupCookie(const std::filesystem::path& cookieFile, std::string_vi
   if (parts.Scheme.empty()) return {};
   const bool secure = parts.Scheme == "https";
   const std::string host = Lower(parts.Host);
-  const std::string_view path = parts.Path.starts_with('/') ? std::string_view(parts.Path) : "/";
+  std::string_view path = parts.Path.starts_with('/') ? std::string_view(parts.Path) : "/";
+  path = path.substr(0, path.find_first_of("?#"));
 
   std::string cookies;
   for (std::string line; std::getline(in, line);) {
@@ -54,7 +61,7 @@ std::string LookupCookie(const std::filesystem::path& cookieFile, std::string_vi
     if (!domain.empty() && domain.front() == '.') domain.erase(0, 1);
     const bool domainMatches =
         host == domain || (includeSubdomains && host.size() > domain.size() && host.ends_with("." + domain));
-    if (!domainMatches || !path.starts_with(f[2]) || (f[3] == "TRUE" && !secure)) continue;
+    if (!domainMatches || !PathMatches(path, f[2]) || (f[3] == "TRUE" && !secure)) continue;
     const long long expires = std::atoll(std::string(f[4]).c_str());
     if (expires != 0 && expires < now) continue;
     if (!cookies.empty()) cookies += "; ";

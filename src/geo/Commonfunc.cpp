@@ -46,8 +46,8 @@ int LatToTileY(double lat, int zoom, int fromSouth) {
   if (fromSouth == 1) {
     const double u = static_cast<double>(static_cast<Ext>(Pi) * 0.25L + ((R180 * lat) * Pi) * 0.5L);
     const double t = std::tan(u);
-    const Ext m = std::log(static_cast<Ext>(t));
-    return Truncate((m / Pi + 1) * 0.5L * n);
+    const double m = std::log(t);
+    return Truncate((static_cast<Ext>(m) / Pi + 1) * 0.5L * n);
   }
   const double phi = static_cast<double>((static_cast<Ext>(Pi) * lat) * R180);
   const double s = std::sin(phi);
@@ -63,8 +63,10 @@ double TileXToLon(double x, int zoom) {
 double TileYToLat(double y, int zoom, int fromSouth) {
   const Ext n = GridSizeExt(zoom);
   if (fromSouth == 1) {
-    const Ext t = static_cast<Ext>(Pi) * (2 * static_cast<Ext>(y) / n - 1);
-    return static_cast<double>(std::atan(std::exp(t)) * 360 / Pi - 90);
+    // The library functions take and give doubles, as for the rows from the north.
+    const double t = static_cast<double>(static_cast<Ext>(Pi) * (2 * static_cast<Ext>(y) / n - 1));
+    const double a = std::atan(std::exp(t));
+    return static_cast<double>(static_cast<Ext>(a) * 360 / Pi - 90);
   }
   // The product 4*pi*y is rounded to double before the division: the published
   // edges were computed that way (row 389 at zoom 10 ends in ...36669; with an

@@ -29,7 +29,17 @@ bool THeadlessToolkit::StartProgram(const std::string& path) {
 void THeadlessToolkit::SetTimer(bool enabled, int intervalMs, std::function<void()> onTick) {
   TimerOn = enabled;
   Interval = intervalMs;
+  NextTick = Now() + std::chrono::milliseconds(intervalMs);
   OnTick = std::move(onTick);
+}
+
+void THeadlessToolkit::ProcessPendingEvents() {
+  Queue.Pump(std::chrono::milliseconds(1));
+  const auto now = Now();
+  if (!TimerOn || now < NextTick) return;
+  // Like an event loop's timer: a late tick runs once, missed ones are not made up.
+  NextTick = now + std::chrono::milliseconds(Interval);
+  Tick();
 }
 
 bool THeadlessToolkit::Tick() {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,7 +13,9 @@ namespace meridane {
 
 // A toolkit without a screen: dialogs answer from scripts, message boxes and
 // shell calls are recorded, main-thread calls wait in a queue until pumped,
-// and the timer ticks when told to. Tests and the console front end drive it.
+// and the timer ticks when told to, or when it is due while the logic waits in
+// ProcessPendingEvents (as in a real event loop). Tests and the console front
+// end drive it.
 class THeadlessToolkit : public IToolkit {
  public:
   void ShowMessage(const std::string& text) override { Messages.push_back(text); }
@@ -22,8 +26,9 @@ class THeadlessToolkit : public IToolkit {
   void ShellOpen(const std::string& target) override { Opened.push_back(target); }
   bool StartProgram(const std::string& path) override;
   IMainThread& MainThread() override { return Queue; }
-  // Waits a moment for a call when none is queued, so waiting loops do not spin.
-  void ProcessPendingEvents() override { Queue.Pump(std::chrono::milliseconds(1)); }
+  // Waits a moment for a call when none is queued, so waiting loops do not
+  // spin; then runs the timer's tick if it is due.
+  void ProcessPendingEvents() override;
   void SetTimer(bool enabled, int intervalMs, std::function<void()> onTick) override;
 
   // Runs the queued main-thread calls, waiting up to timeout for the first.
@@ -31,6 +36,10 @@ class THeadlessToolkit : public IToolkit {
   // One timer tick, when the timer is on. Returns whether it ticked.
   bool Tick();
   bool TimerEnabled() const { return TimerOn; }
+
+  // The clock that decides when a tick is due; tests move it by hand.
+  using TClock = std::chrono::steady_clock;
+  std::function<TClock::time_point()> Now = TClock::now;
   int TimerInterval() const { return Interval; }
 
   // Answers for the next dialogs, in order; an empty answer cancels.
@@ -47,6 +56,7 @@ class THeadlessToolkit : public IToolkit {
   TQueueDispatcher Queue;
   bool TimerOn = false;
   int Interval = 0;
+  TClock::time_point NextTick;
   std::function<void()> OnTick;
 };
 

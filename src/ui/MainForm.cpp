@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <limits>
 
 #include "config/Config.h"
 #include "config/IniFile.h"
@@ -19,6 +20,43 @@ constexpr char Separator = static_cast<char>(fs::path::preferred_separator);
 // The folder part of a path with its separator, and the name after it.
 std::string FolderPart(const std::string& path) { return path.substr(0, path.find_last_of(Separator) + 1); }
 std::string NamePart(const std::string& path) { return path.substr(path.find_last_of(Separator) + 1); }
+
+// The power of ten of the first significant digit of an unsigned decimal number
+// ("0.05e3" gives 1), saturated far beyond any double's range.
+long long LeadingExponent(std::string_view number) {
+  long long lead = 0;
+  bool point = false, significant = false;
+  std::size_t i = 0;
+  for (; i < number.size() && number[i] != 'e' && number[i] != 'E'; ++i) {
+    if (number[i] == '.') {
+      point = true;
+    } else if (!significant && number[i] == '0') {
+      if (point) --lead;
+    } else if (!significant) {
+      significant = true;
+      if (point) --lead;
+    } else if (!point) {
+      ++lead;
+    }
+  }
+  if (i == number.size()) return lead;
+  long long exponent = 0;
+  const bool negative = number[++i] == '-';
+  if (number[i] == '+' || number[i] == '-') ++i;
+  for (; i < number.size(); ++i) exponent = std::min(exponent * 10 + (number[i] - '0'), 1'000'000'000LL);
+  return lead + (negative ? -exponent : exponent);
+}
+
+// The thread count Start stores for a request: a count above the tile count is
+// lowered to it. The resume compares this, not the field's text, so that an
+// unchanged request resumes even when the field holds more than Start runs.
+int StoredThreadCount(const TTaskParams& request, int threadCount) {
+  try {
+    return std::min(threadCount, ComputeTileRange(request).TotalCount);
+  } catch (const ETaskBuildError&) {
+    return threadCount;  // building the task fails the same way and reports it
+  }
+}
 
 }  // namespace
 
@@ -45,7 +83,13 @@ std::optional<double> ParseCoordinate(std::string_view text) {
   if (i != text.size()) return std::nullopt;
   double value = 0;
   const auto [end, ec] = std::from_chars(text.data() + mantissa, text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  if (end != text.data() + text.size()) return std::nullopt;
+  // A number beyond a double's range is still a number: one too small is 0, one
+  // too large is infinite, which the range checks then refuse.
+  if (ec == std::errc::result_out_of_range)
+    value = LeadingExponent(text.substr(mantissa)) < 0 ? 0.0 : std::numeric_limits<double>::infinity();
+  else if (ec != std::errc())
+    return std::nullopt;
   return text.front() == '-' ? -value : value;
 }
 
@@ -55,6 +99,8 @@ TForm1::TForm1(IToolkit& toolkit, TMainFormEnvironment environment)
 }
 
 TForm1::~TForm1() {
+  // The toolkit's timer must not call a window that is gone.
+  if (Timer1.Enabled) EnableTimer(false);
   // Workers use this window until they end; they must not outlive it.
   for (auto& worker : DownThreads)
     if (worker) worker->Terminate();
@@ -154,7 +200,8 @@ void TForm1::Start() {
   std::error_code ec;
 
   RunningCount = 0;
-  const int threadCount = ParseWholeNumber(Edit10.Text).value_or(1);
+  // Eight worker slots and eight stored positions: never more workers, never none.
+  const int threadCount = std::clamp(ParseWholeNumber(Edit10.Text).value_or(1), 1, WorkerSlots);
   std::string taskName = EditTaskName.Text;
   if (FileExtension(taskName) != ".mrd") taskName += ".mrd";
 
@@ -170,12 +217,12 @@ void TForm1::Start() {
     const int storedMapsType = ini.ReadInteger("MapsType", "MapsType", 100);
     resume = storedMapsType == comboMapsType.ItemIndex && storedLeft == Edit1.Text && storedRight == Edit3.Text &&
              storedTop == Edit2.Text && storedBottom == Edit4.Text &&
-             std::to_string(storedZoom) == std::to_string(zoom) && std::to_string(storedThreads) == Edit10.Text &&
-             FolderPart(project) == folder && NamePart(project) == EditTaskName.Text;
+             std::to_string(storedZoom) == std::to_string(zoom) &&
+             storedThreads == StoredThreadCount(*params, threadCount) && FolderPart(project) == folder &&
+             NamePart(project) == EditTaskName.Text;
   }
 
-  // Eight worker slots and eight stored positions: never more workers, never none.
-  params->ThreadCount = std::clamp(threadCount, 1, WorkerSlots);
+  params->ThreadCount = threadCount;
   params->SlotCount = WorkerSlots;
   params->TaskName = taskName;
   ApplyStartConfig(*params, config);
@@ -236,7 +283,9 @@ void TForm1::Timer1Timer() {
         if (RunningCount != 0) throw;
       }
     }
-    if (RunningCount == 0) Complete(true);
+    // Closing completes quietly; a tick while the window waits for the workers
+    // may be the one that sees the last of them end.
+    if (RunningCount == 0) Complete(!Closing);
   });
 }
 
@@ -258,6 +307,7 @@ void TForm1::SaveProgress() {
 }
 
 void TForm1::Complete(bool showMessage) {
+  if (!Running()) return;  // a task completes once
   EnableTimer(false);
   Memo1.Add("");
   Memo1.Add(std::string(32, '-'));
@@ -293,8 +343,9 @@ void TForm1::Complete(bool showMessage) {
 void TForm1::FormCloseQuery() {
   RunHandler(Toolkit, [this] {
     if (!Running()) return;
+    Closing = true;
     Stop();
-    while (RunningCount > 0) Toolkit.ProcessPendingEvents();
+    while (Running() && RunningCount > 0) Toolkit.ProcessPendingEvents();
     Complete(false);
   });
 }

@@ -121,6 +121,7 @@ class TForm1 : public IWorkerHost {
 
   IToolkit& Toolkit;
   TMainFormEnvironment Environment;
+  bool Closing = false;  // the program ends once the running task is complete
   std::filesystem::path Folder;
   TRealSleeper RealSleeper;
 };

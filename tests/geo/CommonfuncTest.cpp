@@ -93,6 +93,12 @@ TEST(TileEdges, WorkedValues) {
   EXPECT_EQ(Ten(TileYToLat(1, 0, 0)), "-85.0511287798");
 }
 
+// With extended-precision exp and atan the line of the equator, counted from
+// the south, came out as 3.5e-15 instead of 0.
+TEST(TileEdges, EquatorLineFromTheSouthIsZero) {
+  for (int z = 1; z <= 20; ++z) EXPECT_EQ(TileYToLat(1 << (z - 1), z, 1), 0.0) << z;
+}
+
 // The image list prints 14 decimals, so the last digits of the published line
 // pin down every rounding step of the row-edge conversion.
 TEST(TileEdges, FullDigitsOfTheImageListExample) {

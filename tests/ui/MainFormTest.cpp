@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <tuple>
 #include <utility>
 
@@ -91,6 +92,19 @@ TEST(MainForm, StartChecksInputsInOrder) {
     EXPECT_EQ(run.Form.Running(), c.Messages.empty());
     EXPECT_EQ(test::EntryCount(run.Tasks) == 0, !c.Messages.empty());
   }
+}
+
+TEST(MainForm, CoordinateTexts) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const struct {
+    const char* Text;
+    std::optional<double> Value;
+  } cases[] = {
+      {"116.39", 116.39}, {"-0.5e1", -5},   {"+.5", 0.5}, {"5.", 5},   {"1e-400", 0}, {"-0.0000001e-320", 0},
+      {"1e400", inf},     {"-1e999", -inf}, {"", {}},     {"1,5", {}}, {"1e", {}},    {" 1", {}},
+      {".", {}},          {"0x10", {}},     {"nan", {}},  {"inf", {}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ParseCoordinate(c.Text), c.Value) << c.Text;
 }
 
 TEST(MainForm, StartCreatesFolderAndAddsOneSeparator) {
@@ -196,7 +210,11 @@ TEST(MainForm, ResumesOnlyWithSameInputs) {
       {"same inputs", none, none, true},
       {"name without .mrd", [](TForm1& f) { f.EditTaskName.Text = "t"; }, none, false},
       {"same number, other text", none, [](TForm1& f) { f.Edit1.Text = "116.30"; }, false},
-      {"threads lowered to the tile count", [](TForm1& f) { f.Edit10.Text = "4"; }, none, false},
+      // The stored count is what Start ran, lowered to the tiles and the worker slots.
+      {"threads above the tile count", [](TForm1& f) { f.Edit10.Text = "4"; }, none, true},
+      {"threads above the slots", [](TForm1& f) { f.Edit2.Text = "40.3", f.Edit10.Text = "12"; }, none, true},
+      {"other thread count", [](TForm1& f) { f.Edit2.Text = "40.3", f.Edit10.Text = "3"; },
+       [](TForm1& f) { f.Edit10.Text = "4"; }, false},
       {"other map type", none, [](TForm1& f) { f.comboMapsType.ItemIndex = 2, f.comboMapsTypeChange(); }, false},
   };
   for (const auto& c : cases) {
@@ -337,21 +355,28 @@ TEST(MainForm, FailedWriteDuringCompletionStillFinishes) {
 }
 
 TEST(MainForm, CloseWhileRunningStopsAndCompletes) {
-  TFormRun run(test::FastConfig, /*holdWorkers=*/true);
-  run.Fill();
-  run.Area("116.3", "40.3", "116.4", "39.9");
-  run.Form.Edit10.Text = "2";
-  run.Form.BitBtn1Click();
-  ASSERT_TRUE(run.PumpUntil([&] { return run.Gate.Sleeps() == 2; }));
-  run.Toolkit.OnWait = [&] { run.Gate.Open(); };  // the workers go on only once told to stop
-  run.Form.FormCloseQuery();
-  EXPECT_FALSE(run.Form.Running());
-  EXPECT_EQ(run.Workers(), 0);
-  EXPECT_EQ(run.Server.Gets, 2);  // one tile each of fourteen
-  ExpectClosingLines(run);
-  EXPECT_NE(run.Log().find("Thread2will be terminated by user."), std::string::npos);
-  EXPECT_EQ(run.Toolkit.Messages.size() + run.Toolkit.Errors.size(), 0u);
-  EXPECT_FALSE(run.Toolkit.TimerEnabled());
+  for (const bool ticksWhileWaiting : {false, true}) {
+    SCOPED_TRACE(ticksWhileWaiting);
+    TFormRun run(test::FastConfig, /*holdWorkers=*/true);
+    // A clock a second further on at every look: each wait for the workers ticks.
+    auto clock = THeadlessToolkit::TClock::now();
+    if (ticksWhileWaiting) run.Toolkit.Now = [&clock] { return clock += std::chrono::seconds(1); };
+    run.Fill();
+    run.Area("116.3", "40.3", "116.4", "39.9");
+    run.Form.Edit10.Text = "2";
+    run.Form.BitBtn1Click();
+    ASSERT_TRUE(run.PumpUntil([&] { return run.Gate.Sleeps() == 2; }));
+    run.Toolkit.OnWait = [&] { run.Gate.Open(); };  // the workers go on only once told to stop
+    run.Form.FormCloseQuery();
+    EXPECT_FALSE(run.Form.Running());
+    EXPECT_EQ(run.Workers(), 0);
+    EXPECT_EQ(run.Server.Gets, 2);  // one tile each of fourteen
+    ExpectClosingLines(run);
+    EXPECT_NE(run.Log().find("Thread2will be terminated by user."), std::string::npos);
+    EXPECT_EQ(std::ranges::count(run.LogLines(), "Task Stoped!"), 1);
+    EXPECT_EQ(run.Toolkit.Messages.size() + run.Toolkit.Errors.size(), 0u);
+    EXPECT_FALSE(run.Toolkit.TimerEnabled());
+  }
 }
 
 }  // namespace
