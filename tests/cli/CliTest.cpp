@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "support/TempDir.h"
+#include "support/TestServers.h"
 #include "task/TextFile.h"
 
 extern char** environ;
@@ -31,15 +32,14 @@ constexpr const char* Version = "v=77";
 class Cli : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!std::getenv("MERIDANE_TEST_HTTP") || !std::getenv("MERIDANE_TEST_SERVERS_DIR"))
-      GTEST_SKIP() << "no test servers";
+    if (test::TestServerAddress("http").empty()) GTEST_SKIP() << "no test servers";
     Served = std::getenv("MERIDANE_TEST_SERVERS_DIR");
     LogStart = fs::file_size(Served / "access.log");
     WriteConfig(0);
   }
 
   void WriteConfig(int pauseMs) {
-    const std::string host = std::getenv("MERIDANE_TEST_HTTP");
+    const std::string host = test::TestServerAddress("http");
     test::WriteAll(Config, "[Servers]\r\nHost0=" + host + "\r\nHost1=" + host + "\r\nHost2=" + host +
                                "\r\nHost3=" + host + "\r\nUrlTemplate=http://{host}/kh/" + Version +
                                "&s={galileo}&x={x}&y={y}&z={z}\r\n[Download]\r\nTilePause=" + std::to_string(pauseMs) +
@@ -170,7 +170,7 @@ TEST_F(Cli, InterruptedThenResumed) {
 }
 
 TEST_F(Cli, RedownloadExitStatus) {
-  const std::string host = std::getenv("MERIDANE_TEST_HTTP");
+  const std::string host = test::TestServerAddress("http");
   const std::string good = Dir.Folder() + "a.jpg|http://" + host + "/tile.jpg\r\n";
   test::WriteAll(Dir / "good.ftl", good);
   EXPECT_EQ(Run({"--config", Config.string(), "--redownload", (Dir / "good.ftl").string()}), 0);

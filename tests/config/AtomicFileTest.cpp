@@ -5,6 +5,7 @@
 #include <string>
 
 #include "config/AtomicFile.h"
+#include "support/ProcessState.h"
 #include "support/TempDir.h"
 
 namespace meridane {
@@ -22,13 +23,14 @@ std::string FileErrorOf(F action) {
   return "no error";
 }
 
-// SIGXFSZ is ignored so an oversized write fails with EFBIG instead of killing the test.
-void LimitFileSize(rlim_t bytes) {
+// The error of action under a file size limit of bytes. SIGXFSZ is ignored so an
+// oversized write fails with EFBIG instead of killing the test.
+template <class F>
+std::string FileErrorUnderSizeLimit(rlim_t bytes, F action) {
   std::signal(SIGXFSZ, SIG_IGN);
-  rlimit limit{};
-  ::getrlimit(RLIMIT_FSIZE, &limit);
-  limit.rlim_cur = bytes;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+  const TResourceLimitGuard fileSize(RLIMIT_FSIZE);
+  if (!fileSize.SetSoft(bytes)) return "the file size limit was refused";
+  return FileErrorOf(action);
 }
 
 TEST(WriteFileAtomic, CreatesAndReplacesWithoutLeftovers) {
@@ -46,9 +48,7 @@ TEST(WriteFileAtomic, FailedWriteKeepsOldFileAndLeavesNoTemporary) {
   WriteAll(target, "old content\r\n");
   // The small write fails only when the buffer is flushed, the large one inside fwrite.
   for (const std::size_t size : {100, 100000}) {
-    LimitFileSize(10);
-    const std::string error = FileErrorOf([&] { WriteFileAtomic(target, std::string(size, 'n')); });
-    LimitFileSize(RLIM_INFINITY);
+    const std::string error = FileErrorUnderSizeLimit(10, [&] { WriteFileAtomic(target, std::string(size, 'n')); });
     EXPECT_EQ(error, "Cannot create file " + target.string()) << size;
     EXPECT_EQ(ReadAll(target), "old content\r\n") << size;
     EXPECT_EQ(EntryCount(dir.Path()), 1) << size;

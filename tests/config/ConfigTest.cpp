@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "config/Config.h"
+#include "support/ProcessState.h"
 #include "support/TempDir.h"
 
 namespace meridane {
@@ -18,12 +19,13 @@ using namespace test;
 class ConfigTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ::setenv("HOME", "/home/tester", 1);
+    Home.Set("/home/tester");
     std::filesystem::create_directory(Dir / "ini");
   }
   TConfig Config() const { return TConfig(ConfigPathIn(Dir.Path())); }
   void Store(const std::string& content) const { WriteAll(ConfigPathIn(Dir.Path()), content); }
 
+  TEnvironmentGuard Home{"HOME"};
   TTempDir Dir;
 };
 

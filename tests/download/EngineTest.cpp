@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "support/TestServers.h"
 #include "support/WorkerRun.h"
 
 namespace meridane {
@@ -20,11 +21,11 @@ const char* Env(const char* name) { return std::getenv(name); }
 class Engine : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!Env("MERIDANE_TEST_HTTP") || !Env("MERIDANE_TEST_SERVERS_DIR")) GTEST_SKIP() << "no test servers";
+    if (test::TestServerAddress("http").empty()) GTEST_SKIP() << "no test servers";
   }
   // A run whose four hosts are the local nginx, with the tile URL of config.ini's default.
   static void Local(test::TWorkerRun& run) {
-    const std::string host = Env("MERIDANE_TEST_HTTP");
+    const std::string host = test::TestServerAddress("http");
     run.Params.Hosts = {host, host, host, host};
     run.Params.TilePauseMs = 0;
     run.Params.StallTimeoutSeconds = 10;

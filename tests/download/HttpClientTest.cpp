@@ -17,6 +17,7 @@
 #include "download/HttpClient.h"
 #include "support/FaultServer.h"
 #include "support/TempDir.h"
+#include "support/TestServers.h"
 
 namespace meridane {
 namespace {
@@ -201,15 +202,12 @@ TEST(HttpClientFaults, RefusedAndForeignUrls) {
 class ServersTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* http = std::getenv("MERIDANE_TEST_HTTP");
-    const char* proxy = std::getenv("MERIDANE_TEST_PROXY");
-    const char* dir = std::getenv("MERIDANE_TEST_SERVERS_DIR");
-    if (!http || !proxy || !dir)
-      GTEST_SKIP() << "MERIDANE_TEST_HTTP, MERIDANE_TEST_PROXY or MERIDANE_TEST_SERVERS_DIR is not set; "
+    Http = test::TestServerAddress("http");
+    const std::string p = test::TestServerAddress("proxy");
+    if (Http.empty() || p.empty())
+      GTEST_SKIP() << "no test servers in MERIDANE_TEST_SERVERS_DIR; "
                       "run through ctest, whose fixture 'servers' starts nginx and tinyproxy";
-    Http = http;
-    Dir = dir;
-    const std::string p = proxy;
+    Dir = std::getenv("MERIDANE_TEST_SERVERS_DIR");
     ProxyHost = p.substr(0, p.rfind(':'));
     ProxyPort = std::stoi(p.substr(p.rfind(':') + 1));
   }

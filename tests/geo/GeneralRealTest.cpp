@@ -4,6 +4,7 @@
 #include <locale>
 
 #include "geo/GeneralReal.h"
+#include "support/ProcessState.h"
 
 namespace meridane {
 namespace {
@@ -38,6 +39,7 @@ TEST(GeneralReal, Forms) {
 }
 
 TEST(GeneralReal, PointEvenUnderADecimalCommaLocale) {
+  const test::TLocaleGuard locale;
   if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) GTEST_SKIP() << "de_DE.UTF-8 is not generated on this machine";
   std::locale::global(std::locale("de_DE.UTF-8"));
   EXPECT_EQ(FormatGeneralReal(116.39), "116.39");

@@ -1,20 +1,17 @@
 # Test servers on 127.0.0.1 (nginx and tinyproxy, see servers.sh) as the ctest
-# fixture "servers", and the tests of the HTTP client that use them.
-set(MERIDANE_TEST_HTTP_PORT 18480 CACHE STRING "Port of the test nginx on 127.0.0.1")
-set(MERIDANE_TEST_PROXY_PORT 18481 CACHE STRING "Port of the test tinyproxy on 127.0.0.1")
+# fixture "servers", and the tests of the HTTP client that use them. The servers
+# take free ports and write their addresses into MERIDANE_TEST_SERVERS_DIR.
 set(MERIDANE_TEST_SERVERS_DIR ${CMAKE_BINARY_DIR}/test-servers)
 
 set(_meridane_servers
   bash ${CMAKE_CURRENT_LIST_DIR}/servers.sh)
-set(_meridane_servers_args
-  ${MERIDANE_TEST_SERVERS_DIR} ${MERIDANE_TEST_HTTP_PORT} ${MERIDANE_TEST_PROXY_PORT})
-add_test(NAME servers.start COMMAND ${_meridane_servers} start ${_meridane_servers_args})
-add_test(NAME servers.stop COMMAND ${_meridane_servers} stop ${_meridane_servers_args})
+add_test(NAME servers.start COMMAND ${_meridane_servers} start ${MERIDANE_TEST_SERVERS_DIR})
+add_test(NAME servers.stop COMMAND ${_meridane_servers} stop ${MERIDANE_TEST_SERVERS_DIR})
 set_tests_properties(servers.start PROPERTIES FIXTURES_SETUP servers TIMEOUT 30)
 set_tests_properties(servers.stop PROPERTIES FIXTURES_CLEANUP servers TIMEOUT 30)
 
 # A test executable whose tests need the servers: the fixture, and the servers'
-# addresses in the environment.
+# state folder in the environment.
 function(meridane_server_test name)
   cmake_parse_arguments(ARG "ONE_AT_A_TIME" "" "LIBRARIES;SOURCES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
@@ -22,13 +19,9 @@ function(meridane_server_test name)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   gtest_discover_tests(${name} TEST_PREFIX "${name}." DISCOVERY_TIMEOUT 60 TEST_LIST ${name}_TESTS
     PROPERTIES FIXTURES_REQUIRED servers TIMEOUT 120)
-  # The discovery script splits every semicolon in PROPERTIES, so an ENVIRONMENT
-  # of several variables cannot pass through it; this file, read by ctest after
-  # the discovered tests, sets it instead.
-  set(environment
-    "MERIDANE_TEST_HTTP=127.0.0.1:${MERIDANE_TEST_HTTP_PORT}"
-    "MERIDANE_TEST_PROXY=127.0.0.1:${MERIDANE_TEST_PROXY_PORT}"
-    "MERIDANE_TEST_SERVERS_DIR=${MERIDANE_TEST_SERVERS_DIR}")
+  # This file, read by ctest after the discovered tests, gives them the
+  # environment and the lock (the discovery script splits PROPERTIES at semicolons).
+  set(environment "MERIDANE_TEST_SERVERS_DIR=${MERIDANE_TEST_SERVERS_DIR}")
   set(list_variable ${name}_TESTS)
   # Tests that count their requests in the access log must not overlap.
   set(lock "")

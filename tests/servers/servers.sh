@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Starts or stops the test web server (nginx) and proxy (tinyproxy) on 127.0.0.1.
-#   servers.sh start|stop STATE_DIR HTTP_PORT PROXY_PORT
+#   servers.sh start|stop STATE_DIR
+# Each takes a free port, so builds on one machine do not collide; the tests read
+# the addresses (127.0.0.1:PORT) from STATE_DIR/http.address and proxy.address.
 # Configs, pid files, logs and the served files all live in STATE_DIR.
 set -euo pipefail
 
-usage() { echo "usage: $0 start|stop STATE_DIR HTTP_PORT PROXY_PORT" >&2; exit 2; }
-[ $# -eq 4 ] || usage
+usage() { echo "usage: $0 start|stop STATE_DIR" >&2; exit 2; }
+[ $# -eq 2 ] || usage
 action=$1
 state=$2
-http_port=$3
-proxy_port=$4
+http_port=
+proxy_port=
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 export LC_ALL=C
 
@@ -17,6 +19,30 @@ fail() { echo "servers.sh: $*" >&2; exit 1; }
 
 # True while something accepts connections on 127.0.0.1:$1.
 port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+
+# A random port nothing listens on, below Linux's default range for outgoing
+# connections (32768-60999), whose sockets would hold it without listening.
+free_port() {
+  local port i
+  for ((i = 0; i < 50; i++)); do
+    port=$((20000 + RANDOM % 12768))
+    port_open "$port" || { echo "$port"; return 0; }
+  done
+  return 1
+}
+
+# True when process $1 itself listens on 127.0.0.1:$2, not some other program
+# that took the port first.
+listens() {
+  local inode fd
+  inode=$(awk -v address="$(printf '0100007F:%04X' "$2")" \
+    '$2 == address && $4 == "0A" { print $10; exit }' /proc/net/tcp)
+  [ -n "$inode" ] || return 1
+  for fd in /proc/"$1"/fd/*; do
+    [ "$(readlink "$fd" 2>/dev/null)" = "socket:[$inode]" ] && return 0
+  done
+  return 1
+}
 
 # The pid in file $1 if that process is alive and was started on our state
 # folder (a pid file can outlive its process, and the pid be reused).
@@ -57,6 +83,7 @@ stop_one() {
 stop_all() {
   stop_one "$state/nginx.pid"
   stop_one "$state/tinyproxy.pid"
+  rm -f "$state/http.address" "$state/proxy.address"
 }
 
 # Copies template $1 to $2 with the @...@ values filled in.
@@ -106,14 +133,62 @@ generate_content() {
   : >"$state/content/empty"
 }
 
-wait_for_port() {
-  local name=$1 port=$2 log=$3 i
+# Waits until the server of pid file $1 (or process $3 before that file is
+# written) listens on port $2. Returns 1 when the server died, as it does when
+# another program bound the port first, and 2 when it neither died nor listened.
+wait_listening() {
+  local pid i
   for ((i = 0; i < 100; i++)); do
-    port_open "$port" && return 0
+    pid=$(our_pid "$1") || pid=${3:-}
+    if [ -n "$pid" ]; then
+      listens "$pid" "$2" && return 0
+      alive "$pid" || return 1
+    fi
     sleep 0.1
   done
-  echo "servers.sh: $name did not accept connections on 127.0.0.1:$port within 10 s" >&2
+  return 2
+}
+
+# Starts nginx on port $1; fails when it could not bind.
+start_nginx() {
+  http_port=$1
+  fill "$here/nginx.conf.in" "$state/nginx.conf" "$nginx_user"
+  pid=
+  "$nginx_bin" -p "$state/" -c "$state/nginx.conf" -e "$state/error.log" 2>/dev/null
+}
+
+# Starts tinyproxy on port $1. As a daemon it forks before it binds and reports
+# a taken port to nobody, so it runs in the foreground in a session of its own.
+start_tinyproxy() {
+  proxy_port=$1
+  fill "$here/tinyproxy.conf.in" "$state/tinyproxy.conf" "$tinyproxy_user"
+  setsid tinyproxy -d -c "$state/tinyproxy.conf" </dev/null >>"$state/tinyproxy.out" 2>&1 &
+  pid=$!
+}
+
+# Starts server $1 on a free port and writes its address into $state/$2.address.
+# Another run may take the port between the check and the bind; then the server
+# exits and a new port is tried.
+launch() {
+  local name=$1 log=$state/$1.log try result=1 port=none
+  [ "$name" = nginx ] && log=$state/error.log
+  for ((try = 0; try < 10 && result == 1; try++)); do
+    port=$(free_port) || break
+    result=1
+    if "start_$name" "$port"; then
+      result=0
+      wait_listening "$state/$name.pid" "$port" "$pid" || result=$?
+    fi
+    if [ "$result" -eq 0 ]; then
+      echo "127.0.0.1:$port" >"$state/$2.address"
+      return 0
+    fi
+    stop_one "$state/$name.pid"
+    [ -n "$pid" ] && alive "$pid" && { kill -KILL "$pid" 2>/dev/null || true; }
+  done
+  echo "servers.sh: $name did not listen on 127.0.0.1 (last port tried: $port)" >&2
   [ -f "$log" ] && tail -n 20 "$log" >&2
+  [ -f "$state/$name.out" ] && tail -n 20 "$state/$name.out" >&2
   stop_all
   exit 1
 }
@@ -124,35 +199,21 @@ start() {
   mkdir -p "$state"
   state=$(cd "$state" && pwd)
   stop_all  # left over from a run that never stopped them
-  for port in "$http_port" "$proxy_port"; do
-    port_open "$port" && fail "port $port on 127.0.0.1 is already in use by another program"
-  done
 
   generate_content
-  rm -f "$state/access.log" "$state/error.log" "$state/tinyproxy.log"
+  rm -f "$state/access.log" "$state/error.log" "$state/tinyproxy.log" "$state/tinyproxy.out"
   # As root nginx would hand its workers to an unprivileged user, who may not
   # be able to read a build tree under /root.
+  nginx_user=
+  tinyproxy_user=
   if [ "$(id -u)" -eq 0 ]; then
-    fill "$here/nginx.conf.in" "$state/nginx.conf" "user root;"
-    fill "$here/tinyproxy.conf.in" "$state/tinyproxy.conf" $'User root\nGroup root'
-  else
-    fill "$here/nginx.conf.in" "$state/nginx.conf" ""
-    fill "$here/tinyproxy.conf.in" "$state/tinyproxy.conf" ""
+    nginx_user="user root;"
+    tinyproxy_user=$'User root\nGroup root'
   fi
-
-  local nginx_bin
   nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
-  "$nginx_bin" -p "$state/" -c "$state/nginx.conf" -e "$state/error.log" || {
-    [ -f "$state/error.log" ] && tail -n 20 "$state/error.log" >&2
-    fail "nginx did not start"
-  }
-  tinyproxy -c "$state/tinyproxy.conf" || {
-    [ -f "$state/tinyproxy.log" ] && tail -n 20 "$state/tinyproxy.log" >&2
-    stop_all
-    fail "tinyproxy did not start"
-  }
-  wait_for_port nginx "$http_port" "$state/error.log"
-  wait_for_port tinyproxy "$proxy_port" "$state/tinyproxy.log"
+
+  launch nginx http
+  launch tinyproxy proxy
   echo "servers.sh: nginx on 127.0.0.1:$http_port, tinyproxy on 127.0.0.1:$proxy_port, state in $state"
 }
 

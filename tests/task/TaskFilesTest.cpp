@@ -9,6 +9,7 @@
 
 #include "config/AtomicFile.h"
 #include "geo/Commonfunc.h"
+#include "support/ProcessState.h"
 #include "support/TempDir.h"
 #include "task/DownloadTask.h"
 #include "task/TextFile.h"
@@ -85,6 +86,7 @@ TEST(TaskFiles, ProxyInTheLogWithoutItsPassword) {
 }
 
 TEST(TaskFiles, NumbersKeepTheirPointUnderADecimalCommaLocale) {
+  const test::TLocaleGuard locale;
   if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) GTEST_SKIP() << "de_DE.UTF-8 is not generated on this machine";
   std::locale::global(std::locale("de_DE.UTF-8"));
   TTempDir dir;
@@ -203,8 +205,8 @@ TEST(TaskFiles, FailedWriteKeepsTheOldFile) {
   TDownloadTask task(p);
   WriteAll(dir / "newtask_list.txt", "the old list\r\n");
   ::signal(SIGXFSZ, SIG_IGN);
-  rlimit limit{64 * 1024, 64 * 1024};
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  const test::TResourceLimitGuard fileSize(RLIMIT_FSIZE);
+  ASSERT_TRUE(fileSize.SetSoft(64 * 1024));
   try {
     task.WriteImageList();
     FAIL() << "the list was written past the file-size limit";

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "support/ProcessState.h"
 #include "task/TextFile.h"
 #include "task/TextForms.h"
 
@@ -25,8 +26,9 @@ TEST(Fixed20, Forms) {
 }
 
 TEST(DateTime, FollowsTheTimeLocale) {
-  ::setenv("TZ", "UTC", 1);
-  ::tzset();
+  const test::TLocaleGuard locale;
+  const test::TEnvironmentGuard tz("TZ");
+  tz.Set("UTC");
   std::setlocale(LC_ALL, "C");
   EXPECT_EQ(FormatDateTime(86400 * 365), "01/01/71 00:00:00");
 }

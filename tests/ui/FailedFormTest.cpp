@@ -9,6 +9,7 @@
 
 #include "support/FaultServer.h"
 #include "support/TempDir.h"
+#include "support/TestServers.h"
 #include "task/DownloadTask.h"
 #include "ui/FailedForm.h"
 #include "ui/HeadlessToolkit.h"
@@ -112,10 +113,9 @@ TEST(FailedTiles, FailureWithoutTextIsNoSuccess) {
 class FailedTilesNginx : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!std::getenv("MERIDANE_TEST_HTTP") || !std::getenv("MERIDANE_TEST_SERVERS_DIR"))
-      GTEST_SKIP() << "no test servers (MERIDANE_TEST_HTTP, MERIDANE_TEST_SERVERS_DIR)";
+    Host = test::TestServerAddress("http");
+    if (Host.empty()) GTEST_SKIP() << "no test servers in MERIDANE_TEST_SERVERS_DIR";
     Served = std::getenv("MERIDANE_TEST_SERVERS_DIR");
-    Host = std::getenv("MERIDANE_TEST_HTTP");
     LogStart = fs::file_size(Served / "access.log");
   }
   // v= is a number no other test uses, so the access log tells this test's requests apart.

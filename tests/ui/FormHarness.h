@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 
+#include "support/ProcessState.h"
 #include "support/TempDir.h"
 #include "task/TextFile.h"
 #include "ui/HeadlessToolkit.h"
@@ -85,7 +86,7 @@ class TFormRun {
         Form(Toolkit, {.ProgramFolder = Program, .ConfigPath = {}, .Sleeper = &Gate, .MakeClient = [this] {
                          return std::make_unique<TFakeServer::TClient>(Server);
                        }}) {
-    ::setenv("HOME", Dir.Path().c_str(), 1);
+    Home.Set(Dir.Path().string());
     std::filesystem::create_directories(Program / "ini");
     std::filesystem::create_directories(Tasks);
     if (config) WriteAll(Program / "ini" / "config.ini", *config);
@@ -130,6 +131,8 @@ class TFormRun {
     return count;
   }
 
+  // Declared first, so HOME comes back only after the form has gone.
+  TEnvironmentGuard Home{"HOME"};
   TTempDir Dir;
   std::filesystem::path Program = Dir / "program";
   std::string Tasks = Dir.Folder() + "tasks/";

@@ -13,6 +13,7 @@
 #include "config/IniFile.h"
 #include "geo/Commonfunc.h"
 #include "support/TempDir.h"
+#include "support/TestServers.h"
 #include "task/TextFile.h"
 #include "ui/HeadlessToolkit.h"
 #include "ui/MainForm.h"
@@ -63,11 +64,10 @@ struct TReleaseAtEnd {
 class MainWindowDownload : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!std::getenv("MERIDANE_TEST_HTTP") || !std::getenv("MERIDANE_TEST_SERVERS_DIR"))
-      GTEST_SKIP() << "no test servers";
+    if (test::TestServerAddress("http").empty()) GTEST_SKIP() << "no test servers";
     Served = fs::path(std::getenv("MERIDANE_TEST_SERVERS_DIR"));
     LogStart = fs::file_size(Served / "access.log");
-    const std::string host = std::getenv("MERIDANE_TEST_HTTP");
+    const std::string host = test::TestServerAddress("http");
     fs::create_directories(Dir / "program" / "ini");
     fs::create_directories(Dir / "program" / "blankimg");
     test::WriteAll(Dir / "program" / "blankimg" / "blank.jpg", Blank);
@@ -202,7 +202,7 @@ TEST_F(MainWindowDownload, RefusedAndMissingTiles) {
   form->BitBtn1Click();
   RunToCompletion(*form);
   const auto log = ReadLines(Folder() + "e2e_log.txt");
-  const std::string refused = "http://" + std::string(std::getenv("MERIDANE_TEST_HTTP")) +
+  const std::string refused = "http://" + test::TestServerAddress("http") +
                               "/kh/v=91&s=" + GalileoPrefix(1706, 788) + "&x=1706&y=788&z=11";
   EXPECT_EQ(Count(log, "Error: the image is not found on server.HTTP/1.1 404 Not Found"), 4);
   for (const char* line : {"T1:1704-790 got a blank image!", "T1:1705-791 got a blank image!",

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "config/AtomicFile.h"
+#include "support/ProcessState.h"
 #include "support/TempDir.h"
 #include "ui/Memo.h"
 
@@ -143,14 +144,12 @@ TEST(Memo, FailedSaveThrowsAndLaterSaveWorks) {
 
   // An append cut short by the file size limit; the next save still gives the whole text.
   ::signal(SIGXFSZ, SIG_IGN);
-  rlimit limit{};
-  ::getrlimit(RLIMIT_FSIZE, &limit);
-  const rlimit saved = limit;
-  limit.rlim_cur = fs::file_size(dir / "log.txt") + 3;
-  ::setrlimit(RLIMIT_FSIZE, &limit);
-  memo.Add("line2 is longer than the limit");
-  EXPECT_THROW(memo.SaveToFile(dir / "log.txt"), EFileError);
-  ::setrlimit(RLIMIT_FSIZE, &saved);
+  {
+    const test::TResourceLimitGuard fileSize(RLIMIT_FSIZE);
+    ASSERT_TRUE(fileSize.SetSoft(fs::file_size(dir / "log.txt") + 3));
+    memo.Add("line2 is longer than the limit");
+    EXPECT_THROW(memo.SaveToFile(dir / "log.txt"), EFileError);
+  }
   memo.Add("line3");
   memo.SaveToFile(dir / "log.txt");
   EXPECT_EQ(ReadAll(dir / "log.txt"), memo.Text());
