@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "geo/Convert.h"
+
 namespace meridane {
 
 // The state of the controls a window's logic reads and writes; a toolkit
@@ -27,8 +29,22 @@ struct TComboBox {
   int ItemIndex = -1;  // -1: nothing selected
 };
 
+struct TCheckBox {
+  std::string Caption;
+  bool Checked = false;
+};
+
+// Up-down arrows bound to an edit that shows their number.
 struct TUpDown {
   int Min = 0, Max = 100, Position = 0;
+
+  // One arrow click: from the number the edit shows (brought into the range,
+  // since loading may show one outside it), one step, no wrap-around.
+  void Click(bool up, TEdit& buddy) {
+    const int from = std::clamp(ParseWholeNumber(buddy.Text).value_or(Position), Min, Max);
+    Position = std::clamp(up ? from + 1 : from - 1, Min, Max);
+    buddy.Text = std::to_string(Position);
+  }
 };
 
 struct TTimerModel {

@@ -15,7 +15,7 @@ namespace meridane {
 // The failed-tile re-download dialog's logic: fetches again, one after another
 // on the main thread, every tile of a failed-tile list, with a transcript.
 // The list itself is only read.
-class TfrmFlt {
+class TfrmFlt : public IForm {
  public:
   static constexpr const char* EmptyList = "No failed files records.";
   static constexpr const char* StartLine = "Start...";
@@ -34,7 +34,8 @@ class TfrmFlt {
   // Runs after every transcript line, so the dialog can repaint (or a console print it).
   std::function<void(const std::string&)> OnLine;
 
-  void FormShow() { Memo1.Clear(); }
+  const char* FormName() const override { return "frmFlt"; }
+  void FormShow() override { Memo1.Clear(); }
   void Button1Click();
 
   // Tiles that failed in the last run (for the console's exit status).

@@ -42,6 +42,24 @@ void THeadlessToolkit::ProcessPendingEvents() {
   Tick();
 }
 
+void THeadlessToolkit::ShowForm(IForm& form) {
+  Calls.push_back(std::string("Show ") + form.FormName());
+  if (Visible.insert(form.FormName()).second) form.FormShow();
+}
+
+void THeadlessToolkit::ShowModal(IForm& form) {
+  Calls.push_back(std::string("ShowModal ") + form.FormName());
+  Visible.insert(form.FormName());
+  form.FormShow();
+  if (WhileModal) WhileModal(form);
+  Visible.erase(form.FormName());
+}
+
+void THeadlessToolkit::CloseForm(IForm& form) {
+  Calls.push_back(std::string("Close ") + form.FormName());
+  Visible.erase(form.FormName());
+}
+
 bool THeadlessToolkit::Tick() {
   if (!TimerOn || !OnTick) return false;
   OnTick();

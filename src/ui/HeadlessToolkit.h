@@ -4,6 +4,7 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,11 @@ class THeadlessToolkit : public IToolkit {
   // spin; then runs the timer's tick if it is due.
   void ProcessPendingEvents() override;
   void SetTimer(bool enabled, int intervalMs, std::function<void()> onTick) override;
+  void ShowForm(IForm& form) override;
+  void ShowModal(IForm& form) override;
+  void BringToFront(IForm& form) override { Calls.push_back(std::string("BringToFront ") + form.FormName()); }
+  void CloseForm(IForm& form) override;
+  void Terminate() override { Calls.push_back("Terminate"); }
 
   // Runs the queued main-thread calls, waiting up to timeout for the first.
   int Pump(std::chrono::milliseconds timeout = std::chrono::milliseconds(0)) { return Queue.Pump(timeout); }
@@ -51,6 +57,13 @@ class THeadlessToolkit : public IToolkit {
   };
   std::vector<TDialog> Dialogs;
   std::vector<std::string> Messages, Errors, Opened, Started;
+  // The window calls, as "ShowModal frmOptions", "Show frmConvert", "Close frmAbout", "Terminate".
+  std::vector<std::string> Calls;
+  // The names of the windows shown now.
+  std::set<std::string> Visible;
+  // Acts as the user while a modal window is open; when it returns with the
+  // window still open, the user has closed it from its title bar.
+  std::function<void(IForm&)> WhileModal;
 
  private:
   TQueueDispatcher Queue;

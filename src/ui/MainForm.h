@@ -9,6 +9,7 @@
 #include "download/DownThread.h"
 #include "ui/Controls.h"
 #include "ui/Memo.h"
+#include "ui/ProgramInfo.h"
 #include "ui/Toolkit.h"
 
 namespace meridane {
@@ -44,8 +45,8 @@ struct TMainFormEnvironment {
 class TForm1 : public IWorkerHost {
  public:
   static constexpr int WorkerSlots = 8;
-  static constexpr const char* HomePageAddress = "https://meridane.example.org/";
-  static constexpr const char* SupportAddress = "support@meridane.example.org";
+  static constexpr const char* HomePageAddress = ProgramInfo::HomePage;
+  static constexpr const char* SupportAddress = ProgramInfo::SupportAddress;
 
   explicit TForm1(IToolkit& toolkit, TMainFormEnvironment environment = {});
   ~TForm1() override;

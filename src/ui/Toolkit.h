@@ -8,6 +8,15 @@
 
 namespace meridane {
 
+// A window's logic as a toolkit sees it: a name to bind its widgets by, and the
+// show event, which runs each time the window becomes visible.
+class IForm {
+ public:
+  virtual ~IForm() = default;
+  virtual const char* FormName() const = 0;
+  virtual void FormShow() {}
+};
+
 // What only a window toolkit can do, for every window's logic. The logic calls
 // these on the main thread; an implementation may show windows (Qt), print
 // (console) or play back a script (tests).
@@ -34,6 +43,15 @@ class IToolkit {
   virtual void ProcessPendingEvents() = 0;
   // Turns the periodic timer on or off; onTick runs on the main thread.
   virtual void SetTimer(bool enabled, int intervalMs, std::function<void()> onTick) = 0;
+  // Shows a window without making it modal; one already shown stays as it is.
+  virtual void ShowForm(IForm& form) = 0;
+  // Shows a window modally: returns once it is closed.
+  virtual void ShowModal(IForm& form) = 0;
+  virtual void BringToFront(IForm& form) = 0;
+  // Hides a window; a modal one ends its ShowModal.
+  virtual void CloseForm(IForm& form) = 0;
+  // Ends the application: the message loop stops after the current event.
+  virtual void Terminate() = 0;
 };
 
 // Runs a handler as a toolkit would: an error that escapes it ends it and is
