@@ -2,11 +2,13 @@
 
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <fstream>
 #include <sstream>
 #include <system_error>
 
 #ifndef _WIN32
+#include <signal.h>
 #include <unistd.h>
 #endif
 #ifdef __linux__
@@ -108,11 +110,13 @@ void TAtomicFileWriter::Commit() {
   if (Unnamed) {
     const std::string self = DescriptorPath(File);
     if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, Target.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-      // The target exists (a link never replaces): name the file beside it and rename it over.
+      // The target exists (a link never replaces): name the complete file beside it
+      // and rename it over. The name is fixed, so what a crash leaves between the
+      // two steps is taken over by the next write of the same file.
+      Temporary = LeftoverName(Target);
       bool named = false;
-      for (int attempt = 0; attempt < 100 && !named && errno == EEXIST; ++attempt) {
-        Temporary = Target;
-        Temporary += UniqueSuffix();
+      for (int attempt = 0; attempt < 2 && !named && errno == EEXIST; ++attempt) {
+        if (attempt > 0) ::unlink(Temporary.c_str());
         named = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, Temporary.c_str(), AT_SYMLINK_FOLLOW) == 0;
       }
       if (!named) Fail();
@@ -134,6 +138,35 @@ void TAtomicFileWriter::Commit() {
   if (!closed || ec) {
     fs::remove(Temporary, ec);
     throw EFileError(CannotCreateMessage(Target));
+  }
+}
+
+fs::path LeftoverName(const fs::path& target) {
+  fs::path name = target;
+  name += ".~tmp";
+  return name;
+}
+
+void RemoveLeftoverTemporaries(const fs::path& folder, const std::vector<std::string>& names) {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    const std::string file = entry.path().filename().string();
+    for (const std::string& name : names) {
+      if (!file.starts_with(name + ".~") || !file.ends_with("tmp")) continue;
+      const std::string_view rest = std::string_view(file).substr(name.size() + 2);
+      // "tmp", or "PID-N.tmp" from a writer that had to use a named file: the
+      // latter when that process is gone or is this one (callers sweep while
+      // they write none of these files), never another one's at work.
+      bool leftover = rest == "tmp";
+#ifndef _WIN32
+      const std::size_t dash = rest.find('-');
+      long long pid = 0;
+      if (!leftover && dash != std::string_view::npos && rest.ends_with(".tmp") &&
+          std::from_chars(rest.data(), rest.data() + dash, pid).ptr == rest.data() + dash && pid > 0)
+        leftover = pid == ::getpid() || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH);
+#endif
+      if (leftover) fs::remove(entry.path(), ec);
+    }
   }
 }
 

@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace meridane {
 
@@ -40,6 +41,14 @@ class TAtomicFileWriter {
   std::FILE* File = nullptr;
   bool Unnamed = false;  // no name until Commit links it
 };
+
+// The fixed name beside target under which a complete new file waits for a
+// moment before it replaces target.
+std::filesystem::path LeftoverName(const std::filesystem::path& target);
+
+// Removes from folder the temporary files that writers which did not finish (a
+// kill, a power cut) left beside the files of the given names.
+void RemoveLeftoverTemporaries(const std::filesystem::path& folder, const std::vector<std::string>& names);
 
 // The one way whole files are written.
 void WriteFileAtomic(const std::filesystem::path& target, std::string_view content);

@@ -130,25 +130,39 @@ int TIniFile::ReadInteger(std::string_view section, std::string_view key, int de
   return ParseDecimalInteger(ReadString(section, key, ""), value) ? value : defaultValue;
 }
 
+namespace {
+
+// What writing one key does to the file's text.
+void SetValue(std::string& content, std::string_view section, std::string_view key, std::string_view value) {
+  const std::string text = OneLine(value);
+  const TLocation where = Locate(content, section, key);
+  if (where.ValueBegin) {
+    content.replace(*where.ValueBegin, where.ValueEnd - *where.ValueBegin, text);
+  } else if (where.SectionFound) {
+    std::string line = std::string(key) + "=" + text + "\r\n";
+    if (where.InsertAt > 0 && content[where.InsertAt - 1] != '\n') line.insert(0, "\r\n");
+    content.insert(where.InsertAt, line);
+  } else {
+    if (!content.empty() && content.back() != '\n') content += "\r\n";
+    // A blank line between sections, unless the file already ends with one.
+    const std::string_view tail(content);
+    const bool endsBlank = tail.ends_with("\n\n") || tail.ends_with("\n\r\n") || tail == "\r\n" || tail == "\n";
+    if (!content.empty() && !endsBlank) content += "\r\n";
+    content += "[" + std::string(section) + "]\r\n" + std::string(key) + "=" + text + "\r\n";
+  }
+}
+
+}  // namespace
+
 void TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) const {
+  WriteStrings(section, {{std::string(key), std::string(value)}});
+}
+
+void TIniFile::WriteStrings(std::string_view section,
+                            const std::vector<std::pair<std::string, std::string>>& values) const {
   try {
     std::string content = ReadIfPresent(Path);
-    const std::string text = OneLine(value);
-    const TLocation where = Locate(content, section, key);
-    if (where.ValueBegin) {
-      content.replace(*where.ValueBegin, where.ValueEnd - *where.ValueBegin, text);
-    } else if (where.SectionFound) {
-      std::string line = std::string(key) + "=" + text + "\r\n";
-      if (where.InsertAt > 0 && content[where.InsertAt - 1] != '\n') line.insert(0, "\r\n");
-      content.insert(where.InsertAt, line);
-    } else {
-      if (!content.empty() && content.back() != '\n') content += "\r\n";
-      // A blank line between sections, unless the file already ends with one.
-      const std::string_view tail(content);
-      const bool endsBlank = tail.ends_with("\n\n") || tail.ends_with("\n\r\n") || tail == "\r\n" || tail == "\n";
-      if (!content.empty() && !endsBlank) content += "\r\n";
-      content += "[" + std::string(section) + "]\r\n" + std::string(key) + "=" + text + "\r\n";
-    }
+    for (const auto& [key, value] : values) SetValue(content, section, key, value);
     WriteFileAtomic(Path, content);
   } catch (const EFileError&) {
     throw EIniWriteError("Unable to write to " + Path.string());

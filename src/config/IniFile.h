@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace meridane {
 
@@ -34,6 +36,9 @@ class TIniFile {
 
   void WriteString(std::string_view section, std::string_view key, std::string_view value) const;
   void WriteInteger(std::string_view section, std::string_view key, int value) const;
+  // Several keys of one section, as one replacement of the file: a crash leaves
+  // all of them written or none.
+  void WriteStrings(std::string_view section, const std::vector<std::pair<std::string, std::string>>& values) const;
 
  private:
   std::filesystem::path Path;

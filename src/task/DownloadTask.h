@@ -61,7 +61,10 @@ class TDownloadTask {
   long long SequenceOf(int x, int y) const;
   int RowCount() const { return MaxY - MinY + 1; }
 
-  // The task files, written once at Start; each knows what to do on resume.
+  // Removes the temporary files an interrupted run left beside the task files.
+  void RemoveLeftovers() const;
+  // The task files, written once at Start; each knows what to do on resume, and a
+  // resumed task gets back a file that is missing.
   void WriteProjectFile() const;
   void WriteImageList() const;
   void WriteLogHeader() const;

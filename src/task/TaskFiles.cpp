@@ -51,6 +51,22 @@ class TRowPieces {
 
 }  // namespace
 
+namespace {
+
+bool Exists(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::exists(path, ec);
+}
+
+}  // namespace
+
+void TDownloadTask::RemoveLeftovers() const {
+  namespace fs = std::filesystem;
+  const auto name = [](const std::string& path) { return fs::path(path).filename().string(); };
+  RemoveLeftoverTemporaries(Params->Folder.empty() ? fs::path(".") : fs::path(Params->Folder),
+                            {Params->TaskName, name(ListPath), name(LogPath), name(FailedPath)});
+}
+
 void TDownloadTask::WriteProjectFile() const {
   if (Params->Resume) return;
   const TTaskParams& p = *Params;
@@ -85,7 +101,7 @@ void TDownloadTask::WriteProjectFile() const {
 }
 
 void TDownloadTask::WriteImageList() const {
-  if (Params->Resume) return;
+  if (Params->Resume && Exists(ListPath)) return;
   const int zoom = Params->Zoom;
   const int fromSouth = FromSouth();
 
@@ -130,7 +146,7 @@ void TDownloadTask::WriteImageList() const {
 void TDownloadTask::WriteLogHeader() const {
   const TTaskParams& p = *Params;
   if (p.Resume) {
-    std::vector<std::string> lines = ReadLines(LogPath);
+    std::vector<std::string> lines = Exists(LogPath) ? ReadLines(LogPath) : std::vector<std::string>();
     lines.emplace_back(44, '-');
     lines.push_back("Now time is:" + Now());
     WriteLines(LogPath, lines);
@@ -182,7 +198,7 @@ void TDownloadTask::WriteLogHeader() const {
 }
 
 void TDownloadTask::CreateFailedList() const {
-  if (Params->Resume) return;
+  if (Params->Resume && Exists(FailedPath)) return;
   WriteFileAtomic(FailedPath, "");
 }
 

@@ -240,10 +240,13 @@ void TForm1::Start() {
   const TDownloadTask& t = *CurrentTask->Task;
   if (t.TotalCount < p.ThreadCount) p.ThreadCount = t.TotalCount;
 
-  t.WriteProjectFile();
+  t.RemoveLeftovers();
+  // The project file last: a task is resumed only once all its files exist, so a
+  // kill or a full disk while they are written leaves a task that starts afresh.
   t.WriteImageList();
   t.WriteLogHeader();
   t.CreateFailedList();
+  t.WriteProjectFile();
   Memo1.LoadFromFile(t.LogPath);
   Memo2.LoadFromFile(t.FailedPath);
   LabelTotalxy.Caption = "Total images: " + std::to_string(t.TotalCount);
@@ -289,21 +292,34 @@ void TForm1::Timer1Timer() {
   });
 }
 
-void TForm1::SavePosition(int slot) {
-  const auto& worker = DownThreads[static_cast<std::size_t>(slot)];
-  if (!worker || !CurrentTask) return;
-  const auto [x, y] = worker->LastPosition();
-  const TIniFile project(CurrentTask->Task->ProjectPath());
-  const std::string n = std::to_string(slot + 1);
-  if (x > 0) project.WriteInteger("THREADS", "T" + n + "X", x);
-  if (y > 0) project.WriteInteger("THREADS", "T" + n + "Y", y);
+std::vector<std::pair<std::string, std::string>> TForm1::Positions() const {
+  std::vector<std::pair<std::string, std::string>> keys;
+  for (int i = 0; CurrentTask && i < CurrentTask->Params->ThreadCount; ++i) {
+    const auto& worker = DownThreads[static_cast<std::size_t>(i)];
+    if (!worker) continue;
+    const auto [x, y] = worker->LastPosition();
+    const std::string n = std::to_string(i + 1);
+    // A position of 0 leaves the key as it was.
+    if (x > 0) keys.emplace_back("T" + n + "X", std::to_string(x));
+    if (y > 0) keys.emplace_back("T" + n + "Y", std::to_string(y));
+  }
+  return keys;
+}
+
+void TForm1::SavePositions(const std::vector<std::pair<std::string, std::string>>& positions) {
+  // One replacement of the project file: a crash never pairs a new X with an old Y.
+  if (!positions.empty()) TIniFile(CurrentTask->Task->ProjectPath()).WriteStrings("THREADS", positions);
 }
 
 void TForm1::SaveProgress() {
   if (!CurrentTask) return;
-  for (int i = 0; i < CurrentTask->Params->ThreadCount; ++i) SavePosition(i);
+  // The positions are read before the memos are saved and stored after them, so
+  // every failed-tile record of a tile they have passed is already in its file
+  // (a worker hands over a tile's record before it moves its position).
+  const auto positions = Positions();
   Memo1.SaveToFile(CurrentTask->Task->LogPath);
   Memo2.SaveToFile(CurrentTask->Task->FailedPath);
+  SavePositions(positions);
 }
 
 void TForm1::Complete(bool showMessage) {
@@ -330,10 +346,9 @@ void TForm1::Complete(bool showMessage) {
   if (CurrentTask) {
     attempt([this] { Memo1.SaveToFile(CurrentTask->Task->LogPath); });
     attempt([this] { Memo2.SaveToFile(CurrentTask->Task->FailedPath); });
-    for (int i = 0; i < CurrentTask->Params->ThreadCount; ++i) {
-      attempt([this, i] { SavePosition(i); });
-      DownThreads[static_cast<std::size_t>(i)].reset();
-    }
+    // Positions past records that could not be saved would lose those records.
+    if (failure.empty()) attempt([this] { SavePositions(Positions()); });
+    for (int i = 0; i < CurrentTask->Params->ThreadCount; ++i) DownThreads[static_cast<std::size_t>(i)].reset();
   }
   BitBtn1.Caption = "Start";
   if (!failure.empty()) Toolkit.ShowError(failure);

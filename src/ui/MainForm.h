@@ -5,6 +5,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "download/DownThread.h"
 #include "ui/Controls.h"
@@ -101,7 +103,7 @@ class TForm1 : public IWorkerHost {
   // a message. Start creates a missing folder; a count of the tiles does not.
   std::unique_ptr<TTaskParams> ReadRequest(bool createFolder);
 
-  // Every 4th tick: each worker's position into the project file, the memos into their files.
+  // Every 4th tick: the memos into their files, then every worker's position into the project file.
   void SaveProgress();
 
   bool Running() const { return BitBtn1.Caption != "Start"; }
@@ -115,7 +117,9 @@ class TForm1 : public IWorkerHost {
  private:
   void Start();
   void Stop();
-  void SavePosition(int slot);
+  // The workers' positions as project-file keys, and their one write.
+  std::vector<std::pair<std::string, std::string>> Positions() const;
+  void SavePositions(const std::vector<std::pair<std::string, std::string>>& positions);
   void Complete(bool showMessage);
   void EnableTimer(bool enabled);
   void WaitForWorkers();

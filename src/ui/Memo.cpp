@@ -74,7 +74,18 @@ void TMemo::SaveToFile(const fs::path& path) {
     std::FILE* file = std::fopen(path.string().c_str(), "ab");
     const bool written = file && std::fwrite(tail.data(), 1, tail.size(), file) == tail.size();
     const bool closed = file && std::fclose(file) == 0;
-    if (!written || !closed) throw EFileError(CannotCreateMessage(path));
+    if (!written || !closed) {
+      // A full disk may have taken part of the lines: cut the file back to its
+      // old end, so that the next save appends them whole.
+      std::error_code ec;
+      fs::resize_file(path, Saved.Size, ec);
+      if (!ec) {
+        const std::size_t lines = Saved.Lines;
+        Remember(path);
+        Saved.Lines = lines;
+      }
+      throw EFileError(CannotCreateMessage(path));
+    }
     Remember(path);
     return;
   }

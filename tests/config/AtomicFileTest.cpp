@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <string>
 
@@ -53,6 +56,29 @@ TEST(WriteFileAtomic, FailedWriteKeepsOldFileAndLeavesNoTemporary) {
     EXPECT_EQ(ReadAll(target), "old content\r\n") << size;
     EXPECT_EQ(EntryCount(dir.Path()), 1) << size;
   }
+}
+
+// What interrupted writes leave: the fixed name is taken over by the next write of
+// its file; a sweep removes the leftovers of the files it names, and a named
+// temporary file only when its process is gone or is this one.
+TEST(WriteFileAtomic, LeftoversOfInterruptedWrites) {
+  TTempDir dir;
+  WriteAll(dir / "a.mrd", "old");
+  WriteAll(dir / "a.mrd.~tmp", "half");
+  WriteFileAtomic(dir / "a.mrd", "new");
+  EXPECT_EQ(ReadAll(dir / "a.mrd"), "new");
+  EXPECT_EQ(EntryCount(dir.Path()), 1);
+
+  int gone = 999999;
+  while (::kill(gone, 0) == 0 || errno != ESRCH) --gone;
+  const std::string removed[] = {"a.mrd.~tmp", "a_log.txt.~" + std::to_string(gone) + "-3.tmp",
+                                 "a_log.txt.~" + std::to_string(::getpid()) + "-0.tmp"};
+  const std::string kept[] = {"a.mrd", "b.mrd.~tmp", "a_log.txt.~1-0.tmp", "a_log.txt.~x-0.tmp", "a.mrd.tmp"};
+  for (const auto& name : removed) WriteAll(dir / name, "");
+  for (const auto& name : kept) WriteAll(dir / name, "");
+  RemoveLeftoverTemporaries(dir.Path(), {"a.mrd", "a_log.txt"});
+  for (const auto& name : removed) EXPECT_FALSE(std::filesystem::exists(dir / name)) << name;
+  for (const auto& name : kept) EXPECT_TRUE(std::filesystem::exists(dir / name)) << name;
 }
 
 TEST(WriteFileAtomic, MissingFolderThrows) {

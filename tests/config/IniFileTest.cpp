@@ -2,6 +2,8 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "config/IniFile.h"
 #include "support/TempDir.h"
@@ -87,6 +89,19 @@ TEST(TIniFile, WriteKeepsEveryOtherByte) {
     TIniFile(path).WriteString(c.Section, "K", "new");
     EXPECT_EQ(ReadAll(path), c.After) << (c.Before ? c.Before : "(no file)");
     EXPECT_EQ(EntryCount(dir.Path()), 1);
+  }
+}
+
+// Several keys in one replacement give the file that writing them one by one gives.
+TEST(TIniFile, WriteStringsEqualsOneByOne) {
+  TTempDir dir;
+  for (const char* before : {"", "[S]\r\nT1X=5\r\nT1Y=\r\n[T]\r\n", "[T]\r\nT1X=1\r\n"}) {
+    WriteAll(dir / "one.ini", before);
+    WriteAll(dir / "all.ini", before);
+    const std::vector<std::pair<std::string, std::string>> keys = {{"T1X", "7"}, {"T1Y", "8"}, {"T2X", "9"}};
+    for (const auto& [key, value] : keys) TIniFile(dir / "one.ini").WriteString("S", key, value);
+    TIniFile(dir / "all.ini").WriteStrings("S", keys);
+    EXPECT_EQ(ReadAll(dir / "all.ini"), ReadAll(dir / "one.ini")) << before;
   }
 }
 

@@ -45,6 +45,11 @@ meridane_server_test(ui_server_tests ONE_AT_A_TIME
 
 meridane_server_test(cli_tests ONE_AT_A_TIME
   LIBRARIES meridane_task
-  SOURCES ${PROJECT_SOURCE_DIR}/tests/cli/CliTest.cpp)
+  SOURCES ${PROJECT_SOURCE_DIR}/tests/cli/CliTest.cpp ${PROJECT_SOURCE_DIR}/tests/cli/CrashTest.cpp)
 add_dependencies(cli_tests meridane-cli)
+# Kills the program under test right after a chosen file write (see CrashShim.cpp).
+add_library(meridane_crash_shim MODULE ${PROJECT_SOURCE_DIR}/tests/support/CrashShim.cpp)
+target_link_libraries(meridane_crash_shim PRIVATE ${CMAKE_DL_LIBS})
+add_dependencies(cli_tests meridane_crash_shim)
+target_compile_definitions(cli_tests PRIVATE MERIDANE_CRASH_SHIM="$<TARGET_FILE:meridane_crash_shim>")
 target_compile_definitions(cli_tests PRIVATE MERIDANE_CLI="$<TARGET_FILE:meridane-cli>")

@@ -128,6 +128,14 @@ generate_content() {
       write_jpeg "$state/tiles/11/$x/$y.jpg" "Meridane test tile z=11 x=$x y=$y"
     done
   done
+  # Zoom 13 belongs to the crash test: columns 6000..6019, rows 3000..3011 (240
+  # tiles), one of which answers 500 (nginx.conf.in).
+  for ((x = 6000; x <= 6019; x++)); do
+    mkdir -p "$state/tiles/13/$x"
+    for ((y = 3000; y <= 3011; y++)); do
+      write_jpeg "$state/tiles/13/$x/$y.jpg" "Meridane test tile z=13 x=$x y=$y"
+    done
+  done
   write_jpeg "$state/content/tile.jpg" "Meridane test image"
   printf '<html><head><title>Not a tile</title></head><body>Not a tile</body></html>\n' >"$state/content/text"
   : >"$state/content/empty"

@@ -122,8 +122,12 @@ TEST(TaskFiles, ResumeKeepsTheFilesAndGrowsTheLogByTwoLines) {
   EXPECT_EQ(ReadAll(dir / "newtask_failed.ftl"), "a|http://x/1\r\n");
   EXPECT_EQ(ReadAll(dir / "newtask_log.txt"), log + std::string(44, '-') + "\r\nNow time is:08.12.2026 11:00:00\r\n");
 
-  fs::remove(dir / "newtask_log.txt");
-  EXPECT_THROW(again.WriteLogHeader(), EFileError);
+  // What an interrupted Start or the user removed comes back, so the task goes on.
+  for (const char* name : {"newtask_log.txt", "newtask_list.txt", "newtask_failed.ftl"}) fs::remove(dir / name);
+  WriteAllFiles(again);
+  EXPECT_EQ(ReadAll(dir / "newtask_log.txt"), std::string(44, '-') + "\r\nNow time is:07.12.2026 10:00:00\r\n");
+  EXPECT_EQ(ReadAll(dir / "newtask_list.txt"), list);
+  EXPECT_EQ(ReadAll(dir / "newtask_failed.ftl"), "");
 }
 
 TEST(TaskFiles, EverySlotIsWrittenWhateverTheThreadCount) {

@@ -163,6 +163,57 @@ TEST(MainForm, ProgressSavedEveryFourthTick) {
   }
 }
 
+// A crash right after a save must not leave positions past a failed-tile record
+// that is not in its file: here that save of the list fails.
+TEST(MainForm, SavedPositionsNeverPassAnUnsavedFailedRecord) {
+  TFormRun run(test::FastConfig, /*holdWorkers=*/true);
+  run.Fill();
+  run.Server.Errors = {{"&x=3371&", "HTTP/1.1 500 Internal Server Error"}};
+  run.Form.BitBtn1Click();
+  const TDownloadTask& t = run.Task();
+  for (int retry = 1; retry <= 2; ++retry) {
+    ASSERT_TRUE(run.PumpUntil([&] { return run.Gate.Sleeps() == retry; }));
+    run.Gate.Release();
+  }
+  // The first tile given up and recorded, the second saved: the worker pauses.
+  ASSERT_TRUE(run.PumpUntil([&] { return run.Gate.Sleeps() == 3 && run.Form.Memo2.Count() == 1; }));
+  fs::remove(t.FailedPath);
+  fs::create_directory(t.FailedPath);
+  for (int tick = 0; tick < 4; ++tick) run.Toolkit.Tick();
+  EXPECT_EQ(run.Toolkit.Errors, TLines{"Cannot create file " + t.FailedPath});
+  EXPECT_EQ(Position(run, "T1X"), 0);
+
+  fs::remove(t.FailedPath);
+  run.Gate.Open();
+  ASSERT_TRUE(run.RunToEnd());
+  EXPECT_EQ(ReadAll(t.FailedPath), t.TilePath(3371, t.MinY) + "|" + t.TileUrl(3371, t.MinY) + "\r\n");
+  EXPECT_EQ(Position(run, "T1X"), 3372);
+}
+
+// Start writes the project file last, so a Start cut short leaves no task to
+// resume; a resume gets back the log and failed-tile list that are gone.
+TEST(MainForm, InterruptedStartOrMissingFilesStillRun) {
+  TFormRun run;
+  run.Fill();
+  fs::create_directories(run.Tasks + "t_failed.ftl");
+  run.Form.BitBtn1Click();
+  EXPECT_EQ(run.Toolkit.Errors, TLines{"Cannot create file " + run.Tasks + "t_failed.ftl"});
+  EXPECT_FALSE(fs::exists(run.Tasks + "t.mrd"));
+
+  fs::remove(run.Tasks + "t_failed.ftl");
+  WriteAll(run.Tasks + "t.mrd.~tmp", "left by a kill");
+  ASSERT_TRUE(run.StartAndRun());
+  EXPECT_FALSE(fs::exists(run.Tasks + "t.mrd.~tmp"));
+  EXPECT_EQ(std::ranges::count(run.LogLines(), Resumed), 0);
+
+  fs::remove(run.Task().LogPath);
+  fs::remove(run.Task().FailedPath);
+  ASSERT_TRUE(run.StartAndRun());
+  EXPECT_EQ(run.Toolkit.Errors.size(), 1u);
+  EXPECT_EQ(run.LogLines().front(), Resumed);
+  EXPECT_EQ(ReadAll(run.Task().FailedPath), "");
+}
+
 TEST(MainForm, CompletesAtFirstTickAfterWorkersFinish) {
   for (const int lastTick : {1, 6}) {
     SCOPED_TRACE(lastTick);

@@ -149,6 +149,7 @@ TEST(Memo, FailedSaveThrowsAndLaterSaveWorks) {
     ASSERT_TRUE(fileSize.SetSoft(fs::file_size(dir / "log.txt") + 3));
     memo.Add("line2 is longer than the limit");
     EXPECT_THROW(memo.SaveToFile(dir / "log.txt"), EFileError);
+    EXPECT_EQ(ReadAll(dir / "log.txt"), "line1\r\n");  // no torn line, whatever comes next
   }
   memo.Add("line3");
   memo.SaveToFile(dir / "log.txt");

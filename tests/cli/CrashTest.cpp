@@ -1,0 +1,149 @@
+// meridane-cli killed with SIGKILL at random moments of a task (inside Start,
+// around a save, anywhere), started again until it completes: no tile may be
+// lost or torn, no failed-tile record lost, no temporary file left.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include "support/TempDir.h"
+#include "support/TestServers.h"
+#include "task/TextFile.h"
+
+extern char** environ;
+
+namespace meridane {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using test::ReadAll;
+
+// This test's requests in nginx's log carry this tile-address version.
+constexpr const char* Version = "v=79";
+constexpr int MinX = 6000, MaxX = 6019, MinY = 3000, MaxY = 3011, Zoom = 13;
+constexpr int FailingX = 6003, FailingY = 3005;  // nginx answers 500
+
+pid_t Spawn(std::vector<std::string> args, const fs::path& output, std::vector<std::string> environment) {
+  args.insert(args.begin(), MERIDANE_CLI);
+  std::vector<char*> argv, envp;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  for (char** e = environ; *e; ++e) envp.push_back(*e);
+  for (std::string& e : environment) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  posix_spawn_file_actions_t files;
+  posix_spawn_file_actions_init(&files);
+  posix_spawn_file_actions_addopen(&files, 1, output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+  posix_spawn_file_actions_adddup2(&files, 1, 2);
+  pid_t pid = 0;
+  EXPECT_EQ(posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), envp.data()), 0);
+  posix_spawn_file_actions_destroy(&files);
+  return pid;
+}
+
+// The exit status once the process ends by itself before the deadline, or -1.
+int WaitUntil(pid_t pid, Clock::time_point deadline) {
+  do {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 1000;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  } while (Clock::now() < deadline);
+  return -1;
+}
+
+TEST(CliCrash, KilledAtRandomMomentsLosesNothing) {
+  if (test::TestServerAddress("http").empty()) GTEST_SKIP() << "no test servers";
+  const fs::path served = std::getenv("MERIDANE_TEST_SERVERS_DIR");
+  const auto logStart = fs::file_size(served / "access.log");
+  test::TTempDir dir;
+  const fs::path config = dir / "config.ini", output = dir / "output.txt";
+  const std::string host = test::TestServerAddress("http");
+  // 240 tiles by 4 workers with a pause of 150 ms: several saves a run.
+  test::WriteAll(config, "[Servers]\r\nHost0=" + host + "\r\nHost1=" + host + "\r\nHost2=" + host +
+                             "\r\nHost3=" + host + "\r\nUrlTemplate=http://{host}/kh/" + Version +
+                             "&s={galileo}&x={x}&y={y}&z={z}\r\n[Download]\r\nTilePause=150\r\n");
+  const std::string project = dir.Folder() + "maps/k.mrd";
+  const std::vector<std::string> start = {"--config",     config.string(),
+                                          "--left",       "83.68",
+                                          "--right",      "84.54",
+                                          "--top",        "43.32",
+                                          "--bottom",     "42.95",
+                                          "--zoom",       std::to_string(Zoom),
+                                          "--folder",     dir.Folder() + "maps",
+                                          "--task",       "k",
+                                          "--threads",    "4",
+                                          "--no-progress"};
+  const std::vector<std::string> open = {"--config", config.string(), "--open", project, "--no-progress"};
+
+  // Each run is killed inside Start, right after a chosen write of the project
+  // file, of the other task files or of a tile, or at a random moment of its
+  // first six seconds; from the tenth kill on it runs to its end.
+  std::mt19937 random(std::random_device{}());
+  auto pick = [&random](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+  int kills = 0, status = -1;
+  for (int run = 0; run < 60 && status < 0; ++run) {
+    std::vector<std::string> environment;
+    auto moment = std::chrono::microseconds(std::chrono::seconds(60));
+    if (kills < 10) {
+      const int plan = pick(0, 4);
+      if (plan == 0) moment = std::chrono::microseconds(pick(0, 30'000));
+      if (plan == 4) moment = std::chrono::microseconds(pick(300'000, 6'000'000));
+      if (plan >= 1 && plan <= 3) {
+        const char* part[] = {"maps/k.", "maps/k_", "maps/k/"};
+        environment = {std::string("LD_PRELOAD=") + MERIDANE_CRASH_SHIM,
+                       "MERIDANE_KILL_PATH=" + std::string(part[plan - 1]),
+                       "MERIDANE_KILL_AFTER=" + std::to_string(plan == 3 ? pick(1, 40) : pick(1, 2))};
+      }
+    }
+    const pid_t pid = Spawn(fs::exists(project) ? open : start, output, environment);
+    status = WaitUntil(pid, Clock::now() + moment);
+    if (status == 1000) {  // killed by the shim
+      status = -1;
+      ++kills;
+    } else if (status < 0) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+      ++kills;
+    }
+  }
+  ASSERT_GE(kills, 10);
+  EXPECT_EQ(status, 1) << ReadAll(output);  // completed with one substituted tile
+
+  const std::string blank = ReadAll(fs::path(MERIDANE_CLI).parent_path() / "blankimg" / "blank.jpg");
+  const std::string tiles = dir.Folder() + "maps/k/";
+  for (int x = MinX; x <= MaxX; ++x) {
+    for (int y = MinY; y <= MaxY; ++y) {
+      const std::string name = "gs_" + std::to_string(x) + "_" + std::to_string(y) + "_13.jpg";
+      const bool failing = x == FailingX && y == FailingY;
+      const std::string expected =
+          failing ? blank : ReadAll(served / "tiles/13" / std::to_string(x) / (std::to_string(y) + ".jpg"));
+      ASSERT_EQ(ReadAll(tiles + name), expected) << name;
+    }
+  }
+  const std::vector<std::string> failed = SplitLines(ReadAll(dir.Folder() + "maps/k_failed.ftl"));
+  ASSERT_FALSE(failed.empty());
+  for (const std::string& line : failed) EXPECT_TRUE(line.starts_with(tiles + "gs_6003_3005_13.jpg|")) << line;
+  for (const auto& entry : fs::recursive_directory_iterator(dir.Folder() + "maps"))
+    EXPECT_EQ(entry.path().string().find(".~"), std::string::npos) << entry.path();
+
+  // What the kills cost: tiles fetched more than once.
+  int fetched = 0;
+  const std::string log = ReadAll(served / "access.log").substr(logStart);
+  for (const std::string& line : SplitLines(log))
+    fetched += line.find(std::string(" 200 \"GET /kh/") + Version) != std::string::npos;
+  const int tileCount = (MaxX - MinX + 1) * (MaxY - MinY + 1);
+  std::printf("%d kills; %d tiles fetched again (%.1f a kill)\n", kills, fetched - (tileCount - 1),
+              static_cast<double>(fetched - (tileCount - 1)) / kills);
+}
+
+}  // namespace
+}  // namespace meridane
