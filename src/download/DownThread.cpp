@@ -107,6 +107,7 @@ void TDownThread::SetUp() {
   }
   s.ConnectTimeoutSeconds = p.ConnectTimeoutSeconds;
   s.StallTimeoutSeconds = p.StallTimeoutSeconds;
+  s.StopRequested = [this] { return Terminated(); };
   BlankImage = Context.ProgramFolder / "blankimg" / ("blank." + Task.TileExtension());
 }
 
@@ -159,23 +160,26 @@ TDownThread::TOutcome TDownThread::FetchTile(int x, int y, int sequence) {
       WriteFileAtomic(Task.TilePath(x, y), buffer);
       AddLogLine("T" + Number() + ":seq=" + std::to_string(sequence) + "," + Task.TileFileName(x, y) + " OK");
       SetLast(x, y);
-      Context.Sleeper->Sleep(Task.Params->TilePauseMs);
+      Pause(Task.Params->TilePauseMs);  // a stop ends it, and the walk before the next tile
       return TOutcome::Next;
     }
+    // A stop ends a tile that is not saved wherever it stands (a transfer it
+    // cut short, a failure, a pause): left for the resume, so not recorded, not
+    // substituted, and the position not moved.
+    if (Terminated()) return TOutcome::Stop;
     const std::optional<std::string>& message = *failure;
     const std::string text = message.value_or("");
     const bool immediate = Contains(text, "10054") || Contains(text, "Connection Closed Gracefully");
     if (immediate || Contains(text, "10048")) {
-      if (Terminated()) return TOutcome::Stop;  // left for the resume: not recorded, not substituted
       if (repeats >= MaxImmediateRepeats) return GiveUp(x, y, message, url);
       ++repeats;
-      if (!immediate) Context.Sleeper->Sleep(8000);
+      if (!immediate && Pause(8000)) return TOutcome::Stop;
       continue;
     }
     const bool banned = Contains(text, "302") || Contains(text, "403");
     const bool network = !banned && Contains(text, "Socket Error");
     if (attempts < 3) {
-      Context.Sleeper->Sleep(network ? 2000 : 1000);
+      if (Pause(network ? 2000 : 1000)) return TOutcome::Stop;
       continue;
     }
     if (banned || network) {
@@ -193,6 +197,12 @@ TDownThread::TOutcome TDownThread::FetchTile(int x, int y, int sequence) {
     }
     return GiveUp(x, y, message, url);
   }
+}
+
+// A pause that a stop ends at once; true when there was a stop.
+bool TDownThread::Pause(int milliseconds) {
+  Context.Sleeper->Pause(milliseconds, StopSignal());
+  return Terminated();
 }
 
 // A failed-tile substitute: log, record, blank image, move on.

@@ -67,6 +67,7 @@ class TDownThread final : public TThread {
   void Walk();
   std::optional<std::optional<std::string>> TryGet(const std::string& url, std::string& buffer);
   TOutcome FetchTile(int x, int y, int sequence);
+  bool Pause(int milliseconds);
   TOutcome GiveUp(int x, int y, const std::optional<std::string>& message, const std::string& url);
   void CopyBlank(const std::string& path) const;
   void SetLast(int x, int y);

@@ -100,13 +100,16 @@ class TCurlHttpClient : public IHttpClient {
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &TCurlHttpClient::OnHeader);
     curl_easy_setopt(h, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, static_cast<long>(Settings.ConnectTimeoutSeconds));
-    // curl's own low-speed limit averages over seconds; a stall is a span with no byte at all.
+    // Our own check rather than curl's low-speed limit: the stall must keep its
+    // socket-error text, and a stop must be able to end the transfer.
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &TCurlHttpClient::OnProgress);
     curl_easy_setopt(h, CURLOPT_XFERINFODATA, this);
-    LastReceived = 0;
-    LastProgress = std::chrono::steady_clock::now();
+    Received = 0;
+    WindowReceived = 0;
+    WindowStart = std::chrono::steady_clock::now();
     Stalled = false;
+    Stopped = false;
     // An empty proxy also keeps curl from taking one from the environment.
     const std::string proxy =
         Settings.ProxyServer.empty() ? std::string() : Settings.ProxyServer + ":" + std::to_string(Settings.ProxyPort);
@@ -132,6 +135,7 @@ class TCurlHttpClient : public IHttpClient {
   std::string FailureMessage(CURLcode result) const {
     long osErrno = 0;
     curl_easy_getinfo(Handle.get(), CURLINFO_OS_ERRNO, &osErrno);
+    if (result == CURLE_ABORTED_BY_CALLBACK && Stopped) return std::string(StoppedMessage);
     if (result == CURLE_ABORTED_BY_CALLBACK && Stalled) return SocketErrorMessage(SocketError::TimedOut);
     switch (result) {
       case CURLE_COULDNT_RESOLVE_HOST:
@@ -153,6 +157,7 @@ class TCurlHttpClient : public IHttpClient {
 
   static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self) {
     auto* client = static_cast<TCurlHttpClient*>(self);
+    client->Received += static_cast<long long>(size * count);
     long status = 0;
     curl_easy_getinfo(client->Handle.get(), CURLINFO_RESPONSE_CODE, &status);
     // The body of an error answer is read, to keep the connection, but not kept.
@@ -162,6 +167,7 @@ class TCurlHttpClient : public IHttpClient {
 
   static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self) {
     auto* client = static_cast<TCurlHttpClient*>(self);
+    client->Received += static_cast<long long>(size * count);
     const std::string_view line(data, size * count);
     if (line.starts_with("HTTP/")) {
       client->StatusLine = OneLine(line);
@@ -172,26 +178,37 @@ class TCurlHttpClient : public IHttpClient {
     return size * count;
   }
 
-  static int OnProgress(void* self, curl_off_t, curl_off_t received, curl_off_t, curl_off_t) {
+  // Called often while bytes flow and about once a second while none do.
+  static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     auto* client = static_cast<TCurlHttpClient*>(self);
-    const auto now = std::chrono::steady_clock::now();
-    if (received != client->LastReceived) {
-      client->LastReceived = received;
-      client->LastProgress = now;
-      return 0;
+    const THttpSettings& settings = client->Settings;
+    if (settings.StopRequested && settings.StopRequested()) {
+      client->Stopped = true;
+      return 1;
     }
-    const int limit = client->Settings.StallTimeoutSeconds;
-    client->Stalled = limit > 0 && now - client->LastProgress >= std::chrono::seconds(limit);
-    return client->Stalled ? 1 : 0;
+    const int limit = settings.StallTimeoutSeconds;
+    const auto now = std::chrono::steady_clock::now();
+    if (limit <= 0 || now - client->WindowStart < std::chrono::seconds(limit)) return 0;
+    // Counted in windows of the stall time from the start of the GET, head and
+    // body bytes alike.
+    if (client->Received - client->WindowReceived < StallMinimumBytes) {
+      client->Stalled = true;
+      return 1;
+    }
+    client->WindowStart = now;
+    client->WindowReceived = client->Received;
+    return 0;
   }
 
   std::unique_ptr<CURL, TCurlDeleter> Handle;
   std::string Body;
   std::string StatusLine;
   bool HeadComplete = false;
-  curl_off_t LastReceived = 0;
-  std::chrono::steady_clock::time_point LastProgress;
+  long long Received = 0;  // bytes of the current GET so far
+  long long WindowReceived = 0;
+  std::chrono::steady_clock::time_point WindowStart;
   bool Stalled = false;
+  bool Stopped = false;
 };
 
 }  // namespace

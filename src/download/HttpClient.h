@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -32,6 +33,12 @@ inline constexpr int HostNotFound = 11001;
 inline constexpr std::string_view ClosedGracefullyMessage = "Connection Closed Gracefully.";
 inline constexpr std::string_view DefaultUserAgent = "Mozilla/3.0 (compatible; Indy Library)";
 inline constexpr std::string_view DefaultAccept = "text/html, */*";
+// The message of a GET that StopRequested ended.
+inline constexpr std::string_view StoppedMessage = "Transfer stopped.";
+// A transfer that receives fewer bytes than this in StallTimeoutSeconds is
+// stalled: a server that trickles a byte now and then holds a worker as long
+// as a silent one.
+inline constexpr long long StallMinimumBytes = 1024;
 
 // "Socket Error # 10054\r\nConnection reset by peer."
 std::string SocketErrorMessage(int number);
@@ -47,7 +54,9 @@ struct THttpSettings {
   std::optional<std::string> Connection;
   std::vector<std::string> ExtraHeaders;  // complete lines, sent last in this order
   int ConnectTimeoutSeconds = 30;
-  int StallTimeoutSeconds = 60;  // a transfer that sends nothing for this long fails
+  int StallTimeoutSeconds = 60;  // fewer than StallMinimumBytes in this long: fails as 10060
+  // Asked during a transfer; true ends it with StoppedMessage. Empty: never.
+  std::function<bool()> StopRequested;
 };
 
 // One client per thread; it keeps its connection open between requests.

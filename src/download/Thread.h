@@ -8,6 +8,8 @@
 #include <semaphore>
 #include <thread>
 
+#include "download/Sleeper.h"
+
 namespace meridane {
 
 // The main (user-interface) thread, as a worker sees it: the one door through
@@ -32,9 +34,10 @@ class TThread {
   TThread& operator=(const TThread&) = delete;
 
   void Start();
-  // Asks the body to stop; the body looks at Terminated when it can.
-  void Terminate() { TerminateRequested.store(true); }
-  bool Terminated() const { return TerminateRequested.load(); }
+  // Asks the body to stop; the body looks at Terminated when it can, and a
+  // pause on StopSignal ends at once.
+  void Terminate() { StopRequest.Raise(); }
+  bool Terminated() const { return StopRequest.Raised(); }
   // True once Execute has returned.
   bool Finished() const { return HasFinished.load(); }
   void WaitFor();
@@ -43,11 +46,12 @@ class TThread {
   virtual void Execute() = 0;
   // Runs call on the main thread while this thread waits.
   void Synchronize(const std::function<void()>& call) { MainThread.RunAndWait(call); }
+  TStopSignal& StopSignal() { return StopRequest; }
 
  private:
   IMainThread& MainThread;
   std::thread Handle;
-  std::atomic<bool> TerminateRequested{false};
+  TStopSignal StopRequest;
   std::atomic<bool> HasFinished{false};
 };
 

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <mutex>
 #include <vector>
 
 #include "download/DownThread.h"
+#include "support/FaultServer.h"
 #include "support/TempDir.h"
 #include "support/WorkerRun.h"
 
@@ -284,16 +286,86 @@ TEST(DownThread, ResumePositionsSkipTheTilesDone) {
   }
 }
 
-// Stop while pausing between two GETs: the tile is finished, then the worker ends.
-TEST(DownThread, StopIsHonouredBeforeTheNextTile) {
-  TRun run(2, 2);
-  run.Script.Default = Fail("HTTP/1.1 404 Not Found");
-  run.Sleeper.OnSleep = [&run] { run.Workers[0]->Terminate(); };
-  run.Go();
-  EXPECT_EQ(run.Script.GetCount(), 3);
-  EXPECT_EQ(run.Host.Log, Lines({"Error: the image is not found on server.HTTP/1.1 404 Not Found",
-                                 "T1:843-388 got a blank image!", "T1 Finished."}));
-  EXPECT_EQ(run.Host.Finished, std::vector<int>{0});
+// A stop that comes during a GET or a pause ends the worker before anything
+// else is fetched. A tile not yet saved is left to the resume: no line, no
+// record, no blank image, the position not moved.
+TEST(DownThread, StopLeavesAnUnsavedTileToTheResume) {
+  const std::string ok = "T1:seq=1,gs_843_388_10.jpg OK";
+  enum TWhen { DuringGet, DuringPause };
+  struct Case {
+    const char* Name;
+    TReply Reply;
+    TWhen When;
+    std::vector<int> Pauses;
+    bool Saved;
+  };
+  const Case cases[] = {
+      {"a GET that fails", Fail("HTTP/1.1 500 Internal Server Error"), DuringGet, {}, false},
+      {"the pause after a 404", Fail("HTTP/1.1 404 Not Found"), DuringPause, {1000}, false},
+      {"the pause after 'address in use'",
+       Fail("Socket Error # 10048\r\nAddress already in use."),
+       DuringPause,
+       {8000},
+       false},
+      {"the pause after a saved tile", Ok(), DuringPause, {1000}, true},
+  };
+  for (const Case& c : cases) {
+    TRun run(2, 2);
+    run.Script.Default = c.Reply;
+    if (c.When == DuringGet)
+      run.Script.OnGet = [&run](int) { run.Workers[0]->Terminate(); };
+    else
+      run.Sleeper.OnSleep = [&run] { run.Workers[0]->Terminate(); };
+    run.Go();
+    EXPECT_EQ(run.Script.GetCount(), 1) << c.Name;
+    EXPECT_EQ(run.Sleeper.Pauses, c.Pauses) << c.Name;
+    EXPECT_EQ(run.Host.Log, c.Saved ? Lines({ok, "T1 Finished."}) : Lines({"T1 Finished."})) << c.Name;
+    EXPECT_TRUE(run.Host.Failed.empty()) << c.Name;
+    EXPECT_EQ(ReadAll(run.Path(843, 388)), c.Saved ? Jpeg : "") << c.Name;
+    EXPECT_EQ(run.Workers[0]->LastPosition(), c.Saved ? std::make_pair(843, 388) : std::make_pair(0, 0)) << c.Name;
+    EXPECT_EQ(run.Host.Finished, std::vector<int>{0}) << c.Name;
+  }
+}
+
+// The real client against a server that keeps the worker waiting, in a
+// transfer or in the pause after an error: a stop ends the wait at once
+// (the stall time-out is far off), and the tile is left to the resume.
+TEST(DownThread, StopEndsAWaitingTransferOrPausePromptly) {
+  using test::TFaultAction;
+  struct Case {
+    const char* Name;
+    TFaultAction Action;
+    bool InPause;
+  };
+  const Case cases[] = {
+      {"a silent server", TFaultAction::Silence(), false},
+      {"a trickling server",
+       TFaultAction::Trickle("HTTP/1.1 200 OK\r\nContent-Length: 300\r\n\r\n", "\xFF\xD8\xFF" + std::string(297, 'x'),
+                             1, 100),
+       false},
+      {"the pause after a 500",
+       TFaultAction::Respond("HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n"), true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    test::TFaultServer server({c.Action});
+    test::TWorkerRun run(2, 1, 1);
+    const std::string host = "127.0.0.1:" + std::to_string(server.Port());
+    run.Params.Hosts = {host, host, host, host};
+    run.Params.StallTimeoutSeconds = 20;
+    run.Sleeper.Hold = true;
+    run.OnPump = [&] {
+      if (!server.Requests().empty() && (!c.InPause || run.Sleeper.Held() > 0)) run.Workers[0]->Terminate();
+    };
+    const auto start = std::chrono::steady_clock::now();
+    run.Go();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(server.Requests().size(), 1u);
+    EXPECT_EQ(run.Host.Log, Lines({"T1 Finished."}));
+    EXPECT_TRUE(run.Host.Failed.empty());
+    EXPECT_FALSE(fs::exists(run.Path(843, 388)));
+    EXPECT_EQ(run.Workers[0]->LastPosition(), std::make_pair(0, 0));
+  }
 }
 
 // Stop during immediate repeats: the tile is left to the resume.

@@ -174,11 +174,29 @@ TEST(HttpClientFaults, BrokenConnections) {
   });
 }
 
+std::string ImageHead(std::size_t length) {
+  return "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nContent-Length: " + std::to_string(length) + "\r\n\r\n";
+}
+
 TEST(HttpClientFaults, StalledServers) {
   ExpectFailures({
       {"silent", TFaultAction::Silence(), HasSubstr("Socket Error # 10060")},
       {"stalled inside the body", TFaultAction::Respond(PartialAnswer), HasSubstr("Socket Error # 10060")},
+      // Ten bytes a second never leave a second without a byte; the whole body would take 8 s.
+      {"trickling", TFaultAction::Trickle(ImageHead(80), "\xFF\xD8\xFF\xE0" + std::string(76, 'x'), 1, 100),
+       HasSubstr("Socket Error # 10060")},
   });
+}
+
+// Slow is not stalled: about 3 KB a second over two stall windows arrives whole.
+TEST(HttpClientFaults, SlowButSteadyServer) {
+  const std::string body = "\xFF\xD8\xFF\xE0" + std::string(6000, 'x');
+  TFaultServer server({TFaultAction::Trickle(ImageHead(body.size()), body, 600, 200)});
+  const auto client = MakeCurlHttpClient();
+  client->Settings.StallTimeoutSeconds = 1;
+  std::string buffer;
+  EXPECT_EQ(GetError(*client, server.Url("/tile"), buffer), std::nullopt);
+  EXPECT_EQ(buffer, body);
 }
 
 TEST(HttpClientFaults, RefusedAndForeignUrls) {

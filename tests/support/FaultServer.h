@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <system_error>
@@ -21,20 +22,28 @@ namespace meridane::test {
 
 // What the fault server does with one request.
 struct TFaultAction {
-  enum class EKind { Respond, Reset, Close, SendAndClose, Silence };
+  enum class EKind { Respond, Reset, Close, SendAndClose, Silence, Trickle };
   EKind Kind;
   std::string Bytes;
+  std::string Trickled;  // sent after Bytes, Chunk bytes every IntervalMs
+  std::size_t Chunk = 0;
+  int IntervalMs = 0;
 
   // Sends the bytes and keeps the connection for the next request.
-  static TFaultAction Respond(std::string bytes) { return {EKind::Respond, std::move(bytes)}; }
+  static TFaultAction Respond(std::string bytes) { return {EKind::Respond, std::move(bytes), {}, 0, 0}; }
   // Drops the connection with RST.
-  static TFaultAction Reset() { return {EKind::Reset, {}}; }
+  static TFaultAction Reset() { return {EKind::Reset, {}, {}, 0, 0}; }
   // Closes (FIN) without a word.
-  static TFaultAction Close() { return {EKind::Close, {}}; }
+  static TFaultAction Close() { return {EKind::Close, {}, {}, 0, 0}; }
   // Sends the bytes, then closes: a body cut short when they promise more.
-  static TFaultAction SendAndClose(std::string bytes) { return {EKind::SendAndClose, std::move(bytes)}; }
+  static TFaultAction SendAndClose(std::string bytes) { return {EKind::SendAndClose, std::move(bytes), {}, 0, 0}; }
   // Answers nothing until the client hangs up or the server stops.
-  static TFaultAction Silence() { return {EKind::Silence, {}}; }
+  static TFaultAction Silence() { return {EKind::Silence, {}, {}, 0, 0}; }
+  // Sends head at once, then body `chunk` bytes at a time, one chunk every
+  // intervalMs, and keeps the connection: a slow server, or a trickling one.
+  static TFaultAction Trickle(std::string head, std::string body, std::size_t chunk, int intervalMs) {
+    return {EKind::Trickle, std::move(head), std::move(body), std::max<std::size_t>(chunk, 1), intervalMs};
+  }
 };
 
 // An HTTP server on 127.0.0.1 for what a real server will not do: it records
@@ -78,10 +87,16 @@ class TFaultServer {
   int Connections() const { return Accepted.load(); }
 
  private:
+  using TClock = std::chrono::steady_clock;
+
   struct TConnection {
     int Fd;
     std::string Pending;
     bool Silent = false;
+    std::string Trickling;  // what a Trickle action has still to send
+    std::size_t Chunk = 0;
+    std::chrono::milliseconds Interval{0};
+    TClock::time_point NextChunk{};
   };
 
   void Open() {
@@ -117,7 +132,8 @@ class TFaultServer {
 
   // Acts on every complete request head in the connection's input.
   void Serve(TConnection& c) {
-    for (std::size_t end; !c.Silent && (end = c.Pending.find("\r\n\r\n")) != std::string::npos;) {
+    for (std::size_t end;
+         !c.Silent && c.Trickling.empty() && (end = c.Pending.find("\r\n\r\n")) != std::string::npos;) {
       std::size_t index = 0;
       {
         std::lock_guard lock(Mutex);
@@ -137,8 +153,38 @@ class TFaultServer {
         case TFaultAction::EKind::SendAndClose: SendAll(c.Fd, action.Bytes); [[fallthrough]];
         case TFaultAction::EKind::Close: CloseFd(c.Fd); return;
         case TFaultAction::EKind::Silence: c.Silent = true; break;
+        case TFaultAction::EKind::Trickle:
+          SendAll(c.Fd, action.Bytes);
+          c.Trickling = action.Trickled;
+          c.Chunk = action.Chunk;
+          c.Interval = std::chrono::milliseconds(action.IntervalMs);
+          c.NextChunk = TClock::now() + c.Interval;
+          break;
       }
     }
+  }
+
+  // Sends the next chunk of a trickle when its time has come; the requests
+  // that wait behind a finished trickle are served then.
+  void SendDueChunk(TConnection& c) {
+    if (c.Fd < 0 || c.Trickling.empty() || TClock::now() < c.NextChunk) return;
+    const std::size_t n = std::min(c.Chunk, c.Trickling.size());
+    SendAll(c.Fd, c.Trickling.substr(0, n));
+    c.Trickling.erase(0, n);
+    c.NextChunk += c.Interval;
+    if (c.Trickling.empty()) Serve(c);
+  }
+
+  // How long poll may wait: until the earliest chunk that is due, or for ever.
+  static int PollTimeout(const std::vector<TConnection>& connections) {
+    int timeout = -1;
+    for (const TConnection& c : connections) {
+      if (c.Trickling.empty()) continue;
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(c.NextChunk - TClock::now()).count();
+      const int wait = static_cast<int>(std::max<long long>(left, 0));
+      timeout = timeout < 0 ? wait : std::min(timeout, wait);
+    }
+    return timeout;
   }
 
   void Run() {
@@ -146,7 +192,7 @@ class TFaultServer {
     for (;;) {
       std::vector<pollfd> fds{{WakePipe[0], POLLIN, 0}, {Listener, POLLIN, 0}};
       for (const TConnection& c : connections) fds.push_back({c.Fd, POLLIN, 0});
-      if (::poll(fds.data(), fds.size(), -1) < 0) {
+      if (::poll(fds.data(), fds.size(), PollTimeout(connections)) < 0) {
         if (errno == EINTR) continue;
         break;
       }
@@ -163,12 +209,13 @@ class TFaultServer {
         if (!c.Silent) c.Pending.append(chunk, static_cast<std::size_t>(n));
         Serve(c);
       }
+      for (TConnection& c : connections) SendDueChunk(c);
       std::erase_if(connections, [](const TConnection& c) { return c.Fd < 0; });
       if (fds[1].revents & POLLIN) {
         const int fd = ::accept4(Listener, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd >= 0) {
           ++Accepted;
-          connections.push_back({fd, {}, false});
+          connections.push_back({fd, {}, false, {}, 0, {}, {}});
         }
       }
     }

@@ -15,16 +15,37 @@ namespace meridane::test {
 
 inline const std::string BlankBytes = "\xFF\xD8\xFF\xE0 blank";
 
+// Records every pause. A held pause is a long real one, which only the
+// worker's stop can end early; HoldLimitMs keeps a faulty test from hanging.
 class TRecordingSleeper : public ISleeper {
  public:
-  void Sleep(int milliseconds) override {
+  void Sleep(int milliseconds) override { Record(milliseconds); }
+  void Pause(int milliseconds, TStopSignal& stop) override {
+    Record(milliseconds);
+    if (!Hold) return;
+    {
+      std::lock_guard<std::mutex> guard(Lock);
+      ++HeldCount;
+    }
+    TRealSleeper().Pause(HoldLimitMs, stop);
+  }
+  int Held() {
     std::lock_guard<std::mutex> guard(Lock);
-    Pauses.push_back(milliseconds);
-    if (OnSleep) OnSleep();
+    return HeldCount;
   }
   std::mutex Lock;
   std::vector<int> Pauses;
   std::function<void()> OnSleep;
+  bool Hold = false;  // set before the run
+  static constexpr int HoldLimitMs = 60000;
+
+ private:
+  void Record(int milliseconds) {
+    std::lock_guard<std::mutex> guard(Lock);
+    Pauses.push_back(milliseconds);
+    if (OnSleep) OnSleep();
+  }
+  int HeldCount = 0;
 };
 
 // The main window's part: lines and finish calls, on the pumping thread.
@@ -72,7 +93,10 @@ class TWorkerRun {
     }
     // Started once the table is complete: the hooks of some tests look workers up in it.
     for (auto& worker : Workers) worker->Start();
-    Main.PumpUntil([this] { return Host.Finished.size() == Workers.size(); });
+    Main.PumpUntil([this] {
+      if (OnPump) OnPump();
+      return Host.Finished.size() == Workers.size();
+    });
     for (auto& worker : Workers) worker->WaitFor();
   }
 
@@ -83,6 +107,8 @@ class TWorkerRun {
   TRecordingSleeper Sleeper;
   TRecordingHost Host;
   std::function<std::unique_ptr<IHttpClient>(int)> MakeClient;  // empty: the real client
+  // Run on this thread, over and over, while it waits for the workers.
+  std::function<void()> OnPump;
   std::unique_ptr<TDownloadTask> BuiltTask;
   std::vector<std::unique_ptr<TDownThread>> Workers;
 };
