@@ -123,6 +123,11 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
   if (*folder) form.Edit6.Text = o.Folder;
   if (*task) form.EditTaskName.Text = o.Task;
   if (*threads) form.Edit10.Text = o.Threads;
+  // The task's files record paths under this folder, the failed-tile list among
+  // them, and a list is only re-downloaded with absolute paths.
+  std::error_code ec;
+  if (const fs::path whole = fs::absolute(form.Edit6.Text, ec); !ec && !form.Edit6.Text.empty())
+    form.Edit6.Text = whole.string();
 
   if (o.Count) {
     const auto params = form.ReadRequest(false);
@@ -145,7 +150,8 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     if (!progress) out << line << '\n' << std::flush;
   };
   form.BitBtn1Click();
-  if (!form.Running()) return ExitStatus::InputError;  // the message is printed already
+  // The message is printed already: a refused input, or a file that could not be written.
+  if (!form.Running()) return toolkit.Errors.empty() ? ExitStatus::InputError : ExitStatus::SomeFailed;
 
   const TDownloadTask& t = *form.CurrentTask->Task;
   counter.Begin(t);
@@ -180,7 +186,9 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
   }
   if (progress) out << '\r' << counter.StatusLine() << "\x1b[K\n" << std::flush;
   if (stopped) return ExitStatus::StoppedByUser;
-  return counter.Failures() > 0 || form.Memo2.Count() > 0 ? ExitStatus::SomeFailed : ExitStatus::AllSaved;
+  // An error box (a position or a task file that could not be written) fails the run too.
+  const bool failed = counter.Failures() > 0 || form.Memo2.Count() > 0 || !toolkit.Errors.empty();
+  return failed ? ExitStatus::SomeFailed : ExitStatus::AllSaved;
 }
 
 }  // namespace meridane

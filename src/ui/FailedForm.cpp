@@ -1,11 +1,67 @@
 #include "ui/FailedForm.h"
 
+#include <charconv>
+#include <optional>
+#include <string_view>
+
 #include "config/AtomicFile.h"
 #include "config/Config.h"
 #include "download/DownThread.h"
+#include "task/MapTypes.h"
 #include "task/TextFile.h"
 
 namespace meridane {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A number as tile names write it: plain decimal of an int, no "+", no leading zero.
+bool IsTileNumber(std::string_view text) {
+  int value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return error == std::errc() && end == text.data() + text.size() && std::to_string(value) == text;
+}
+
+// prefix_x_y_zoom.extension, prefix and extension those of one map type.
+bool IsTileFileName(std::string_view name) {
+  // Map types 0.. have a prefix; the first without one is past the table.
+  for (int type = 0; !MapTypeOf(type).Prefix.empty(); ++type) {
+    const TMapType& map = MapTypeOf(type);
+    const std::string head = std::string(map.Prefix) + "_", tail = "." + std::string(map.Extension);
+    if (name.size() <= head.size() + tail.size() || !name.starts_with(head) || !name.ends_with(tail)) continue;
+    std::string_view numbers = name.substr(head.size(), name.size() - head.size() - tail.size());
+    for (int i = 0; i < 2; ++i) {
+      const std::size_t bar = numbers.find('_');
+      if (bar == std::string_view::npos || !IsTileNumber(numbers.substr(0, bar))) return false;
+      numbers.remove_prefix(bar + 1);
+    }
+    return IsTileNumber(numbers);
+  }
+  return false;
+}
+
+// Why a list line's file may not be written, or nothing when it may. Lists are
+// shared between users and machines, so a line may only name what a download
+// task writes: a tile file, in a folder that exists, missing or a regular file.
+std::optional<std::string> Refusal(const std::string& path) {
+  // The system would take the path as ending at the byte: another file.
+  if (path.find('\0') != std::string::npos) return TfrmFlt::NulInPath;
+  const fs::path file(path);
+  if (!IsTileFileName(file.filename().string())) return TfrmFlt::NotTileFile + path;
+  // Tasks write absolute paths; a relative one would depend on where the run starts.
+  if (!file.is_absolute()) return TfrmFlt::NotAbsolutePath + path;
+  std::error_code ec;
+  if (!fs::is_directory(file.parent_path(), ec)) return TfrmFlt::NoSuchFolder + file.parent_path().string();
+  // Never a link (whatever it points to), a device, a pipe or a folder. A status
+  // that cannot be read is left to the writer, which reports it.
+  const fs::file_type type = fs::symlink_status(file, ec).type();
+  if (type != fs::file_type::not_found && type != fs::file_type::regular && type != fs::file_type::none)
+    return TfrmFlt::NotRegularFile + path;
+  return std::nullopt;
+}
+
+}  // namespace
 
 TfrmFlt::TfrmFlt(IToolkit& toolkit, std::filesystem::path configPath,
                  std::function<std::unique_ptr<IHttpClient>()> makeClient)
@@ -14,6 +70,12 @@ TfrmFlt::TfrmFlt(IToolkit& toolkit, std::filesystem::path configPath,
 void TfrmFlt::AddLine(const std::string& line) {
   Memo1.Add(line);
   if (OnLine) OnLine(line);
+}
+
+void TfrmFlt::Refuse(const std::string& why, const std::string& url) {
+  // A failure line, but no fetch failure: a "403" in a path does not end the run.
+  ++Failures;
+  AddLine(why + "->" + url);
 }
 
 void TfrmFlt::Button1Click() {
@@ -25,6 +87,9 @@ void TfrmFlt::Run() {
   if (!chosen) return;
   Memo1.Clear();
   Failures = 0;
+  // A device or a pipe would be read without end, or wait for a writer for ever.
+  std::error_code ec;
+  if (!fs::is_regular_file(*chosen, ec)) throw EFileError(CannotOpenMessage(*chosen));
 
   const TStartConfig config = TConfig(ConfigPath).ReadStart();
   const std::unique_ptr<IHttpClient> client = MakeClient();
@@ -44,6 +109,10 @@ void TfrmFlt::Run() {
     const std::size_t bar = line.find('|');
     const std::string path = bar == std::string::npos ? std::string() : line.substr(0, bar);
     const std::string url = bar == std::string::npos ? line : line.substr(bar + 1);
+    if (const auto refusal = Refusal(path)) {
+      Refuse(*refusal, url);
+      continue;
+    }
     std::string buffer;
     std::string message;
     bool fetched = false;
@@ -61,6 +130,12 @@ void TfrmFlt::Run() {
       if (fetched || message.find("10054") == std::string::npos || repeats >= MaxResetRepeats) break;
     }
     if (fetched) {
+      // Again, as the file may have changed during the fetch. What changes it after
+      // this is replaced, not written through: the writer puts a new file in its place.
+      if (const auto refusal = Refusal(path)) {
+        Refuse(*refusal, url);
+        continue;
+      }
       WriteFileAtomic(path, buffer);
       AddLine(path + ":" + url + " ->OK");
       continue;

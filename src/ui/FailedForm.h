@@ -22,6 +22,14 @@ class TfrmFlt : public IForm {
   static constexpr const char* EndLine = "Download End.";
   // The workers' text: the same server refusal reads the same everywhere.
   static constexpr const char* BannedLine = TDownThread::BannedMessage;
+  // Why a line's file is not written (lists are shared, so a line may only
+  // name what a download task writes); each is followed by the path or folder.
+  static constexpr const char* NotAbsolutePath = "Not an absolute path: ";
+  static constexpr const char* NotTileFile = "Not a tile file: ";
+  static constexpr const char* NoSuchFolder = "No such folder: ";
+  static constexpr const char* NotRegularFile = "Not a regular file: ";
+  // The path itself is not shown: the byte would cut it short.
+  static constexpr const char* NulInPath = "NUL byte in the file path";
   // Immediate repeats of one tile after a reset connection before it counts as failed.
   static constexpr int MaxResetRepeats = TDownThread::MaxImmediateRepeats;
 
@@ -44,6 +52,8 @@ class TfrmFlt : public IForm {
  private:
   void Run();
   void AddLine(const std::string& line);
+  // A line whose file may not be written: a failure line, and on with the next.
+  void Refuse(const std::string& why, const std::string& url);
 
   IToolkit& Toolkit;
   std::filesystem::path ConfigPath;

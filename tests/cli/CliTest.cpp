@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <map>
 #include <thread>
 
+#include "support/ProcessState.h"
 #include "support/TempDir.h"
 #include "support/TestServers.h"
 #include "task/TextFile.h"
@@ -62,8 +64,8 @@ class Cli : public ::testing::Test {
     return pid;
   }
 
-  static int Wait(pid_t pid) {
-    for (int i = 0; i < 3000; ++i) {  // 60 s at most
+  static int Wait(pid_t pid, std::chrono::seconds limit = std::chrono::seconds(60)) {
+    for (int i = 0; i < limit.count() * 50; ++i) {
       int status = 0;
       if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 1000;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -171,16 +173,72 @@ TEST_F(Cli, InterruptedThenResumed) {
 
 TEST_F(Cli, RedownloadExitStatus) {
   const std::string host = test::TestServerAddress("http");
-  const std::string good = Dir.Folder() + "a.jpg|http://" + host + "/tile.jpg\r\n";
+  const std::string good = Dir.Folder() + "gs_1_1_1.jpg|http://" + host + "/tile.jpg\r\n";
   test::WriteAll(Dir / "good.ftl", good);
   EXPECT_EQ(Run({"--config", Config.string(), "--redownload", (Dir / "good.ftl").string()}), 0);
-  EXPECT_EQ(ReadAll(Out), "Start...\n" + Dir.Folder() + "a.jpg:http://" + host + "/tile.jpg ->OK\nDownload End.\n");
+  EXPECT_EQ(ReadAll(Out),
+            "Start...\n" + Dir.Folder() + "gs_1_1_1.jpg:http://" + host + "/tile.jpg ->OK\nDownload End.\n");
 
-  test::WriteAll(Dir / "bad.ftl", good + Dir.Folder() + "b.jpg|http://" + host + "/status/404\r\n");
+  test::WriteAll(Dir / "bad.ftl", good + Dir.Folder() + "gs_1_2_1.jpg|http://" + host + "/status/404\r\n");
   EXPECT_EQ(Run({"--config", Config.string(), "--redownload", (Dir / "bad.ftl").string()}), 1);
-  EXPECT_EQ(ReadAll(Dir / "bad.ftl"), good + Dir.Folder() + "b.jpg|http://" + host + "/status/404\r\n");
+  EXPECT_EQ(ReadAll(Dir / "bad.ftl"), good + Dir.Folder() + "gs_1_2_1.jpg|http://" + host + "/status/404\r\n");
   EXPECT_EQ(Run({"--config", Config.string(), "--redownload", (Dir / "none.ftl").string()}), 2);
   EXPECT_EQ(ReadAll(Err), "Cannot open file " + (Dir / "none.ftl").string() + "\n");
+}
+
+// A device or a pipe is no list: refused at once instead of read without end.
+TEST_F(Cli, RedownloadOfWhatIsNoFile) {
+  ASSERT_EQ(::mkfifo((Dir / "pipe.ftl").c_str(), 0644), 0);
+  for (const fs::path& list : {fs::path("/dev/zero"), Dir / "pipe.ftl"}) {
+    SCOPED_TRACE(list);
+    pid_t pid = 0;
+    {
+      // Should the check ever go, /dev/zero must not take the machine's memory with
+      // it. Sanitizer builds reserve far more address space than this limit.
+      const test::TResourceLimitGuard memory(RLIMIT_AS);
+#if !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)
+      memory.SetSoft(rlim_t{1} << 30);
+#endif
+      pid = Spawn({"--config", Config.string(), "--redownload", list.string()});
+    }
+    EXPECT_EQ(Wait(pid, std::chrono::seconds(10)), 2);
+    EXPECT_EQ(ReadAll(Err), "Cannot open file " + list.string() + "\n");
+  }
+}
+
+// A file that cannot be written is reported in the error box: the run failed,
+// even with every tile saved.
+TEST_F(Cli, UnwritableProjectFileFails) {
+  auto args = Area("116.39", "116.8", "39.9", "39.5");
+  args.insert(args.end(), {"--task", "locked", "--threads", "1"});
+  ASSERT_EQ(Run(args), 0);
+  const fs::path project = Dir / "maps/locked.mrd";
+  // Back to the first tile, so that the resume has positions to store.
+  std::vector<std::string> lines = SplitLines(ReadAll(project));
+  for (std::string& line : lines)
+    if (line.starts_with("T1X=") || line.starts_with("T1Y=")) line.resize(4);
+  test::WriteAll(project, JoinLines(lines));
+  fs::permissions(project, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  EXPECT_EQ(Run({"--config", Config.string(), "--open", project.string(), "--no-progress"}), 1);
+  EXPECT_NE(ReadAll(Err).find("Unable to write to " + project.string() + "\n"), std::string::npos) << ReadAll(Err);
+}
+
+// A task given a relative folder still writes a failed-tile list of absolute
+// paths, which the re-download takes wherever it is run from.
+TEST_F(Cli, RelativeFolderGivesAUsableList) {
+  const std::string folder = fs::relative(Dir / "rel").string();
+  auto args = Area("119.3", "119.3", "39.9", "39.9");  // column 851 answers 500
+  args.insert(args.end(), {"--folder", folder, "--task", "broken"});
+  EXPECT_EQ(Run(args), 1);
+  const std::vector<std::string> lines = SplitLines(ReadAll(Dir / "rel/broken_failed.ftl"));
+  ASSERT_EQ(lines.size(), 1u);
+  const std::size_t bar = lines[0].find('|');
+  const fs::path tile = lines[0].substr(0, bar);
+  EXPECT_TRUE(tile.is_absolute()) << tile;
+  EXPECT_TRUE(fs::equivalent(tile, Dir / "rel/broken/gs_851_388_10.jpg")) << tile;
+  EXPECT_EQ(Run({"--config", Config.string(), "--redownload", folder + "/broken_failed.ftl"}), 1);
+  EXPECT_EQ(ReadAll(Out),
+            "Start...\nHTTP/1.1 500 Internal Server Error->" + lines[0].substr(bar + 1) + "\nDownload End.\n");
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 // The re-download dialog driven as a user would: against the local nginx for
 // real tiles and status codes, and the fault server for resets and request bytes.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <sstream>
 #include <tuple>
 
@@ -105,9 +107,109 @@ TEST(FailedTiles, FailureWithoutTextIsNoSuccess) {
     void Get(const std::string&, std::string&) override { throw EHttpError(""); }
   };
   TDialog d("", [] { return std::make_unique<TTextlessFailure>(); });
-  EXPECT_EQ(d.RunItems({{"t.jpg", "http://127.0.0.1/t.jpg"}}), (TLines{Start, "->#0", End}));
-  EXPECT_EQ(ReadAll(d.Dir / "t.jpg"), "placeholder");
+  EXPECT_EQ(d.RunItems({{"gs_5_5_5.jpg", "http://127.0.0.1/t.jpg"}}), (TLines{Start, "->#0", End}));
+  EXPECT_EQ(ReadAll(d.Dir / "gs_5_5_5.jpg"), "placeholder");
   EXPECT_EQ(d.Form.FailedCount(), 1);
+}
+
+// Answers every request with a JPEG and records its URL; During runs inside the request.
+struct TJpegClient : IHttpClient {
+  TJpegClient(TLines& urls, std::function<void()> during) : Urls(urls), During(std::move(during)) {}
+  void Get(const std::string& url, std::string& buffer) override {
+    Urls.push_back(url);
+    if (During) During();
+    buffer += Jpeg;
+  }
+  TLines& Urls;
+  std::function<void()> During;
+};
+
+// Lists are shared: a line may only replace or create a tile file in a folder that
+// exists, and the lines after one that may not are still fetched.
+TEST(FailedTiles, CraftedListWritesOnlyTileFiles) {
+  TLines requested;
+  TDialog d("", [&] { return std::make_unique<TJpegClient>(requested, nullptr); });
+  const fs::path maps = d.Dir / "maps", victim = d.Dir / ".bashrc";
+  const std::string m = maps.string();
+  fs::create_directory(maps);
+  WriteAll(victim, "secret");
+  WriteAll(maps / "ms_3_7_5.jpg", "placeholder");
+  // Named like tiles: a link to the victim ("403" in a refused name does not stop the run),
+  // a pipe and a folder.
+  fs::create_symlink(victim, maps / "gs_403_1_10.jpg");
+  ASSERT_EQ(::mkfifo((maps / "gs_2_1_10.jpg").c_str(), 0644), 0);
+  fs::create_directory(maps / "gs_3_1_10.jpg");
+
+  const std::string notTile = TfrmFlt::NotTileFile, notAbsolute = TfrmFlt::NotAbsolutePath,
+                    notRegular = TfrmFlt::NotRegularFile;
+  struct TCase {
+    std::string Path, Refusal;  // no refusal: fetched and written
+  };
+  std::vector<TCase> cases = {
+      {victim.string(), notTile + victim.string()},
+      {m + "/../.bashrc", notTile + m + "/../.bashrc"},
+      {fs::relative(victim).string(), notTile + fs::relative(victim).string()},
+      {fs::relative(maps / "gs_1_1_10.jpg").string(), notAbsolute + fs::relative(maps / "gs_1_1_10.jpg").string()},
+      {victim.string() + std::string("\0.jpg", 5), TfrmFlt::NulInPath},
+      {m + "/gs_843_388_10.jpg", ""},
+      {m + "/gs_403_1_10.jpg", notRegular + m + "/gs_403_1_10.jpg"},
+      {m + "/gs_2_1_10.jpg", notRegular + m + "/gs_2_1_10.jpg"},
+      {m + "/gs_3_1_10.jpg", notRegular + m + "/gs_3_1_10.jpg"},
+      {(d.Dir / "none/gs_1_1_10.jpg").string(), TfrmFlt::NoSuchFolder + (d.Dir / "none").string()},
+      {m + "/", notTile + m + "/"},
+  };
+  for (const char* name : {"gs_1_1_10.png", "gs_01_1_10.jpg", "gs_-0_1_10.jpg", "gs_+1_1_10.jpg", "gs_1_1_10.jpg.sh",
+                           "gs_1_1_10.JPG", "xx_1_1_10.jpg", "gs_1_1.jpg", "gs_1_1_1_10.jpg", "gs_1_1__10.jpg",
+                           "gs_1_1_4294967306.jpg", "_1_1_10.", ".gs_1_1_10.jpg"})
+    cases.push_back({m + "/" + name, notTile + m + "/" + name});
+  // Other map types, a row above the grid, a placeholder replaced; a good last line still runs.
+  for (const char* name : {"gm_0_0_1.png", "os_0_-1_2.png", "mh_7_7_3.jpg", "ms_3_7_5.jpg"})
+    cases.push_back({m + "/" + name, ""});
+
+  std::string list;
+  TLines expected{Start}, fetched;
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const std::string url = "http://127.0.0.1/" + std::to_string(i);
+    list += cases[i].Path + "|" + url + "\r\n";
+    expected.push_back(cases[i].Refusal.empty() ? cases[i].Path + ":" + url + " ->OK" : cases[i].Refusal + "->" + url);
+    if (cases[i].Refusal.empty()) fetched.push_back(url);
+  }
+  expected.push_back(End);
+  EXPECT_EQ(d.Run(list), expected);
+  EXPECT_EQ(d.Toolkit.Errors, TLines{});
+  EXPECT_EQ(requested, fetched);
+  EXPECT_EQ(d.Form.FailedCount(), static_cast<int>(cases.size() - fetched.size()));
+
+  EXPECT_EQ(ReadAll(victim), "secret");
+  EXPECT_EQ(fs::read_symlink(maps / "gs_403_1_10.jpg"), victim);
+  EXPECT_TRUE(fs::is_fifo(fs::symlink_status(maps / "gs_2_1_10.jpg")));
+  EXPECT_TRUE(fs::is_directory(maps / "gs_3_1_10.jpg"));
+  EXPECT_FALSE(fs::exists(d.Dir / "none"));
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(maps)) names.insert(entry.path().filename().string());
+  EXPECT_EQ(names, (std::set<std::string>{"gs_403_1_10.jpg", "gs_2_1_10.jpg", "gs_3_1_10.jpg", "gs_843_388_10.jpg",
+                                          "gm_0_0_1.png", "os_0_-1_2.png", "mh_7_7_3.jpg", "ms_3_7_5.jpg"}));
+  for (const char* name : {"gs_843_388_10.jpg", "os_0_-1_2.png", "ms_3_7_5.jpg"})
+    EXPECT_EQ(ReadAll(maps / name), Jpeg) << name;
+}
+
+// The check is made again once the tile is fetched: a link put in its place
+// meanwhile is neither followed nor replaced.
+TEST(FailedTiles, TileTurnedIntoLinkWhileFetched) {
+  TLines requested;
+  test::TTempDir dir;
+  const fs::path victim = dir / "victim", tile = dir / "gs_1_1_10.jpg";
+  WriteAll(victim, "secret");
+  auto swap = [&] {
+    fs::remove(tile);
+    fs::create_symlink(victim, tile);
+  };
+  TDialog d("", [&] { return std::make_unique<TJpegClient>(requested, swap); });
+  EXPECT_EQ(d.Run(tile.string() + "|http://127.0.0.1/t"),
+            (TLines{Start, TfrmFlt::NotRegularFile + tile.string() + "->http://127.0.0.1/t", End}));
+  EXPECT_EQ(requested.size(), 1u);
+  EXPECT_EQ(ReadAll(victim), "secret");
+  EXPECT_EQ(fs::read_symlink(tile), victim);
 }
 
 class FailedTilesNginx : public ::testing::Test {
@@ -144,24 +246,28 @@ TEST_F(FailedTilesNginx, TranscriptAndFilesOfEachOutcome) {
     TLines Expected, Errors = {};
   } cases[] = {
       {"two tiles",
-       {{"a", Tile(843, 388), "tiles/10/843/388.jpg"}, {"b", Tile(852, 397), "tiles/10/852/397.jpg"}},
+       {{"gs_843_388_10.jpg", Tile(843, 388), "tiles/10/843/388.jpg"},
+        {"gs_852_397_10.jpg", Tile(852, 397), "tiles/10/852/397.jpg"}},
        {Start, "@0 ->OK", "@1 ->OK", End}},
       {"refused first: the rest is not requested",
-       {{"a", Tile(850, 390, 4318), ""}, {"b", Tile(844, 389, 4318), ""}, {"c", Tile(845, 390, 4318), ""}},
+       {{"gs_850_390_10.jpg", Tile(850, 390, 4318), ""},
+        {"gs_844_389_10.jpg", Tile(844, 389, 4318), ""},
+        {"gs_845_390_10.jpg", Tile(845, 390, 4318), ""}},
        {Start, "HTTP/1.1 403 Forbidden->#0", Banned, End}},
       {"a redirect counts as banned",
-       {{"a", fixed + "/redirect", ""}, {"b", Tile(846, 391, 4319), ""}},
+       {{"gs_1_1_1.jpg", fixed + "/redirect", ""}, {"gs_846_391_10.jpg", Tile(846, 391, 4319), ""}},
        {Start, "HTTP/1.1 302 Moved Temporarily->#0", Banned, End}},
       {"missing tile, then on",
-       {{"a", Tile(843, 398), ""}, {"b", Tile(847, 392), "tiles/10/847/392.jpg"}},
+       {{"gs_843_398_10.jpg", Tile(843, 398), ""}, {"gs_847_392_10.jpg", Tile(847, 392), "tiles/10/847/392.jpg"}},
        {Start, "HTTP/1.1 404 Not Found->#0", "#0:Error: the image is not found on server.", "@1 ->OK", End}},
       {"server error and a page instead of an image",
-       {{"a", Tile(851, 393), ""}, {"b", fixed + "/text", ""}, {"c", fixed + "/tile.jpg", "content/tile.jpg"}},
+       {{"gs_851_393_10.jpg", Tile(851, 393), ""},
+        {"gs_1_1_1.jpg", fixed + "/text", ""},
+        {"gs_1_2_1.jpg", fixed + "/tile.jpg", "content/tile.jpg"}},
        {Start, "HTTP/1.1 500 Internal Server Error->#0", "Invalid image data->#1", "@2 ->OK", End}},
-      {"a line without a path ends the run",
-       {{"", Tile(843, 389, 4320), ""}, {"b", Tile(844, 390, 4320), ""}},
-       {Start},
-       {"Cannot create file "}},
+      {"a line without a path is not fetched, and the run goes on",
+       {{"", Tile(843, 389, 4320), ""}, {"gs_844_390_10.jpg", Tile(844, 390, 4320), "tiles/10/844/390.jpg"}},
+       {Start, std::string(TfrmFlt::NotTileFile) + "->#0", "@1 ->OK", End}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -178,6 +284,7 @@ TEST_F(FailedTilesNginx, TranscriptAndFilesOfEachOutcome) {
   EXPECT_EQ(Logged("v=4318&"), 1);
   EXPECT_EQ(Logged("v=4319&"), 0);
   EXPECT_EQ(Logged("v=4320&"), 1);
+  EXPECT_EQ(Logged(Tile(843, 389, 4320).substr(7 + Host.size())), 0);  // the line without a path
 }
 
 TEST(FailedTilesFaults, ResetsAndStatusLines) {
@@ -206,11 +313,12 @@ TEST(FailedTilesFaults, ResetsAndStatusLines) {
     TFaultServer server(c.Script);
     TDialog d;
     std::vector<std::pair<std::string, std::string>> items;
-    for (int i = 0; i < c.Lines; ++i) items.emplace_back(std::to_string(i), server.Url("/tile" + std::to_string(i)));
+    for (int i = 0; i < c.Lines; ++i)
+      items.emplace_back("gs_" + std::to_string(i) + "_0_1.jpg", server.Url("/tile" + std::to_string(i)));
     EXPECT_EQ(d.RunItems(items), c.Expected);
     EXPECT_EQ(server.Requests().size(), static_cast<std::size_t>(c.Requests));
     EXPECT_EQ(server.Connections(), c.Requests);
-    EXPECT_EQ(ReadAll(d.Dir / "0"), c.Expected[1] == "@0 ->OK" ? Jpeg : "placeholder");
+    EXPECT_EQ(ReadAll(d.Dir / "gs_0_0_1.jpg"), c.Expected[1] == "@0 ->OK" ? Jpeg : "placeholder");
   }
 }
 
@@ -229,7 +337,7 @@ TEST(FailedTilesFaults, RequestCarriesReducedProfile) {
     SCOPED_TRACE(cases[i].first);
     TDialog d(cases[i].first);
     // The line splits at its first "|" only.
-    EXPECT_EQ(d.RunItems({{"t.jpg", server.Url("/t|1.jpg")}}), (TLines{Start, "@0 ->OK", End}));
+    EXPECT_EQ(d.RunItems({{"gs_5_5_5.jpg", server.Url("/t|1.jpg")}}), (TLines{Start, "@0 ->OK", End}));
     ASSERT_EQ(server.Requests().size(), i + 1);
     const std::string request = server.Requests()[i];
     EXPECT_TRUE(request.starts_with("GET /t|1.jpg HTTP/1.1\r\n")) << request;
