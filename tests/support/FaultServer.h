@@ -51,8 +51,8 @@ struct TFaultAction {
 // action of its script (the last one repeats).
 class TFaultServer {
  public:
-  explicit TFaultServer(std::vector<TFaultAction> script) : Script(std::move(script)) {
-    if (Script.empty()) Script.push_back(TFaultAction::Close());
+  explicit TFaultServer(std::vector<TFaultAction> script)
+      : Script(script.empty() ? std::vector<TFaultAction>{TFaultAction::Close()} : std::move(script)) {
     try {
       Open();
     } catch (...) {
