@@ -170,6 +170,29 @@ void RemoveLeftoverTemporaries(const fs::path& folder, const std::vector<std::st
   }
 }
 
+void AppendLines(const fs::path& path, std::string_view lines) {
+  std::error_code ec;
+  const std::uintmax_t size = fs::file_size(path, ec);
+  if (ec) throw EFileError(CannotCreateMessage(path));
+  char last = '\n';
+  if (size > 0) {
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(size - 1));
+    if (!in.get(last)) throw EFileError(CannotCreateMessage(path));
+  }
+  std::FILE* file = std::fopen(path.string().c_str(), "ab");
+  if (!file) throw EFileError(CannotCreateMessage(path));
+  std::setvbuf(file, nullptr, _IONBF, 0);
+  bool written = last == '\n' || std::fwrite("\r\n", 1, 2, file) == 2;
+  written = written && std::fwrite(lines.data(), 1, lines.size(), file) == lines.size();
+  const bool closed = std::fclose(file) == 0;
+  if (!written || !closed) {
+    // A full disk may have taken part of the lines.
+    fs::resize_file(path, size, ec);
+    throw EFileError(CannotCreateMessage(path));
+  }
+}
+
 void WriteFileAtomic(const fs::path& target, std::string_view content) {
   TAtomicFileWriter writer(target);
   writer.Write(content);

@@ -50,6 +50,11 @@ std::filesystem::path LeftoverName(const std::filesystem::path& target);
 // kill, a power cut) left beside the files of the given names.
 void RemoveLeftoverTemporaries(const std::filesystem::path& folder, const std::vector<std::string>& names);
 
+// Appends whole lines to a file that exists, first ending its last line when it
+// has no line end. An append that fails cuts the file back to its old end, so
+// no line is ever left torn; throws EFileError "Cannot create file %s".
+void AppendLines(const std::filesystem::path& path, std::string_view lines);
+
 // The one way whole files are written.
 void WriteFileAtomic(const std::filesystem::path& target, std::string_view content);
 

@@ -146,10 +146,12 @@ void TDownloadTask::WriteImageList() const {
 void TDownloadTask::WriteLogHeader() const {
   const TTaskParams& p = *Params;
   if (p.Resume) {
-    std::vector<std::string> lines = Exists(LogPath) ? ReadLines(LogPath) : std::vector<std::string>();
-    lines.emplace_back(44, '-');
-    lines.push_back("Now time is:" + Now());
-    WriteLines(LogPath, lines);
+    // Two lines on a log of any length: appended, never read or rewritten.
+    const std::vector<std::string> lines = {std::string(44, '-'), "Now time is:" + Now()};
+    if (Exists(LogPath))
+      AppendLines(LogPath, JoinLines(lines));
+    else
+      WriteLines(LogPath, lines);
     return;
   }
   std::vector<std::string> lines = {

@@ -1,58 +1,60 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace meridane {
 
-// The lines of a multi-line text control, kept compactly (one buffer, one offset
-// per line) because a log window of a long task holds millions of lines.
-// A memo is the working copy of a file: SaveToFile appends only the lines added
-// since the last save or load when the file is still exactly as the memo left it,
-// and otherwise replaces the file atomically.
+// The lines of a multi-line text control that is the working copy of a file
+// (a task's log, its failed-tile list). A long task's log has millions of
+// lines, so the memo holds only what a window shows (the last Kept lines) and
+// the lines not yet in the file; SaveToFile appends those to the file.
 class TMemo {
  public:
+  static constexpr std::size_t DefaultKept = 1000;
+
   TMemo() = default;
   explicit TMemo(std::string_view firstLine) { Add(firstLine); }
 
   void Add(std::string_view line);
+  // Forgets every line, saved or not; the file keeps what it has.
   void Clear();
   // Runs for every line added one by one (not for the lines a load brings).
   std::function<void(std::string_view)> OnAdd;
-  std::size_t Count() const { return Ends.size(); }
-  std::string_view Line(std::size_t index) const;
-  // Every line followed by CR LF: the bytes SaveToFile writes.
+
+  // Lines since the last load or clear (a load counts the lines it read);
+  // Line(i) holds for i from First() to Count() - 1.
+  std::size_t Count() const { return Total; }
+  std::size_t First() const { return Total - Recent.size(); }
+  std::string_view Line(std::size_t index) const { return Recent[index - First()]; }
+  // The lines held, each followed by CR LF.
   std::string Text() const;
 
-  // Replaces the lines by those of a text file (CR LF, LF or CR line ends).
-  // Throws EFileError "Cannot open file %s".
+  // Replaces the lines by the last lines of a text file (CR LF, LF or CR line
+  // ends), reading no more of it than a window shows. Throws EFileError
+  // "Cannot open file %s".
   void LoadFromFile(const std::filesystem::path& path);
-  // Writes every line, each ended by CR LF. Throws EFileError "Cannot create file %s".
+  // Appends the lines added since the last load or save, each ended by CR LF, to
+  // the file as it is (creating it when missing), so that no line is lost
+  // whoever else changed the file. Throws EFileError "Cannot create file %s";
+  // the lines then stay for the next save.
   void SaveToFile(const std::filesystem::path& path);
 
-  // Bytes held for the lines (text and offsets), for memory measurements.
-  std::size_t MemoryUsed() const { return Chars.capacity() + Ends.capacity() * sizeof(Ends[0]); }
+  // How many lines a window keeps.
+  std::size_t Kept = DefaultKept;
+  // Bytes held for the lines, for memory measurements.
+  std::size_t MemoryUsed() const;
 
  private:
-  // What the file looked like right after this memo last wrote or read it.
-  struct TFileState {
-    std::filesystem::path Path;
-    std::uintmax_t Size = 0;
-    std::filesystem::file_time_type Modified;
-    std::size_t Lines = 0;  // the memo's first Lines lines are in the file
-    bool Valid = false;
-  };
-  void Append(std::string_view line);
-  bool FileUnchanged(const std::filesystem::path& path) const;
-  void Remember(const std::filesystem::path& path);
+  void Hold(std::string_view line);
 
-  std::string Chars;
-  std::vector<std::uint64_t> Ends;  // end of each line in Chars
-  TFileState Saved;
+  std::deque<std::string> Recent;
+  std::string Unsaved;  // lines not yet in the file, each with CR LF
+  std::size_t Total = 0;
 };
 
 }  // namespace meridane
