@@ -49,10 +49,6 @@ class TRowPieces {
   std::vector<std::uint32_t> Split;
 };
 
-}  // namespace
-
-namespace {
-
 bool Exists(const std::string& path) {
   std::error_code ec;
   return std::filesystem::exists(path, ec);

@@ -58,7 +58,11 @@ void TMemo::LoadFromFile(const fs::path& path) {
   if (!in.read(tail.data(), static_cast<std::streamsize>(tail.size()))) throw EFileError(CannotOpenMessage(path));
   std::string_view text = tail;
   // The first line of a tail may have begun before it.
-  if (start > 0) text.remove_prefix(std::min(text.size(), text.find('\n') + 1));
+  if (start > 0) {
+    const std::size_t end = std::min(text.size(), text.find_first_of("\r\n"));
+    const bool crlf = text.substr(end).starts_with("\r\n");
+    text.remove_prefix(std::min(text.size(), end + (crlf ? 2 : 1)));
+  }
   Clear();
   ForEachLine(text, [this](std::string_view line) { Hold(line); });
 }
