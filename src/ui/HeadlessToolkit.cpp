@@ -33,8 +33,19 @@ void THeadlessToolkit::SetTimer(bool enabled, int intervalMs, std::function<void
   OnTick = std::move(onTick);
 }
 
+int THeadlessToolkit::Pump(std::chrono::milliseconds timeout) {
+  int ran = Queue.Pump(Posted.empty() ? timeout : std::chrono::milliseconds(0));
+  // Calls posted while these run wait for the next turn, as in an event loop.
+  for (std::size_t n = Posted.size(); n > 0; --n, ++ran) {
+    const std::function<void()> call = std::move(Posted.front());
+    Posted.pop_front();
+    call();
+  }
+  return ran;
+}
+
 void THeadlessToolkit::ProcessPendingEvents() {
-  Queue.Pump(std::chrono::milliseconds(1));
+  Pump(std::chrono::milliseconds(1));
   const auto now = Now();
   if (!TimerOn || now < NextTick) return;
   // Like an event loop's timer: a late tick runs once, missed ones are not made up.

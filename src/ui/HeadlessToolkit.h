@@ -37,8 +37,10 @@ class THeadlessToolkit : public IToolkit {
   void CloseForm(IForm& form) override;
   void Terminate() override { Calls.push_back("Terminate"); }
 
-  // Runs the queued main-thread calls, waiting up to timeout for the first.
-  int Pump(std::chrono::milliseconds timeout = std::chrono::milliseconds(0)) { return Queue.Pump(timeout); }
+  // Runs the queued main-thread calls, waiting up to timeout for the first, then
+  // the posted ones.
+  int Pump(std::chrono::milliseconds timeout = std::chrono::milliseconds(0));
+  void Post(std::function<void()> call) override { Posted.push_back(std::move(call)); }
   // One timer tick, when the timer is on. Returns whether it ticked.
   bool Tick();
   bool TimerEnabled() const { return TimerOn; }
@@ -67,6 +69,7 @@ class THeadlessToolkit : public IToolkit {
 
  private:
   TQueueDispatcher Queue;
+  std::deque<std::function<void()>> Posted;  // only the main thread posts
   bool TimerOn = false;
   int Interval = 0;
   TClock::time_point NextTick;

@@ -99,6 +99,7 @@ TForm1::TForm1(IToolkit& toolkit, TMainFormEnvironment environment)
 }
 
 TForm1::~TForm1() {
+  Destroying = true;
   // The toolkit's timer must not call a window that is gone.
   if (Timer1.Enabled) EnableTimer(false);
   // Workers use this window until they end; they must not outlive it.
@@ -309,6 +310,16 @@ std::vector<std::pair<std::string, std::string>> TForm1::Positions() const {
 void TForm1::SavePositions(const std::vector<std::pair<std::string, std::string>>& positions) {
   // One replacement of the project file: a crash never pairs a new X with an old Y.
   if (!positions.empty()) TIniFile(CurrentTask->Task->ProjectPath()).WriteStrings("THREADS", positions);
+}
+
+void TForm1::WorkerFinished(int) {
+  if (--RunningCount != 0) return;
+  Toolkit.Post([this] {
+    if (Destroying) return;
+    RunHandler(Toolkit, [this] {
+      if (RunningCount == 0) Complete(!Closing);
+    });
+  });
 }
 
 void TForm1::SaveProgress() {

@@ -112,7 +112,9 @@ class TForm1 : public IWorkerHost {
   // Worker calls, on the main thread.
   void AddLogLine(const std::string& line) override { Memo1.Add(line); }
   void AddFailedLine(const std::string& line) override { Memo2.Add(line); }
-  void WorkerFinished(int) override { --RunningCount; }
+  // The last worker's end completes the task at once, though not inside this
+  // call: the completion waits for the workers.
+  void WorkerFinished(int) override;
 
  private:
   void Start();
@@ -127,6 +129,7 @@ class TForm1 : public IWorkerHost {
   IToolkit& Toolkit;
   TMainFormEnvironment Environment;
   bool Closing = false;  // the program ends once the running task is complete
+  bool Destroying = false;
   std::filesystem::path Folder;
   TRealSleeper RealSleeper;
 };

@@ -41,6 +41,10 @@ class IToolkit {
   virtual IMainThread& MainThread() = 0;
   // Lets the toolkit handle what is pending (repaints, queued main-thread calls).
   virtual void ProcessPendingEvents() = 0;
+  // Runs call on the main thread once the event at hand is handled, never inside
+  // the caller: for what must not run inside a worker's call (it may wait for
+  // that worker).
+  virtual void Post(std::function<void()> call) = 0;
   // Turns the periodic timer on or off; onTick runs on the main thread.
   virtual void SetTimer(bool enabled, int intervalMs, std::function<void()> onTick) = 0;
   // Shows a window without making it modal; one already shown stays as it is.

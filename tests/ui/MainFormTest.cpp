@@ -214,19 +214,20 @@ TEST(MainForm, InterruptedStartOrMissingFilesStillRun) {
   EXPECT_EQ(ReadAll(run.Task().FailedPath), "");
 }
 
-TEST(MainForm, CompletesAtFirstTickAfterWorkersFinish) {
-  for (const int lastTick : {1, 6}) {
-    SCOPED_TRACE(lastTick);
+// The completion follows the last worker's end, not the next tick, whether or
+// not a save came before.
+TEST(MainForm, CompletesAsSoonAsTheLastWorkerEnds) {
+  for (const int ticks : {0, 5}) {
+    SCOPED_TRACE(ticks);
     TFormRun run(test::FastConfig, /*holdWorkers=*/true);
     run.Fill();
     run.Form.BitBtn1Click();
-    for (int tick = 1; tick < lastTick; ++tick) run.Toolkit.Tick();
+    for (int tick = 0; tick < ticks; ++tick) run.Toolkit.Tick();
     run.Gate.Open();
-    ASSERT_TRUE(run.PumpUntil([&] { return run.Form.RunningCount == 0; }));
-    EXPECT_TRUE(run.Form.Running());
-    run.Toolkit.Tick();
-    EXPECT_FALSE(run.Form.Running());
-    EXPECT_EQ(run.Form.TickCount, lastTick);
+    ASSERT_TRUE(run.PumpUntil([&] { return !run.Form.Running(); }));
+    EXPECT_EQ(run.Form.TickCount, ticks);
+    EXPECT_EQ(run.Workers(), 0);
+    EXPECT_EQ(run.Toolkit.Messages, TLines{MainFormText::TaskStopped});
     ExpectClosingLines(run);
     EXPECT_EQ(run.Log(), run.Form.Memo1.Text());
     EXPECT_EQ(ReadAll(run.Task().FailedPath), run.Form.Memo2.Text());
@@ -387,19 +388,19 @@ TEST(MainForm, LoadParametersCancelledChangesNothing) {
   EXPECT_EQ(run.Form.TrackBar1.Position(), 12);
 }
 
-// The task folder goes after the workers end, before the tick that completes.
+// The task folder goes while the worker pauses after its first tile, with or
+// without a save before: the last tile and the completion cannot write.
 TEST(MainForm, FailedWriteDuringCompletionStillFinishes) {
-  for (const int lastTick : {1, 4}) {
-    SCOPED_TRACE(lastTick);
+  for (const int ticks : {0, 4}) {
+    SCOPED_TRACE(ticks);
     TFormRun run(test::FastConfig, /*holdWorkers=*/true);
     run.Fill();
     run.Form.BitBtn1Click();
-    for (int tick = 1; tick < lastTick; ++tick) run.Toolkit.Tick();
-    run.Gate.Open();
-    ASSERT_TRUE(run.PumpUntil([&] { return run.Form.RunningCount == 0; }));
+    ASSERT_TRUE(run.PumpUntil([&] { return run.Gate.Sleeps() == 1; }));
+    for (int tick = 0; tick < ticks; ++tick) run.Toolkit.Tick();
     fs::remove_all(run.Tasks);
-    run.Toolkit.Tick();
-    EXPECT_EQ(run.Form.BitBtn1.Caption, "Start");
+    run.Gate.Open();
+    ASSERT_TRUE(run.PumpUntil([&] { return !run.Form.Running(); }));
     EXPECT_EQ(run.Workers(), 0);
     EXPECT_EQ(run.Toolkit.Errors, TLines{"Cannot create file " + run.Task().LogPath});
   }
