@@ -202,8 +202,8 @@ TEST_F(MainWindowDownload, RefusedAndMissingTiles) {
   form->BitBtn1Click();
   RunToCompletion(*form);
   const auto log = ReadLines(Folder() + "e2e_log.txt");
-  const std::string refused = "http://" + test::TestServerAddress("http") +
-                              "/kh/v=91&s=" + GalileoPrefix(1706, 788) + "&x=1706&y=788&z=11";
+  const std::string refused =
+      "http://" + test::TestServerAddress("http") + "/kh/v=91&s=" + GalileoPrefix(1706, 788) + "&x=1706&y=788&z=11";
   EXPECT_EQ(Count(log, "Error: the image is not found on server.HTTP/1.1 404 Not Found"), 4);
   for (const char* line : {"T1:1704-790 got a blank image!", "T1:1705-791 got a blank image!",
                            "Error: may be your IP is banned.", "T1 Finished."})
