@@ -58,10 +58,8 @@ TEST(Memo, LoadThenSaveAppends) {
     std::string Bytes;
     std::vector<std::string> Lines;
   } cases[] = {
-      {"CR LF", "a\r\n\r\nb\r\n", {"a", "", "b"}},
-      {"LF", "a\n\nb\n", {"a", "", "b"}},
-      {"lone CR", "a\r\rb\r", {"a", "", "b"}},
-      {"last line without ending", "a\r\nb", {"a", "b"}},
+      {"CR LF", "a\r\n\r\nb\r\n", {"a", "", "b"}}, {"LF", "a\n\nb\n", {"a", "", "b"}},
+      {"lone CR", "a\r\rb\r", {"a", "", "b"}},     {"last line without ending", "a\r\nb", {"a", "b"}},
       {"mixed", "a\n\rb\r\n", {"a", "", "b"}},
   };
   for (const auto& c : cases) {
