@@ -41,7 +41,6 @@ bool UnnamedFilesPossible() {
   return possible;
 }
 
-std::string DescriptorPath(std::FILE* file) { return "/proc/self/fd/" + std::to_string(::fileno(file)); }
 #endif
 
 }  // namespace
@@ -49,27 +48,35 @@ std::string DescriptorPath(std::FILE* file) { return "/proc/self/fd/" + std::to_
 std::string CannotCreateMessage(const fs::path& path) { return "Cannot create file " + path.string(); }
 std::string CannotOpenMessage(const fs::path& path) { return "Cannot open file " + path.string(); }
 
+namespace {
+
+// What an existing target allows: nothing when it is a folder or read-only, as
+// writing it in place would not be allowed either.
+bool Replaceable(const fs::file_status& existing) {
+  return !fs::is_directory(existing) && (existing.permissions() & fs::perms::owner_write) != fs::perms::none;
+}
+
+}  // namespace
+
 TAtomicFileWriter::TAtomicFileWriter(fs::path target) : Target(std::move(target)) {
   if (Target.empty() || !Target.has_filename()) throw EFileError(CannotCreateMessage(Target));
-  std::error_code ec;
-  const fs::file_status existing = fs::status(Target, ec);
-  const bool exists = fs::exists(existing);
-  if (exists && (fs::is_directory(existing) || (existing.permissions() & fs::perms::owner_write) == fs::perms::none))
-    throw EFileError(CannotCreateMessage(Target));
 #ifdef __linux__
+  // No look at the target yet: it usually does not exist, and Commit learns it
+  // from the link.
   if (UnnamedFilesPossible()) {
     const fs::path folder = Target.has_parent_path() ? Target.parent_path() : fs::path(".");
-    const int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-    if (fd >= 0 && (File = ::fdopen(fd, "wb")) != nullptr) {
+    Descriptor = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (Descriptor >= 0) {
       Unnamed = true;
-      std::setvbuf(File, nullptr, _IONBF, 0);  // callers write whole blocks: one system call each
-      if (exists) ::fchmod(fd, static_cast<mode_t>(existing.permissions()));
       return;
     }
-    if (fd >= 0) ::close(fd);
     // File systems without unnamed files get a named temporary file instead.
   }
 #endif
+  std::error_code ec;
+  const fs::file_status existing = fs::status(Target, ec);
+  const bool exists = fs::exists(existing);
+  if (exists && !Replaceable(existing)) throw EFileError(CannotCreateMessage(Target));
   // Several threads may write beside each other; the suffix keeps their names apart.
   for (int attempt = 0; attempt < 100 && !File; ++attempt) {
     Temporary = Target;
@@ -78,18 +85,22 @@ TAtomicFileWriter::TAtomicFileWriter(fs::path target) : Target(std::move(target)
     if (!File && errno != EEXIST) break;
   }
   if (!File) throw EFileError(CannotCreateMessage(Target));
-  std::setvbuf(File, nullptr, _IONBF, 0);
+  std::setvbuf(File, nullptr, _IONBF, 0);  // callers write whole blocks: one system call each
   if (exists) fs::permissions(Temporary, existing.permissions(), ec);
 }
 
 TAtomicFileWriter::~TAtomicFileWriter() { Discard(); }
 
 void TAtomicFileWriter::Discard() noexcept {
+#ifdef __linux__
+  if (Descriptor >= 0) ::close(Descriptor);
+  Descriptor = -1;
+#endif
   if (!File) return;
   std::fclose(File);
   File = nullptr;
   std::error_code ec;
-  if (!Unnamed) fs::remove(Temporary, ec);
+  fs::remove(Temporary, ec);
 }
 
 void TAtomicFileWriter::Fail() {
@@ -98,26 +109,64 @@ void TAtomicFileWriter::Fail() {
 }
 
 void TAtomicFileWriter::Write(std::string_view data) {
+#ifdef __linux__
+  if (Unnamed) {
+    if (Descriptor < 0) Fail();
+    while (!data.empty()) {
+      const ssize_t written = ::write(Descriptor, data.data(), data.size());
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) Fail();
+      data.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return;
+  }
+#endif
   if (!File) Fail();
   if (!data.empty() && std::fwrite(data.data(), 1, data.size(), File) != data.size()) Fail();
 }
 
+#ifdef __linux__
+namespace {
+
+// Gives an unnamed file a name. AT_EMPTY_PATH needs a capability most users
+// lack; the link through /proc works for everyone, at the price of a lookup.
+bool LinkDescriptor(int descriptor, const fs::path& name) {
+  static std::atomic<bool> emptyPathAllowed{true};
+  if (emptyPathAllowed.load(std::memory_order_relaxed)) {
+    if (::linkat(descriptor, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0) return true;
+    if (errno != ENOENT && errno != EPERM) return false;
+    // ENOENT is also what a missing folder gives: the link through /proc tells.
+    if (errno == EPERM) emptyPathAllowed.store(false, std::memory_order_relaxed);
+  }
+  const std::string self = "/proc/self/fd/" + std::to_string(descriptor);
+  const bool linked = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+  if (linked) emptyPathAllowed.store(false, std::memory_order_relaxed);
+  return linked;
+}
+
+}  // namespace
+#endif
+
 void TAtomicFileWriter::Commit() {
-  if (!File) Fail();
-  if (std::fflush(File) != 0 || std::ferror(File)) Fail();
   std::error_code ec;
 #ifdef __linux__
   if (Unnamed) {
-    const std::string self = DescriptorPath(File);
-    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, Target.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-      // The target exists (a link never replaces): name the complete file beside it
-      // and rename it over. The name is fixed, so what a crash leaves between the
-      // two steps is taken over by the next write of the same file.
+    if (Descriptor < 0) Fail();
+    if (!LinkDescriptor(Descriptor, Target)) {
+      if (errno != EEXIST) Fail();
+      // The target exists (a link never replaces): it must be replaceable, and
+      // the new file takes its permissions. The complete file gets a name beside
+      // it and is renamed over it; the name is fixed, so what a crash leaves
+      // between the two steps is taken over by the next write of the same file.
+      const fs::file_status existing = fs::status(Target, ec);
+      if (!Replaceable(existing)) Fail();
+      ::fchmod(Descriptor, static_cast<mode_t>(existing.permissions()));
       Temporary = LeftoverName(Target);
       bool named = false;
-      for (int attempt = 0; attempt < 2 && !named && errno == EEXIST; ++attempt) {
+      for (int attempt = 0; attempt < 2 && !named; ++attempt) {
         if (attempt > 0) ::unlink(Temporary.c_str());
-        named = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, Temporary.c_str(), AT_SYMLINK_FOLLOW) == 0;
+        named = LinkDescriptor(Descriptor, Temporary);
+        if (!named && errno != EEXIST) break;
       }
       if (!named) Fail();
       fs::rename(Temporary, Target, ec);
@@ -126,12 +175,14 @@ void TAtomicFileWriter::Commit() {
         Fail();
       }
     }
-    const bool closed = std::fclose(File) == 0;
-    File = nullptr;
+    const bool closed = ::close(Descriptor) == 0;
+    Descriptor = -1;
     if (!closed) throw EFileError(CannotCreateMessage(Target));
     return;
   }
 #endif
+  if (!File) Fail();
+  if (std::fflush(File) != 0 || std::ferror(File)) Fail();
   const bool closed = std::fclose(File) == 0;
   File = nullptr;
   if (closed) fs::rename(Temporary, Target, ec);

@@ -38,8 +38,9 @@ class TAtomicFileWriter {
 
   std::filesystem::path Target;
   std::filesystem::path Temporary;
-  std::FILE* File = nullptr;
-  bool Unnamed = false;  // no name until Commit links it
+  std::FILE* File = nullptr;  // a named temporary file
+  int Descriptor = -1;        // an unnamed one, with no name until Commit links it
+  bool Unnamed = false;
 };
 
 // The fixed name beside target under which a complete new file waits for a
