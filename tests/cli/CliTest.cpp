@@ -15,12 +15,11 @@
 #include <map>
 #include <thread>
 
+#include "support/Process.h"
 #include "support/ProcessState.h"
 #include "support/TempDir.h"
 #include "support/TestServers.h"
 #include "task/TextFile.h"
-
-extern char** environ;
 
 namespace meridane {
 namespace {
@@ -51,25 +50,13 @@ class Cli : public ::testing::Test {
   // Starts meridane-cli with its output in Out and Err.
   pid_t Spawn(std::vector<std::string> args) {
     args.insert(args.begin(), MERIDANE_CLI);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    posix_spawn_file_actions_addopen(&files, 1, Out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&files, 2, Err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    EXPECT_EQ(posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&files);
-    return pid;
+    return test::SpawnProgram(std::move(args), Out, Err);
   }
 
+  // The exit status, or -1 when the process had to be killed after limit.
   static int Wait(pid_t pid, std::chrono::seconds limit = std::chrono::seconds(60)) {
-    for (int i = 0; i < limit.count() * 50; ++i) {
-      int status = 0;
-      if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 1000;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    const int status = test::WaitUntil(pid, std::chrono::steady_clock::now() + limit);
+    if (status != -1) return status;
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
     return -1;

@@ -1,24 +1,19 @@
 // meridane-cli killed with SIGKILL at random moments of a task (inside Start,
 // around a save, anywhere), started again until it completes: no tile may be
 // lost or torn, no failed-tile record lost, no temporary file left.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
-#include <thread>
 
+#include "support/Process.h"
 #include "support/TempDir.h"
 #include "support/TestServers.h"
 #include "task/TextFile.h"
-
-extern char** environ;
 
 namespace meridane {
 namespace {
@@ -31,34 +26,6 @@ using test::ReadAll;
 constexpr const char* Version = "v=79";
 constexpr int MinX = 6000, MaxX = 6019, MinY = 3000, MaxY = 3011;
 constexpr int FailingX = 6003, FailingY = 3005;  // nginx answers 500
-
-pid_t Spawn(std::vector<std::string> args, const fs::path& output, std::vector<std::string> environment) {
-  args.insert(args.begin(), MERIDANE_CLI);
-  std::vector<char*> argv, envp;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  for (char** e = environ; *e; ++e) envp.push_back(*e);
-  for (std::string& e : environment) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t files;
-  posix_spawn_file_actions_init(&files);
-  posix_spawn_file_actions_addopen(&files, 1, output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-  posix_spawn_file_actions_adddup2(&files, 1, 2);
-  pid_t pid = 0;
-  EXPECT_EQ(posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), envp.data()), 0);
-  posix_spawn_file_actions_destroy(&files);
-  return pid;
-}
-
-// The exit status once the process ends by itself before the deadline, or -1.
-int WaitUntil(pid_t pid, Clock::time_point deadline) {
-  do {
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 1000;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  } while (Clock::now() < deadline);
-  return -1;
-}
 
 TEST(CliCrash, KilledAtRandomMomentsLosesNothing) {
   if (test::TestServerAddress("http").empty()) GTEST_SKIP() << "no test servers";
@@ -104,8 +71,10 @@ TEST(CliCrash, KilledAtRandomMomentsLosesNothing) {
                          "MERIDANE_KILL_AFTER=" + std::to_string(plan == 3 ? pick(1, 40) : pick(1, 2))};
         }
       }
-      const pid_t pid = Spawn(fs::exists(project) ? open : start, output, environment);
-      status = WaitUntil(pid, Clock::now() + moment);
+      std::vector<std::string> args = fs::exists(project) ? open : start;
+      args.insert(args.begin(), MERIDANE_CLI);
+      const pid_t pid = test::SpawnProgram(std::move(args), output, output, environment);
+      status = test::WaitUntil(pid, Clock::now() + moment);
       if (status == 1000) {  // killed by the shim
         status = -1;
         ++kills;

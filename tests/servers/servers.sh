@@ -110,32 +110,27 @@ write_jpeg() {
   } >"$file"
 }
 
-generate_content() {
+# The tiles of zoom $1, columns $2..$3, rows $4..$5, in tiles/Z/X/Y.jpg.
+write_tiles() {
   local x y
+  for ((x = $2; x <= $3; x++)); do
+    mkdir -p "$state/tiles/$1/$x"
+    for ((y = $4; y <= $5; y++)); do
+      write_jpeg "$state/tiles/$1/$x/$y.jpg" "Meridane test tile z=$1 x=$x y=$y"
+    done
+  done
+}
+
+generate_content() {
   rm -rf "$state/tiles" "$state/content"
   mkdir -p "$state/content" "$state/tmp"
-  for ((x = 843; x <= 852; x++)); do
-    mkdir -p "$state/tiles/10/$x"
-    for ((y = 388; y <= 397; y++)); do
-      write_jpeg "$state/tiles/10/$x/$y.jpg" "Meridane test tile z=10 x=$x y=$y"
-    done
-  done
+  write_tiles 10 843 852 388 397
   # Zoom 11 belongs to the main-window tests alone, so they can count their
   # requests in the access log: columns 1700..1705, rows 780..789 (60 tiles).
-  for ((x = 1700; x <= 1705; x++)); do
-    mkdir -p "$state/tiles/11/$x"
-    for ((y = 780; y <= 789; y++)); do
-      write_jpeg "$state/tiles/11/$x/$y.jpg" "Meridane test tile z=11 x=$x y=$y"
-    done
-  done
+  write_tiles 11 1700 1705 780 789
   # Zoom 13 belongs to the crash test: columns 6000..6019, rows 3000..3011 (240
   # tiles), one of which answers 500 (nginx.conf.in).
-  for ((x = 6000; x <= 6019; x++)); do
-    mkdir -p "$state/tiles/13/$x"
-    for ((y = 3000; y <= 3011; y++)); do
-      write_jpeg "$state/tiles/13/$x/$y.jpg" "Meridane test tile z=13 x=$x y=$y"
-    done
-  done
+  write_tiles 13 6000 6019 3000 3011
   write_jpeg "$state/content/tile.jpg" "Meridane test image"
   printf '<html><head><title>Not a tile</title></head><body>Not a tile</body></html>\n' >"$state/content/text"
   : >"$state/content/empty"
