@@ -7,6 +7,7 @@
 # Needs: nginx-light aria2 curl wrk (Debian packages).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/bench/nginx.sh"
 build=${MERIDANE_BUILD_DIR:-$root/build}
 target=${1:?usage: $0 TARGET_FOLDER [PORT]}
 port=${2:-18580}
@@ -16,7 +17,7 @@ mkdir -p "$target"
 work=$(mktemp -d "$target/run.XXXXXX")
 
 cleanup() {
-  [ -f "$state/nginx.pid" ] && kill "$(cat "$state/nginx.pid")" 2>/dev/null || true
+  stop_nginx "$state"
   rm -rf "$state" "$work"
 }
 trap cleanup EXIT
@@ -29,25 +30,7 @@ for ((x = x0; x <= x1; x++)); do
   done
 done
 
-user_line=""; [ "$(id -u)" -eq 0 ] && user_line="user root;"
-mkdir -p "$state/logs"
-cat >"$state/nginx.conf" <<CONF
-$user_line
-worker_processes 1;
-pid $state/nginx.pid;
-error_log $state/logs/error.log warn;
-events { worker_connections 256; }
-http {
-  access_log off;
-  sendfile on;
-  keepalive_requests 1000000;
-  client_body_temp_path $state/tmp; proxy_temp_path $state/tmp; fastcgi_temp_path $state/tmp;
-  uwsgi_temp_path $state/tmp; scgi_temp_path $state/tmp;
-  server { listen 127.0.0.1:$port; root $state/www; }
-}
-CONF
-mkdir -p "$state/tmp"
-nginx -p "$state" -c "$state/nginx.conf"
+start_nginx "$state" "$port"
 for _ in $(seq 50); do curl -sf -o /dev/null "http://127.0.0.1:$port/$zoom/$x0/$y0.jpg" && break; sleep 0.1; done
 
 base="http://127.0.0.1:$port"
@@ -63,7 +46,6 @@ tiles=$(( (x1 - x0 + 1) * (y1 - y0 + 1) ))
 
 now() { date +%s.%N; }
 rate() { echo "$tiles / ($2 - $1)" | bc -l | xargs printf '%.0f'; }
-median() { printf '%s\n' "$@" | sort -n | sed -n "$((($# + 1) / 2))p"; }
 # Every measurement writes into a folder of its own, removed only at the end:
 # on ext4 new files are slower to create right after many were deleted.
 fresh() { out="$work/$1"; mkdir -p "$out"; sync; }

@@ -4,9 +4,11 @@
 
 #include <CLI/CLI.hpp>
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <thread>
 
 #include "cli/ConsoleToolkit.h"
 #include "cli/Progress.h"
@@ -147,7 +149,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
   TProgress counter;
   form.Memo1.OnAdd = [&](std::string_view line) {
     counter.Count(line);
-    if (!progress) out << line << '\n' << std::flush;
+    if (!progress) out << line << '\n';
   };
   form.BitBtn1Click();
   // The message is printed already: a refused input, or a file that could not be written.
@@ -177,8 +179,11 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
       toolkit.Tick();
       continue;
     }
-    toolkit.Pump(std::min(std::chrono::duration_cast<std::chrono::milliseconds>(nextTick - now),
-                          std::chrono::milliseconds(100)));
+    const int ran = toolkit.Pump(std::min(std::chrono::duration_cast<std::chrono::milliseconds>(nextTick - now),
+                                          std::chrono::milliseconds(100)));
+    if (!progress) out << std::flush;  // once per batch of lines, not per line
+    // While lines flow, let them gather for a moment: one wake-up for many lines.
+    if (ran > 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
     if (progress && Clock::now() >= nextStatus) {
       out << '\r' << counter.StatusLine() << "\x1b[K" << std::flush;
       nextStatus = Clock::now() + std::chrono::milliseconds(200);

@@ -48,16 +48,18 @@ void TDownThread::SetLast(int x, int y) {
              std::memory_order_release);
 }
 
+// Lines are handed over without waiting. A record reaches the main thread's
+// queue before the position that passes its tile is published, so a save that
+// reads the positions first and then runs the queue stores the record too.
 void TDownThread::AddLogLine(std::string line) {
-  StatusText = std::move(line);
-  Synchronize([this] { Context.Host->AddLogLine(StatusText); });
+  HandOver([host = Context.Host, line = std::move(line)] { host->AddLogLine(line); });
 }
 
 void TDownThread::AddFailedLine(std::string line) {
-  StatusText = std::move(line);
-  Synchronize([this] { Context.Host->AddFailedLine(StatusText); });
+  HandOver([host = Context.Host, line = std::move(line)] { host->AddFailedLine(line); });
 }
 
+// Waits: once the thread has finished, every call it made has run.
 void TDownThread::WorkerFinished() {
   Synchronize([this] { Context.Host->WorkerFinished(ThreadIndex); });
 }

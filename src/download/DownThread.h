@@ -16,7 +16,8 @@
 
 namespace meridane {
 
-// What a worker reports to. Called on the main thread only, through Synchronize.
+// What a worker reports to. Called on the main thread only, through the main
+// thread's queue.
 class IWorkerHost {
  public:
   virtual ~IWorkerHost() = default;
@@ -72,7 +73,7 @@ class TDownThread final : public TThread {
   void CopyBlank(const std::string& path) const;
   void SetLast(int x, int y);
 
-  // The three calls that run on the main thread.
+  // The three calls that run on the main thread; the lines do not wait for it.
   void AddLogLine(std::string line);
   void AddFailedLine(std::string line);
   void WorkerFinished();
@@ -80,7 +81,6 @@ class TDownThread final : public TThread {
   std::string Number() const { return std::to_string(ThreadIndex + 1); }
 
   TWorkerContext Context;
-  std::string StatusText;
   std::unique_ptr<IHttpClient> HttpClient;
   std::filesystem::path BlankImage;
   std::atomic<std::uint64_t> Last{0};

@@ -40,11 +40,8 @@ int SocketNumberOf(long osErrno, int fallback) {
   return fallback;
 }
 
-bool IsHttps(std::string_view url) { return ParseUrl(url).Scheme == "https"; }
-
 // "host[:port]" of an absolute URL, the port left out when it is the scheme's own.
-std::string HostOf(std::string_view url) {
-  const TUrlParts parts = ParseUrl(url);
+const std::string& HostOf(const TUrlParts& parts) {
   return parts.Port == (parts.Scheme == "https" ? "443" : "80") ? parts.Host : parts.Authority;
 }
 
@@ -68,22 +65,13 @@ class TCurlHttpClient : public IHttpClient {
   }
 
   void Get(const std::string& url, std::string& buffer) override {
-    const std::string scheme = ParseUrl(url).Scheme;
-    if (scheme != "http" && scheme != "https") throw EHttpError("Unsupported protocol");
+    const TUrlParts parts = ParseUrl(url);
+    if (parts.Scheme != "http" && parts.Scheme != "https") throw EHttpError("Unsupported protocol");
     CURL* h = Handle.get();
     Body.clear();
     StatusLine.clear();
     HeadComplete = false;
-
-    std::unique_ptr<curl_slist, TListDeleter> headers;
-    auto add = [&headers](const std::string& line) {
-      curl_slist* grown = curl_slist_append(headers.get(), line.c_str());
-      if (!grown) throw EHttpError("");
-      headers.release();
-      headers.reset(grown);
-    };
-    for (const std::string& line : RequestHeaderLines(Settings, url)) add(line);
-    add("Proxy-Connection:");  // curl would add its own; the request carries only ours
+    curl_slist* headers = HeaderList(url, parts);
 
     curl_easy_reset(h);  // keeps the open connection, forgets the previous request's options
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
@@ -93,7 +81,7 @@ class TCurlHttpClient : public IHttpClient {
     // Room for a whole tile per read: fewer system calls per tile.
     curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 256L * 1024);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(h, CURLOPT_HEADEROPT, CURLHEADER_SEPARATE);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &TCurlHttpClient::OnBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, this);
@@ -114,7 +102,7 @@ class TCurlHttpClient : public IHttpClient {
     const std::string proxy =
         Settings.ProxyServer.empty() ? std::string() : Settings.ProxyServer + ":" + std::to_string(Settings.ProxyPort);
     curl_easy_setopt(h, CURLOPT_PROXY, proxy.c_str());
-    if (!proxy.empty() && IsHttps(url) && !Settings.ProxyUsername.empty()) {
+    if (!proxy.empty() && parts.Scheme == "https" && !Settings.ProxyUsername.empty()) {
       // Through a tunnel the credentials belong in the CONNECT request only.
       curl_easy_setopt(h, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
       curl_easy_setopt(h, CURLOPT_PROXYUSERNAME, Settings.ProxyUsername.c_str());
@@ -132,6 +120,32 @@ class TCurlHttpClient : public IHttpClient {
   }
 
  private:
+  // A worker sends the same header lines for every tile: the list is built
+  // again only when the host, the scheme or a setting they come from changes.
+  curl_slist* HeaderList(const std::string& url, const TUrlParts& parts) {
+    const THttpSettings& s = Settings;
+    const bool same = Headers && HeadersHost == HostOf(parts) && HeadersScheme == parts.Scheme &&
+                      HeadersFrom.Referer == s.Referer && HeadersFrom.UserAgent == s.UserAgent &&
+                      HeadersFrom.Connection == s.Connection && HeadersFrom.ProxyServer == s.ProxyServer &&
+                      HeadersFrom.ProxyUsername == s.ProxyUsername && HeadersFrom.ProxyPassword == s.ProxyPassword &&
+                      HeadersFrom.ExtraHeaders == s.ExtraHeaders;
+    if (same) return Headers.get();
+    std::unique_ptr<curl_slist, TListDeleter> list;
+    auto add = [&list](const std::string& line) {
+      curl_slist* grown = curl_slist_append(list.get(), line.c_str());
+      if (!grown) throw EHttpError("");
+      list.release();
+      list.reset(grown);
+    };
+    for (const std::string& line : RequestHeaderLines(s, url)) add(line);
+    add("Proxy-Connection:");  // curl would add its own; the request carries only ours
+    Headers = std::move(list);
+    HeadersHost = HostOf(parts);
+    HeadersScheme = parts.Scheme;
+    HeadersFrom = s;
+    return Headers.get();
+  }
+
   std::string FailureMessage(CURLcode result) const {
     long osErrno = 0;
     curl_easy_getinfo(Handle.get(), CURLINFO_OS_ERRNO, &osErrno);
@@ -201,6 +215,9 @@ class TCurlHttpClient : public IHttpClient {
   }
 
   std::unique_ptr<CURL, TCurlDeleter> Handle;
+  std::unique_ptr<curl_slist, TListDeleter> Headers;
+  std::string HeadersHost, HeadersScheme;
+  THttpSettings HeadersFrom;
   std::string Body;
   std::string StatusLine;
   bool HeadComplete = false;
@@ -270,12 +287,13 @@ std::string BasicCredentials(std::string_view user, std::string_view password) {
 
 std::vector<std::string> RequestHeaderLines(const THttpSettings& s, std::string_view url) {
   std::vector<std::string> lines;
-  lines.push_back("Host: " + HostOf(url));
+  const TUrlParts parts = ParseUrl(url);
+  lines.push_back("Host: " + HostOf(parts));
   lines.push_back("Accept: " + std::string(DefaultAccept));
   if (s.Referer) lines.push_back("Referer: " + OneLine(*s.Referer));
   lines.push_back("User-Agent: " + OneLine(s.UserAgent.value_or(std::string(DefaultUserAgent))));
   if (s.Connection) lines.push_back("Connection: " + OneLine(*s.Connection));
-  if (!s.ProxyServer.empty() && !s.ProxyUsername.empty() && !IsHttps(url))
+  if (!s.ProxyServer.empty() && !s.ProxyUsername.empty() && parts.Scheme != "https")
     lines.push_back("Proxy-Authorization: " + BasicCredentials(s.ProxyUsername, s.ProxyPassword));
   for (const std::string& extra : s.ExtraHeaders) lines.push_back(OneLine(extra));
   return lines;

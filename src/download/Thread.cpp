@@ -22,38 +22,69 @@ void TThread::WaitFor() {
   if (Handle.joinable()) Handle.join();
 }
 
+void TQueueDispatcher::Enqueue(TCall call) {
+  bool first = false, wake = false;
+  {
+    std::lock_guard<std::mutex> guard(Lock);
+    first = Queue.empty();
+    wake = first && OwnerWaits;
+    Queue.push_back(std::move(call));
+  }
+  if (wake) Queued.notify_one();
+  if (first && OnFirstQueued) OnFirstQueued();
+}
+
 void TQueueDispatcher::RunAndWait(const std::function<void()>& call) {
   if (std::this_thread::get_id() == Owner) {
     call();
     return;
   }
-  TCall entry;
+  TWaiting entry;
   entry.Call = &call;
-  {
-    std::lock_guard<std::mutex> guard(Lock);
-    Queue.push_back(&entry);
-  }
-  Queued.notify_one();
+  Enqueue({{}, &entry});
   entry.Done.acquire();
   if (entry.Error) std::rethrow_exception(entry.Error);
 }
 
+void TQueueDispatcher::HandOver(std::function<void()> call) {
+  if (std::this_thread::get_id() == Owner) {
+    try {
+      call();
+    } catch (...) {
+    }
+    return;
+  }
+  Enqueue({std::move(call), nullptr});
+}
+
 int TQueueDispatcher::Pump(std::chrono::milliseconds timeout) {
-  std::deque<TCall*> calls;
+  std::vector<TCall> batch;
   {
     std::unique_lock<std::mutex> guard(Lock);
-    if (Queue.empty() && timeout.count() > 0) Queued.wait_for(guard, timeout, [this] { return !Queue.empty(); });
-    calls.swap(Queue);
-  }
-  for (TCall* entry : calls) {
-    try {
-      (*entry->Call)();
-    } catch (...) {
-      entry->Error = std::current_exception();
+    if (Queue.empty() && timeout.count() > 0) {
+      OwnerWaits = true;
+      Queued.wait_for(guard, timeout, [this] { return !Queue.empty(); });
+      OwnerWaits = false;
     }
-    entry->Done.release();  // the worker may destroy the entry from here on
+    batch.swap(Queue);
   }
-  return static_cast<int>(calls.size());
+  for (TCall& entry : batch) {
+    if (!entry.Waiting) {
+      // A line that cannot be shown must not stop the lines after it.
+      try {
+        entry.Owned();
+      } catch (...) {
+      }
+      continue;
+    }
+    try {
+      (*entry.Waiting->Call)();
+    } catch (...) {
+      entry.Waiting->Error = std::current_exception();
+    }
+    entry.Waiting->Done.release();  // the worker may destroy the entry from here on
+  }
+  return static_cast<int>(batch.size());
 }
 
 void TQueueDispatcher::PumpUntil(const std::function<bool()>& done) {

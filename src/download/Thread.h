@@ -2,23 +2,29 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <semaphore>
 #include <thread>
+#include <vector>
 
 #include "download/Sleeper.h"
 
 namespace meridane {
 
 // The main (user-interface) thread, as a worker sees it: the one door through
-// which a worker reaches the windows. RunAndWait is called from a worker thread;
-// it runs the call on the main thread and returns when the call has finished.
+// which a worker reaches the windows. Calls from one worker run on the main
+// thread in the order it made them, whichever of the two ways it used.
 class IMainThread {
  public:
   virtual ~IMainThread() = default;
+  // Runs call on the main thread and returns when it has finished.
   virtual void RunAndWait(const std::function<void()>& call) = 0;
+  // Leaves call for the main thread and returns at once; an error it throws
+  // there is dropped. Made on the main thread itself, it runs at once.
+  virtual void HandOver(std::function<void()> call) = 0;
+  // On the main thread: runs every call made so far.
+  virtual void RunHandedOver() = 0;
 };
 
 // A thread with a body, a stop request and Synchronize. The thread starts with
@@ -46,6 +52,8 @@ class TThread {
   virtual void Execute() = 0;
   // Runs call on the main thread while this thread waits.
   void Synchronize(const std::function<void()>& call) { MainThread.RunAndWait(call); }
+  // Runs call on the main thread later, after this thread's earlier calls.
+  void HandOver(std::function<void()> call) { MainThread.HandOver(std::move(call)); }
   TStopSignal& StopSignal() { return StopRequest; }
 
  private:
@@ -55,32 +63,45 @@ class TThread {
   std::atomic<bool> HasFinished{false};
 };
 
-// The main thread of a program without a window toolkit: workers queue their
-// calls, and the owner's loop runs them with Pump. A call made on the main
-// thread itself runs at once.
+// The main thread as one queue: workers queue their calls, and the owner's
+// loop runs them with Pump, in batches. A call made on the main thread itself
+// runs at once. An event loop that cannot wait here sets OnFirstQueued.
 class TQueueDispatcher : public IMainThread {
  public:
   TQueueDispatcher() : Owner(std::this_thread::get_id()) {}
 
   void RunAndWait(const std::function<void()>& call) override;
+  void HandOver(std::function<void()> call) override;
+  void RunHandedOver() override { Pump(); }
   // Runs the queued calls; waits up to timeout for the first one when none is queued.
   // Returns how many ran.
   int Pump(std::chrono::milliseconds timeout = std::chrono::milliseconds(0));
   // Pumps until done() holds.
   void PumpUntil(const std::function<bool()>& done);
 
+  // Called on a worker's thread when its call finds the queue empty: one wake-up
+  // per batch, not one per call. Set before any worker starts.
+  std::function<void()> OnFirstQueued;
+
  private:
-  // Each waiting worker has a semaphore of its own, so finishing one call wakes
-  // only the worker that made it.
-  struct TCall {
+  // A waiting worker's call has a semaphore of its own, so finishing it wakes
+  // only the worker that made it; a handed-over call owns its function.
+  struct TWaiting {
     const std::function<void()>* Call = nullptr;
     std::binary_semaphore Done{0};
     std::exception_ptr Error;
   };
+  struct TCall {
+    std::function<void()> Owned;
+    TWaiting* Waiting = nullptr;
+  };
+  void Enqueue(TCall call);
+
   const std::thread::id Owner;
   std::mutex Lock;
   std::condition_variable Queued;
-  std::deque<TCall*> Queue;
+  bool OwnerWaits = false;
+  std::vector<TCall> Queue;
 };
 
 }  // namespace meridane

@@ -264,6 +264,8 @@ void TForm1::Start() {
 
 void TForm1::Stop() {
   if (!CurrentTask) return;
+  // The lines the workers handed over before the click come before its own.
+  Toolkit.MainThread().RunHandedOver();
   for (int i = 0; i < CurrentTask->Params->ThreadCount; ++i) {
     if (auto& worker = DownThreads[static_cast<std::size_t>(i)]) worker->Terminate();
     Memo1.Add("Thread" + std::to_string(i + 1) + "will be terminated by user. please wait...");
@@ -324,10 +326,12 @@ void TForm1::WorkerFinished(int) {
 
 void TForm1::SaveProgress() {
   if (!CurrentTask) return;
-  // The positions are read before the memos are saved and stored after them, so
-  // every failed-tile record of a tile they have passed is already in its file
-  // (a worker hands over a tile's record before it moves its position).
+  // The positions are read first and stored last. A worker hands over a tile's
+  // record before it moves its position, so running the queue after reading
+  // them brings every record of a tile they have passed into the memos, and
+  // the memos' save into the files.
   const auto positions = Positions();
+  Toolkit.MainThread().RunHandedOver();
   Memo1.SaveToFile(CurrentTask->Task->LogPath);
   Memo2.SaveToFile(CurrentTask->Task->FailedPath);
   SavePositions(positions);

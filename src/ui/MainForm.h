@@ -43,7 +43,8 @@ struct TMainFormEnvironment {
 
 // The main window's logic: its controls, its state and its handlers, without a
 // toolkit. Everything here runs on the main thread; workers reach it only
-// through the three IWorkerHost calls, which they make through Synchronize.
+// through the three IWorkerHost calls, which they make through the main
+// thread's queue.
 class TForm1 : public IWorkerHost {
  public:
   static constexpr int WorkerSlots = 8;

@@ -37,7 +37,7 @@ class IToolkit {
   virtual void ShellOpen(const std::string& target) = 0;
   // Starts a program, detached; false when it could not be started.
   virtual bool StartProgram(const std::string& path) = 0;
-  // The main thread, for the workers' Synchronize.
+  // The main thread, for the workers' calls.
   virtual IMainThread& MainThread() = 0;
   // Lets the toolkit handle what is pending (repaints, queued main-thread calls).
   virtual void ProcessPendingEvents() = 0;

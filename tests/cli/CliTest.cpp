@@ -129,6 +129,18 @@ TEST_F(Cli, ExitStatusOfATask) {
   EXPECT_NE(ReadAll(Out).find("got a blank image!"), std::string::npos);
 }
 
+// With the clock standing still the periodic tick never comes: the task ends
+// on its last worker's end, its log complete.
+TEST_F(Cli, CompletesWithoutATick) {
+  auto args = Area("116.39", "116.8", "39.9", "39.5");
+  args.insert(args.begin(), MERIDANE_CLI);
+  const pid_t pid = test::SpawnProgram(std::move(args), Out, Err,
+                                       {std::string("LD_PRELOAD=") + MERIDANE_CRASH_SHIM, "MERIDANE_FROZEN_CLOCK=1"});
+  ASSERT_EQ(Wait(pid, std::chrono::seconds(20)), 0) << ReadAll(Err);
+  const std::string log = Dir.Folder() + "maps/newtask_log.txt";
+  EXPECT_TRUE(ReadAll(log).ends_with("Log file has been saved as " + log + "\r\n"));
+}
+
 // Ctrl-C in the middle: each worker finishes its tile, everything is saved, exit 130;
 // --open then resumes and fetches only the rest.
 TEST_F(Cli, InterruptedThenResumed) {

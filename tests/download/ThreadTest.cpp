@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <numeric>
 #include <stdexcept>
 
 #include "download/Thread.h"
@@ -14,6 +15,7 @@ class TProbe : public TThread {
     Terminate();
     WaitFor();
   }
+  using TThread::HandOver;
   using TThread::Synchronize;
 
  protected:
@@ -23,22 +25,38 @@ class TProbe : public TThread {
   std::function<void(TProbe&)> Body;
 };
 
-TEST(Thread, SynchronizeRunsOnTheMainThreadAndWaits) {
+// Calls handed over and calls waited for run on the main thread in the order
+// each worker made them; a handed-over call that throws stops none after it.
+TEST(Thread, CallsRunOnTheMainThreadInOrder) {
   TQueueDispatcher main;
   const auto mainId = std::this_thread::get_id();
-  std::vector<int> order;  // touched on the main thread only
+  std::vector<std::vector<int>> order(2);  // touched on the main thread only
   bool sawMainThread = true;
-  TProbe worker(main, [&](TProbe& self) {
-    for (int i = 0; i < 3; ++i)
-      self.Synchronize([&, i] {
-        sawMainThread = sawMainThread && std::this_thread::get_id() == mainId;
-        order.push_back(i);
-      });
-  });
-  worker.Start();
-  main.PumpUntil([&] { return worker.Finished(); });
+  auto body = [&](int worker) {
+    return [&, worker](TProbe& self) {
+      for (int i = 0; i < 300; ++i) {
+        auto call = [&, worker, i] {
+          sawMainThread = sawMainThread && std::this_thread::get_id() == mainId;
+          order[static_cast<std::size_t>(worker)].push_back(i);
+        };
+        if (i % 7 == 0)
+          self.Synchronize(call);
+        else
+          self.HandOver(call);
+        if (i % 50 == 0) self.HandOver([] { throw std::runtime_error("dropped"); });
+      }
+    };
+  };
+  TProbe first(main, body(0)), second(main, body(1));
+  first.Start();
+  second.Start();
+  main.PumpUntil([&] { return first.Finished() && second.Finished(); });
+  main.Pump();
   EXPECT_TRUE(sawMainThread);
-  EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+  std::vector<int> expected(300);
+  std::iota(expected.begin(), expected.end(), 0);
+  EXPECT_EQ(order[0], expected);
+  EXPECT_EQ(order[1], expected);
 }
 
 TEST(Thread, ErrorsOfASynchronizedCallReachTheWorker) {

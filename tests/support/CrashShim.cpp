@@ -3,9 +3,12 @@
 // contains a given text: a kill aimed between two writes, which a kill at a
 // random moment almost never hits.
 //   MERIDANE_KILL_AFTER=N  MERIDANE_KILL_PATH=text
+// With MERIDANE_FROZEN_CLOCK set, the monotonic clock stands still at its first
+// reading: whatever waits for a moment on that clock never sees it come.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -42,4 +45,17 @@ extern "C" int linkat(int oldFolder, const char* oldPath, int newFolder, const c
   const int result = real(oldFolder, oldPath, newFolder, newPath, flags);
   Count(result, newPath);
   return result;
+}
+
+extern "C" int clock_gettime(clockid_t clock, struct timespec* time) {
+  static const auto real = Next<int (*)(clockid_t, struct timespec*)>("clock_gettime");
+  static const bool frozen = std::getenv("MERIDANE_FROZEN_CLOCK") != nullptr;
+  if (!frozen || clock != CLOCK_MONOTONIC) return real(clock, time);
+  static const timespec first = [] {
+    timespec t{};
+    real(CLOCK_MONOTONIC, &t);
+    return t;
+  }();
+  *time = first;
+  return 0;
 }

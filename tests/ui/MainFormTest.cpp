@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <thread>
 #include <tuple>
 #include <utility>
 
@@ -188,6 +189,28 @@ TEST(MainForm, SavedPositionsNeverPassAnUnsavedFailedRecord) {
   ASSERT_TRUE(run.RunToEnd());
   EXPECT_EQ(ReadAll(t.FailedPath), t.TilePath(3371, t.MinY) + "|" + t.TileUrl(3371, t.MinY) + "\r\n");
   EXPECT_EQ(Position(run, "T1X"), 3372);
+}
+
+// A record handed over but not yet run on the main thread: the save reads the
+// positions, runs the queue, and so stores the record with the position past it.
+TEST(MainForm, SaveStoresTheRecordsStillQueued) {
+  TFormRun run(test::FastConfig, /*holdWorkers=*/true);
+  run.Fill();
+  run.Server.Errors = {{"&x=3371&", "HTTP/1.1 500 Internal Server Error"}};
+  run.Form.BitBtn1Click();
+  run.Gate.Release();  // the two retries of the first tile
+  run.Gate.Release();
+  // Waits for the pause after the second tile without running the queue.
+  for (int i = 0; i < 20000 && run.Gate.Sleeps() < 3; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_EQ(run.Gate.Sleeps(), 3);
+  ASSERT_EQ(run.Form.Memo2.Count(), 0u);
+  for (int tick = 0; tick < 4; ++tick) run.Toolkit.Tick();
+  const TDownloadTask& t = run.Task();
+  EXPECT_EQ(ReadAll(t.FailedPath), t.TilePath(3371, t.MinY) + "|" + t.TileUrl(3371, t.MinY) + "\r\n");
+  EXPECT_EQ(Position(run, "T1X"), 3372);
+  EXPECT_TRUE(run.Log().ends_with("T1:seq=2," + t.TileFileName(3372, t.MinY) + " OK\r\n"));
+  run.Gate.Open();
+  ASSERT_TRUE(run.RunToEnd());
 }
 
 // Start writes the project file last, so a Start cut short leaves no task to
