@@ -313,6 +313,27 @@ TEST(MainForm, ResumesOnlyWithSameInputs) {
   }
 }
 
+// A resume appends its two lines to a long log and changes nothing else in it;
+// the window gets the log's last lines.
+TEST(MainForm, ResumeAppendsTwoLinesToALongLog) {
+  TFormRun run;
+  run.Fill();
+  ASSERT_TRUE(run.StartAndRun());
+  std::string log;
+  for (int i = 0; i < 200000; ++i) log += "line " + std::to_string(i) + "\r\n";
+  WriteAll(run.Task().LogPath, log);
+  run.Form.BitBtn1Click();  // nothing reaches the file before a save
+  const std::string after = ReadAll(run.Task().LogPath);
+  ASSERT_TRUE(after.starts_with(log));
+  const TLines added = SplitLines(after.substr(log.size()));
+  ASSERT_EQ(added.size(), 2u);
+  EXPECT_EQ(added[0], Resumed);
+  EXPECT_TRUE(added[1].starts_with("Now time is:"));
+  EXPECT_EQ(run.Form.Memo1.Line(run.Form.Memo1.Count() - 3), "line 199999");
+  ASSERT_TRUE(run.RunToEnd());
+  EXPECT_TRUE(ReadAll(run.Task().LogPath).starts_with(after));
+}
+
 TEST(MainForm, ThreadCountClampedToWorkerSlots) {
   for (const auto& [typed, workers] : {std::pair{"0", 1}, std::pair{"12", 8}}) {
     SCOPED_TRACE(typed);
