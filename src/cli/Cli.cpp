@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "cli/ConsoleToolkit.h"
-#include "cli/Progress.h"
+#include "ui/Progress.h"
 #include "config/Config.h"
 #include "ui/FailedForm.h"
 #include "ui/MainForm.h"

@@ -33,6 +33,7 @@ void TMemo::Clear() {
   Recent.clear();
   Unsaved.clear();
   Total = 0;
+  ++Replaced;
 }
 
 std::string TMemo::Text() const {

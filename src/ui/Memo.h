@@ -31,6 +31,9 @@ class TMemo {
   std::size_t Count() const { return Total; }
   std::size_t First() const { return Total - Recent.size(); }
   std::string_view Line(std::size_t index) const { return Recent[index - First()]; }
+  // Changes whenever the lines are replaced (a clear, a load), so a window
+  // showing them knows to start again.
+  std::uint64_t Replacements() const { return Replaced; }
   // The lines held, each followed by CR LF.
   std::string Text() const;
 
@@ -55,6 +58,7 @@ class TMemo {
   std::deque<std::string> Recent;
   std::string Unsaved;  // lines not yet in the file, each with CR LF
   std::size_t Total = 0;
+  std::uint64_t Replaced = 0;
 };
 
 }  // namespace meridane

@@ -53,3 +53,9 @@ target_link_libraries(meridane_crash_shim PRIVATE ${CMAKE_DL_LIBS})
 add_dependencies(cli_tests meridane_crash_shim)
 target_compile_definitions(cli_tests PRIVATE MERIDANE_CRASH_SHIM="$<TARGET_FILE:meridane_crash_shim>")
 target_compile_definitions(cli_tests PRIVATE MERIDANE_CLI="$<TARGET_FILE:meridane-cli>")
+
+# The desktop program's widgets, offscreen, with a main of their own (QtMain.cpp).
+find_package(Qt6 REQUIRED COMPONENTS Test)
+meridane_server_test(qt_tests ONE_AT_A_TIME
+  LIBRARIES meridane_qt Qt6::Test
+  SOURCES ${PROJECT_SOURCE_DIR}/tests/ui/qt/QtMain.cpp ${PROJECT_SOURCE_DIR}/tests/ui/qt/MainWindowTest.cpp)

@@ -9,7 +9,7 @@
 namespace meridane {
 
 // Counts the workers' log lines as they reach the main thread: tiles handled,
-// failures, speed and the time left, for the console's status line.
+// failures, speed and the time left, for a status line or a progress bar.
 class TProgress {
  public:
   // Starts counting for a task; tiles finished by an earlier run count as handled.
@@ -18,7 +18,11 @@ class TProgress {
 
   long Handled() const { return Before + Saved + Substituted; }
   long Failures() const { return Substituted + Stops; }
+  long Tiles() const { return Total; }
+  // "12/40 tiles, " and the rate line.
   std::string StatusLine() const;
+  // "3.5 tiles/s, 0 failed, 0:00:08 left".
+  std::string RateLine() const;
 
  private:
   long Total = 0, Before = 0, Saved = 0, Substituted = 0, Stops = 0;

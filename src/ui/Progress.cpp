@@ -1,4 +1,4 @@
-#include "cli/Progress.h"
+#include "ui/Progress.h"
 
 #include <cstdio>
 
@@ -36,7 +36,7 @@ void TProgress::Count(std::string_view line) {
     ++Stops;
 }
 
-std::string TProgress::StatusLine() const {
+std::string TProgress::RateLine() const {
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Started).count();
   const double rate = seconds > 0 ? (Saved + Substituted) / seconds : 0;
   const long left = Total - Handled();
@@ -45,10 +45,13 @@ std::string TProgress::StatusLine() const {
     const long s = static_cast<long>(left / rate);
     std::snprintf(eta, sizeof eta, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
   }
-  char text[160];
-  std::snprintf(text, sizeof text, "%ld/%ld tiles, %.1f tiles/s, %ld failed, %s left", Handled(), Total, rate,
-                Failures(), eta);
+  char text[128];
+  std::snprintf(text, sizeof text, "%.1f tiles/s, %ld failed, %s left", rate, Failures(), eta);
   return text;
+}
+
+std::string TProgress::StatusLine() const {
+  return std::to_string(Handled()) + "/" + std::to_string(Total) + " tiles, " + RateLine();
 }
 
 }  // namespace meridane

@@ -1,0 +1,112 @@
+#include "ui/qt/Binder.h"
+
+#include <QHBoxLayout>
+#include <QScrollBar>
+#include <memory>
+
+namespace meridane {
+
+void TBinder::Edit(QLineEdit* widget, TEdit& model) {
+  Pulls.push_back([widget, &model] { model.Text = widget->text().toStdString(); });
+  Pushes.push_back([widget, &model] {
+    if (widget->text().toStdString() != model.Text) widget->setText(Q(model.Text));
+  });
+}
+
+void TBinder::Label(QLabel* widget, const TLabel& model) {
+  Pushes.push_back([widget, &model] { widget->setText(Q(model.Caption)); });
+}
+
+void TBinder::Button(QAbstractButton* widget, const TButton& model) {
+  Pushes.push_back([widget, &model] { widget->setText(Q(model.Caption)); });
+}
+
+void TBinder::Check(QCheckBox* widget, TCheckBox& model) {
+  Pulls.push_back([widget, &model] { model.Checked = widget->isChecked(); });
+  Pushes.push_back([widget, &model] {
+    widget->setText(Q(model.Caption));
+    widget->setChecked(model.Checked);
+  });
+}
+
+void TBinder::Combo(QComboBox* widget, TComboBox& model) {
+  Pulls.push_back([widget, &model] { model.ItemIndex = widget->currentIndex(); });
+  Pushes.push_back([widget, &model] {
+    const QSignalBlocker quiet(widget);
+    QStringList items;
+    for (const std::string& item : model.Items) items << Q(item);
+    bool same = widget->count() == items.size();
+    for (int i = 0; same && i < items.size(); ++i) same = widget->itemText(i) == items[i];
+    if (!same) {
+      widget->clear();
+      widget->addItems(items);
+    }
+    widget->setCurrentIndex(model.ItemIndex);
+  });
+}
+
+void TBinder::Memo(QPlainTextEdit* widget, const TMemo& model, int maxLines) {
+  widget->setMaximumBlockCount(maxLines);
+  // The lines shown so far, by the memo's count, and the memo's lines they came
+  // from: once those are replaced (a clear, a load) the widget starts again.
+  struct TShown {
+    std::size_t Count = 0;
+    std::uint64_t From = ~std::uint64_t{0};
+  };
+  auto shown = std::make_shared<TShown>();
+  Pushes.push_back([widget, &model, shown] {
+    if (shown->From != model.Replacements()) {
+      widget->clear();
+      shown->Count = model.First();
+      shown->From = model.Replacements();
+    }
+    const std::size_t count = model.Count();
+    if (count == shown->Count) return;
+    QStringList lines;
+    for (std::size_t i = std::max(shown->Count, model.First()); i < count; ++i) {
+      const std::string_view line = model.Line(i);
+      lines << QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
+    }
+    shown->Count = count;
+    QScrollBar* bar = widget->verticalScrollBar();
+    const bool atEnd = bar->value() == bar->maximum();
+    widget->appendPlainText(lines.join('\n'));
+    if (atEnd) bar->setValue(bar->maximum());
+  });
+}
+
+void TBinder::Pull() const {
+  for (const auto& pull : Pulls) pull();
+}
+
+void TBinder::Push() const {
+  for (const auto& push : Pushes) push();
+}
+
+void TBinder::Run(const std::function<void()>& handler) const {
+  Pull();
+  handler();
+  Push();
+}
+
+TUpDownWidget::TUpDownWidget(QWidget* parent, const char* name, TUpDown& model, TEdit& buddy, const TBinder& binder)
+    : QWidget(parent) {
+  setObjectName(name);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  Up = Named<QToolButton>(this, "Up");
+  Down = Named<QToolButton>(this, "Down");
+  Up->setArrowType(Qt::UpArrow);
+  Down->setArrowType(Qt::DownArrow);
+  for (QToolButton* button : {Up, Down}) {
+    button->setAutoRepeat(true);
+    button->setFixedSize(16, 11);
+    layout->addWidget(button);
+    connect(button, &QToolButton::clicked, this, [button, this, &model, &buddy, &binder] {
+      binder.Run([&] { model.Click(button == Up, buddy); });
+    });
+  }
+}
+
+}  // namespace meridane

@@ -1,0 +1,248 @@
+#include "ui/qt/MainWindow.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
+
+namespace meridane {
+
+namespace {
+
+// The log window: a double click views the log file.
+class TLogView : public QPlainTextEdit {
+ public:
+  using QPlainTextEdit::QPlainTextEdit;
+  std::function<void()> OnDoubleClick;
+
+ protected:
+  void mouseDoubleClickEvent(QMouseEvent* event) override {
+    QPlainTextEdit::mouseDoubleClickEvent(event);
+    if (OnDoubleClick) OnDoubleClick();
+  }
+};
+
+}  // namespace
+
+TForm1Window::TForm1Window(TQtToolkit& toolkit, TForm1& form, TMainMenu& menu)
+    : Toolkit(toolkit), Form(form), Menu(menu) {
+  setObjectName("Form1");
+  resize(627, 442);
+
+  auto* central = new QWidget(this);
+  auto* columns = new QHBoxLayout(central);
+  columns->setContentsMargins(4, 4, 4, 4);
+  auto* panel = Named<QWidget>(central, "Panel1");
+  panel->setFixedWidth(270);
+  auto* grid = new QGridLayout(panel);
+  grid->setContentsMargins(0, 0, 0, 0);
+  columns->addWidget(panel);
+
+  // Task name and "Open task ...".
+  auto* Label16 = Named<QLabel>(panel, "Label16", "Task name:");
+  auto* EditTaskName = Named<QLineEdit>(panel, "EditTaskName");
+  auto* Button4 = Named<QPushButton>(panel, "Button4", "Open task ...");
+  grid->addWidget(Label16, 0, 0, 1, 4);
+  grid->addWidget(EditTaskName, 1, 0, 1, 3);
+  grid->addWidget(Button4, 1, 3);
+
+  // The zoom group; the map type stays hidden.
+  auto* zoom = Named<QGroupBox>(panel, "GroupBox1");
+  auto* zoomGrid = new QGridLayout(zoom);
+  auto* Label7 = Named<QLabel>(zoom, "Label7", "Maps type:");
+  auto* comboMapsType = Named<QComboBox>(zoom, "comboMapsType");
+  Label7->hide();
+  comboMapsType->hide();
+  auto* Label5 = Named<QLabel>(zoom, "Label5", "Zoom level:");
+  TrackBar1 = Named<QSlider>(zoom, "TrackBar1", Qt::Horizontal);
+  TrackBar1->setPageStep(1);
+  TrackBar1->setSingleStep(1);
+  TrackBar1->setTickInterval(1);
+  TrackBar1->setTickPosition(QSlider::TicksBelow);
+  auto* Label8 = Named<QLabel>(zoom, "Label8");
+  Label8->setStyleSheet("color: navy");
+  Label8->setMinimumWidth(20);
+  zoomGrid->addWidget(Label7, 0, 0);
+  zoomGrid->addWidget(comboMapsType, 0, 1, 1, 2);
+  zoomGrid->addWidget(Label5, 1, 0, 1, 3);
+  zoomGrid->addWidget(TrackBar1, 2, 0, 1, 2);
+  zoomGrid->addWidget(Label8, 2, 2);
+  grid->addWidget(zoom, 2, 0, 1, 4);
+
+  // The four edges: longitudes side by side, then latitudes.
+  const struct {
+    const char *Label, *Caption, *Edit;
+    TEdit& Model;
+    int Row, Column;
+  } edges[] = {
+      {"Label1", "Left Longitude:", "Edit1", Form.Edit1, 3, 0},
+      {"Label2", "Right Longitude:", "Edit3", Form.Edit3, 3, 2},
+      {"Label3", "Top Latitude:", "Edit2", Form.Edit2, 5, 0},
+      {"Label4", "Bottom Latitude:", "Edit4", Form.Edit4, 5, 2},
+  };
+  std::vector<QLineEdit*> fields{EditTaskName};
+  for (const auto& e : edges) {
+    grid->addWidget(Named<QLabel>(panel, e.Label, e.Caption), e.Row, e.Column, 1, 2);
+    auto* edit = Named<QLineEdit>(panel, e.Edit);
+    grid->addWidget(edit, e.Row + 1, e.Column, 1, 2);
+    Binder.Edit(edit, e.Model);
+    fields.push_back(edit);
+  }
+
+  // The folder with "...", the thread count.
+  grid->addWidget(Named<QLabel>(panel, "Label6", "Path to save:"), 7, 0, 1, 4);
+  auto* Edit6 = Named<QLineEdit>(panel, "Edit6");
+  auto* Button1 = Named<QPushButton>(panel, "Button1", "...");
+  Button1->setToolTip("Click to select path");
+  Button1->setFixedWidth(28);
+  grid->addWidget(Edit6, 8, 0, 1, 3);
+  grid->addWidget(Button1, 8, 3);
+  fields.push_back(Edit6);
+  grid->addWidget(Named<QLabel>(panel, "Label11", "Threads count:"), 9, 0, 1, 2);
+  auto* Edit10 = Named<QLineEdit>(panel, "Edit10");
+  Edit10->setReadOnly(true);
+  Edit10->setFixedWidth(40);
+  auto* UpDown2 = new TUpDownWidget(panel, "UpDown2", Form.UpDown2, Form.Edit10, Binder);
+  auto* threads = new QHBoxLayout;
+  threads->addWidget(Edit10);
+  threads->addWidget(UpDown2);
+  threads->addStretch();
+  grid->addLayout(threads, 9, 2, 1, 2);
+  fields.push_back(Edit10);
+  grid->setRowStretch(10, 1);
+
+  // The tile count with its progress bar, beside Start.
+  auto* LabelTotalxy = Named<QLabel>(panel, "LabelTotalxy");
+  Bar = Named<QProgressBar>(panel, "ProgressBar");
+  Bar->setTextVisible(true);
+  Bar->setFormat("%v / %m");
+  Bar->hide();
+  BarText = Named<QLabel>(panel, "ProgressText");
+  BarText->hide();
+  auto* BitBtn1 = Named<QPushButton>(panel, "BitBtn1", "Start");
+  QFont bold = BitBtn1->font();
+  bold.setBold(true);
+  BitBtn1->setFont(bold);
+  BitBtn1->setDefault(true);
+  grid->addWidget(LabelTotalxy, 11, 0, 1, 3);
+  grid->addWidget(BitBtn1, 11, 3);
+  grid->addWidget(Bar, 12, 0, 1, 4);
+  grid->addWidget(BarText, 13, 0, 1, 4);
+
+  // The log on the right; the failed-tile window exists but is never shown.
+  auto* Memo1 = new TLogView(central);
+  Memo1->setObjectName("Memo1");
+  Memo1->setReadOnly(true);
+  Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+  Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  Memo1->setToolTip("Double click to view log in notepad");
+  QPalette colours = Memo1->palette();
+  colours.setColor(QPalette::Base, colours.color(QPalette::ToolTipBase));
+  colours.setColor(QPalette::Text, QColor(0, 128, 0));
+  Memo1->setPalette(colours);
+  Memo1->OnDoubleClick = [this] { Handle([this] { Form.Viewlogfile1Click(); }); };
+  columns->addWidget(Memo1, 1);
+  auto* Memo2 = Named<QPlainTextEdit>(central, "Memo2");
+  Memo2->setReadOnly(true);
+  Memo2->hide();
+  setCentralWidget(central);
+
+  auto* StatusBar1 = Named<QStatusBar>(this, "StatusBar1");
+  auto* status = Named<QLabel>(StatusBar1, "StatusText");
+  StatusBar1->addWidget(status, 1);
+  setStatusBar(StatusBar1);
+
+  Binder.Edit(EditTaskName, Form.EditTaskName);
+  Binder.Edit(Edit6, Form.Edit6);
+  Binder.Edit(Edit10, Form.Edit10);
+  Binder.Combo(comboMapsType, Form.comboMapsType);
+  Binder.Label(Label8, Form.Label8);
+  Binder.Label(LabelTotalxy, Form.LabelTotalxy);
+  Binder.Button(BitBtn1, Form.BitBtn1);
+  Binder.Label(status, Form.StatusBar1);
+  Binder.Memo(Memo1, Form.Memo1, ShownLogLines);
+  Binder.Memo(Memo2, Form.Memo2, ShownLogLines);
+  Binder.OnPush([this] {
+    const QSignalBlocker quiet(TrackBar1);
+    TrackBar1->setRange(Form.TrackBar1.Min(), Form.TrackBar1.Max());
+    TrackBar1->setValue(Form.TrackBar1.Position());
+    TrackBar1->setToolTip(Q(Form.TrackBar1.Hint));
+    setWindowTitle(Q(Form.Caption));
+  });
+  Binder.OnPush([this] {
+    const bool running = Form.Running();
+    Bar->setVisible(running);
+    BarText->setVisible(running);
+    Bar->setMaximum(static_cast<int>(std::max<long>(1, Counter.Tiles())));
+    Bar->setValue(static_cast<int>(std::min<long>(Counter.Handled(), Bar->maximum())));
+    BarText->setText(Q(Counter.RateLine()));
+  });
+
+  connect(comboMapsType, &QComboBox::currentIndexChanged, this, [this] { Handle([this] { Form.comboMapsTypeChange(); }); });
+  connect(TrackBar1, &QSlider::valueChanged, this,
+          [this](int value) { Handle([this, value] { Form.TrackBar1.SetPosition(value); }); });
+  connect(Button4, &QPushButton::clicked, this,
+          [this] { Handle([this] { Form.LoadParametersfromprojectfilel1Click(); }); });
+  connect(Button1, &QPushButton::clicked, this, [this] { Handle([this] { Form.Button1Click(); }); });
+  connect(BitBtn1, &QPushButton::clicked, this, [this] { Handle([this] { Form.BitBtn1Click(); }); });
+  // Enter in any field presses Start, as the window's default button.
+  for (QLineEdit* field : fields) connect(field, &QLineEdit::returnPressed, BitBtn1, &QPushButton::click);
+
+  // The widgets start from the models, so the first pull finds their texts.
+  Binder.Push();
+  Form.Memo1.OnAdd = [this](std::string_view line) { Counter.Count(line); };
+  Toolkit.SetMainWindow(this);
+  Toolkit.Refresh = [this] { Refresh(); };
+  BuildMenu();
+}
+
+void TForm1Window::BuildMenu() {
+  QMenuBar* bar = menuBar();
+  bar->setObjectName("MainMenu1");
+  for (const TMenu& menu : MainMenuTable) {
+    QMenu* sub = bar->addMenu(Q(menu.Caption));
+    for (const TMenuItem& item : menu.Items) {
+      if (item.Separator()) {
+        sub->addSeparator();
+        continue;
+      }
+      QAction* action = sub->addAction(Q(item.Caption));
+      action->setObjectName(item.Name);
+      const auto handler = item.Handler;
+      connect(action, &QAction::triggered, this, [this, handler] { Handle([this, handler] { (Menu.*handler)(); }); });
+    }
+  }
+}
+
+void TForm1Window::Handle(const std::function<void()>& handler) {
+  const bool wasRunning = Form.Running();
+  Binder.Pull();
+  handler();
+  if (!wasRunning && Form.Running() && Form.CurrentTask) Counter.Begin(*Form.CurrentTask->Task);
+  Binder.Push();
+}
+
+void TForm1Window::Refresh() { Binder.Push(); }
+
+void TForm1Window::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (Shown) return;
+  Shown = true;
+  // Centred on the desktop, once.
+  if (const QScreen* screen = this->screen()) move(screen->availableGeometry().center() - rect().center());
+  Handle([this] { Form.FormShow(); });
+}
+
+void TForm1Window::closeEvent(QCloseEvent* event) {
+  // A running task is stopped, waited for and completed before the window goes.
+  Handle([this] { Form.FormCloseQuery(); });
+  event->accept();
+  QCoreApplication::quit();
+}
+
+}  // namespace meridane

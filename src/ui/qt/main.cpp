@@ -1,0 +1,27 @@
+#include <QApplication>
+#include <QMessageBox>
+#include <clocale>
+#include <exception>
+
+#include "download/HttpClient.h"
+#include "ui/qt/Application.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("Meridane");
+  // Dates in the user's format; numbers never depend on the locale (Qt sets
+  // the whole locale from the environment).
+  std::setlocale(LC_ALL, "C");
+  std::setlocale(LC_TIME, "");
+  meridane::InitHttp();
+  meridane::TApplication program;
+  program.MainWindow.show();
+  for (;;) {
+    try {
+      return QApplication::exec();
+    } catch (const std::exception& e) {
+      // An error that escapes the loop is shown, and the loop goes on.
+      QMessageBox::critical(nullptr, QApplication::applicationName(), QString::fromStdString(e.what()));
+    }
+  }
+}

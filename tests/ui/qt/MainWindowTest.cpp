@@ -1,0 +1,216 @@
+// The desktop program's main window through its real widgets, offscreen.
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSlider>
+#include <QStatusBar>
+
+#include "config/IniFile.h"
+#include "geo/Commonfunc.h"
+#include "support/TestServers.h"
+#include "ui/qt/QtHarness.h"
+
+namespace meridane {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Find;
+using test::ReadAll;
+using test::TDesktopRun;
+
+std::string Text(QWidget* window, const char* name) {
+  if (auto* edit = window->findChild<QLineEdit*>(name)) return edit->text().toStdString();
+  if (auto* label = window->findChild<QLabel*>(name)) return label->text().toStdString();
+  if (auto* button = window->findChild<QAbstractButton*>(name)) return button->text().toStdString();
+  ADD_FAILURE() << "no control " << name;
+  return {};
+}
+
+TEST(DesktopMainWindow, ControlsByNameAsTheyOpen) {
+  TDesktopRun run;
+  QWidget* main = run.Main();
+  EXPECT_EQ(main->size(), QSize(627, 442));
+  EXPECT_EQ(main->windowTitle(), "Meridane 6.91");
+  const struct {
+    const char* Name;
+    const char* Text;
+  } controls[] = {
+      {"Label16", "Task name:"},   {"EditTaskName", "newtask.mrd"}, {"Button4", "Open task ..."},
+      {"Label5", "Zoom level:"},   {"Label8", "12"},                {"Label1", "Left Longitude:"},
+      {"Label2", "Right Longitude:"}, {"Label3", "Top Latitude:"},  {"Label4", "Bottom Latitude:"},
+      {"Label6", "Path to save:"},             {"Button1", "..."},
+      {"Label11", "Threads count:"}, {"Edit10", "1"},               {"LabelTotalxy", ""},
+      {"BitBtn1", "Start"},        {"StatusText", "Download satellite images from Google Maps."},
+  };
+  for (const auto& c : controls) EXPECT_EQ(Text(main, c.Name), c.Text) << c.Name;
+  // The default folder "c:\mrd" of a Windows configuration, in the user's home.
+  EXPECT_EQ(Text(main, "Edit6"), run.Dir.Folder() + "mrd");
+
+  EXPECT_FALSE(Find<QComboBox>(main, "comboMapsType")->isVisible());
+  EXPECT_EQ(Find<QComboBox>(main, "comboMapsType")->count(), 8);
+  auto* zoom = Find<QSlider>(main, "TrackBar1");
+  EXPECT_EQ(std::tuple(zoom->minimum(), zoom->maximum(), zoom->value(), zoom->pageStep(), zoom->tickInterval()),
+            std::tuple(1, 20, 12, 1, 1));
+  EXPECT_EQ(zoom->toolTip(), "12");
+  EXPECT_EQ(Find<QWidget>(main, "Button1")->toolTip(), "Click to select path");
+  EXPECT_TRUE(Find<QLineEdit>(main, "Edit10")->isReadOnly());
+  auto* start = Find<QPushButton>(main, "BitBtn1");
+  EXPECT_TRUE(start->font().bold());
+  EXPECT_TRUE(start->isDefault());
+  auto* log = Find<QPlainTextEdit>(main, "Memo1");
+  EXPECT_TRUE(log->isReadOnly());
+  EXPECT_EQ(log->toPlainText(), "[log window]");
+  EXPECT_EQ(log->toolTip(), "Double click to view log in notepad");
+  EXPECT_EQ(log->palette().color(QPalette::Text), QColor(0, 128, 0));
+  EXPECT_EQ(log->palette().color(QPalette::Base), log->palette().color(QPalette::ToolTipBase));
+  EXPECT_FALSE(Find<QPlainTextEdit>(main, "Memo2")->isVisible());
+  EXPECT_FALSE(Find<QProgressBar>(main, "ProgressBar")->isVisible());
+}
+
+TEST(DesktopMainWindow, MenuFromTheTable) {
+  TDesktopRun run;
+  QStringList seen;
+  for (QAction* menu : run.Main()->findChild<QMenuBar*>()->actions()) {
+    seen << menu->text();
+    for (QAction* item : menu->menu()->actions()) seen << "  " + (item->isSeparator() ? "-" : item->text());
+  }
+  const QStringList expected{"&File",    "  E&xit",
+                             "&Options", "  Options...",
+                             "&Misc",    "  Convert \"Degrees,Minutes,Seconds\"  to \"Degrees\"...",
+                             "  -",      "  View log file",
+                             "&Tools",   "  Map Viewer",
+                             "  -",      "  Map Combiner",
+                             "  -",      "  re-dowload failed files",
+                             "&Help",    "  User manual",
+                             "  Homepage", "  -",
+                             "  About..."};
+  EXPECT_EQ(seen, expected);
+}
+
+TEST(DesktopMainWindow, MapTypeSetsTheZoomRange) {
+  TDesktopRun run;
+  auto* types = Find<QComboBox>(run.Main(), "comboMapsType");
+  auto* zoom = Find<QSlider>(run.Main(), "TrackBar1");
+  zoom->setValue(18);
+  EXPECT_EQ(Text(run.Main(), "Label8"), "18");
+  types->setCurrentIndex(2);
+  EXPECT_EQ(std::tuple(zoom->minimum(), zoom->maximum(), zoom->value()), std::tuple(1, 15, 12));
+  zoom->setValue(18);
+  EXPECT_EQ(zoom->value(), 15);
+  EXPECT_EQ(Text(run.Main(), "Label8"), "15");
+}
+
+TEST(DesktopMainWindow, StartWithBadInputShowsItsMessage) {
+  const struct {
+    const char *Left, *Folder, *Message;
+  } cases[] = {
+      {"116.3", "", MainFormText::NoPath},
+      {"116,3", "here", MainFormText::InputError},
+      {"190", "here", MainFormText::LeftRange},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Message);
+    TDesktopRun run;
+    QWidget* main = run.Main();
+    Find<QLineEdit>(main, "Edit1")->setText(c.Left);
+    Find<QLineEdit>(main, "Edit3")->setText("116.4");
+    Find<QLineEdit>(main, "Edit2")->setText("40");
+    Find<QLineEdit>(main, "Edit4")->setText("39.9");
+    Find<QLineEdit>(main, "Edit6")->setText(c.Folder[0] ? QString::fromStdString(run.Tasks) : "");
+    auto text = std::make_shared<std::optional<std::string>>();
+    test::AnswerMessage(text);
+    // Enter in a field presses Start.
+    QTest::keyClick(Find<QLineEdit>(main, "Edit2"), Qt::Key_Return);
+    EXPECT_EQ(*text, std::optional<std::string>(c.Message));
+    EXPECT_EQ(Text(main, "BitBtn1"), "Start");
+  }
+}
+
+// Against the local nginx: zoom-13 tiles 6010..6013 x 3000..3002.
+class DesktopDownload : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string host = test::TestServerAddress("http");
+    if (host.empty()) GTEST_SKIP() << "no test servers";
+    Run = std::make_unique<TDesktopRun>("[Servers]\r\nHost0=" + host + "\r\nHost1=" + host + "\r\nHost2=" + host +
+                                        "\r\nHost3=" + host + "\r\n[Download]\r\nTilePause=" + Pause + "\r\n");
+    QWidget* main = Run->Main();
+    Find<QLineEdit>(main, "EditTaskName")->setText("desk.mrd");
+    Find<QLineEdit>(main, "Edit6")->setText(QString::fromStdString(Run->Tasks));
+    Find<QLineEdit>(main, "Edit1")->setText(QString::number(TileXToLon(6010.5, 13), 'g', 10));
+    Find<QLineEdit>(main, "Edit3")->setText(QString::number(TileXToLon(6013.5, 13), 'g', 10));
+    Find<QLineEdit>(main, "Edit2")->setText(QString::number(TileYToLat(3000.5, 13, 0), 'g', 10));
+    Find<QLineEdit>(main, "Edit4")->setText(QString::number(TileYToLat(3002.5, 13, 0), 'g', 10));
+    Find<QSlider>(main, "TrackBar1")->setValue(13);
+    QTest::mouseClick(Find<QWidget>(main, "UpDown2")->findChild<QWidget*>("Up"), Qt::LeftButton);  // 2 threads
+  }
+  void TearDown() override { Run.reset(); }
+
+  void Start() { QTest::mouseClick(Find<QPushButton>(Run->Main(), "BitBtn1"), Qt::LeftButton); }
+  std::string Tile(int x, int y) { return Run->Tasks + "desk/gs_" + std::to_string(x) + "_" + std::to_string(y) + "_13.jpg"; }
+
+  std::string Pause = "0";
+  std::unique_ptr<TDesktopRun> Run;
+};
+
+TEST_F(DesktopDownload, RunsToTheEndWithTheProgressAtItsMaximum) {
+  auto text = std::make_shared<std::optional<std::string>>();
+  test::AnswerMessage(text);
+  Start();
+  ASSERT_TRUE(test::WaitUntil([&] { return text->has_value(); }));
+  EXPECT_EQ(**text, MainFormText::TaskStopped);
+  QWidget* main = Run->Main();
+  EXPECT_EQ(Text(main, "BitBtn1"), "Start");
+  EXPECT_EQ(Text(main, "LabelTotalxy"), "Total images: 12");
+  auto* bar = Find<QProgressBar>(main, "ProgressBar");
+  EXPECT_EQ(std::pair(bar->value(), bar->maximum()), std::pair(12, 12));
+  for (int x = 6010; x <= 6013; ++x)
+    for (int y = 3000; y <= 3002; ++y) EXPECT_TRUE(fs::exists(Tile(x, y))) << Tile(x, y);
+  const std::string shown = Find<QPlainTextEdit>(main, "Memo1")->toPlainText().toStdString();
+  EXPECT_NE(shown.find("Task Stoped!"), std::string::npos);
+  EXPECT_EQ(ReadAll(Run->Tasks + "desk_log.txt").find("Log file has been saved as"),
+            ReadAll(Run->Tasks + "desk_log.txt").rfind("Log file has been saved as"));
+}
+
+class DesktopSlowDownload : public DesktopDownload {
+ protected:
+  void SetUp() override {
+    Pause = "300";
+    DesktopDownload::SetUp();
+  }
+  int Position(const char* key) {
+    return TIniFile(Run->Tasks + "desk.mrd").ReadInteger("THREADS", key, 0);
+  }
+};
+
+// Stop, then Start again: only the rest is fetched. Closing the window in the
+// middle of a task saves the positions.
+TEST_F(DesktopSlowDownload, StopResumeAndCloseMidTask) {
+  QWidget* main = Run->Main();
+  Start();
+  EXPECT_EQ(Text(main, "BitBtn1"), "Stop");
+  EXPECT_TRUE(Find<QProgressBar>(main, "ProgressBar")->isVisible());
+  ASSERT_TRUE(test::WaitUntil([&] { return Find<QProgressBar>(main, "ProgressBar")->value() >= 2; }));
+  auto text = std::make_shared<std::optional<std::string>>();
+  test::AnswerMessage(text);
+  Start();  // Stop
+  ASSERT_TRUE(test::WaitUntil([&] { return text->has_value(); }));
+  EXPECT_EQ(**text, MainFormText::TaskStopped);
+  const int first = Position("T2X");
+  EXPECT_GT(first, 0);
+
+  Start();  // resumes, counting the tiles of the first run as handled
+  EXPECT_GE(Find<QProgressBar>(main, "ProgressBar")->value(), 2);
+  const std::string log = ReadAll(Run->Tasks + "desk_log.txt");
+  EXPECT_NE(log.find(std::string(44, '-')), std::string::npos);
+  ASSERT_TRUE(test::WaitUntil([&] { return Find<QProgressBar>(main, "ProgressBar")->value() >= 6; }));
+  main->close();  // no message box: the completion runs quietly
+  EXPECT_EQ(Text(main, "BitBtn1"), "Start");
+  EXPECT_GT(Position("T2X") * 10000 + Position("T2Y"), first * 10000);
+}
+
+}  // namespace
+}  // namespace meridane

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "support/ProcessState.h"
+#include "support/TempDir.h"
+#include "task/TextFile.h"
+#include "ui/qt/Application.h"
+
+namespace meridane::test {
+
+// Runs the event loop until done() holds or the time is up.
+inline bool WaitUntil(const std::function<bool()>& done, int milliseconds = 20000) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done() && clock.elapsed() < milliseconds) {
+    QApplication::processEvents(QEventLoop::AllEvents, 5);
+    QTest::qWait(1);
+  }
+  return done();
+}
+
+// Acts on the next modal window (a message box, a modal dialog) as a person
+// would, once it is open: act gets the window. Call before what opens it.
+inline void WhenModal(std::function<void(QWidget*)> act) {
+  auto* poll = new QTimer;
+  poll->setInterval(5);
+  QObject::connect(poll, &QTimer::timeout, [poll, act = std::move(act)] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || !modal->isVisible()) return;
+    poll->stop();
+    poll->deleteLater();
+    act(modal);
+  });
+  poll->start();
+}
+
+// Presses OK on the next message box and hands back its text.
+inline void AnswerMessage(std::shared_ptr<std::optional<std::string>> text = nullptr) {
+  WhenModal([text](QWidget* modal) {
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    ASSERT_NE(box, nullptr) << modal->objectName().toStdString();
+    if (text) *text = box->text().toStdString();
+    box->button(QMessageBox::Ok)->click();
+  });
+}
+
+// A child of a window, by name and kind; fails the test when it is missing.
+template <class T>
+T* Find(QWidget* window, const char* name) {
+  T* child = window->findChild<T*>(name);
+  EXPECT_NE(child, nullptr) << name;
+  return child;
+}
+
+// The whole desktop program over a program folder of its own, HOME in the
+// temporary folder; the main window shown.
+class TDesktopRun {
+ public:
+  explicit TDesktopRun(const std::string& config = "[Download]\r\nTilePause=0\r\n",
+                       std::function<std::unique_ptr<IHttpClient>()> makeClient = MakeCurlHttpClient) {
+    Home.Set(Dir.Path().string());
+    std::filesystem::create_directories(Program / "ini");
+    std::filesystem::create_directories(Program / "blankimg");
+    WriteAll(Program / "ini" / "config.ini", config);
+    App = std::make_unique<TApplication>(
+        TMainFormEnvironment{.ProgramFolder = Program, .ConfigPath = {}, .Sleeper = nullptr, .MakeClient = makeClient});
+    App->MainWindow.show();
+    QApplication::processEvents();
+  }
+  ~TDesktopRun() {
+    // A task still running is completed before the windows go.
+    App->MainWindow.close();
+    App.reset();
+  }
+
+  QWidget* Main() { return &App->MainWindow; }
+
+  TEnvironmentGuard Home{"HOME"};
+  TTempDir Dir;
+  std::filesystem::path Program = Dir / "program";
+  std::string Tasks = Dir.Folder() + "tasks/";
+  std::unique_ptr<TApplication> App;
+};
+
+}  // namespace meridane::test
