@@ -47,6 +47,8 @@ void TBinder::Combo(QComboBox* widget, TComboBox& model) {
 
 void TBinder::Memo(QPlainTextEdit* widget, const TMemo& model, int maxLines) {
   widget->setMaximumBlockCount(maxLines);
+  // A read-only log has nothing to undo; the record would grow with every line.
+  widget->setUndoRedoEnabled(false);
   // The lines shown so far, by the memo's count, and the memo's lines they came
   // from: once those are replaced (a clear, a load) the widget starts again.
   struct TShown {

@@ -193,6 +193,8 @@ TForm1Window::TForm1Window(TQtToolkit& toolkit, TForm1& form, TMainMenu& menu)
   // Enter in any field presses Start, as the window's default button.
   for (QLineEdit* field : fields) connect(field, &QLineEdit::returnPressed, BitBtn1, &QPushButton::click);
 
+  // The memo holds what the widget shows, so no batch of lines leaves a gap.
+  Form.Memo1.Kept = ShownLogLines;
   // The widgets start from the models, so the first pull finds their texts.
   Binder.Push();
   Form.Memo1.OnAdd = [this](std::string_view line) { Counter.Count(line); };
