@@ -58,4 +58,5 @@ target_compile_definitions(cli_tests PRIVATE MERIDANE_CLI="$<TARGET_FILE:meridan
 find_package(Qt6 REQUIRED COMPONENTS Test)
 meridane_server_test(qt_tests ONE_AT_A_TIME
   LIBRARIES meridane_qt Qt6::Test
-  SOURCES ${PROJECT_SOURCE_DIR}/tests/ui/qt/QtMain.cpp ${PROJECT_SOURCE_DIR}/tests/ui/qt/MainWindowTest.cpp)
+  SOURCES ${PROJECT_SOURCE_DIR}/tests/ui/qt/QtMain.cpp ${PROJECT_SOURCE_DIR}/tests/ui/qt/MainWindowTest.cpp
+  ${PROJECT_SOURCE_DIR}/tests/ui/qt/DialogsTest.cpp)

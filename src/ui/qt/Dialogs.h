@@ -30,6 +30,9 @@ class TConvertDialog : public QDialog {
  public:
   TConvertDialog(TQtToolkit& toolkit, TfrmConvert& form, QWidget* parent);
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+
  private:
   TfrmConvert& Form;
   TBinder Binder;
@@ -49,7 +52,13 @@ class TOptionsDialog : public QDialog {
 
 class TFltDialog : public QDialog {
  public:
+  // The widget keeps at most this many transcript lines.
+  static constexpr int ShownLines = 20000;
+
   TFltDialog(TQtToolkit& toolkit, TfrmFlt& form, QWidget* parent);
+
+  // A run cannot be broken off: the title bar's close and Escape wait for its end.
+  void reject() override;
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -57,6 +66,7 @@ class TFltDialog : public QDialog {
  private:
   TfrmFlt& Form;
   TBinder Binder;
+  bool Running = false;
 };
 
 }  // namespace meridane

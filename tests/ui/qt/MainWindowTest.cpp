@@ -1,5 +1,6 @@
 // The desktop program's main window through its real widgets, offscreen.
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -178,6 +179,28 @@ TEST_F(DesktopDownload, RunsToTheEndWithTheProgressAtItsMaximum) {
   EXPECT_EQ(shot.size(), QSize(627, 442));
   const char* keep = std::getenv("MERIDANE_SCREENSHOT");
   EXPECT_TRUE(shot.save(keep ? QString(keep) : QString::fromStdString(Run->Dir.Folder() + "main.png")));
+}
+
+// "Open task ..." through the file dialog brings back the fields of a project.
+TEST_F(DesktopDownload, OpenTaskLoadsTheFields) {
+  test::AnswerMessage();
+  Start();
+  QWidget* main = Run->Main();
+  ASSERT_TRUE(test::WaitUntil([&] { return Text(main, "BitBtn1") == "Start"; }));
+  const std::string left = Text(main, "Edit1");
+  Find<QLineEdit>(main, "Edit1")->setText("1");
+  Find<QLineEdit>(main, "EditTaskName")->setText("other.mrd");
+  test::WhenModal([this](QWidget* modal) {
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->windowTitle(), "Open project file:");
+    dialog->selectFile(QString::fromStdString(Run->Tasks + "desk.mrd"));
+    static_cast<QDialog*>(dialog)->accept();
+  });
+  QTest::mouseClick(Find<QPushButton>(main, "Button4"), Qt::LeftButton);
+  EXPECT_EQ(Text(main, "EditTaskName"), "desk.mrd");
+  EXPECT_EQ(Text(main, "Edit1"), left);
+  EXPECT_EQ(Find<QSlider>(main, "TrackBar1")->value(), 13);
 }
 
 class DesktopSlowDownload : public DesktopDownload {

@@ -1,0 +1,287 @@
+// The four dialogs through their real widgets, offscreen.
+#include <QCheckBox>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTextBrowser>
+#include <set>
+
+#include "config/IniFile.h"
+#include "support/TestServers.h"
+#include "ui/qt/QtHarness.h"
+
+namespace meridane {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Find;
+using test::ReadAll;
+using test::TDesktopRun;
+using test::WhenModal;
+
+std::string Text(QWidget* window, const char* name) {
+  if (auto* edit = window->findChild<QLineEdit*>(name)) return edit->text().toStdString();
+  if (auto* label = window->findChild<QLabel*>(name)) return label->text().toStdString();
+  if (auto* button = window->findChild<QAbstractButton*>(name)) return button->text().toStdString();
+  if (auto* group = window->findChild<QGroupBox*>(name)) return group->title().toStdString();
+  if (auto* memo = window->findChild<QPlainTextEdit*>(name)) return memo->toPlainText().toStdString();
+  ADD_FAILURE() << "no control " << name;
+  return {};
+}
+
+// Chooses a menu item of the main window that opens a modal dialog; act runs
+// on the dialog once it is open, and the dialog is closed after it if act left it open.
+void OpenModal(TDesktopRun& run, const char* item, const std::function<void(QWidget*)>& act) {
+  WhenModal([act](QWidget* dialog) {
+    act(dialog);
+    if (dialog->isVisible()) {
+      ADD_FAILURE() << dialog->objectName().toStdString() << " left open";
+      dialog->close();
+    }
+  });
+  Find<QAction>(run.Main(), item)->trigger();
+}
+
+// Answers the next file dialog with a path.
+void AnswerFileDialog(const fs::path& path) {
+  WhenModal([path](QWidget* modal) {
+    auto* files = qobject_cast<QFileDialog*>(modal);
+    if (!files) {
+      ADD_FAILURE() << "not a file dialog: " << modal->objectName().toStdString();
+      modal->close();
+      return;
+    }
+    files->selectFile(QString::fromStdString(path.string()));
+    static_cast<QDialog*>(files)->accept();  // public there
+  });
+}
+
+TEST(DesktopDialogs, ControlsByNameAsTheyOpen) {
+  TDesktopRun run;
+  TApplication& app = *run.App;
+  const struct {
+    QDialog* Dialog;
+    const char* Title;
+    QSize Size;
+    std::vector<std::pair<const char*, std::string>> Controls;
+  } dialogs[] = {
+      // clang-format off
+      {&app.AboutDialog, "About", {315, 181},
+       {{"Label3", "Meridane 6.91"}, {"Label8", "Developer:  The Meridane team"}, {"Label5", "Homepage:"},
+        {"Label4", TForm1::HomePageAddress}, {"Label6", "Email:"}, {"Label7", TForm1::SupportAddress},
+        {"bLater", "&OK"}}},
+      {&app.ConvertDialog, "Convert \"Degrees,Minutes,Seconds\" to \"Degrees\"", {360, 150},
+       {{"GroupBox1", ""}, {"Label1", "Degrees, Minutes, Seconds:"}, {"Edit1", ""}, {"Edit2", ""}, {"Edit3", ""},
+        {"GroupBox2", ""}, {"Label2", "Degrees:"}, {"Edit4", ""}, {"Button1", "convert"}}},
+      // Without configuration keys: the dialog's own defaults.
+      {&app.OptionsDialog, "Options", {360, 342},
+       {{"Label1", "Default path to save :"}, {"Edit12", run.Dir.Folder() + "downloads"}, {"Button3", "..."},
+        {"Label11", "Default threads number:"}, {"Edit2", "3"}, {"CheckBoxUseProxy", "Use proxy server"},
+        {"Label3", "Proxy Server Name (IP)"}, {"EditProxyServer", ""}, {"Label4", "Proxy Port"},
+        {"EditProxyPort", ""}, {"Label5", "Proxy Username"}, {"EditProxyUsername", ""},
+        {"Label6", "Proxy Password"}, {"EditProxyPassword", ""}, {"Button1", "OK"}, {"Button2", "Cancel"}}},
+      {&app.FltDialog, "Re-Download failed files", {703, 453},
+       {{"Button1", "Open *.ftl file and download..."}, {"Memo1", ""}}},
+      // clang-format on
+  };
+  for (const auto& d : dialogs) {
+    SCOPED_TRACE(d.Title);
+    d.Dialog->show();
+    EXPECT_EQ(d.Dialog->windowTitle(), d.Title);
+    EXPECT_EQ(std::tuple(d.Dialog->size(), d.Dialog->minimumSize(), d.Dialog->maximumSize()),
+              std::tuple(d.Size, d.Size, d.Size));
+    for (const auto& [name, text] : d.Controls) EXPECT_EQ(Text(d.Dialog, name), text) << name;
+    d.Dialog->close();
+    EXPECT_FALSE(d.Dialog->isVisible());
+  }
+}
+
+TEST(DesktopDialogs, LooksAndPlaces) {
+  TDesktopRun run;
+  TApplication& app = *run.App;
+  for (auto [dialog, name] : {std::pair<QWidget*, const char*>{&app.AboutDialog, "bLater"},
+                              {&app.ConvertDialog, "Button1"},
+                              {&app.OptionsDialog, "Button1"}})
+    EXPECT_TRUE(Find<QPushButton>(dialog, name)->isDefault()) << name;
+  EXPECT_TRUE(Find<QLineEdit>(&app.ConvertDialog, "Edit4")->isReadOnly());
+  EXPECT_TRUE(Find<QLineEdit>(&app.OptionsDialog, "Edit2")->isReadOnly());
+
+  auto* title = Find<QLabel>(&app.AboutDialog, "Label3");
+  EXPECT_TRUE(title->wordWrap() && title->font().underline());
+  EXPECT_EQ(Find<QWidget>(&app.AboutDialog, "Panel1")->height(), 145);
+  for (const char* name : {"Label4", "Label7"}) {
+    auto* link = Find<QLabel>(&app.AboutDialog, name);
+    EXPECT_EQ(link->palette().color(QPalette::WindowText), QColor(0, 128, 0)) << name;
+    EXPECT_TRUE(link->font().underline() && link->cursor().shape() == Qt::PointingHandCursor) << name;
+  }
+  app.FltDialog.show();
+  EXPECT_EQ(Find<QWidget>(&app.FltDialog, "Panel1")->geometry(), QRect(0, 0, 703, 57));
+  auto* memo = Find<QPlainTextEdit>(&app.FltDialog, "Memo1");
+  EXPECT_TRUE(memo->isReadOnly());
+  EXPECT_EQ(std::tuple(memo->font().pixelSize(), memo->horizontalScrollBarPolicy(), memo->verticalScrollBarPolicy()),
+            std::tuple(13, Qt::ScrollBarAlwaysOn, Qt::ScrollBarAlwaysOn));
+  app.FltDialog.close();
+
+  // The converter: not modal, on top, Tab from field to field to the button.
+  QWidget* convert = &app.ConvertDialog;
+  Find<QAction>(run.Main(), "ConvertLongitudeorLatitudetodegreen1")->trigger();
+  EXPECT_TRUE(convert->isVisible() && convert->windowFlags() & Qt::WindowStaysOnTopHint);
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  std::vector<std::string> tabs;
+  for (QWidget* w = Find<QWidget>(convert, "Edit1"); tabs.size() < 5; w = w->nextInFocusChain())
+    if (w->focusPolicy() & Qt::TabFocus) tabs.push_back(w->objectName().toStdString());
+  EXPECT_EQ(tabs, (std::vector<std::string>{"Edit1", "Edit2", "Edit3", "Edit4", "Button1"}));
+  convert->close();
+
+  // Options centred on the main window, wherever that is.
+  run.Main()->move(10, 20);
+  app.OptionsDialog.show();
+  EXPECT_EQ(app.OptionsDialog.frameGeometry().center(), run.Main()->frameGeometry().center());
+  app.OptionsDialog.close();
+}
+
+TEST(DesktopDialogs, OptionsOkWritesTheFieldsCancelWritesNothing) {
+  TDesktopRun run("[IniParas]\r\nDefaultThreadCount=63\r\n");
+  const fs::path folder = run.Dir / "tiles", config = run.Program / "ini" / "config.ini";
+  fs::create_directories(folder);
+  OpenModal(run, "Options2", [&](QWidget* dialog) {
+    AnswerFileDialog(folder);
+    QTest::mouseClick(Find<QPushButton>(dialog, "Button3"), Qt::LeftButton);
+    // Twice up from 63: the arrows stop at 64.
+    for (int i = 0; i < 2; ++i)
+      QTest::mouseClick(Find<QWidget>(dialog, "UpDown1")->findChild<QWidget*>("Up"), Qt::LeftButton);
+    QTest::mouseClick(Find<QCheckBox>(dialog, "CheckBoxUseProxy"), Qt::LeftButton, {}, QPoint(8, 8));
+    QTest::keyClicks(Find<QLineEdit>(dialog, "EditProxyServer"), "proxy.local");
+    QTest::keyClicks(Find<QLineEdit>(dialog, "EditProxyPort"), "8o80");
+    QTest::keyClicks(Find<QLineEdit>(dialog, "EditProxyUsername"), "me");
+    QTest::keyClicks(Find<QLineEdit>(dialog, "EditProxyPassword"), "s e=cret");
+    QTest::keyClick(Find<QLineEdit>(dialog, "EditProxyPassword"), Qt::Key_Return);  // presses OK
+  });
+  const TIniFile ini(config);
+  std::vector<std::string> written;
+  for (const char* key : {"DefaultPath", "DefaultThreadCount"}) written.push_back(ini.ReadString("IniParas", key, "?"));
+  for (const char* key : {"UseProxy", "ProxyServer", "ProxyPort", "ProxyUsername", "ProxyPassword"})
+    written.push_back(ini.ReadString("Proxy", key, "?"));
+  EXPECT_EQ(written, (std::vector<std::string>{folder.string(), "64", "1", "proxy.local", "8o80", "me", "s e=cret"}));
+
+  // Reopened: the stored values; edits abandoned with Cancel are not written.
+  const std::string stored = ReadAll(config);
+  std::vector<std::string> shown;
+  OpenModal(run, "Options2", [&](QWidget* dialog) {
+    for (const char* name : {"Edit12", "Edit2", "EditProxyServer", "EditProxyPort", "EditProxyPassword"})
+      shown.push_back(Text(dialog, name));
+    shown.push_back(Find<QCheckBox>(dialog, "CheckBoxUseProxy")->isChecked() ? "ticked" : "clear");
+    QTest::keyClicks(Find<QLineEdit>(dialog, "Edit12"), "/more");
+    QTest::mouseClick(Find<QWidget>(dialog, "UpDown1")->findChild<QWidget*>("Down"), Qt::LeftButton);
+    QTest::mouseClick(Find<QPushButton>(dialog, "Button2"), Qt::LeftButton);
+  });
+  EXPECT_EQ(shown, (std::vector<std::string>{folder.string(), "64", "proxy.local", "8o80", "s e=cret", "ticked"}));
+  EXPECT_EQ(ReadAll(config), stored);
+}
+
+TEST(DesktopDialogs, ConverterConvertsWhatIsTyped) {
+  TDesktopRun run;
+  Find<QAction>(run.Main(), "ConvertLongitudeorLatitudetodegreen1")->trigger();
+  QWidget* convert = &run.App->ConvertDialog;
+  const struct {
+    const char *Degrees, *Minutes, *Seconds, *Result, *Message;
+    bool Enter = false;  // in the last field, instead of the button
+  } cases[] = {
+      {"116", "23", "24", "116.389999389648", ""},
+      {"-10", "30", "12abc", "-9.49666690826416", "", true},
+      {"10.5", "30", "0", "-9.49666690826416", "Input Error."},  // the last result stays
+      {"", "30", "0", "-9.49666690826416", "Input Error.", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Degrees);
+    const char* values[] = {c.Degrees, c.Minutes, c.Seconds};
+    for (int i = 0; i < 3; ++i) {
+      auto* field = Find<QLineEdit>(convert, ("Edit" + std::to_string(i + 1)).c_str());
+      field->clear();
+      QTest::keyClicks(field, values[i]);
+    }
+    auto message = std::make_shared<std::optional<std::string>>();
+    if (*c.Message) test::AnswerMessage(message);
+    if (c.Enter)
+      QTest::keyClick(Find<QLineEdit>(convert, "Edit3"), Qt::Key_Return);
+    else
+      QTest::mouseClick(Find<QPushButton>(convert, "Button1"), Qt::LeftButton);
+    EXPECT_EQ(Text(convert, "Edit4"), c.Result);
+    EXPECT_EQ(message->value_or(""), c.Message);
+  }
+}
+
+// Catches what the program hands to the user's browser or mail program.
+struct TOpened : QTextBrowser {
+  QVariant loadResource(int, const QUrl&) override { return QString("-"); }
+};
+
+TEST(DesktopDialogs, AboutShowsTheMainCaptionOpensItsLinksAndClosesWithOk) {
+  TDesktopRun run;
+  run.App->Form1.Caption = "Meridane 7.02";  // read at every show
+  TOpened opened;
+  for (const char* scheme : {"https", "mailto"}) QDesktopServices::setUrlHandler(scheme, &opened, "setSource");
+  std::string caption;
+  QStringList links;
+  OpenModal(run, "About1", [&](QWidget* dialog) {
+    caption = Text(dialog, "Label3");
+    for (const char* name : {"Label4", "Label7"}) {
+      QTest::mouseClick(Find<QWidget>(dialog, name), Qt::LeftButton);
+      links << opened.source().toString();
+    }
+    QTest::mouseClick(Find<QPushButton>(dialog, "bLater"), Qt::LeftButton);
+  });
+  for (const char* scheme : {"https", "mailto"}) QDesktopServices::unsetUrlHandler(scheme);
+  EXPECT_EQ(caption, "Meridane 7.02");
+  EXPECT_EQ(links, (QStringList{TForm1::HomePageAddress, QString("mailto:") + TForm1::SupportAddress}));
+  EXPECT_FALSE(run.App->AboutDialog.isVisible());
+}
+
+// Against the local nginx: a tile that is served and one that is not.
+TEST(DesktopDialogs, RedownloadShowsTheTranscriptLineByLine) {
+  const std::string host = test::TestServerAddress("http");
+  if (host.empty()) GTEST_SKIP() << "no test servers";
+  TDesktopRun run;
+  const fs::path list = run.Dir / "failed.ftl", tiles = run.Dir / "tiles";
+  fs::create_directories(tiles);
+  const std::string ok = (tiles / "gs_1_2_3.jpg").string(), okUrl = "http://" + host + "/tile.jpg",
+                    missingUrl = "http://" + host + "/status/404";
+  test::WriteAll(list, ok + "|" + okUrl + "\r\n" + (tiles / "gs_1_3_3.jpg").string() + "|" + missingUrl + "\r\n");
+
+  QStringList shown;
+  std::set<int> counts;  // line counts the widget showed while the run went on
+  bool openAfterClose = false;
+  OpenModal(run, "dowloadfailedfiles1", [&](QWidget* dialog) {
+    auto* memo = Find<QPlainTextEdit>(dialog, "Memo1");
+    QTimer watch;
+    watch.setInterval(0);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+      const int count = memo->toPlainText().isEmpty() ? 0 : static_cast<int>(memo->toPlainText().count('\n')) + 1;
+      if (count == 2 && !counts.contains(2)) {
+        dialog->close();  // from the title bar, in the middle of the run
+        openAfterClose = dialog->isVisible();
+      }
+      counts.insert(count);
+    });
+    AnswerFileDialog(list);
+    watch.start();
+    QTest::mouseClick(Find<QPushButton>(dialog, "Button1"), Qt::LeftButton);
+    watch.stop();
+    shown = memo->toPlainText().split('\n');
+    dialog->close();
+  });
+  EXPECT_EQ(shown, (QStringList{"Start...", QString::fromStdString(ok + ":" + okUrl + " ->OK"),
+                                QString::fromStdString("HTTP/1.1 404 Not Found->" + missingUrl),
+                                QString::fromStdString(missingUrl + ":Error: the image is not found on server."),
+                                "Download End."}));
+  EXPECT_EQ(ReadAll(ok), ReadAll(fs::path(std::getenv("MERIDANE_TEST_SERVERS_DIR")) / "content" / "tile.jpg"));
+  EXPECT_TRUE(counts.contains(1) && counts.contains(2) && counts.contains(4));
+  EXPECT_TRUE(openAfterClose);
+  EXPECT_FALSE(run.App->FltDialog.isVisible());
+}
+
+}  // namespace
+}  // namespace meridane
