@@ -203,6 +203,14 @@ TForm1Window::TForm1Window(TQtToolkit& toolkit, TForm1& form, TMainMenu& menu)
   BuildMenu();
 }
 
+// The logic outlives the window (its destructor may still wait for workers):
+// nothing may call back into the window once it is gone.
+TForm1Window::~TForm1Window() {
+  Toolkit.Refresh = nullptr;
+  Toolkit.SetMainWindow(nullptr);
+  Form.Memo1.OnAdd = nullptr;
+}
+
 void TForm1Window::BuildMenu() {
   QMenuBar* bar = menuBar();
   bar->setObjectName("MainMenu1");

@@ -23,6 +23,7 @@ class TForm1Window : public QMainWindow {
   static constexpr int ShownLogLines = 20000;
 
   TForm1Window(TQtToolkit& toolkit, TForm1& form, TMainMenu& menu);
+  ~TForm1Window() override;
 
   // Shows the logic's state: controls, new log lines, the progress.
   void Refresh();
