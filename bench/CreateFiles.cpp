@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
     const std::string path = folder + "/f_" + std::to_string(i) + ".jpg";
     const std::string_view bytes(data.data(), size(random));
     if (mode == "atomic") {
-      meridane::WriteFileAtomic(path, bytes);
+      meridane::WriteFileAtomic(path, bytes, meridane::TFlush::Cache);  // as tiles are written
       continue;
     }
     const std::string written = mode == "rename" ? path + ".tmp" : path;

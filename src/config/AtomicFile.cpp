@@ -8,11 +8,11 @@
 #include <system_error>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 #endif
 #ifdef __linux__
-#include <fcntl.h>
 #include <sys/stat.h>
 #endif
 
@@ -58,7 +58,37 @@ bool Replaceable(const fs::file_status& existing) {
 
 }  // namespace
 
-TAtomicFileWriter::TAtomicFileWriter(fs::path target) : Target(std::move(target)) {
+namespace {
+
+// The folder's entry for a file just linked or renamed into it, on the disk.
+bool FlushFolderOf(const fs::path& file) {
+#ifndef _WIN32
+  const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
+  const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (descriptor < 0) return false;
+  const bool flushed = ::fsync(descriptor) == 0;
+  ::close(descriptor);
+  return flushed;
+#else
+  (void)file;
+  return true;
+#endif
+}
+
+bool FlushData(int descriptor) {
+#ifdef __linux__
+  return ::fdatasync(descriptor) == 0;
+#elif !defined(_WIN32)
+  return ::fsync(descriptor) == 0;
+#else
+  (void)descriptor;
+  return true;
+#endif
+}
+
+}  // namespace
+
+TAtomicFileWriter::TAtomicFileWriter(fs::path target, TFlush flush) : Target(std::move(target)), Flush(flush) {
   if (Target.empty() || !Target.has_filename()) throw EFileError(CannotCreateMessage(Target));
 #ifdef __linux__
   // No look at the target yet: it usually does not exist, and Commit learns it
@@ -152,6 +182,7 @@ void TAtomicFileWriter::Commit() {
 #ifdef __linux__
   if (Unnamed) {
     if (Descriptor < 0) Fail();
+    if (Flush == TFlush::Disk && !FlushData(Descriptor)) Fail();
     if (!LinkDescriptor(Descriptor, Target)) {
       if (errno != EEXIST) Fail();
       // The target exists (a link never replaces): it must be replaceable, and
@@ -177,12 +208,13 @@ void TAtomicFileWriter::Commit() {
     }
     const bool closed = ::close(Descriptor) == 0;
     Descriptor = -1;
-    if (!closed) throw EFileError(CannotCreateMessage(Target));
+    if (!closed || (Flush == TFlush::Disk && !FlushFolderOf(Target))) throw EFileError(CannotCreateMessage(Target));
     return;
   }
 #endif
   if (!File) Fail();
   if (std::fflush(File) != 0 || std::ferror(File)) Fail();
+  if (Flush == TFlush::Disk && !FlushData(fileno(File))) Fail();
   const bool closed = std::fclose(File) == 0;
   File = nullptr;
   if (closed) fs::rename(Temporary, Target, ec);
@@ -190,6 +222,7 @@ void TAtomicFileWriter::Commit() {
     fs::remove(Temporary, ec);
     throw EFileError(CannotCreateMessage(Target));
   }
+  if (Flush == TFlush::Disk && !FlushFolderOf(Target)) throw EFileError(CannotCreateMessage(Target));
 }
 
 fs::path LeftoverName(const fs::path& target) {
@@ -236,6 +269,8 @@ void AppendLines(const fs::path& path, std::string_view lines) {
   std::setvbuf(file, nullptr, _IONBF, 0);
   bool written = last == '\n' || std::fwrite("\r\n", 1, 2, file) == 2;
   written = written && std::fwrite(lines.data(), 1, lines.size(), file) == lines.size();
+  // On the disk before the caller goes on (it stores positions past these lines next).
+  written = written && FlushData(fileno(file));
   const bool closed = std::fclose(file) == 0;
   if (!written || !closed) {
     // A full disk may have taken part of the lines.
@@ -244,8 +279,8 @@ void AppendLines(const fs::path& path, std::string_view lines) {
   }
 }
 
-void WriteFileAtomic(const fs::path& target, std::string_view content) {
-  TAtomicFileWriter writer(target);
+void WriteFileAtomic(const fs::path& target, std::string_view content, TFlush flush) {
+  TAtomicFileWriter writer(target, flush);
   writer.Write(content);
   writer.Commit();
 }

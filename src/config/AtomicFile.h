@@ -18,13 +18,19 @@ class EFileError : public std::runtime_error {
 std::string CannotCreateMessage(const std::filesystem::path& path);
 std::string CannotOpenMessage(const std::filesystem::path& path);
 
+// Whether a write must reach the disk before it takes the old file's place:
+// the task's control files must survive a power cut, tiles can be fetched again.
+enum class TFlush { Disk, Cache };
+
 // Writes a file under a temporary name in the target's folder and renames it
 // over the target on Commit, so the target is always either the old file or the
 // complete new one. Dropping the writer uncommitted removes the temporary file.
-// A read-only target is refused, as writing it in place would be.
+// A read-only target is refused, as writing it in place would be. With
+// TFlush::Disk the new file's data is on the disk before it takes the target's
+// name, and the folder's new entry after.
 class TAtomicFileWriter {
  public:
-  explicit TAtomicFileWriter(std::filesystem::path target);
+  explicit TAtomicFileWriter(std::filesystem::path target, TFlush flush = TFlush::Disk);
   ~TAtomicFileWriter();
   TAtomicFileWriter(const TAtomicFileWriter&) = delete;
   TAtomicFileWriter& operator=(const TAtomicFileWriter&) = delete;
@@ -41,6 +47,7 @@ class TAtomicFileWriter {
   std::FILE* File = nullptr;  // a named temporary file
   int Descriptor = -1;        // an unnamed one, with no name until Commit links it
   bool Unnamed = false;
+  TFlush Flush;
 };
 
 // The fixed name beside target under which a complete new file waits for a
@@ -52,12 +59,13 @@ std::filesystem::path LeftoverName(const std::filesystem::path& target);
 void RemoveLeftoverTemporaries(const std::filesystem::path& folder, const std::vector<std::string>& names);
 
 // Appends whole lines to a file that exists, first ending its last line when it
-// has no line end. An append that fails cuts the file back to its old end, so
-// no line is ever left torn; throws EFileError "Cannot create file %s".
+// has no line end, and flushes them to the disk. An append that fails cuts the
+// file back to its old end, so no line is ever left torn; throws EFileError
+// "Cannot create file %s".
 void AppendLines(const std::filesystem::path& path, std::string_view lines);
 
 // The one way whole files are written.
-void WriteFileAtomic(const std::filesystem::path& target, std::string_view content);
+void WriteFileAtomic(const std::filesystem::path& target, std::string_view content, TFlush flush = TFlush::Disk);
 
 // The whole file as bytes; EFileError "Cannot open file %s" when it cannot be read.
 std::string ReadFileBytes(const std::filesystem::path& path);

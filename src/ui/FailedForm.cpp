@@ -136,7 +136,7 @@ void TfrmFlt::Run() {
         Refuse(*refusal, url);
         continue;
       }
-      WriteFileAtomic(path, buffer);
+      WriteFileAtomic(path, buffer, TFlush::Cache);
       AddLine(path + ":" + url + " ->OK");
       continue;
     }

@@ -1,15 +1,61 @@
+#include <dlfcn.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
+#include <functional>
+#include <mutex>
 #include <string>
 
 #include "config/AtomicFile.h"
 #include "support/ProcessState.h"
 #include "support/TempDir.h"
+
+// The calls that put a file's data ("D"), a name ("N") and a folder's entries
+// ("F") on the disk, in the order this process made them while Recording.
+namespace {
+std::mutex DiskLock;
+bool Recording = false;
+std::string DiskCalls;
+
+void Record(int result, char what) {
+  const std::lock_guard<std::mutex> guard(DiskLock);
+  if (Recording && result == 0) DiskCalls += what;
+}
+
+template <class F>
+F Real(const char* name) {
+  return reinterpret_cast<F>(::dlsym(RTLD_NEXT, name));
+}
+}  // namespace
+
+extern "C" int fdatasync(int fd) {
+  const int result = Real<int (*)(int)>("fdatasync")(fd);
+  Record(result, 'D');
+  return result;
+}
+extern "C" int fsync(int fd) {
+  struct stat info {};
+  const bool folder = ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode);
+  const int result = Real<int (*)(int)>("fsync")(fd);
+  Record(result, folder ? 'F' : 'D');
+  return result;
+}
+extern "C" int linkat(int fromFolder, const char* from, int toFolder, const char* to, int flags) {
+  const int result = Real<int (*)(int, const char*, int, const char*, int)>("linkat")(fromFolder, from, toFolder, to, flags);
+  Record(result, 'N');
+  return result;
+}
+extern "C" int rename(const char* from, const char* to) {
+  const int result = Real<int (*)(const char*, const char*)>("rename")(from, to);
+  Record(result, 'N');
+  return result;
+}
 
 namespace meridane {
 namespace {
@@ -97,6 +143,37 @@ TEST(TAtomicFileWriter, UncommittedWriterLeavesTargetAlone) {
   }
   EXPECT_EQ(ReadAll(dir / "a.txt"), "old");
   EXPECT_EQ(EntryCount(dir.Path()), 1);
+}
+
+// A control file's data is on the disk before it takes its name, and its
+// folder's entry after; an append is on the disk when the call returns. Tiles
+// (TFlush::Cache) are left to the page cache.
+TEST(WriteFileAtomic, ControlFilesReachTheDiskBeforeTheyReplace) {
+  TTempDir dir;
+  WriteAll(dir / "old.mrd", "old");
+  const struct {
+    const char* Name;
+    std::function<void()> Write;
+    const char* Calls;
+  } cases[] = {
+      {"new file", [&] { WriteFileAtomic(dir / "new.mrd", "new"); }, "DNF"},
+      {"replaced file", [&] { WriteFileAtomic(dir / "old.mrd", "new"); }, "DNNF"},
+      {"tile", [&] { WriteFileAtomic(dir / "tile.jpg", "tile", TFlush::Cache); }, "N"},
+      {"appended lines", [&] { AppendLines(dir / "old.mrd", "line\r\n"); }, "D"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    {
+      const std::lock_guard<std::mutex> guard(DiskLock);
+      DiskCalls.clear();
+      Recording = true;
+    }
+    c.Write();
+    const std::lock_guard<std::mutex> guard(DiskLock);
+    Recording = false;
+    EXPECT_EQ(DiskCalls, c.Calls);
+  }
+  EXPECT_EQ(ReadAll(dir / "old.mrd"), "new\r\nline\r\n");
 }
 
 TEST(ReadFileBytes, ReadsBytesAndReportsMissingFile) {
