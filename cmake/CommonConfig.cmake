@@ -10,6 +10,8 @@ endif()
 option(MERIDANE_WERROR "Treat compiler warnings as errors" OFF)
 
 add_library(meridane_common INTERFACE)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/Version.h.in ${CMAKE_BINARY_DIR}/generated/meridane/Version.h @ONLY)
+target_include_directories(meridane_common INTERFACE ${CMAKE_BINARY_DIR}/generated)
 target_compile_options(meridane_common INTERFACE
   -Wall -Wextra
   # The tile arithmetic depends on every rounding step happening where written;

@@ -13,6 +13,7 @@
 #include "cli/ConsoleToolkit.h"
 #include "ui/Progress.h"
 #include "config/Config.h"
+#include "meridane/Version.h"
 #include "ui/FailedForm.h"
 #include "ui/MainForm.h"
 
@@ -64,6 +65,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
   CLI::App app{
       "meridane-cli: downloads the satellite map tiles of a rectangle at one zoom level, "
       "resumes a stopped task and re-downloads failed tiles."};
+  app.set_version_flag("--version", ProgramVersion, "print the version and exit");
   TOptions o;
   auto* left = app.add_option("--left", o.Left, "west edge, decimal degrees (-180..180)");
   auto* right = app.add_option("--right", o.Right, "east edge, decimal degrees");
@@ -86,6 +88,9 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
     out << app.help();
+    return ExitStatus::AllSaved;
+  } catch (const CLI::CallForVersion&) {
+    out << "meridane-cli " << ProgramVersion << '\n';
     return ExitStatus::AllSaved;
   } catch (const CLI::ParseError& e) {
     err << e.what() << '\n';

@@ -15,6 +15,7 @@
 #include <map>
 #include <thread>
 
+#include "meridane/Version.h"
 #include "support/Process.h"
 #include "support/ProcessState.h"
 #include "support/TempDir.h"
@@ -91,6 +92,8 @@ TEST_F(Cli, CountChecksAndWritesNothing) {
   EXPECT_EQ(Run(args), 0);
   EXPECT_EQ(ReadAll(Out), "MinX=843\nMinY=388\nMaxX=844\nMaxY=389\nTotal images: 4\n");
   EXPECT_FALSE(fs::exists(Dir / "maps"));
+  EXPECT_EQ(Run({"--version"}), 0);
+  EXPECT_EQ(ReadAll(Out), std::string("meridane-cli ") + ProgramVersion + "\n");
 
   struct Case {
     std::vector<std::string> Args;
