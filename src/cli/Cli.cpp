@@ -11,11 +11,11 @@
 #include <thread>
 
 #include "cli/ConsoleToolkit.h"
-#include "ui/Progress.h"
 #include "config/Config.h"
 #include "meridane/Version.h"
 #include "ui/FailedForm.h"
 #include "ui/MainForm.h"
+#include "ui/Progress.h"
 
 namespace meridane {
 
@@ -75,8 +75,9 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
   auto* folder = app.add_option("--folder", o.Folder, "download folder (default: DefaultPath of the configuration)");
   auto* task = app.add_option("--task", o.Task, "task name, the project file's name (default newtask.mrd)");
   auto* threads = app.add_option("--threads", o.Threads, "download threads, 1..8 (default: the configuration's)");
-  auto* config =
-      app.add_option("--config", o.Config, "configuration file (default: ini/config.ini beside the program)");
+  auto* config = app.add_option("--config", o.Config,
+                                "configuration file (default: ini/config.ini beside the program, or "
+                                "~/.config/meridane/config.ini when the program's folder is read-only)");
   auto* open =
       app.add_option("--open", o.Open, "load the fields from a project file (.mrd); options given beside it win");
   auto* redownload = app.add_option("--redownload", o.Redownload, "re-download the tiles of a failed-tile list (.ftl)");
@@ -105,7 +106,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     }
     configPath = o.Config;
   }
-  if (*redownload) return Redownload(o, configPath.empty() ? ConfigPathIn(ProgramFolder()) : configPath, out, err);
+  if (*redownload) return Redownload(o, configPath.empty() ? LocateConfig(ProgramFolder()).Read : configPath, out, err);
 
   TConsoleToolkit toolkit(err);
   TForm1 form(toolkit, TMainFormEnvironment{{}, configPath});

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #ifdef _WIN32
+#include <io.h>
 #include <windows.h>
 #else
 #include <pwd.h>
@@ -23,6 +24,15 @@ std::string HomeFolder() {
   if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir) return entry->pw_dir;
 #endif
   return fs::path("/").string();
+}
+
+// $XDG_CONFIG_HOME/meridane/config.ini; a relative value is ignored, as the
+// base directory rules ask.
+fs::path UserConfigPath() {
+  fs::path base;
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) base = xdg;
+  if (!base.is_absolute()) base = fs::path(HomeFolder()) / ".config";
+  return base / "meridane" / "config.ini";
 }
 
 }  // namespace
@@ -114,6 +124,24 @@ TStartConfig TConfig::ReadStart() const {
 }
 
 fs::path ConfigPathIn(const fs::path& programFolder) { return programFolder / "ini" / "config.ini"; }
+
+bool FolderWritable(const fs::path& folder) {
+#ifdef _WIN32
+  return ::_waccess(folder.c_str(), 2) == 0;
+#else
+  return ::access(folder.c_str(), W_OK) == 0;
+#endif
+}
+
+TConfigLocation LocateConfig(const fs::path& programFolder, const TWritableCheck& writable) {
+  const fs::path shipped = ConfigPathIn(programFolder);
+  const fs::path iniFolder = shipped.parent_path();
+  std::error_code ec;
+  // A build folder or a portable copy keeps its settings beside the program.
+  if (writable(fs::exists(iniFolder, ec) ? iniFolder : programFolder)) return {shipped, shipped, false};
+  const fs::path user = UserConfigPath();
+  return {fs::exists(user, ec) ? user : shipped, user, true};
+}
 
 fs::path ProgramFolder() {
 #ifdef _WIN32

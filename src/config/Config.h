@@ -2,10 +2,12 @@
 
 #include <array>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
 #include "config/IniFile.h"
+#include "meridane/Version.h"
 
 namespace meridane {
 
@@ -28,7 +30,7 @@ namespace ConfigKeys {
 // clang-format off
 inline constexpr TConfigKey DefaultPath        {"IniParas", "DefaultPath",        "~/mrd", "~/downloads", nullptr};
 inline constexpr TConfigKey DefaultThreadCount {"IniParas", "DefaultThreadCount", "1",     "3",           nullptr};
-inline constexpr TConfigKey Version            {"IniParas", "Version",            "6.91",  nullptr,       nullptr};
+inline constexpr TConfigKey Version            {"IniParas", "Version",            ProgramVersion, nullptr, nullptr};
 inline constexpr TConfigKey UseProxy           {"Proxy",    "UseProxy",           nullptr, "0",           "0"};
 inline constexpr TConfigKey ProxyServer        {"Proxy",    "ProxyServer",        nullptr, "",            ""};
 inline constexpr TConfigKey ProxyPort          {"Proxy",    "ProxyPort",          nullptr, "",            ""};
@@ -98,6 +100,27 @@ class TConfig {
 
 // "ini/config.ini" in the given program folder.
 std::filesystem::path ConfigPathIn(const std::filesystem::path& programFolder);
+
+// Whether the current user may create and replace files in the folder.
+bool FolderWritable(const std::filesystem::path& folder);
+using TWritableCheck = std::function<bool(const std::filesystem::path&)>;
+
+// Where config.ini is read, and where the Options dialog writes it.
+struct TConfigLocation {
+  std::filesystem::path Read;
+  std::filesystem::path Write;
+  // Write is the user's own file: its folder may be missing, and until it exists
+  // Read is the file shipped in the program folder.
+  bool PerUser = false;
+};
+
+// The program folder's ini/config.ini when that can be written (its ini/ folder,
+// or the program folder when ini/ is missing); otherwise the user's
+// $XDG_CONFIG_HOME/meridane/config.ini (~/.config/... when that variable is unset,
+// empty or relative), read from the program folder's file until it exists. The
+// environment and the folders are looked at afresh at every call.
+TConfigLocation LocateConfig(const std::filesystem::path& programFolder,
+                             const TWritableCheck& writable = FolderWritable);
 
 // The folder of the running executable, where the companion files lie.
 std::filesystem::path ProgramFolder();

@@ -21,6 +21,12 @@ constexpr char Separator = static_cast<char>(fs::path::preferred_separator);
 std::string FolderPart(const std::string& path) { return path.substr(0, path.find_last_of(Separator) + 1); }
 std::string NamePart(const std::string& path) { return path.substr(path.find_last_of(Separator) + 1); }
 
+// A path given by the caller is used as is; otherwise the lookup runs again, as
+// the user's file appears with the Options dialog's first OK.
+std::string ConfigToRead(const TMainFormEnvironment& environment, const fs::path& programFolder) {
+  return (environment.ConfigPath.empty() ? LocateConfig(programFolder).Read : environment.ConfigPath).string();
+}
+
 // The power of ten of the first significant digit of an unsigned decimal number
 // ("0.05e3" gives 1), saturated far beyond any double's range.
 long long LeadingExponent(std::string_view number) {
@@ -119,7 +125,7 @@ void TForm1::WaitForWorkers() {
 void TForm1::FormShow() {
   RunHandler(Toolkit, [this] {
     Folder = Environment.ProgramFolder.empty() ? meridane::ProgramFolder() : Environment.ProgramFolder;
-    ConfigPath = (Environment.ConfigPath.empty() ? ConfigPathIn(Folder) : Environment.ConfigPath).string();
+    ConfigPath = ConfigToRead(Environment, Folder);
     HelpPath = (Folder / "help" / "help.chm").string();
     comboMapsType.Items.clear();
     for (const TMapKind& kind : MapsTypeList) comboMapsType.Items.emplace_back(kind.Name);
@@ -192,6 +198,7 @@ std::unique_ptr<TTaskParams> TForm1::ReadRequest(bool createFolder) {
 }
 
 void TForm1::Start() {
+  ConfigPath = ConfigToRead(Environment, Folder);
   const TStartConfig config = TConfig(ConfigPath).ReadStart();
   std::unique_ptr<TTaskParams> params = ReadRequest(true);
   if (!params) return;

@@ -36,7 +36,7 @@ inline constexpr std::array<TMapKind, 8> MapsTypeList{{
 // tests replace the parts they need.
 struct TMainFormEnvironment {
   std::filesystem::path ProgramFolder;  // empty: the running program's folder
-  std::filesystem::path ConfigPath;     // empty: ini/config.ini in the program folder
+  std::filesystem::path ConfigPath;     // empty: LocateConfig's, looked up at every read
   ISleeper* Sleeper = nullptr;          // null: real waits
   std::function<std::unique_ptr<IHttpClient>()> MakeClient = MakeCurlHttpClient;
 };

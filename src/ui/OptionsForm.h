@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <string>
 
+#include "config/Config.h"
 #include "ui/Controls.h"
 #include "ui/Toolkit.h"
 
@@ -16,7 +17,9 @@ class TfrmOptions : public IForm {
   static constexpr int MaxThreadCount = 64;
 
   // programFolder: where ini/config.ini lies; empty: the running program's folder.
-  explicit TfrmOptions(IToolkit& toolkit, std::filesystem::path programFolder = {});
+  // writable: how LocateConfig tells whether that folder may be written.
+  explicit TfrmOptions(IToolkit& toolkit, std::filesystem::path programFolder = {},
+                       TWritableCheck writable = FolderWritable);
 
   // Controls.
   std::string Caption = "Options";
@@ -45,12 +48,13 @@ class TfrmOptions : public IForm {
   void Button2Click();
   void Button3Click();
 
-  // Looked up afresh at every show and every OK.
-  std::filesystem::path ConfigPath() const;
+  // Looked up afresh at every show and every OK: the user's file appears with the first OK.
+  TConfigLocation ConfigLocation() const;
 
  private:
   IToolkit& Toolkit;
   std::filesystem::path Folder;
+  TWritableCheck Writable;
 };
 
 }  // namespace meridane

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -118,6 +121,72 @@ TEST(Config, ConfigPathIn) {
   const std::string expected = (dir.Path() / "ini" / "config.ini").string();
   EXPECT_EQ(ConfigPathIn(dir.Path()).string(), expected);
   EXPECT_EQ(ConfigPathIn(dir.Folder()).string(), expected);
+}
+
+// A program folder holding ini/, HOME and XDG_CONFIG_HOME beside it.
+struct TLookup {
+  TLookup() {
+    Home.Set((Dir / "home").string());
+    Xdg.Set((Dir / "xdg").string());
+    std::filesystem::create_directories(Program / "ini");
+  }
+  TEnvironmentGuard Home{"HOME"}, Xdg{"XDG_CONFIG_HOME"};
+  TTempDir Dir;
+  std::filesystem::path Program = Dir / "program", Shipped = ConfigPathIn(Program);
+  std::filesystem::path HomeConfig = Dir / "home/.config/meridane/config.ini";
+  std::filesystem::path XdgConfig = Dir / "xdg/meridane/config.ini";
+};
+
+TEST(Config, LocateConfig) {
+  enum TWhere { Shipped, HomeConfig, XdgConfig };
+  const struct {
+    const char* Name;
+    bool IniFolder, IniWritable, ProgramWritable;
+    std::optional<std::string> Xdg;  // none: unset; "@": the absolute folder
+    bool UserFileExists;
+    TWhere Read, Write;
+  } cases[] = {
+      {"writable ini folder", true, true, false, "@", true, Shipped, Shipped},
+      {"writable program folder without ini", false, false, true, "@", false, Shipped, Shipped},
+      {"read-only ini folder in a writable program folder", true, false, true, "@", false, Shipped, XdgConfig},
+      {"read-only program folder without ini", false, false, false, "@", false, Shipped, XdgConfig},
+      {"user's file exists", true, false, false, "@", true, XdgConfig, XdgConfig},
+      {"XDG_CONFIG_HOME unset", true, false, false, std::nullopt, false, Shipped, HomeConfig},
+      {"XDG_CONFIG_HOME empty", true, false, false, "", true, HomeConfig, HomeConfig},
+      {"XDG_CONFIG_HOME relative", true, false, false, "rel", true, HomeConfig, HomeConfig},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TLookup at;
+    if (!c.Xdg) ::unsetenv("XDG_CONFIG_HOME");
+    if (c.Xdg && c.Xdg != "@") at.Xdg.Set(*c.Xdg);
+    if (!c.IniFolder) std::filesystem::remove(at.Program / "ini");
+    const std::filesystem::path user = c.Xdg == "@" ? at.XdgConfig : at.HomeConfig;
+    if (c.UserFileExists) {
+      std::filesystem::create_directories(user.parent_path());
+      WriteAll(user, "");
+    }
+    std::set<std::filesystem::path> readOnly;
+    if (!c.IniWritable) readOnly.insert(at.Program / "ini");
+    if (!c.ProgramWritable) readOnly.insert(at.Program);
+    const TConfigLocation found =
+        LocateConfig(at.Program, [&](const std::filesystem::path& folder) { return !readOnly.contains(folder); });
+    const std::filesystem::path paths[] = {at.Shipped, at.HomeConfig, at.XdgConfig};
+    EXPECT_EQ(found.Read, paths[c.Read]);
+    EXPECT_EQ(found.Write, paths[c.Write]);
+    EXPECT_EQ(found.PerUser, c.Write != Shipped);
+  }
+}
+
+TEST(Config, LocateConfigChecksTheFoldersPermissions) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root may write any folder";
+  TLookup at;
+  namespace fs = std::filesystem;
+  for (const fs::path& folder : {at.Program / "ini", at.Program})
+    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+  const TConfigLocation found = LocateConfig(at.Program);
+  for (const fs::path& folder : {at.Program, at.Program / "ini"}) fs::permissions(folder, fs::perms::owner_all);
+  EXPECT_EQ(found.Write, at.XdgConfig);
 }
 
 }  // namespace

@@ -198,5 +198,38 @@ TEST(OptionsForm, FolderPickerAndArrows) {
   }
 }
 
+TEST(OptionsForm, ReadOnlyProgramFolderKeepsTheSettingsInTheUsersFile) {
+  const std::string shipped = "[IniParas]\r\nVersion=7.0\r\nDefaultThreadCount=1\r\n[Servers]\r\nHost0=tiles.local\r\n";
+  TOptionsRun run(shipped);
+  THeadlessToolkit& toolkit = run.Run.Toolkit;
+  test::TEnvironmentGuard xdg("XDG_CONFIG_HOME");
+  // An installed program's folder: nobody may write it.
+  TfrmOptions options(toolkit, run.Run.Program, [](const fs::path&) { return false; });
+  options.FormShow();
+  EXPECT_EQ(options.Edit2.Text, "1");
+  options.Edit12.Text = "/srv/tiles";
+
+  // Below a file no folder can be made, not even by root: the dialog stays open.
+  WriteAll(run.Run.Dir / "file", "");
+  xdg.Set((run.Run.Dir / "file" / "xdg").string());
+  options.Button1Click();
+  EXPECT_EQ(toolkit.Errors, TLines{"Create directory " + (run.Run.Dir / "file/xdg/meridane").string() + " Failed."});
+  EXPECT_EQ(toolkit.Calls, TLines{});
+
+  toolkit.Errors.clear();
+  xdg.Set((run.Run.Dir / "xdg").string());
+  const fs::path user = run.Run.Dir / "xdg" / "meridane" / "config.ini";
+  options.Button1Click();
+  EXPECT_EQ(toolkit.Errors, TLines{});
+  EXPECT_EQ(ReadAll(run.Config()), shipped);
+  // The shipped keys the dialog does not show are kept.
+  const std::string written = ReadAll(user);
+  for (const char* line : {"\r\nVersion=7.0\r\n", "\r\nHost0=tiles.local\r\n", "\r\nDefaultPath=/srv/tiles\r\n"})
+    EXPECT_NE(written.find(line), std::string::npos) << line << " in " << written;
+  EXPECT_EQ(fs::status(user.parent_path()).permissions(), fs::perms::owner_all);
+  options.FormShow();
+  EXPECT_EQ(options.Edit12.Text, "/srv/tiles");
+}
+
 }  // namespace
 }  // namespace meridane

@@ -1,0 +1,39 @@
+# The installed program: everything under one folder (/opt/meridane), the two
+# programs linked into /usr/bin, the desktop entry and icon where desktops look
+# for them. `cmake --install` and the Debian package (`cpack -G DEB`) both give it.
+set(MERIDANE_SYSTEM_FILES ON)
+if(NOT CMAKE_INSTALL_PREFIX STREQUAL "/opt/meridane")
+  # A copy elsewhere (a user's own folder) stays in that folder.
+  set(MERIDANE_SYSTEM_FILES OFF)
+endif()
+
+# The defaults the package ships; a user's own settings go to ~/.config/meridane.
+configure_file(${PROJECT_SOURCE_DIR}/share/config.ini.in ${CMAKE_BINARY_DIR}/package/config.ini @ONLY NEWLINE_STYLE CRLF)
+install(FILES ${CMAKE_BINARY_DIR}/package/config.ini DESTINATION ini)
+
+if(MERIDANE_SYSTEM_FILES)
+  foreach(program meridane meridane-cli)
+    file(CREATE_LINK ${CMAKE_INSTALL_PREFIX}/${program} ${CMAKE_BINARY_DIR}/package/${program} SYMBOLIC)
+    install(FILES ${CMAKE_BINARY_DIR}/package/${program} DESTINATION /usr/bin)
+  endforeach()
+  install(FILES ${PROJECT_SOURCE_DIR}/share/meridane.desktop DESTINATION /usr/share/applications)
+  install(FILES ${PROJECT_SOURCE_DIR}/share/meridane.svg DESTINATION /usr/share/icons/hicolor/scalable/apps)
+else()
+  install(FILES ${PROJECT_SOURCE_DIR}/share/meridane.desktop DESTINATION share/applications)
+  install(FILES ${PROJECT_SOURCE_DIR}/share/meridane.svg DESTINATION share/icons/hicolor/scalable/apps)
+endif()
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME meridane)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "The Meridane team <support@meridane.example.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Downloads the satellite map tiles of a rectangle of the earth")
+set(CPACK_PACKAGE_DESCRIPTION "A desktop program and a command line that download the map tiles of a rectangle\
+ at one zoom level with up to 8 workers, and keep what is needed to resume, check and repair the download.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /opt/meridane)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Qt draws its text with these on any desktop, and offscreen.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core")
+include(CPack)
