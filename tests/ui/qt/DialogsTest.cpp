@@ -20,17 +20,8 @@ namespace fs = std::filesystem;
 using test::Find;
 using test::ReadAll;
 using test::TDesktopRun;
+using test::Text;
 using test::WhenModal;
-
-std::string Text(QWidget* window, const char* name) {
-  if (auto* edit = window->findChild<QLineEdit*>(name)) return edit->text().toStdString();
-  if (auto* label = window->findChild<QLabel*>(name)) return label->text().toStdString();
-  if (auto* button = window->findChild<QAbstractButton*>(name)) return button->text().toStdString();
-  if (auto* group = window->findChild<QGroupBox*>(name)) return group->title().toStdString();
-  if (auto* memo = window->findChild<QPlainTextEdit*>(name)) return memo->toPlainText().toStdString();
-  ADD_FAILURE() << "no control " << name;
-  return {};
-}
 
 // Chooses a menu item of the main window that opens a modal dialog; act runs
 // on the dialog once it is open, and the dialog is closed after it if act left it open.

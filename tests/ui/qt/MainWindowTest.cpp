@@ -21,14 +21,7 @@ namespace fs = std::filesystem;
 using test::Find;
 using test::ReadAll;
 using test::TDesktopRun;
-
-std::string Text(QWidget* window, const char* name) {
-  if (auto* edit = window->findChild<QLineEdit*>(name)) return edit->text().toStdString();
-  if (auto* label = window->findChild<QLabel*>(name)) return label->text().toStdString();
-  if (auto* button = window->findChild<QAbstractButton*>(name)) return button->text().toStdString();
-  ADD_FAILURE() << "no control " << name;
-  return {};
-}
+using test::Text;
 
 TEST(DesktopMainWindow, ControlsByNameAsTheyOpen) {
   TDesktopRun run;
@@ -39,12 +32,22 @@ TEST(DesktopMainWindow, ControlsByNameAsTheyOpen) {
     const char* Name;
     const char* Text;
   } controls[] = {
-      {"Label16", "Task name:"},   {"EditTaskName", "newtask.mrd"}, {"Button4", "Open task ..."},
-      {"Label5", "Zoom level:"},   {"Label8", "12"},                {"Label1", "Left Longitude:"},
-      {"Label2", "Right Longitude:"}, {"Label3", "Top Latitude:"},  {"Label4", "Bottom Latitude:"},
-      {"Label6", "Path to save:"},             {"Button1", "..."},
-      {"Label11", "Threads count:"}, {"Edit10", "1"},               {"LabelTotalxy", ""},
-      {"BitBtn1", "Start"},        {"StatusText", "Download satellite images from Google Maps."},
+      {"Label16", "Task name:"},
+      {"EditTaskName", "newtask.mrd"},
+      {"Button4", "Open task ..."},
+      {"Label5", "Zoom level:"},
+      {"Label8", "12"},
+      {"Label1", "Left Longitude:"},
+      {"Label2", "Right Longitude:"},
+      {"Label3", "Top Latitude:"},
+      {"Label4", "Bottom Latitude:"},
+      {"Label6", "Path to save:"},
+      {"Button1", "..."},
+      {"Label11", "Threads count:"},
+      {"Edit10", "1"},
+      {"LabelTotalxy", ""},
+      {"BitBtn1", "Start"},
+      {"StatusText", "Download satellite images from Google Maps."},
   };
   for (const auto& c : controls) EXPECT_EQ(Text(main, c.Name), c.Text) << c.Name;
   // The default folder "c:\mrd" of a Windows configuration, in the user's home.
@@ -78,14 +81,14 @@ TEST(DesktopMainWindow, MenuFromTheTable) {
     seen << menu->text();
     for (QAction* item : menu->menu()->actions()) seen << "  " + (item->isSeparator() ? "-" : item->text());
   }
-  const QStringList expected{"&File",    "  E&xit",
-                             "&Options", "  Options...",
-                             "&Misc",    "  Convert \"Degrees,Minutes,Seconds\"  to \"Degrees\"...",
-                             "  -",      "  View log file",
-                             "&Tools",   "  Map Viewer",
-                             "  -",      "  Map Combiner",
-                             "  -",      "  re-dowload failed files",
-                             "&Help",    "  User manual",
+  const QStringList expected{"&File",      "  E&xit",
+                             "&Options",   "  Options...",
+                             "&Misc",      "  Convert \"Degrees,Minutes,Seconds\"  to \"Degrees\"...",
+                             "  -",        "  View log file",
+                             "&Tools",     "  Map Viewer",
+                             "  -",        "  Map Combiner",
+                             "  -",        "  re-dowload failed files",
+                             "&Help",      "  User manual",
                              "  Homepage", "  -",
                              "  About..."};
   EXPECT_EQ(seen, expected);
@@ -151,7 +154,9 @@ class DesktopDownload : public ::testing::Test {
   void TearDown() override { Run.reset(); }
 
   void Start() { QTest::mouseClick(Find<QPushButton>(Run->Main(), "BitBtn1"), Qt::LeftButton); }
-  std::string Tile(int x, int y) { return Run->Tasks + "desk/gs_" + std::to_string(x) + "_" + std::to_string(y) + "_13.jpg"; }
+  std::string Tile(int x, int y) {
+    return Run->Tasks + "desk/gs_" + std::to_string(x) + "_" + std::to_string(y) + "_13.jpg";
+  }
 
   std::string Pause = "0";
   std::unique_ptr<TDesktopRun> Run;
@@ -209,9 +214,7 @@ class DesktopSlowDownload : public DesktopDownload {
     Pause = "300";
     DesktopDownload::SetUp();
   }
-  int Position(const char* key) {
-    return TIniFile(Run->Tasks + "desk.mrd").ReadInteger("THREADS", key, 0);
-  }
+  int Position(const char* key) { return TIniFile(Run->Tasks + "desk.mrd").ReadInteger("THREADS", key, 0); }
 };
 
 // Stop, then Start again: only the rest is fetched. Closing the window in the

@@ -6,7 +6,11 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QTest>
 #include <QTimer>
 #include <functional>
@@ -62,6 +66,18 @@ T* Find(QWidget* window, const char* name) {
   T* child = window->findChild<T*>(name);
   EXPECT_NE(child, nullptr) << name;
   return child;
+}
+
+// What a control shows, found by name: an edit's or a label's text, a
+// button's caption, a group's title, a memo's lines.
+inline std::string Text(QWidget* window, const char* name) {
+  if (auto* edit = window->findChild<QLineEdit*>(name)) return edit->text().toStdString();
+  if (auto* label = window->findChild<QLabel*>(name)) return label->text().toStdString();
+  if (auto* button = window->findChild<QAbstractButton*>(name)) return button->text().toStdString();
+  if (auto* group = window->findChild<QGroupBox*>(name)) return group->title().toStdString();
+  if (auto* memo = window->findChild<QPlainTextEdit*>(name)) return memo->toPlainText().toStdString();
+  ADD_FAILURE() << "no control " << name;
+  return {};
 }
 
 // The whole desktop program over a program folder of its own, HOME in the
