@@ -31,3 +31,16 @@ if(MERIDANE_SANITIZE)
   target_compile_options(meridane_common INTERFACE -fsanitize=${MERIDANE_SANITIZE} -fno-omit-frame-pointer)
   target_link_options(meridane_common INTERFACE -fsanitize=${MERIDANE_SANITIZE})
 endif()
+
+# MERIDANE_FUZZ builds the parsers' fuzz targets with Clang's libFuzzer, and
+# everything under AddressSanitizer and UndefinedBehaviorSanitizer, which stops
+# at the first fault so that libFuzzer keeps the input.
+option(MERIDANE_FUZZ "Build the fuzz targets (Clang)" OFF)
+if(MERIDANE_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "MERIDANE_FUZZ needs Clang: CXX=clang++")
+  endif()
+  target_compile_options(meridane_common INTERFACE -fsanitize=fuzzer-no-link,address,undefined
+    -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  target_link_options(meridane_common INTERFACE -fsanitize=address,undefined)
+endif()

@@ -113,6 +113,12 @@ bool ParseDecimalInteger(std::string_view text, int& value) {
   return true;
 }
 
+std::optional<std::string> ReadIniValue(std::string_view content, std::string_view section, std::string_view key) {
+  const TLocation where = Locate(content, section, key);
+  if (!where.ValueBegin) return std::nullopt;
+  return std::string(Trim(content.substr(*where.ValueBegin, where.ValueEnd - *where.ValueBegin)));
+}
+
 std::string TIniFile::ReadString(std::string_view section, std::string_view key, std::string_view defaultValue) const {
   std::string content;
   try {
@@ -120,9 +126,7 @@ std::string TIniFile::ReadString(std::string_view section, std::string_view key,
   } catch (const EFileError&) {
     return std::string(defaultValue);
   }
-  const TLocation where = Locate(content, section, key);
-  if (!where.ValueBegin) return std::string(defaultValue);
-  return std::string(Trim(std::string_view(content).substr(*where.ValueBegin, where.ValueEnd - *where.ValueBegin)));
+  return ReadIniValue(content, section, key).value_or(std::string(defaultValue));
 }
 
 int TIniFile::ReadInteger(std::string_view section, std::string_view key, int defaultValue) const {
@@ -132,18 +136,26 @@ int TIniFile::ReadInteger(std::string_view section, std::string_view key, int de
 
 namespace {
 
-// What writing one key does to the file's text.
-void SetValue(std::string& content, std::string_view section, std::string_view key, std::string_view value) {
+// The line break a text's last line lacks. A lone CR is a CR LF cut short: it
+// gets its LF, or it would become part of that line's value.
+std::string_view MissingBreak(std::string_view text) {
+  if (text.empty() || text.back() == '\n') return {};
+  return text.back() == '\r' ? "\n" : "\r\n";
+}
+
+}  // namespace
+
+void SetIniValue(std::string& content, std::string_view section, std::string_view key, std::string_view value) {
   const std::string text = OneLine(value);
   const TLocation where = Locate(content, section, key);
   if (where.ValueBegin) {
     content.replace(*where.ValueBegin, where.ValueEnd - *where.ValueBegin, text);
   } else if (where.SectionFound) {
     std::string line = std::string(key) + "=" + text + "\r\n";
-    if (where.InsertAt > 0 && content[where.InsertAt - 1] != '\n') line.insert(0, "\r\n");
+    line.insert(0, MissingBreak(std::string_view(content).substr(0, where.InsertAt)));
     content.insert(where.InsertAt, line);
   } else {
-    if (!content.empty() && content.back() != '\n') content += "\r\n";
+    content += MissingBreak(content);
     // A blank line between sections, unless the file already ends with one.
     const std::string_view tail(content);
     const bool endsBlank = tail.ends_with("\n\n") || tail.ends_with("\n\r\n") || tail == "\r\n" || tail == "\n";
@@ -151,8 +163,6 @@ void SetValue(std::string& content, std::string_view section, std::string_view k
     content += "[" + std::string(section) + "]\r\n" + std::string(key) + "=" + text + "\r\n";
   }
 }
-
-}  // namespace
 
 void TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) const {
   WriteStrings(section, {{std::string(key), std::string(value)}});
@@ -162,7 +172,7 @@ void TIniFile::WriteStrings(std::string_view section,
                             const std::vector<std::pair<std::string, std::string>>& values) const {
   try {
     std::string content = ReadIfPresent(Path);
-    for (const auto& [key, value] : values) SetValue(content, section, key, value);
+    for (const auto& [key, value] : values) SetIniValue(content, section, key, value);
     WriteFileAtomic(Path, content);
   } catch (const EFileError&) {
     throw EIniWriteError("Unable to write to " + Path.string());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -43,6 +44,11 @@ class TIniFile {
  private:
   std::filesystem::path Path;
 };
+
+// The same rules on a file's text held in memory: the value of a key (trimmed),
+// or nothing when the section or key is missing; and what writing a key does.
+std::optional<std::string> ReadIniValue(std::string_view content, std::string_view section, std::string_view key);
+void SetIniValue(std::string& content, std::string_view section, std::string_view key, std::string_view value);
 
 // Decimal integer text: optional sign and digits only, within 32 bits.
 bool ParseDecimalInteger(std::string_view text, int& value);

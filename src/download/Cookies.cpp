@@ -1,6 +1,8 @@
 #include "download/Cookies.h"
 
 #include <fstream>
+#include <iterator>
+#include <limits>
 #include <vector>
 
 #include "download/HttpClient.h"
@@ -31,13 +33,33 @@ bool PathMatches(std::string_view requestPath, std::string_view cookiePath) {
   return requestPath.size() == cookiePath.size() || cookiePath.ends_with('/') || requestPath[cookiePath.size()] == '/';
 }
 
+// The expiry field: seconds since 1970, 0 for a session cookie. Read as
+// strtoll would, saturating (atoll's overflow is undefined); a text without a
+// number reads as 0, as browsers' files never hold one.
+bool Expired(std::string_view field, std::time_t now) {
+  std::size_t i = 0;
+  while (i < field.size() && (field[i] == ' ' || field[i] == '\t')) ++i;
+  const bool negative = i < field.size() && field[i] == '-';
+  if (i < field.size() && (field[i] == '-' || field[i] == '+')) ++i;
+  long long expires = 0;
+  for (; i < field.size() && field[i] >= '0' && field[i] <= '9'; ++i)
+    expires = expires > (std::numeric_limits<long long>::max() - 9) / 10 ? std::numeric_limits<long long>::max()
+                                                                         : expires * 10 + (field[i] - '0');
+  if (negative) expires = -expires;
+  return expires != 0 && expires < now;
+}
+
 }  // namespace
 
 std::string LookupCookie(const std::filesystem::path& cookieFile, std::string_view url, std::time_t now) {
   if (cookieFile.empty()) return {};
-  std::ifstream in(cookieFile);
+  std::ifstream in(cookieFile, std::ios::binary);
   if (!in) return {};
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return CookiesFor(text, url, now);
+}
 
+std::string CookiesFor(std::string_view cookiesText, std::string_view url, std::time_t now) {
   const TUrlParts parts = ParseUrl(url);
   if (parts.Scheme.empty()) return {};
   const bool secure = parts.Scheme == "https";
@@ -46,9 +68,11 @@ std::string LookupCookie(const std::filesystem::path& cookieFile, std::string_vi
   path = path.substr(0, path.find_first_of("?#"));
 
   std::string cookies;
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    std::string_view text = line;
+  while (!cookiesText.empty()) {
+    const std::size_t lf = cookiesText.find('\n');
+    std::string_view text = cookiesText.substr(0, lf);
+    cookiesText.remove_prefix(lf == std::string_view::npos ? cookiesText.size() : lf + 1);
+    if (text.ends_with('\r')) text.remove_suffix(1);
     // Browsers mark HttpOnly cookies this way; they are still sent over HTTP.
     if (text.starts_with("#HttpOnly_"))
       text.remove_prefix(10);
@@ -62,8 +86,7 @@ std::string LookupCookie(const std::filesystem::path& cookieFile, std::string_vi
     const bool domainMatches =
         host == domain || (includeSubdomains && host.size() > domain.size() && host.ends_with("." + domain));
     if (!domainMatches || !PathMatches(path, f[2]) || (f[3] == "TRUE" && !secure)) continue;
-    const long long expires = std::atoll(std::string(f[4]).c_str());
-    if (expires != 0 && expires < now) continue;
+    if (Expired(f[4], now)) continue;
     if (!cookies.empty()) cookies += "; ";
     cookies += std::string(f[5]) + "=" + std::string(f[6]);
   }

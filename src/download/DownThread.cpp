@@ -9,7 +9,7 @@ namespace meridane {
 
 namespace {
 
-bool Contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
+bool Contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
 
 // A port as the text of the settings gives it; refused like any number that is none.
 int PortNumber(const std::string& text) {
@@ -29,6 +29,15 @@ int PortNumber(const std::string& text) {
 TDownThread::TDownThread(bool createSuspended, int threadIndex, const TDownloadTask& task, TWorkerContext context)
     : TThread(*context.MainThread), Task(task), ThreadIndex(threadIndex), Context(std::move(context)) {
   if (!createSuspended) Start();
+}
+
+TFailureKind ClassifyFailure(std::string_view message) {
+  if (Contains(message, "10054") || Contains(message, "Connection Closed Gracefully")) return TFailureKind::Reset;
+  if (Contains(message, "10048")) return TFailureKind::AddressInUse;
+  if (Contains(message, "302") || Contains(message, "403")) return TFailureKind::Banned;
+  if (Contains(message, "Socket Error")) return TFailureKind::Network;
+  if (Contains(message, "404") || Contains(message, "400")) return TFailureKind::NotFound;
+  return TFailureKind::Other;
 }
 
 TDownThread::~TDownThread() {
@@ -171,15 +180,15 @@ TDownThread::TOutcome TDownThread::FetchTile(int x, int y, int sequence) {
     if (Terminated()) return TOutcome::Stop;
     const std::optional<std::string>& message = *failure;
     const std::string text = message.value_or("");
-    const bool immediate = Contains(text, "10054") || Contains(text, "Connection Closed Gracefully");
-    if (immediate || Contains(text, "10048")) {
+    const TFailureKind kind = ClassifyFailure(text);
+    if (kind == TFailureKind::Reset || kind == TFailureKind::AddressInUse) {
       if (repeats >= MaxImmediateRepeats) return GiveUp(x, y, message, url);
       ++repeats;
-      if (!immediate && Pause(8000)) return TOutcome::Stop;
+      if (kind == TFailureKind::AddressInUse && Pause(8000)) return TOutcome::Stop;
       continue;
     }
-    const bool banned = Contains(text, "302") || Contains(text, "403");
-    const bool network = !banned && Contains(text, "Socket Error");
+    const bool banned = kind == TFailureKind::Banned;
+    const bool network = kind == TFailureKind::Network;
     if (attempts < 3) {
       if (Pause(network ? 2000 : 1000)) return TOutcome::Stop;
       continue;
@@ -190,7 +199,7 @@ TDownThread::TOutcome TDownThread::FetchTile(int x, int y, int sequence) {
       AddLogLine(banned ? BannedMessage : NetworkMessage);
       return TOutcome::Stop;
     }
-    if (Contains(text, "404") || Contains(text, "400")) {
+    if (kind == TFailureKind::NotFound) {
       AddLogLine(NotFoundMessage + text);
       CopyBlank(Task.TilePath(x, y));
       AddLogLine("T" + Number() + ":" + std::to_string(x) + "-" + std::to_string(y) + " got a blank image!");

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "download/HttpClient.h"
@@ -35,6 +36,18 @@ struct TWorkerContext {
   std::function<std::unique_ptr<IHttpClient>()> MakeClient = MakeCurlHttpClient;
   std::filesystem::path ProgramFolder;  // holds blankimg/
 };
+
+// What a worker does about a failed GET, read from the failure's message (a
+// status line, a socket error text, or other words), in this order of precedence.
+enum class TFailureKind {
+  Reset,         // "10054" or "Connection Closed Gracefully": again at once
+  AddressInUse,  // "10048": again after a pause
+  Banned,        // "302" or "403": the task stops
+  Network,       // "Socket Error": the task stops after three attempts
+  NotFound,      // "404" or "400": the blank image after three attempts
+  Other,         // given up after three attempts
+};
+TFailureKind ClassifyFailure(std::string_view message);
 
 // One download worker: fetches its share of the task's tiles, sorts failures by
 // their message text, retries, substitutes the blank image, and reports lines.

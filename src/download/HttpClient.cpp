@@ -183,8 +183,8 @@ class TCurlHttpClient : public IHttpClient {
     auto* client = static_cast<TCurlHttpClient*>(self);
     client->Received += static_cast<long long>(size * count);
     const std::string_view line(data, size * count);
-    if (line.starts_with("HTTP/")) {
-      client->StatusLine = OneLine(line);
+    if (auto status = StatusLineMessage(line)) {
+      client->StatusLine = std::move(*status);
       client->HeadComplete = false;
     } else if (line == "\r\n" || line == "\n") {
       client->HeadComplete = true;
@@ -267,6 +267,11 @@ std::unique_ptr<IHttpClient> MakeCurlHttpClient() {
   return std::make_unique<TCurlHttpClient>();
 }
 
+std::optional<std::string> StatusLineMessage(std::string_view headerLine) {
+  if (!headerLine.starts_with("HTTP/")) return std::nullopt;
+  return OneLine(headerLine);
+}
+
 bool IsImageData(std::string_view b) {
   return b.starts_with("\xFF\xD8\xFF") || b.starts_with("\x89PNG\r\n\x1A\n") || b.starts_with("GIF87a") ||
          b.starts_with("GIF89a") || (b.size() >= 12 && b.starts_with("RIFF") && b.substr(8, 4) == "WEBP");
@@ -288,7 +293,7 @@ std::string BasicCredentials(std::string_view user, std::string_view password) {
 std::vector<std::string> RequestHeaderLines(const THttpSettings& s, std::string_view url) {
   std::vector<std::string> lines;
   const TUrlParts parts = ParseUrl(url);
-  lines.push_back("Host: " + HostOf(parts));
+  lines.push_back("Host: " + OneLine(HostOf(parts)));
   lines.push_back("Accept: " + std::string(DefaultAccept));
   if (s.Referer) lines.push_back("Referer: " + OneLine(*s.Referer));
   lines.push_back("User-Agent: " + OneLine(s.UserAgent.value_or(std::string(DefaultUserAgent))));

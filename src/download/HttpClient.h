@@ -75,6 +75,10 @@ std::unique_ptr<IHttpClient> MakeCurlHttpClient();
 // Call once in main before any thread starts (libcurl's global set-up).
 void InitHttp();
 
+// A line of a response head as received (with its CR LF): for a status line,
+// the text a non-2xx answer fails with (the line without its line breaks).
+std::optional<std::string> StatusLineMessage(std::string_view headerLine);
+
 // Whether bytes begin like a JPEG, PNG, GIF or WebP image.
 bool IsImageData(std::string_view bytes);
 inline constexpr std::string_view InvalidImageMessage = "Invalid image data";

@@ -1,5 +1,6 @@
 #include "geo/Convert.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -16,6 +17,31 @@ std::size_t SkipDigits(std::string_view text, std::size_t i) {
   return i;
 }
 }  // namespace
+
+long long LeadingExponent(std::string_view number) {
+  long long lead = 0;
+  bool point = false, significant = false;
+  std::size_t i = 0;
+  for (; i < number.size() && number[i] != 'e' && number[i] != 'E'; ++i) {
+    if (number[i] == '.') {
+      point = true;
+    } else if (!significant && number[i] == '0') {
+      if (point) --lead;
+    } else if (!significant) {
+      significant = true;
+      if (point) --lead;
+    } else if (!point) {
+      ++lead;
+    }
+  }
+  if (i == number.size()) return lead;
+  long long exponent = 0;
+  ++i;
+  const bool negative = i < number.size() && number[i] == '-';
+  if (i < number.size() && (number[i] == '+' || number[i] == '-')) ++i;
+  for (; i < number.size(); ++i) exponent = std::min(exponent * 10 + (number[i] - '0'), 1'000'000'000LL);
+  return lead + (negative ? -exponent : exponent);
+}
 
 std::optional<int> ParseWholeNumber(std::string_view text) {
   std::size_t start = 0;
@@ -61,11 +87,7 @@ float ReadLeadingReal(std::string_view text) {
   (void)ptr;
   if (ec == std::errc::result_out_of_range) {
     // Too large becomes infinite, too small becomes zero, as a float would hold them.
-    double wide = 0;
-    const bool huge = std::from_chars(number.data(), number.data() + number.size(), wide).ec == std::errc()
-                          ? std::abs(wide) > 1
-                          : number.find("e-") == std::string_view::npos && number.find("E-") == std::string_view::npos;
-    value = huge ? std::numeric_limits<float>::infinity() : 0.0f;
+    value = LeadingExponent(number) < 0 ? 0.0f : std::numeric_limits<float>::infinity();
   }
   return negative ? -value : value;
 }

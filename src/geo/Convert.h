@@ -21,6 +21,10 @@ std::optional<std::string> ConvertDegreesText(std::string_view degrees, std::str
 // A whole number: optional sign and decimal digits, nothing else, within 32 bits.
 std::optional<int> ParseWholeNumber(std::string_view text);
 
+// The power of ten of the first significant digit of an unsigned decimal number
+// ("0.05e3" gives 1), saturated far beyond any double's range: for a number out
+// of a floating type's range, whether it is too large or too small.
+long long LeadingExponent(std::string_view number);
 // The longest leading decimal number after leading blanks; 0 when there is none.
 float ReadLeadingReal(std::string_view text);
 

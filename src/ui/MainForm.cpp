@@ -27,32 +27,6 @@ std::string ConfigToRead(const TMainFormEnvironment& environment, const fs::path
   return (environment.ConfigPath.empty() ? LocateConfig(programFolder).Read : environment.ConfigPath).string();
 }
 
-// The power of ten of the first significant digit of an unsigned decimal number
-// ("0.05e3" gives 1), saturated far beyond any double's range.
-long long LeadingExponent(std::string_view number) {
-  long long lead = 0;
-  bool point = false, significant = false;
-  std::size_t i = 0;
-  for (; i < number.size() && number[i] != 'e' && number[i] != 'E'; ++i) {
-    if (number[i] == '.') {
-      point = true;
-    } else if (!significant && number[i] == '0') {
-      if (point) --lead;
-    } else if (!significant) {
-      significant = true;
-      if (point) --lead;
-    } else if (!point) {
-      ++lead;
-    }
-  }
-  if (i == number.size()) return lead;
-  long long exponent = 0;
-  const bool negative = number[++i] == '-';
-  if (number[i] == '+' || number[i] == '-') ++i;
-  for (; i < number.size(); ++i) exponent = std::min(exponent * 10 + (number[i] - '0'), 1'000'000'000LL);
-  return lead + (negative ? -exponent : exponent);
-}
-
 // The thread count Start stores for a request: a count above the tile count is
 // lowered to it. The resume compares this, not the field's text, so that an
 // unchanged request resumes even when the field holds more than Start runs.
@@ -65,6 +39,16 @@ int StoredThreadCount(const TTaskParams& request, int threadCount) {
 }
 
 }  // namespace
+
+bool ProjectHoldsRequest(const TIniFile& project, const TStoredRequest& request) {
+  return project.ReadInteger("MapsType", "MapsType", 100) == request.MapsType &&
+         project.ReadString("AREA", "LeftLongitude", "") == request.Left &&
+         project.ReadString("AREA", "RightLongitude", "") == request.Right &&
+         project.ReadString("AREA", "TopLatitude", "") == request.Top &&
+         project.ReadString("AREA", "BottomLatitude", "") == request.Bottom &&
+         project.ReadInteger("Zoom", "Zoom", 100) == request.Zoom &&
+         project.ReadInteger("THREADS", "ThreadCount", 0) == request.ThreadCount;
+}
 
 std::optional<double> ParseCoordinate(std::string_view text) {
   std::size_t i = 0;
@@ -215,18 +199,14 @@ void TForm1::Start() {
 
   const std::string project = folder + taskName;
   if (fs::exists(project, ec)) {
-    const TIniFile ini(project);
-    const std::string storedLeft = ini.ReadString("AREA", "LeftLongitude", "");
-    const std::string storedRight = ini.ReadString("AREA", "RightLongitude", "");
-    const std::string storedTop = ini.ReadString("AREA", "TopLatitude", "");
-    const std::string storedBottom = ini.ReadString("AREA", "BottomLatitude", "");
-    const int storedZoom = ini.ReadInteger("Zoom", "Zoom", 100);
-    const int storedThreads = ini.ReadInteger("THREADS", "ThreadCount", 0);
-    const int storedMapsType = ini.ReadInteger("MapsType", "MapsType", 100);
-    resume = storedMapsType == comboMapsType.ItemIndex && storedLeft == Edit1.Text && storedRight == Edit3.Text &&
-             storedTop == Edit2.Text && storedBottom == Edit4.Text &&
-             std::to_string(storedZoom) == std::to_string(zoom) &&
-             storedThreads == StoredThreadCount(*params, threadCount) && FolderPart(project) == folder &&
+    const TStoredRequest request{.Left = Edit1.Text,
+                                 .Right = Edit3.Text,
+                                 .Top = Edit2.Text,
+                                 .Bottom = Edit4.Text,
+                                 .Zoom = zoom,
+                                 .ThreadCount = StoredThreadCount(*params, threadCount),
+                                 .MapsType = comboMapsType.ItemIndex};
+    resume = ProjectHoldsRequest(TIniFile(project), request) && FolderPart(project) == folder &&
              NamePart(project) == EditTaskName.Text;
   }
 

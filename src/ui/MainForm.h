@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "config/IniFile.h"
 #include "download/DownThread.h"
 #include "ui/Controls.h"
 #include "ui/Memo.h"
@@ -149,6 +150,14 @@ inline constexpr const char* TaskStopped = "Task stoped!                    ";
 inline constexpr const char* NoTask = "No task running now.                  ";
 inline constexpr const char* NoLogFile = "No logfile now.                         ";
 }  // namespace MainFormText
+
+// A request as a project file stores it; Start resumes a task whose project
+// file holds the request it is given.
+struct TStoredRequest {
+  std::string Left, Right, Top, Bottom;  // the coordinates as typed
+  int Zoom = 0, ThreadCount = 0, MapsType = 0;
+};
+bool ProjectHoldsRequest(const TIniFile& project, const TStoredRequest& request);
 
 // A coordinate as typed: optional sign, digits with an optional "." and
 // fraction, an optional exponent, nothing else; "." whatever the locale.

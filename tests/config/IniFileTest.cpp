@@ -78,6 +78,9 @@ TEST(TIniFile, WriteKeepsEveryOtherByte) {
       {"[T]\r\nX=1\r\n", "S", "[T]\r\nX=1\r\n\r\n[S]\r\nK=new\r\n"},
       {"[T]\r\nX=1\r\n\r\n", "S", "[T]\r\nX=1\r\n\r\n[S]\r\nK=new\r\n"},
       {"[T]\r\nX=1", "S", "[T]\r\nX=1\r\n\r\n[S]\r\nK=new\r\n"},
+      // A file cut between CR and LF: X keeps its value.
+      {"[T]\r\nX=1\r", "S", "[T]\r\nX=1\r\n\r\n[S]\r\nK=new\r\n"},
+      {"[S]\r\nA=1\r", "S", "[S]\r\nA=1\r\nK=new\r\n"},
       {"", "S", "[S]\r\nK=new\r\n"},
       {nullptr, "S", "[S]\r\nK=new\r\n"},
   };

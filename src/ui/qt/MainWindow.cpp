@@ -8,6 +8,7 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
+#include <functional>
 
 namespace meridane {
 
@@ -183,7 +184,8 @@ TForm1Window::TForm1Window(TQtToolkit& toolkit, TForm1& form, TMainMenu& menu)
     BarText->setText(Q(Counter.RateLine()));
   });
 
-  connect(comboMapsType, &QComboBox::currentIndexChanged, this, [this] { Handle([this] { Form.comboMapsTypeChange(); }); });
+  connect(comboMapsType, &QComboBox::currentIndexChanged, this,
+          [this] { Handle([this] { Form.comboMapsTypeChange(); }); });
   connect(TrackBar1, &QSlider::valueChanged, this,
           [this](int value) { Handle([this, value] { Form.TrackBar1.SetPosition(value); }); });
   connect(Button4, &QPushButton::clicked, this,
@@ -224,7 +226,10 @@ void TForm1Window::BuildMenu() {
       QAction* action = sub->addAction(Q(item.Caption));
       action->setObjectName(item.Name);
       const auto handler = item.Handler;
-      connect(action, &QAction::triggered, this, [this, handler] { Handle([this, handler] { (Menu.*handler)(); }); });
+      // std::invoke, not (Menu.*handler)(): GCC 12 built with the address and
+      // undefined-behaviour sanitizers read a stray stack slot for the latter.
+      connect(action, &QAction::triggered, this,
+              [this, handler] { Handle([this, handler] { std::invoke(handler, Menu); }); });
     }
   }
 }
