@@ -19,6 +19,9 @@ TEST(Cookies, NetscapeFileLookup) {
                  ".google.com\tTRUE\t/maps\tFALSE\t0\tDEEP\td\n"
                  ".google.com\tTRUE\t/\tFALSE\t1000\tOLD\to\n"
                  "google.com\tFALSE\t/\tFALSE\t0\tEXACT\te\n"
+                 // Expiry times beyond 64 bits: far in the future, long past.
+                 "far.example\tFALSE\t/\tFALSE\t99999999999999999999\tFAR\tf\n"
+                 "far.example\tFALSE\t/\tFALSE\t-99999999999999999999\tGONE\tg\n"
                  "broken line\n");
   struct Case {
     const char* Url;
@@ -34,6 +37,7 @@ TEST(Cookies, NetscapeFileLookup) {
       {"http://MAPS.Google.com:80/", "NID=abc; PREF=id=1; HSID=h1"},
       {"http://google.com/", "NID=abc; HSID=h1; EXACT=e"},
       {"http://other.example/", ""},
+      {"http://far.example/", "FAR=f"},
       {"http://notgoogle.com/", ""},
   };
   for (const Case& c : cases) EXPECT_EQ(LookupCookie(file, c.Url, 2000), c.Cookie) << c.Url;

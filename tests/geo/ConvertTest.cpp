@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <limits>
+#include <string>
+
 #include "geo/Convert.h"
 
 namespace meridane {
@@ -42,6 +45,9 @@ TEST(ConvertDegrees, SecondsReaderNeverFails) {
   EXPECT_EQ(ReadLeadingReal(" -.5"), -0.5f);
   EXPECT_EQ(ReadLeadingReal("1e99"), std::numeric_limits<float>::infinity());
   EXPECT_EQ(ReadLeadingReal("1e-99"), 0.0f);
+  // Beyond a double too: the size is where the first digit stands, not the exponent's sign.
+  EXPECT_EQ(ReadLeadingReal("0." + std::string(400, '0') + "1e10"), 0.0f);
+  EXPECT_EQ(ReadLeadingReal("1" + std::string(400, '0') + "e-10"), std::numeric_limits<float>::infinity());
 }
 
 }  // namespace
