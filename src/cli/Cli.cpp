@@ -37,9 +37,9 @@ struct TOptions {
   bool NoProgress = false;
 };
 
-int Redownload(const TOptions& o, const fs::path& configPath, std::ostream& out, std::ostream& err) {
+int Redownload(const TOptions& o, const TConfigSource& config, std::ostream& out, std::ostream& err) {
   TConsoleToolkit toolkit(err);
-  TfrmFlt dialog(toolkit, configPath);
+  TfrmFlt dialog(toolkit, config);
   dialog.OnLine = [&out](const std::string& line) { out << line << '\n' << std::flush; };
   toolkit.OpenFileAnswers.push_back(o.Redownload);
   dialog.FormShow();
@@ -106,7 +106,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     }
     configPath = o.Config;
   }
-  if (*redownload) return Redownload(o, configPath.empty() ? LocateConfig(ProgramFolder()).Read : configPath, out, err);
+  if (*redownload) return Redownload(o, configPath, out, err);
 
   TConsoleToolkit toolkit(err);
   TForm1 form(toolkit, TMainFormEnvironment{{}, configPath});

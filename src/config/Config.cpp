@@ -143,6 +143,11 @@ TConfigLocation LocateConfig(const fs::path& programFolder, const TWritableCheck
   return {fs::exists(user, ec) ? user : shipped, user, true};
 }
 
+fs::path TConfigSource::Read() const {
+  if (!Given.empty()) return Given;
+  return LocateConfig(Folder.empty() ? ProgramFolder() : Folder).Read;
+}
+
 fs::path ProgramFolder() {
 #ifdef _WIN32
   wchar_t buffer[MAX_PATH];

@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "config/IniFile.h"
 #include "meridane/Version.h"
@@ -121,6 +122,17 @@ struct TConfigLocation {
 // environment and the folders are looked at afresh at every call.
 TConfigLocation LocateConfig(const std::filesystem::path& programFolder,
                              const TWritableCheck& writable = FolderWritable);
+
+// Where a window reads config.ini: the file given (a test's, or --config), or
+// else LocateConfig's Read in the program folder (the running program's when
+// empty). Resolved at every read: the user's file appears with the Options
+// dialog's first OK.
+struct TConfigSource {
+  TConfigSource(std::filesystem::path given = {}, std::filesystem::path programFolder = {})
+      : Given(std::move(given)), Folder(std::move(programFolder)) {}
+  std::filesystem::path Read() const;
+  std::filesystem::path Given, Folder;
+};
 
 // The folder of the running executable, where the companion files lie.
 std::filesystem::path ProgramFolder();

@@ -63,9 +63,8 @@ std::optional<std::string> Refusal(const std::string& path) {
 
 }  // namespace
 
-TfrmFlt::TfrmFlt(IToolkit& toolkit, std::filesystem::path configPath,
-                 std::function<std::unique_ptr<IHttpClient>()> makeClient)
-    : Toolkit(toolkit), ConfigPath(std::move(configPath)), MakeClient(std::move(makeClient)) {}
+TfrmFlt::TfrmFlt(IToolkit& toolkit, TConfigSource config, std::function<std::unique_ptr<IHttpClient>()> makeClient)
+    : Toolkit(toolkit), Config(std::move(config)), MakeClient(std::move(makeClient)) {}
 
 void TfrmFlt::AddLine(const std::string& line) {
   Memo1.Add(line);
@@ -91,7 +90,7 @@ void TfrmFlt::Run() {
   std::error_code ec;
   if (!fs::is_regular_file(*chosen, ec)) throw EFileError(CannotOpenMessage(*chosen));
 
-  const TStartConfig config = TConfig(ConfigPath).ReadStart();
+  const TStartConfig config = TConfig(Config.Read()).ReadStart();
   const std::unique_ptr<IHttpClient> client = MakeClient();
   // The reduced profile: no proxy and no cookie, whatever the settings say.
   client->Settings.Referer = config.HomePage;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "config/Config.h"
 #include "download/DownThread.h"
 #include "ui/Controls.h"
 #include "ui/Memo.h"
@@ -33,7 +34,7 @@ class TfrmFlt : public IForm {
   // Immediate repeats of one tile after a reset connection before it counts as failed.
   static constexpr int MaxResetRepeats = TDownThread::MaxImmediateRepeats;
 
-  TfrmFlt(IToolkit& toolkit, std::filesystem::path configPath,
+  TfrmFlt(IToolkit& toolkit, TConfigSource config,
           std::function<std::unique_ptr<IHttpClient>()> makeClient = MakeCurlHttpClient);
 
   std::string Caption = "Re-Download failed files";
@@ -56,7 +57,7 @@ class TfrmFlt : public IForm {
   void Refuse(const std::string& why, const std::string& url);
 
   IToolkit& Toolkit;
-  std::filesystem::path ConfigPath;
+  TConfigSource Config;
   std::function<std::unique_ptr<IHttpClient>()> MakeClient;
   int Failures = 0;
 };

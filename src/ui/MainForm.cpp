@@ -21,12 +21,6 @@ constexpr char Separator = static_cast<char>(fs::path::preferred_separator);
 std::string FolderPart(const std::string& path) { return path.substr(0, path.find_last_of(Separator) + 1); }
 std::string NamePart(const std::string& path) { return path.substr(path.find_last_of(Separator) + 1); }
 
-// A path given by the caller is used as is; otherwise the lookup runs again, as
-// the user's file appears with the Options dialog's first OK.
-std::string ConfigToRead(const TMainFormEnvironment& environment, const fs::path& programFolder) {
-  return (environment.ConfigPath.empty() ? LocateConfig(programFolder).Read : environment.ConfigPath).string();
-}
-
 // The thread count Start stores for a request: a count above the tile count is
 // lowered to it. The resume compares this, not the field's text, so that an
 // unchanged request resumes even when the field holds more than Start runs.
@@ -109,7 +103,7 @@ void TForm1::WaitForWorkers() {
 void TForm1::FormShow() {
   RunHandler(Toolkit, [this] {
     Folder = Environment.ProgramFolder.empty() ? meridane::ProgramFolder() : Environment.ProgramFolder;
-    ConfigPath = ConfigToRead(Environment, Folder);
+    ConfigPath = TConfigSource(Environment.ConfigPath, Folder).Read().string();
     HelpPath = (Folder / "help" / "help.chm").string();
     comboMapsType.Items.clear();
     for (const TMapKind& kind : MapsTypeList) comboMapsType.Items.emplace_back(kind.Name);
@@ -182,7 +176,7 @@ std::unique_ptr<TTaskParams> TForm1::ReadRequest(bool createFolder) {
 }
 
 void TForm1::Start() {
-  ConfigPath = ConfigToRead(Environment, Folder);
+  ConfigPath = TConfigSource(Environment.ConfigPath, Folder).Read().string();
   const TStartConfig config = TConfig(ConfigPath).ReadStart();
   std::unique_ptr<TTaskParams> params = ReadRequest(true);
   if (!params) return;

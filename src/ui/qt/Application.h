@@ -16,18 +16,13 @@ struct TApplication {
         frmAbout(Toolkit, Form1),
         frmConvert(Toolkit),
         frmOptions(Toolkit, environment.ProgramFolder),
-        frmFlt(Toolkit, ConfigToRead(environment), environment.MakeClient),
+        frmFlt(Toolkit, {environment.ConfigPath, environment.ProgramFolder}, environment.MakeClient),
         Menu(Toolkit, Form1, frmAbout, frmConvert, frmOptions, frmFlt),
         MainWindow(Toolkit, Form1, Menu),
         AboutDialog(Toolkit, frmAbout, &MainWindow),
         ConvertDialog(Toolkit, frmConvert, &MainWindow),
         OptionsDialog(Toolkit, frmOptions, &MainWindow),
         FltDialog(Toolkit, frmFlt, &MainWindow) {}
-
-  static std::filesystem::path ConfigToRead(const TMainFormEnvironment& environment) {
-    if (!environment.ConfigPath.empty()) return environment.ConfigPath;
-    return LocateConfig(environment.ProgramFolder.empty() ? meridane::ProgramFolder() : environment.ProgramFolder).Read;
-  }
 
   TQtToolkit Toolkit;
   TForm1 Form1;
