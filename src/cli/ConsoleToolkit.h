@@ -15,6 +15,13 @@ class TConsoleToolkit : public THeadlessToolkit {
     Err << text << '\n';
     THeadlessToolkit::ShowMessage(text);
   }
+  // A question is printed and answered as the command line said (--fresh).
+  bool Ask(const std::string& text) override {
+    Err << text << '\n';
+    THeadlessToolkit::Ask(text);
+    return Yes;
+  }
+  bool Yes = false;
   void ShowError(const std::string& text) override {
     Err << text << '\n';
     THeadlessToolkit::ShowError(text);

@@ -13,11 +13,19 @@ std::optional<std::string> THeadlessToolkit::OpenFile(const std::string& title, 
   return answer;
 }
 
-std::optional<std::string> THeadlessToolkit::PickFolder(const std::string& title) {
-  Dialogs.push_back({title, "", ""});
+std::optional<std::string> THeadlessToolkit::PickFolder(const std::string& title, const std::string& initialFolder) {
+  Dialogs.push_back({title, "", initialFolder});
   if (FolderAnswers.empty()) return std::nullopt;
   auto answer = FolderAnswers.front();
   FolderAnswers.pop_front();
+  return answer;
+}
+
+bool THeadlessToolkit::Ask(const std::string& text) {
+  Questions.push_back(text);
+  if (AskAnswers.empty()) return false;
+  const bool answer = AskAnswers.front();
+  AskAnswers.pop_front();
   return answer;
 }
 

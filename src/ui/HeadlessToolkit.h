@@ -23,7 +23,9 @@ class THeadlessToolkit : public IToolkit {
   void ShowError(const std::string& text) override { Errors.push_back(text); }
   std::optional<std::string> OpenFile(const std::string& title, const std::string& filter,
                                       const std::string& initialFolder) override;
-  std::optional<std::string> PickFolder(const std::string& title) override;
+  std::optional<std::string> PickFolder(const std::string& title, const std::string& initialFolder) override;
+  // Answers from AskAnswers, No when none is left; the questions are recorded.
+  bool Ask(const std::string& text) override;
   void ShellOpen(const std::string& target) override { Opened.push_back(target); }
   bool StartProgram(const std::string& path) override;
   IMainThread& MainThread() override { return Queue; }
@@ -53,12 +55,13 @@ class THeadlessToolkit : public IToolkit {
   // Answers for the next dialogs, in order; an empty answer cancels.
   std::deque<std::optional<std::string>> OpenFileAnswers;
   std::deque<std::optional<std::string>> FolderAnswers;
+  std::deque<bool> AskAnswers;
   // What the logic asked for.
   struct TDialog {
     std::string Title, Filter, InitialFolder;
   };
   std::vector<TDialog> Dialogs;
-  std::vector<std::string> Messages, Errors, Opened, Started;
+  std::vector<std::string> Messages, Errors, Opened, Started, Questions;
   // The window calls, as "ShowModal frmOptions", "Show frmConvert", "Close frmAbout", "Terminate".
   std::vector<std::string> Calls;
   // The names of the windows shown now.

@@ -363,7 +363,7 @@ void TForm1::FormCloseQuery() {
 
 void TForm1::Button1Click() {
   RunHandler(Toolkit, [this] {
-    if (const auto folder = Toolkit.PickFolder("Select path to save")) Edit6.Text = *folder;
+    if (const auto folder = Toolkit.PickFolder("Select path to save", Edit6.Text)) Edit6.Text = *folder;
   });
 }
 

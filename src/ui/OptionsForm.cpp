@@ -82,7 +82,7 @@ void TfrmOptions::Button2Click() { Toolkit.CloseForm(*this); }
 
 void TfrmOptions::Button3Click() {
   RunHandler(Toolkit, [this] {
-    if (const auto folder = Toolkit.PickFolder("Select path")) Edit12.Text = *folder;
+    if (const auto folder = Toolkit.PickFolder("Select path", Edit12.Text)) Edit12.Text = *folder;
   });
 }
 

@@ -26,13 +26,15 @@ class IToolkit {
 
   // A modal message box with an OK button.
   virtual void ShowMessage(const std::string& text) = 0;
+  // A modal question with Yes and No; true for Yes.
+  virtual bool Ask(const std::string& text) = 0;
   // The application's error box, for an error that escaped a handler.
   virtual void ShowError(const std::string& text) = 0;
   // The file-open dialog; empty when cancelled. filter is "Name|pattern".
   virtual std::optional<std::string> OpenFile(const std::string& title, const std::string& filter,
                                               const std::string& initialFolder) = 0;
-  // The folder picker; empty when cancelled.
-  virtual std::optional<std::string> PickFolder(const std::string& title) = 0;
+  // The folder picker, opened at initialFolder when it exists; empty when cancelled.
+  virtual std::optional<std::string> PickFolder(const std::string& title, const std::string& initialFolder) = 0;
   // Opens a document or address in the user's program for it; the result is not examined.
   virtual void ShellOpen(const std::string& target) = 0;
   // Starts a program, detached; false when it could not be started.

@@ -62,6 +62,15 @@ void TQtToolkit::ShowError(const std::string& text) {
   box.exec();
 }
 
+bool TQtToolkit::Ask(const std::string& text) {
+  Questions.push_back(text);
+  QMessageBox box(QMessageBox::Question, QApplication::applicationName(), Q(text),
+                  QMessageBox::Yes | QMessageBox::No, Owner());
+  box.setObjectName("QuestionBox");
+  box.setDefaultButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
 std::optional<std::string> TQtToolkit::OpenFile(const std::string& title, const std::string& filter,
                                                 const std::string& initialFolder) {
   const QString chosen = QFileDialog::getOpenFileName(Owner(), Q(title), Q(initialFolder), QtFilter(filter));
@@ -69,8 +78,8 @@ std::optional<std::string> TQtToolkit::OpenFile(const std::string& title, const 
   return chosen.toStdString();
 }
 
-std::optional<std::string> TQtToolkit::PickFolder(const std::string& title) {
-  const QString chosen = QFileDialog::getExistingDirectory(Owner(), Q(title));
+std::optional<std::string> TQtToolkit::PickFolder(const std::string& title, const std::string& initialFolder) {
+  const QString chosen = QFileDialog::getExistingDirectory(Owner(), Q(title), Q(initialFolder));
   if (chosen.isEmpty()) return std::nullopt;
   return chosen.toStdString();
 }

@@ -27,7 +27,8 @@ class TQtToolkit : public QObject, public IToolkit {
   void ShowError(const std::string& text) override;
   std::optional<std::string> OpenFile(const std::string& title, const std::string& filter,
                                       const std::string& initialFolder) override;
-  std::optional<std::string> PickFolder(const std::string& title) override;
+  std::optional<std::string> PickFolder(const std::string& title, const std::string& initialFolder) override;
+  bool Ask(const std::string& text) override;
   void ShellOpen(const std::string& target) override;
   bool StartProgram(const std::string& path) override;
   IMainThread& MainThread() override { return Queue; }
@@ -48,7 +49,7 @@ class TQtToolkit : public QObject, public IToolkit {
   std::function<void()> Refresh;
 
   // What the boxes showed, in order, for tests and for a look back.
-  std::vector<std::string> Messages, Errors;
+  std::vector<std::string> Messages, Errors, Questions;
 
  private:
   void RunBatch();
