@@ -17,6 +17,21 @@ void TBinder::Label(QLabel* widget, const TLabel& model) {
   Pushes.push_back([widget, &model] { widget->setText(Q(model.Caption)); });
 }
 
+void LabelField(QLabel* label, const std::string& caption, QWidget* field, char key) {
+  QString text = Q(caption);
+  const qsizetype at = text.indexOf(QChar(key), 0, Qt::CaseInsensitive);
+  QString name = text.trimmed();
+  if (name.endsWith(':')) name.chop(1);
+  if (at >= 0) text.insert(at, '&');
+  label->setText(text);
+  label->setBuddy(field);
+  field->setAccessibleName(name);
+}
+
+void TBinder::Label(QLabel* widget, const TLabel& model, QWidget* field, char key) {
+  Pushes.push_back([widget, &model, field, key] { LabelField(widget, model.Caption, field, key); });
+}
+
 void TBinder::Button(QAbstractButton* widget, const TButton& model) {
   Pushes.push_back([widget, &model] { widget->setText(Q(model.Caption)); });
 }

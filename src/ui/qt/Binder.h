@@ -24,6 +24,8 @@ class TBinder {
  public:
   void Edit(QLineEdit* widget, TEdit& model);
   void Label(QLabel* widget, const TLabel& model);
+  // A label that names a field: see LabelField.
+  void Label(QLabel* widget, const TLabel& model, QWidget* field, char key);
   void Button(QAbstractButton* widget, const TButton& model);
   void Check(QCheckBox* widget, TCheckBox& model);
   void Combo(QComboBox* widget, TComboBox& model);
@@ -60,5 +62,10 @@ T* Named(QWidget* parent, const char* name, Args&&... args) {
 }
 
 inline QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+// A label that names a field, as a screen reader and the keyboard need it: the
+// field's accessible name is the label's text (without its colon), the label is
+// its buddy, and Alt+key (the first key in the text) moves the focus there.
+void LabelField(QLabel* label, const std::string& caption, QWidget* field, char key);
 
 }  // namespace meridane

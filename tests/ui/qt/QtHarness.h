@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 #include <functional>
@@ -72,7 +73,8 @@ T* Find(QWidget* window, const char* name) {
 // button's caption, a group's title, a memo's lines.
 inline std::string Text(QWidget* window, const char* name) {
   if (auto* edit = window->findChild<QLineEdit*>(name)) return edit->text().toStdString();
-  if (auto* label = window->findChild<QLabel*>(name)) return label->text().toStdString();
+  // A label's mnemonic marker is not part of what it shows.
+  if (auto* label = window->findChild<QLabel*>(name)) return label->text().remove(QRegularExpression("&(?!&)")).toStdString();
   if (auto* button = window->findChild<QAbstractButton*>(name)) return button->text().toStdString();
   if (auto* group = window->findChild<QGroupBox*>(name)) return group->title().toStdString();
   if (auto* memo = window->findChild<QPlainTextEdit*>(name)) return memo->toPlainText().toStdString();
