@@ -35,6 +35,7 @@ struct TOptions {
   bool Count = false;
   bool Progress = false;
   bool NoProgress = false;
+  bool Fresh = false;
 };
 
 int Redownload(const TOptions& o, const TConfigSource& config, std::ostream& out, std::ostream& err) {
@@ -84,6 +85,9 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
   app.add_flag("--count", o.Count, "check the inputs and print the tile range and count; write nothing");
   app.add_flag("--progress", o.Progress, "one status line instead of the log lines (default on a terminal)");
   app.add_flag("--no-progress", o.NoProgress, "the log lines, also on a terminal");
+  app.add_flag("--fresh", o.Fresh,
+               "start afresh when the task's project file holds other inputs, replacing its files "
+               "(without it such a task is left as it is)");
   redownload->excludes(left)->excludes(right)->excludes(top)->excludes(bottom)->excludes(open);
   try {
     app.parse(argc, argv);
@@ -109,6 +113,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
   if (*redownload) return Redownload(o, configPath, out, err);
 
   TConsoleToolkit toolkit(err);
+  toolkit.Yes = o.Fresh;
   TForm1 form(toolkit, TMainFormEnvironment{{}, configPath});
   form.FormShow();
   if (*open) {
@@ -131,11 +136,6 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
   if (*folder) form.Edit6.Text = o.Folder;
   if (*task) form.EditTaskName.Text = o.Task;
   if (*threads) form.Edit10.Text = o.Threads;
-  // The task's files record paths under this folder, the failed-tile list among
-  // them, and a list is only re-downloaded with absolute paths.
-  std::error_code ec;
-  if (const fs::path whole = fs::absolute(form.Edit6.Text, ec); !ec && !form.Edit6.Text.empty())
-    form.Edit6.Text = whole.string();
 
   if (o.Count) {
     const auto params = form.ReadRequest(false);
@@ -152,17 +152,19 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
   }
 
   const bool progress = !o.NoProgress && (o.Progress || ::isatty(STDOUT_FILENO));
-  TProgress counter;
+  const TProgress& counter = form.Progress;
   form.Memo1.OnAdd = [&](std::string_view line) {
-    counter.Count(line);
     if (!progress) out << line << '\n';
   };
   form.BitBtn1Click();
-  // The message is printed already: a refused input, or a file that could not be written.
-  if (!form.Running()) return toolkit.Errors.empty() ? ExitStatus::InputError : ExitStatus::SomeFailed;
+  if (!form.Running()) {
+    // The question was printed: a task with other inputs is left as it is.
+    if (!toolkit.Questions.empty() && !o.Fresh) err << "Nothing was changed: --fresh starts the task afresh.\n";
+    // The message is printed already: a refused input, or a file that could not be written.
+    return toolkit.Errors.empty() ? ExitStatus::InputError : ExitStatus::SomeFailed;
+  }
 
   const TDownloadTask& t = *form.CurrentTask->Task;
-  counter.Begin(t);
   if (!progress) {
     // The log as Start loaded it: the header of a new task, the two resume lines of an old one.
     const std::size_t first = t.Params->Resume && form.Memo1.Count() >= 2 ? form.Memo1.Count() - 2 : 0;

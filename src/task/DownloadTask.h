@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -66,7 +67,8 @@ class TDownloadTask {
   // The task files, written once at Start; each knows what to do on resume, and a
   // resumed task gets back a file that is missing.
   void WriteProjectFile() const;
-  void WriteImageList() const;
+  // progress hears the tiles written so far, now and then.
+  void WriteImageList(const std::function<void(long long)>& progress = {}) const;
   void WriteLogHeader() const;
   void CreateFailedList() const;
 

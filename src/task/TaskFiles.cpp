@@ -96,7 +96,7 @@ void TDownloadTask::WriteProjectFile() const {
   WriteLines(ProjectPath(), lines);
 }
 
-void TDownloadTask::WriteImageList() const {
+void TDownloadTask::WriteImageList(const std::function<void(long long)>& progress) const {
   if (Params->Resume && Exists(ListPath)) return;
   const int zoom = Params->Zoom;
   const int fromSouth = FromSouth();
@@ -119,7 +119,8 @@ void TDownloadTask::WriteImageList() const {
   (block += ImageListHeader) += "\r\n";
   if (TotalCount > 0) {
     std::string column;
-    for (int x = MinX; x <= MaxX; ++x) {
+    long long written = 0;
+    for (int x = MinX; x <= MaxX; ++x, written += RowCount()) {
       const std::string head = FileNameHead(x);
       column = ": ";
       AppendFixed20(column, TileXToLon(x, zoom));
@@ -131,6 +132,7 @@ void TDownloadTask::WriteImageList() const {
         if (block.size() >= BlockSize) {
           out.Write(block);
           block.clear();
+          if (progress) progress(written + static_cast<long long>(row) + 1);
         }
       }
     }

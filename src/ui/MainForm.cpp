@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
+#include <cstdlib>
 #include <limits>
 
 #include "config/Config.h"
@@ -32,16 +34,115 @@ int StoredThreadCount(const TTaskParams& request, int threadCount) {
   }
 }
 
+// The four coordinate texts read and checked as Start checks them, in its
+// order: the first failing check's message, or null with the numbers in area.
+struct TArea {
+  double Left = 0, Right = 0, Top = 0, Bottom = 0;
+};
+const char* CheckArea(const std::string& leftText, const std::string& topText, const std::string& rightText,
+                      const std::string& bottomText, TArea& area) {
+  const auto left = ParseCoordinate(leftText), right = ParseCoordinate(rightText);
+  const auto top = ParseCoordinate(topText), bottom = ParseCoordinate(bottomText);
+  if (!left || !right || !top || !bottom) return MainFormText::InputError;
+  if (*left < -180 || *left > 180) return MainFormText::LeftRange;
+  if (*right < -180 || *right > 180) return MainFormText::RightRange;
+  if (*top < -90 || *top > 90) return MainFormText::TopRange;
+  if (*bottom < -90 || *bottom > 90) return MainFormText::BottomRange;
+  if (*left > *right) return MainFormText::LeftRight;
+  if (*top < *bottom) return MainFormText::BottomTop;
+  area = {*left, *right, *top, *bottom};
+  return nullptr;
+}
+
+// A typical satellite tile, and its line in the image list: what the estimate
+// counts per tile.
+constexpr double EstimatedTileBytes = 20 * 1024 + 150;
+
+// "240 KB", "1.3 GB": a size as people read it, "." whatever the locale.
+std::string SizeText(double bytes) {
+  static constexpr const char* Units[] = {"bytes", "KB", "MB", "GB", "TB", "PB"};
+  std::size_t unit = 0;
+  while (bytes >= 1024 && unit + 1 < std::size(Units)) bytes /= 1024, ++unit;
+  char text[32];
+  const int decimals = unit > 0 && bytes < 10 ? 1 : 0;
+  const auto end = std::to_chars(text, text + sizeof text, bytes, std::chars_format::fixed, decimals).ptr;
+  return std::string(text, end) + " " + Units[unit];
+}
+
 }  // namespace
 
+std::vector<std::string> RequestDifferences(const TIniFile& project, const TStoredRequest& request) {
+  std::vector<std::string> lines;
+  auto differs = [&lines](const char* name, const std::string& stored, const std::string& now) {
+    lines.push_back(std::string(name) + ": " + (stored.empty() ? "nothing" : stored) + " in the project, " + now +
+                    " now");
+  };
+  const struct {
+    const char *Name, *Key;
+    const std::string& Typed;
+  } edges[] = {
+      {"Left Longitude", "LeftLongitude", request.Left},
+      {"Right Longitude", "RightLongitude", request.Right},
+      {"Top Latitude", "TopLatitude", request.Top},
+      {"Bottom Latitude", "BottomLatitude", request.Bottom},
+  };
+  for (const auto& edge : edges) {
+    const std::string stored = project.ReadString("AREA", edge.Key, "");
+    const auto before = ParseCoordinate(stored), now = ParseCoordinate(edge.Typed);
+    if (!before || !now || *before != *now) differs(edge.Name, stored, edge.Typed);
+  }
+  const struct {
+    const char *Name, *Section, *Key;
+    int Missing, Now;
+  } numbers[] = {
+      {"Zoom level", "Zoom", "Zoom", 100, request.Zoom},
+      {"Threads count", "THREADS", "ThreadCount", 0, request.ThreadCount},
+      {"Maps type", "MapsType", "MapsType", 100, request.MapsType},
+  };
+  for (const auto& n : numbers)
+    if (project.ReadInteger(n.Section, n.Key, n.Missing) != n.Now)
+      differs(n.Name, project.ReadString(n.Section, n.Key, ""), std::to_string(n.Now));
+  return lines;
+}
+
 bool ProjectHoldsRequest(const TIniFile& project, const TStoredRequest& request) {
-  return project.ReadInteger("MapsType", "MapsType", 100) == request.MapsType &&
-         project.ReadString("AREA", "LeftLongitude", "") == request.Left &&
-         project.ReadString("AREA", "RightLongitude", "") == request.Right &&
-         project.ReadString("AREA", "TopLatitude", "") == request.Top &&
-         project.ReadString("AREA", "BottomLatitude", "") == request.Bottom &&
-         project.ReadInteger("Zoom", "Zoom", 100) == request.Zoom &&
-         project.ReadInteger("THREADS", "ThreadCount", 0) == request.ThreadCount;
+  return RequestDifferences(project, request).empty();
+}
+
+std::string ReplaceQuestion(const std::string& project, const std::vector<std::string>& differences) {
+  std::string text = "The task " + project + " was started with other inputs:\n";
+  for (const std::string& line : differences) text += line + "\n";
+  return text +
+         "\nStart it afresh? That replaces its project file, image list, log and failed-tile list, and downloads "
+         "every tile again.";
+}
+
+std::string AbsoluteFolder(const std::string& text) {
+  std::string path = text;
+  if (path == "~" || path.starts_with("~/")) {
+    const char* home = std::getenv("HOME");
+    if (home && *home) path = home + path.substr(1);
+  }
+  std::error_code ec;
+  const fs::path whole = fs::absolute(path, ec);
+  return ec || path.empty() ? path : whole.string();
+}
+
+std::string EstimateText(const std::string& left, const std::string& top, const std::string& right,
+                         const std::string& bottom, int zoom) {
+  TArea area;
+  if (CheckArea(left, top, right, bottom, area)) return "Tiles: \u2014";
+  TTaskParams request;
+  request.LeftLongitude = area.Left, request.RightLongitude = area.Right;
+  request.TopLatitude = area.Top, request.BottomLatitude = area.Bottom;
+  request.Zoom = zoom;
+  request.MapsType = SatelliteMapType;
+  try {
+    const int count = ComputeTileRange(request).TotalCount;
+    return "Tiles: " + std::to_string(count) + ", about " + SizeText(count * EstimatedTileBytes);
+  } catch (const ETaskBuildError&) {
+    return "Tiles: too many for one task";
+  }
 }
 
 std::optional<double> ParseCoordinate(std::string_view text) {
@@ -116,8 +217,15 @@ void TForm1::FormShow() {
     Edit10.Text = std::to_string(DefaultThreadCount);
     comboMapsType.ItemIndex = 1;
     comboMapsTypeChange();
+    RequestChanged();
   });
 }
+
+void TForm1::RequestChanged() {
+  LabelEstimate.Caption = EstimateText(Edit1.Text, Edit2.Text, Edit3.Text, Edit4.Text, TrackBar1.Position());
+}
+
+std::string TForm1::ProgressLine() const { return Running() ? Progress.RateLine() : Progress.Summary(); }
 
 void TForm1::comboMapsTypeChange() {
   const int m = comboMapsType.ItemIndex;
@@ -131,6 +239,7 @@ void TForm1::comboMapsTypeChange() {
 void TForm1::TrackBar1Change() {
   Label8.Caption = std::to_string(TrackBar1.Position());
   TrackBar1.Hint = Label8.Caption;
+  RequestChanged();
 }
 
 void TForm1::BitBtn1Click() {
@@ -147,27 +256,23 @@ std::unique_ptr<TTaskParams> TForm1::ReadRequest(bool createFolder) {
     Toolkit.ShowMessage(message);
     return std::unique_ptr<TTaskParams>();
   };
-  const std::string folderText = Edit6.Text;
-  if (folderText.empty()) return refuse(MainFormText::NoPath);
+  if (Edit6.Text.empty()) return refuse(MainFormText::NoPath);
+  // Every path in the task's files is absolute, so its failed-tile list can be
+  // re-downloaded from anywhere; the field shows the folder the task uses.
+  const std::string folderText = AbsoluteFolder(Edit6.Text);
+  if (createFolder) Edit6.Text = folderText;
   std::error_code ec;
   if (createFolder && !fs::is_directory(folderText, ec) && !fs::create_directory(folderText, ec))
     return refuse("Create directory " + folderText + " Failed.");
 
-  const auto left = ParseCoordinate(Edit1.Text), right = ParseCoordinate(Edit3.Text);
-  const auto top = ParseCoordinate(Edit2.Text), bottom = ParseCoordinate(Edit4.Text);
-  if (!left || !right || !top || !bottom) return refuse(MainFormText::InputError);
-  if (*left < -180 || *left > 180) return refuse(MainFormText::LeftRange);
-  if (*right < -180 || *right > 180) return refuse(MainFormText::RightRange);
-  if (*top < -90 || *top > 90) return refuse(MainFormText::TopRange);
-  if (*bottom < -90 || *bottom > 90) return refuse(MainFormText::BottomRange);
-  if (*left > *right) return refuse(MainFormText::LeftRight);
-  if (*top < *bottom) return refuse(MainFormText::BottomTop);
+  TArea area;
+  if (const char* message = CheckArea(Edit1.Text, Edit2.Text, Edit3.Text, Edit4.Text, area)) return refuse(message);
 
   auto params = std::make_unique<TTaskParams>();
-  params->LeftLongitude = *left;
-  params->RightLongitude = *right;
-  params->TopLatitude = *top;
-  params->BottomLatitude = *bottom;
+  params->LeftLongitude = area.Left;
+  params->RightLongitude = area.Right;
+  params->TopLatitude = area.Top;
+  params->BottomLatitude = area.Bottom;
   params->Zoom = TrackBar1.Position();
   params->MapsType = SatelliteMapType;
   params->Folder = folderText;
@@ -175,9 +280,28 @@ std::unique_ptr<TTaskParams> TForm1::ReadRequest(bool createFolder) {
   return params;
 }
 
+std::optional<std::string> TForm1::TaskFileName() {
+  std::string name = EditTaskName.Text;
+  if (FileExtension(name) != ".mrd") name += ".mrd";
+  // The name is a file name in the download folder, and its stem names the log,
+  // the lists and the tile folder: it may not lead anywhere else.
+  const std::string stem = name.substr(0, name.size() - 4);
+  const char* refusal = nullptr;
+  if (stem.empty())
+    refusal = MainFormText::NoTaskName;
+  else if (stem == "." || stem == ".." || stem.find('/') != std::string::npos ||
+           stem.find(Separator) != std::string::npos)
+    refusal = MainFormText::BadTaskName;
+  if (!refusal) return name;
+  Toolkit.ShowMessage(refusal);
+  return std::nullopt;
+}
+
 void TForm1::Start() {
   ConfigPath = TConfigSource(Environment.ConfigPath, Folder).Read().string();
   const TStartConfig config = TConfig(ConfigPath).ReadStart();
+  const std::optional<std::string> taskName = TaskFileName();
+  if (!taskName) return;
   std::unique_ptr<TTaskParams> params = ReadRequest(true);
   if (!params) return;
   const std::string folder = params->Folder;
@@ -188,10 +312,8 @@ void TForm1::Start() {
   RunningCount = 0;
   // Eight worker slots and eight stored positions: never more workers, never none.
   const int threadCount = std::clamp(ParseWholeNumber(Edit10.Text).value_or(1), 1, WorkerSlots);
-  std::string taskName = EditTaskName.Text;
-  if (FileExtension(taskName) != ".mrd") taskName += ".mrd";
 
-  const std::string project = folder + taskName;
+  const std::string project = folder + *taskName;
   if (fs::exists(project, ec)) {
     const TStoredRequest request{.Left = Edit1.Text,
                                  .Right = Edit3.Text,
@@ -200,13 +322,15 @@ void TForm1::Start() {
                                  .Zoom = zoom,
                                  .ThreadCount = StoredThreadCount(*params, threadCount),
                                  .MapsType = comboMapsType.ItemIndex};
-    resume = ProjectHoldsRequest(TIniFile(project), request) && FolderPart(project) == folder &&
-             NamePart(project) == EditTaskName.Text;
+    const std::vector<std::string> differences = RequestDifferences(TIniFile(project), request);
+    resume = differences.empty();
+    // A fresh start replaces the task's log and failed-tile list: only when asked for.
+    if (!resume && !Toolkit.Ask(ReplaceQuestion(project, differences))) return;
   }
 
   params->ThreadCount = threadCount;
   params->SlotCount = WorkerSlots;
-  params->TaskName = taskName;
+  params->TaskName = *taskName;
   ApplyStartConfig(*params, config);
   params->Resume = resume;
 
@@ -225,13 +349,22 @@ void TForm1::Start() {
   t.RemoveLeftovers();
   // The project file last: a task is resumed only once all its files exist, so a
   // kill or a full disk while they are written leaves a task that starts afresh.
-  t.WriteImageList();
+  // A list of millions of tiles takes seconds: the window shows how far it is.
+  using Clock = std::chrono::steady_clock;
+  auto shown = Clock::now();
+  t.WriteImageList([&](long long written) {
+    if (Clock::now() - shown < std::chrono::milliseconds(100)) return;
+    shown = Clock::now();
+    LabelTotalxy.Caption = "Writing the image list: " + std::to_string(written * 100 / std::max(1, t.TotalCount)) + "%";
+    Toolkit.Repaint();
+  });
   t.WriteLogHeader();
   t.CreateFailedList();
   t.WriteProjectFile();
   Memo1.LoadFromFile(t.LogPath);
   Memo2.LoadFromFile(t.FailedPath);
   LabelTotalxy.Caption = "Total images: " + std::to_string(t.TotalCount);
+  Progress.Begin(t);
   BitBtn1.Caption = "Stop";
   for (int i = 0; i < p.ThreadCount; ++i) {
     TWorkerContext context{&Toolkit.MainThread(), this, Environment.Sleeper ? Environment.Sleeper : &RealSleeper,
@@ -378,7 +511,8 @@ void TForm1::Viewlogfile1Click() {
 
 void TForm1::LoadParametersfromprojectfilel1Click() {
   RunHandler(Toolkit, [this] {
-    const auto chosen = Toolkit.OpenFile("Open project file:", "Projects(*.mrd)|*.mrd", DefaultPath);
+    const auto chosen =
+        Toolkit.OpenFile("Open project file:", "Projects(*.mrd)|*.mrd", Edit6.Text.empty() ? DefaultPath : Edit6.Text);
     if (!chosen) return;
     const TIniFile ini(*chosen);
     Edit1.Text = ini.ReadString("AREA", "LeftLongitude", "");
@@ -394,6 +528,7 @@ void TForm1::LoadParametersfromprojectfilel1Click() {
     comboMapsType.ItemIndex = mapsType;
     comboMapsTypeChange();
     TrackBar1.SetPosition(ini.ReadInteger("Zoom", "Zoom", 0));
+    RequestChanged();
   });
 }
 

@@ -13,6 +13,7 @@
 #include "ui/Controls.h"
 #include "ui/Memo.h"
 #include "ui/ProgramInfo.h"
+#include "ui/Progress.h"
 #include "ui/Toolkit.h"
 
 namespace meridane {
@@ -68,6 +69,8 @@ class TForm1 : public IWorkerHost {
   TEdit Edit10{"1"};                 // thread count
   TUpDown UpDown2{1, 8, 1};
   TLabel LabelTotalxy;
+  // Under the coordinates: the tile count and disk space of what the fields ask for.
+  TLabel LabelEstimate;
   TButton BitBtn1{"Start"};
   TMemo Memo1{"[log window]"};
   TMemo Memo2{"[Failed tile inforamtion window]"};
@@ -87,6 +90,9 @@ class TForm1 : public IWorkerHost {
   std::string HelpPath;
   std::string DefaultPath;
   int DefaultThreadCount = 1;
+  // The count of the task of the last Start: it begins at every Start and stays
+  // after the completion until the next one.
+  TProgress Progress;
 
   // Handlers. An error escaping one is shown in the toolkit's error box.
   void FormShow();
@@ -97,6 +103,8 @@ class TForm1 : public IWorkerHost {
   void Timer1Timer();
   void Viewlogfile1Click();
   void LoadParametersfromprojectfilel1Click();
+  // A field of the request changed: the estimate follows.
+  void RequestChanged();
   // Before the program ends: a running task is stopped, its workers waited for
   // and the task completed (positions and memos saved), without the message box.
   void FormCloseQuery();
@@ -109,10 +117,15 @@ class TForm1 : public IWorkerHost {
   void SaveProgress();
 
   bool Running() const { return BitBtn1.Caption != "Start"; }
+  // What the bar's line shows: the rate while a task runs, then how it ended.
+  std::string ProgressLine() const;
   const std::filesystem::path& ProgramFolder() const { return Folder; }
 
   // Worker calls, on the main thread.
-  void AddLogLine(const std::string& line) override { Memo1.Add(line); }
+  void AddLogLine(const std::string& line) override {
+    Memo1.Add(line);
+    Progress.Count(line);
+  }
   void AddFailedLine(const std::string& line) override { Memo2.Add(line); }
   // The last worker's end completes the task at once, though not inside this
   // call: the completion waits for the workers.
@@ -121,6 +134,8 @@ class TForm1 : public IWorkerHost {
  private:
   void Start();
   void Stop();
+  // The task name as Start completes it (".mrd" appended); nothing after a message.
+  std::optional<std::string> TaskFileName();
   // The workers' positions as project-file keys, and their one write.
   std::vector<std::pair<std::string, std::string>> Positions() const;
   void SavePositions(const std::vector<std::pair<std::string, std::string>>& positions);
@@ -149,6 +164,8 @@ inline constexpr const char* BottomTop = "Bottom Latitude should less than Top L
 inline constexpr const char* TaskStopped = "Task stoped!                    ";
 inline constexpr const char* NoTask = "No task running now.                  ";
 inline constexpr const char* NoLogFile = "No logfile now.                         ";
+inline constexpr const char* NoTaskName = "Please input a task name.";
+inline constexpr const char* BadTaskName = "The task name cannot contain / or be . or ..";
 }  // namespace MainFormText
 
 // A request as a project file stores it; Start resumes a task whose project
@@ -157,7 +174,22 @@ struct TStoredRequest {
   std::string Left, Right, Top, Bottom;  // the coordinates as typed
   int Zoom = 0, ThreadCount = 0, MapsType = 0;
 };
+// The inputs of a request that a project file holds otherwise, one line each:
+// "Top Latitude: 39.2 in the project, 39.25 now". Coordinates are compared as
+// numbers, so "39.20" is the stored "39.2".
+std::vector<std::string> RequestDifferences(const TIniFile& project, const TStoredRequest& request);
 bool ProjectHoldsRequest(const TIniFile& project, const TStoredRequest& request);
+// The question before a task's files are replaced by a fresh start.
+std::string ReplaceQuestion(const std::string& project, const std::vector<std::string>& differences);
+
+// A folder as typed, made absolute: a leading "~/" is the home folder, a
+// relative path is taken from the current folder.
+std::string AbsoluteFolder(const std::string& text);
+
+// "Tiles: 12, about 240 KB" for the request the coordinate texts and zoom
+// describe; "Tiles: —" while they describe none.
+std::string EstimateText(const std::string& left, const std::string& top, const std::string& right,
+                         const std::string& bottom, int zoom);
 
 // A coordinate as typed: optional sign, digits with an optional "." and
 // fraction, an optional exponent, nothing else; "." whatever the locale.

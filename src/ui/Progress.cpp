@@ -11,8 +11,10 @@ bool Has(std::string_view line, std::string_view part) { return line.find(part) 
 }  // namespace
 
 void TProgress::Begin(const TDownloadTask& task) {
+  // Each run counts its own tiles and failures.
+  *this = TProgress();
+  Begun = true;
   Total = task.TotalCount;
-  Started = std::chrono::steady_clock::now();
   // Worker i took the sequence numbers s <= its resume position with s mod N == i.
   const long n = std::max(1, task.Params->ThreadCount);
   Before = 0;
@@ -30,10 +32,18 @@ void TProgress::Count(std::string_view line) {
     ++Saved;
   else if (line.ends_with(" got a blank image!"))
     ++Substituted;
-  else if (line == TDownThread::BannedMessage || line == TDownThread::NetworkMessage)
+  else if (line == TDownThread::BannedMessage || line == TDownThread::NetworkMessage ||
+           (line.starts_with("T") && Has(line, " Error: "))) {
     ++Stops;
-  else if (line.starts_with("T") && Has(line, " Error: "))
-    ++Stops;
+    if (FirstStop.empty()) FirstStop = line.substr(0, line.find('\n'));
+  }
+}
+
+std::string TProgress::Summary() const {
+  if (!Begun) return {};
+  return std::to_string(Saved) + " saved, " + std::to_string(Substituted) +
+         " substituted (see the failed-tile list), " + std::to_string(std::max(0L, Total - Handled())) +
+         " left for the next Start";
 }
 
 std::string TProgress::RateLine() const {

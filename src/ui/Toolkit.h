@@ -43,6 +43,9 @@ class IToolkit {
   virtual IMainThread& MainThread() = 0;
   // Lets the toolkit handle what is pending (repaints, queued main-thread calls).
   virtual void ProcessPendingEvents() = 0;
+  // Inside a long handler: shows what the logic changed and repaints, taking
+  // none of the user's input.
+  virtual void Repaint() {}
   // Runs call on the main thread once the event at hand is handled, never inside
   // the caller: for what must not run inside a worker's call (it may wait for
   // that worker).

@@ -243,5 +243,29 @@ TEST_F(Cli, RelativeFolderGivesAUsableList) {
             "Start...\nHTTP/1.1 500 Internal Server Error->" + lines[0].substr(bar + 1) + "\nDownload End.\n");
 }
 
+// Other inputs over an existing task leave it as it is (exit 2, the same
+// words as the desktop's question) unless --fresh is given.
+TEST_F(Cli, OtherInputsOverATaskNeedFresh) {
+  auto first = Area("116.39", "116.39", "39.9", "39.9");
+  first.insert(first.end(), {"--task", "kept"});
+  ASSERT_EQ(Run(first), 0);
+  const fs::path maps = Dir / "maps";
+  std::map<std::string, std::string> before;
+  for (const char* file : {"kept.mrd", "kept_list.txt", "kept_log.txt", "kept_failed.ftl"})
+    before[file] = ReadAll(maps / file);
+
+  auto other = Area("116.39", "116.39", "39.90", "39.8");
+  other.insert(other.end(), {"--task", "kept"});
+  EXPECT_EQ(Run(other), 2);
+  EXPECT_NE(ReadAll(Err).find("Bottom Latitude: 39.9 in the project, 39.8 now\n"), std::string::npos) << ReadAll(Err);
+  EXPECT_EQ(ReadAll(Err).find("Top Latitude"), std::string::npos);  // 39.90 is the stored 39.9
+  for (const auto& [file, text] : before) EXPECT_EQ(ReadAll(maps / file), text) << file;
+
+  other.push_back("--fresh");
+  EXPECT_EQ(Run(other), 0);
+  EXPECT_NE(ReadAll(maps / "kept.mrd"), before["kept.mrd"]);
+  EXPECT_EQ(ReadAll(Out).rfind("Project: " + (maps / "kept.mrd").string() + "\n", 0), 0u);
+}
+
 }  // namespace
 }  // namespace meridane

@@ -274,23 +274,30 @@ TEST(MainForm, StopTwiceLogsTerminationTwice) {
   EXPECT_NE(run.Log().find(lines + lines), std::string::npos);
 }
 
-TEST(MainForm, ResumesOnlyWithSameInputs) {
+// The same request resumes, however it is typed; other inputs replace the
+// task's files only when the user says yes.
+TEST(MainForm, ResumesTheSameRequestAndAsksBeforeReplacing) {
   using TChange = void (*)(TForm1&);
   const TChange none = [](TForm1&) {};
+  enum TOutcome { Resumes, Refused, Replaced };
   const struct {
     const char* Name;
     TChange BothRuns, SecondRun;
-    bool Resumes;
+    TOutcome Outcome;
+    const char* Difference = "";
   } cases[] = {
-      {"same inputs", none, none, true},
-      {"name without .mrd", [](TForm1& f) { f.EditTaskName.Text = "t"; }, none, false},
-      {"same number, other text", none, [](TForm1& f) { f.Edit1.Text = "116.30"; }, false},
+      {"same inputs", none, none, Resumes},
+      {"name without .mrd", none, [](TForm1& f) { f.EditTaskName.Text = "t"; }, Resumes},
+      {"same number, other text", none, [](TForm1& f) { f.Edit1.Text = "116.30", f.Edit2.Text = "3.99e1"; }, Resumes},
       // The stored count is what Start ran, lowered to the tiles and the worker slots.
-      {"threads above the tile count", [](TForm1& f) { f.Edit10.Text = "4"; }, none, true},
-      {"threads above the slots", [](TForm1& f) { f.Edit2.Text = "40.3", f.Edit10.Text = "12"; }, none, true},
-      {"other thread count", [](TForm1& f) { f.Edit2.Text = "40.3", f.Edit10.Text = "3"; },
-       [](TForm1& f) { f.Edit10.Text = "4"; }, false},
-      {"other map type", none, [](TForm1& f) { f.comboMapsType.ItemIndex = 2, f.comboMapsTypeChange(); }, false},
+      {"threads above the tile count", [](TForm1& f) { f.Edit10.Text = "4"; }, none, Resumes},
+      {"threads above the slots", [](TForm1& f) { f.Edit2.Text = "40.3", f.Edit10.Text = "12"; }, none, Resumes},
+      {"other thread count, kept", [](TForm1& f) { f.Edit2.Text = "40.3", f.Edit10.Text = "3"; },
+       [](TForm1& f) { f.Edit10.Text = "4"; }, Refused, "Threads count: 3 in the project, 4 now"},
+      {"other edge, replaced", none, [](TForm1& f) { f.Edit2.Text = "39.95"; }, Replaced,
+       "Top Latitude: 39.9 in the project, 39.95 now"},
+      {"other map type, kept", none, [](TForm1& f) { f.comboMapsType.ItemIndex = 2, f.comboMapsTypeChange(); },
+       Refused, "Maps type: 1 in the project, 2 now"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -302,15 +309,110 @@ TEST(MainForm, ResumesOnlyWithSameInputs) {
     const std::string project = ReadAll(run.Task().ProjectPath()) + "[Mark]\r\n";
     WriteAll(run.Task().ProjectPath(), project);
     WriteAll(run.Task().ListPath, "kept");
+    const std::string log = run.Log(), failed = ReadAll(run.Task().FailedPath);
     const std::size_t oldLines = run.LogLines().size();
     c.SecondRun(run.Form);
-    ASSERT_TRUE(run.StartAndRun());
-    EXPECT_EQ(ReadAll(run.Task().ProjectPath()) == project, c.Resumes);
-    EXPECT_EQ(ReadAll(run.Task().ListPath) == "kept", c.Resumes);
-    const TLines log = run.LogLines();
-    EXPECT_EQ(log.size() > oldLines && log[oldLines] == Resumed, c.Resumes);
-    EXPECT_EQ(log.size() > oldLines + 1 && log[oldLines + 1].starts_with("Now time is:"), c.Resumes);
+    run.Toolkit.AskAnswers = {c.Outcome == Replaced};
+    run.Form.BitBtn1Click();
+    if (c.Outcome == Resumes) {
+      EXPECT_TRUE(run.Toolkit.Questions.empty());
+    } else {
+      ASSERT_EQ(run.Toolkit.Questions.size(), 1u);
+      EXPECT_NE(run.Toolkit.Questions[0].find(c.Difference), std::string::npos) << run.Toolkit.Questions[0];
+      EXPECT_NE(run.Toolkit.Questions[0].find(run.Tasks + "t.mrd"), std::string::npos);
+    }
+    if (c.Outcome == Refused) {
+      EXPECT_FALSE(run.Form.Running());
+      EXPECT_EQ(ReadAll(run.Task().ProjectPath()), project);
+      EXPECT_EQ(std::tuple(ReadAll(run.Task().ListPath), run.Log(), ReadAll(run.Task().FailedPath)),
+                std::tuple("kept", log, failed));
+      continue;
+    }
+    ASSERT_TRUE(run.RunToEnd());
+    const bool resumed = c.Outcome == Resumes;
+    EXPECT_EQ(ReadAll(run.Task().ProjectPath()) == project, resumed);
+    EXPECT_EQ(ReadAll(run.Task().ListPath) == "kept", resumed);
+    const TLines lines = run.LogLines();
+    EXPECT_EQ(lines.size() > oldLines && lines[oldLines] == Resumed, resumed);
   }
+}
+
+// A task name is a file name in the download folder: nothing is written for
+// one that is not, in that folder or beside it.
+TEST(MainForm, TaskNameIsAFileName) {
+  const struct {
+    const char* Name;
+    const char* Message;
+  } cases[] = {
+      {"", MainFormText::NoTaskName},        {".mrd", MainFormText::NoTaskName},
+      {".", MainFormText::BadTaskName},      {"..", MainFormText::BadTaskName},
+      {"..mrd", MainFormText::BadTaskName},  {"../escape", MainFormText::BadTaskName},
+      {"a/b.mrd", MainFormText::BadTaskName}, {"/etc/x", MainFormText::BadTaskName},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TFormRun run;
+    run.Fill();
+    run.Form.Edit6.Text = run.Tasks + "inner/";
+    run.Form.EditTaskName.Text = c.Name;
+    run.Form.BitBtn1Click();
+    EXPECT_EQ(run.Toolkit.Messages, TLines{c.Message});
+    EXPECT_FALSE(run.Form.Running());
+    EXPECT_EQ(test::EntryCount(run.Tasks), 0);
+  }
+}
+
+// A relative or "~/" folder becomes absolute at Start, so the failed-tile list
+// holds absolute paths; the field shows it.
+TEST(MainForm, FolderMadeAbsolute) {
+  TFormRun run;
+  run.Fill();
+  run.Form.Edit6.Text = "~/home-tasks";
+  ASSERT_TRUE(run.StartAndRun());
+  EXPECT_EQ(run.Form.Edit6.Text, run.Dir.Folder() + "home-tasks");
+  EXPECT_TRUE(fs::is_regular_file(run.Dir / "home-tasks" / "t.mrd"));
+  EXPECT_EQ(AbsoluteFolder("rel/x"), (fs::current_path() / "rel/x").string());
+  EXPECT_EQ(AbsoluteFolder("/abs/"), "/abs/");
+}
+
+// Each Start counts its own tiles: a second task of the session does not
+// inherit the first one's failures; the summary stays after the completion.
+TEST(MainForm, EachStartCountsItsOwnTiles) {
+  TFormRun run;
+  run.Fill();
+  run.Server.Errors["x=3372"] = "HTTP/1.1 404 Not Found";
+  ASSERT_TRUE(run.StartAndRun());
+  EXPECT_EQ(run.Form.ProgressLine(), "1 saved, 1 substituted (see the failed-tile list), 0 left for the next Start");
+  run.Server.Errors.clear();
+  run.Form.EditTaskName.Text = "second";
+  run.Area("116.3", "40.3", "116.4", "39.9");
+  ASSERT_TRUE(run.StartAndRun());
+  EXPECT_EQ(std::tuple(run.Form.Progress.Handled(), run.Form.Progress.Failures(), run.Form.Progress.Tiles()),
+            std::tuple(14L, 0L, 14L));
+  EXPECT_EQ(run.Form.ProgressLine(), "14 saved, 0 substituted (see the failed-tile list), 0 left for the next Start");
+  EXPECT_EQ(run.Form.Progress.StopReason(), "");
+}
+
+TEST(MainForm, EstimateFollowsTheFields) {
+  const struct {
+    const char *Left, *Top, *Right, *Bottom;
+    int Zoom;
+    const char* Text;
+  } cases[] = {
+      {"116.3", "39.9", "116.4", "39.9", 12, "Tiles: 2, about 40 KB"},
+      {"116.3", "40.3", "116.4", "39.9", 12, "Tiles: 14, about 282 KB"},
+      {"-180", "85", "180", "-85", 12, "Tiles: 16728064, about 321 GB"},
+      {"-180", "85", "180", "-85", 20, "Tiles: too many for one task"},
+      {"116.3", "", "116.4", "39.9", 12, "Tiles: \u2014"},
+      {"116,3", "40", "116.4", "39.9", 12, "Tiles: \u2014"},
+      {"116.5", "40", "116.4", "39.9", 12, "Tiles: \u2014"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(EstimateText(c.Left, c.Top, c.Right, c.Bottom, c.Zoom), c.Text) << c.Left;
+  // The window's label follows the zoom and the fields.
+  TFormRun run;
+  run.Fill();
+  run.Form.TrackBar1.SetPosition(13);
+  EXPECT_EQ(run.Form.LabelEstimate.Caption, EstimateText("116.3", "39.9", "116.4", "39.9", 13));
 }
 
 // A resume appends its two lines to a long log and changes nothing else in it;

@@ -7,8 +7,14 @@
 namespace meridane {
 
 void TBinder::Edit(QLineEdit* widget, TEdit& model) {
-  Pulls.push_back([widget, &model] { model.Text = widget->text().toStdString(); });
-  Pushes.push_back([widget, &model] {
+  // The text both sides agreed on last. A push shows only what the logic
+  // changed since: a refresh while the user types (a batch of worker lines, a
+  // tick) must not put the old text back.
+  auto agreed = std::make_shared<std::string>(widget->text().toStdString());
+  Pulls.push_back([widget, &model, agreed] { *agreed = model.Text = widget->text().toStdString(); });
+  Pushes.push_back([widget, &model, agreed] {
+    if (model.Text == *agreed) return;
+    *agreed = model.Text;
     if (widget->text().toStdString() != model.Text) widget->setText(Q(model.Text));
   });
 }
@@ -71,7 +77,17 @@ void TBinder::Memo(QPlainTextEdit* widget, const TMemo& model, int maxLines) {
     std::uint64_t From = ~std::uint64_t{0};
   };
   auto shown = std::make_shared<TShown>();
-  Pushes.push_back([widget, &model, shown] {
+  // The view follows new lines while the user has left it at the end. Decided
+  // when the user scrolls, not when lines come: a smaller window has a larger
+  // maximum before the next lines arrive.
+  auto follow = std::make_shared<bool>(true);
+  QScrollBar* bar = widget->verticalScrollBar();
+  QObject::connect(bar, &QScrollBar::valueChanged, widget,
+                   [bar, follow](int value) { *follow = value >= bar->maximum(); });
+  QObject::connect(bar, &QScrollBar::rangeChanged, widget, [bar, follow](int, int maximum) {
+    if (*follow) bar->setValue(maximum);
+  });
+  Pushes.push_back([widget, &model, shown, follow] {
     if (shown->From != model.Replacements()) {
       widget->clear();
       shown->Count = model.First();
@@ -85,9 +101,9 @@ void TBinder::Memo(QPlainTextEdit* widget, const TMemo& model, int maxLines) {
       lines << QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
     }
     shown->Count = count;
-    QScrollBar* bar = widget->verticalScrollBar();
-    const bool atEnd = bar->value() == bar->maximum();
+    const bool atEnd = *follow;
     widget->appendPlainText(lines.join('\n'));
+    QScrollBar* bar = widget->verticalScrollBar();
     if (atEnd) bar->setValue(bar->maximum());
   });
 }

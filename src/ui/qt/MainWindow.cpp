@@ -37,15 +37,17 @@ TForm1Window::TForm1Window(TQtToolkit& toolkit, TForm1& form, TMainMenu& menu)
   auto* central = new QWidget(this);
   auto* columns = new QHBoxLayout(central);
   columns->setContentsMargins(4, 4, 4, 4);
+  // The fields take the width the window gives them: a long path stays readable.
   auto* panel = Named<QWidget>(central, "Panel1");
-  panel->setFixedWidth(270);
+  panel->setMinimumWidth(270);
   auto* grid = new QGridLayout(panel);
   grid->setContentsMargins(0, 0, 0, 0);
-  columns->addWidget(panel);
+  columns->addWidget(panel, 2);
 
   // Task name and "Open task ...".
-  auto* Label16 = Named<QLabel>(panel, "Label16", "Task name:");
+  auto* Label16 = Named<QLabel>(panel, "Label16");
   auto* EditTaskName = Named<QLineEdit>(panel, "EditTaskName");
+  LabelField(Label16, "Task name:", EditTaskName, 'k');
   auto* Button4 = Named<QPushButton>(panel, "Button4", "Open task ...");
   grid->addWidget(Label16, 0, 0, 1, 4);
   grid->addWidget(EditTaskName, 1, 0, 1, 3);
@@ -58,8 +60,9 @@ TForm1Window::TForm1Window(TQtToolkit& toolkit, TForm1& form, TMainMenu& menu)
   auto* comboMapsType = Named<QComboBox>(zoom, "comboMapsType");
   Label7->hide();
   comboMapsType->hide();
-  auto* Label5 = Named<QLabel>(zoom, "Label5", "Zoom level:");
+  auto* Label5 = Named<QLabel>(zoom, "Label5");
   TrackBar1 = Named<QSlider>(zoom, "TrackBar1", Qt::Horizontal);
+  LabelField(Label5, "Zoom level:", TrackBar1, 'Z');
   TrackBar1->setPageStep(1);
   TrackBar1->setSingleStep(1);
   TrackBar1->setTickInterval(1);
@@ -74,37 +77,51 @@ TForm1Window::TForm1Window(TQtToolkit& toolkit, TForm1& form, TMainMenu& menu)
   zoomGrid->addWidget(Label8, 2, 2);
   grid->addWidget(zoom, 2, 0, 1, 4);
 
-  // The four edges: longitudes side by side, then latitudes.
+  // The four edges: longitudes side by side, then latitudes. Alt and a letter
+  // reaches each field; the menu bar has F, O, M, T and H.
   const struct {
     const char *Label, *Caption, *Edit;
+    char Key;
     TEdit& Model;
     int Row, Column;
   } edges[] = {
-      {"Label1", "Left Longitude:", "Edit1", Form.Edit1, 3, 0},
-      {"Label2", "Right Longitude:", "Edit3", Form.Edit3, 3, 2},
-      {"Label3", "Top Latitude:", "Edit2", Form.Edit2, 5, 0},
-      {"Label4", "Bottom Latitude:", "Edit4", Form.Edit4, 5, 2},
+      {"Label1", "Left Longitude:", "Edit1", 'L', Form.Edit1, 3, 0},
+      {"Label2", "Right Longitude:", "Edit3", 'R', Form.Edit3, 3, 2},
+      {"Label3", "Top Latitude:", "Edit2", 'p', Form.Edit2, 5, 0},
+      {"Label4", "Bottom Latitude:", "Edit4", 'B', Form.Edit4, 5, 2},
   };
   std::vector<QLineEdit*> fields{EditTaskName};
   for (const auto& e : edges) {
-    grid->addWidget(Named<QLabel>(panel, e.Label, e.Caption), e.Row, e.Column, 1, 2);
+    auto* label = Named<QLabel>(panel, e.Label);
+    grid->addWidget(label, e.Row, e.Column, 1, 2);
     auto* edit = Named<QLineEdit>(panel, e.Edit);
+    LabelField(label, e.Caption, edit, e.Key);
     grid->addWidget(edit, e.Row + 1, e.Column, 1, 2);
     Binder.Edit(edit, e.Model);
     fields.push_back(edit);
+    // The tile count follows what is typed.
+    connect(edit, &QLineEdit::textEdited, this, [this] { Handle([this] { Form.RequestChanged(); }); });
   }
+  auto* LabelEstimate = Named<QLabel>(panel, "LabelEstimate");
+  LabelEstimate->setStyleSheet("color: navy");
+  grid->addWidget(LabelEstimate, 7, 0, 1, 4);
 
   // The folder with "...", the thread count.
-  grid->addWidget(Named<QLabel>(panel, "Label6", "Path to save:"), 7, 0, 1, 4);
+  auto* Label6 = Named<QLabel>(panel, "Label6");
+  grid->addWidget(Label6, 8, 0, 1, 4);
   auto* Edit6 = Named<QLineEdit>(panel, "Edit6");
+  LabelField(Label6, "Path to save:", Edit6, 's');
   auto* Button1 = Named<QPushButton>(panel, "Button1", "...");
   Button1->setToolTip("Click to select path");
+  Button1->setAccessibleName("Select path");
   Button1->setFixedWidth(28);
-  grid->addWidget(Edit6, 8, 0, 1, 3);
-  grid->addWidget(Button1, 8, 3);
+  grid->addWidget(Edit6, 9, 0, 1, 3);
+  grid->addWidget(Button1, 9, 3);
   fields.push_back(Edit6);
-  grid->addWidget(Named<QLabel>(panel, "Label11", "Threads count:"), 9, 0, 1, 2);
+  auto* Label11 = Named<QLabel>(panel, "Label11");
+  grid->addWidget(Label11, 10, 0, 1, 2);
   auto* Edit10 = Named<QLineEdit>(panel, "Edit10");
+  LabelField(Label11, "Threads count:", Edit10, 'c');
   Edit10->setReadOnly(true);
   Edit10->setFixedWidth(40);
   auto* UpDown2 = new TUpDownWidget(panel, "UpDown2", Form.UpDown2, Form.Edit10, Binder);
@@ -112,31 +129,40 @@ TForm1Window::TForm1Window(TQtToolkit& toolkit, TForm1& form, TMainMenu& menu)
   threads->addWidget(Edit10);
   threads->addWidget(UpDown2);
   threads->addStretch();
-  grid->addLayout(threads, 9, 2, 1, 2);
+  grid->addLayout(threads, 10, 2, 1, 2);
   fields.push_back(Edit10);
-  grid->setRowStretch(10, 1);
+  grid->setRowStretch(11, 1);
 
-  // The tile count with its progress bar, beside Start.
+  // The tile count with its progress bar, beside Start; under the bar the rate,
+  // then how the task ended, and an error that stopped workers in red.
   auto* LabelTotalxy = Named<QLabel>(panel, "LabelTotalxy");
   Bar = Named<QProgressBar>(panel, "ProgressBar");
+  Bar->setAccessibleName("Progress");
   Bar->setTextVisible(true);
   Bar->setFormat("%v / %m");
   Bar->hide();
   BarText = Named<QLabel>(panel, "ProgressText");
+  BarText->setWordWrap(true);
   BarText->hide();
+  StopText = Named<QLabel>(panel, "StopText");
+  StopText->setStyleSheet("color: red");
+  StopText->setWordWrap(true);
+  StopText->hide();
   auto* BitBtn1 = Named<QPushButton>(panel, "BitBtn1", "Start");
   QFont bold = BitBtn1->font();
   bold.setBold(true);
   BitBtn1->setFont(bold);
   BitBtn1->setDefault(true);
-  grid->addWidget(LabelTotalxy, 11, 0, 1, 3);
-  grid->addWidget(BitBtn1, 11, 3);
-  grid->addWidget(Bar, 12, 0, 1, 4);
-  grid->addWidget(BarText, 13, 0, 1, 4);
+  grid->addWidget(LabelTotalxy, 12, 0, 1, 3);
+  grid->addWidget(BitBtn1, 12, 3);
+  grid->addWidget(Bar, 13, 0, 1, 4);
+  grid->addWidget(BarText, 14, 0, 1, 4);
+  grid->addWidget(StopText, 15, 0, 1, 4);
 
   // The log on the right; the failed-tile window exists but is never shown.
   auto* Memo1 = new TLogView(central);
   Memo1->setObjectName("Memo1");
+  Memo1->setAccessibleName("Log");
   Memo1->setReadOnly(true);
   Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
   Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -147,7 +173,7 @@ TForm1Window::TForm1Window(TQtToolkit& toolkit, TForm1& form, TMainMenu& menu)
   colours.setColor(QPalette::Text, QColor(0, 128, 0));
   Memo1->setPalette(colours);
   Memo1->OnDoubleClick = [this] { Handle([this] { Form.Viewlogfile1Click(); }); };
-  columns->addWidget(Memo1, 1);
+  columns->addWidget(Memo1, 3);
   auto* Memo2 = Named<QPlainTextEdit>(central, "Memo2");
   Memo2->setReadOnly(true);
   Memo2->hide();
@@ -164,6 +190,7 @@ TForm1Window::TForm1Window(TQtToolkit& toolkit, TForm1& form, TMainMenu& menu)
   Binder.Combo(comboMapsType, Form.comboMapsType);
   Binder.Label(Label8, Form.Label8);
   Binder.Label(LabelTotalxy, Form.LabelTotalxy);
+  Binder.Label(LabelEstimate, Form.LabelEstimate);
   Binder.Button(BitBtn1, Form.BitBtn1);
   Binder.Label(status, Form.StatusBar1);
   Binder.Memo(Memo1, Form.Memo1, ShownLogLines);
@@ -176,12 +203,16 @@ TForm1Window::TForm1Window(TQtToolkit& toolkit, TForm1& form, TMainMenu& menu)
     setWindowTitle(Q(Form.Caption));
   });
   Binder.OnPush([this] {
-    const bool running = Form.Running();
-    Bar->setVisible(running);
-    BarText->setVisible(running);
-    Bar->setMaximum(static_cast<int>(std::max<long>(1, Counter.Tiles())));
-    Bar->setValue(static_cast<int>(std::min<long>(Counter.Handled(), Bar->maximum())));
-    BarText->setText(Q(Counter.RateLine()));
+    // The bar stays after a task until the next Start, with how it ended.
+    const TProgress& progress = Form.Progress;
+    const bool shown = Form.Running() || !progress.Summary().empty();
+    Bar->setVisible(shown);
+    BarText->setVisible(shown);
+    Bar->setMaximum(static_cast<int>(std::max<long>(1, progress.Tiles())));
+    Bar->setValue(static_cast<int>(std::min<long>(progress.Handled(), Bar->maximum())));
+    BarText->setText(Q(Form.ProgressLine()));
+    StopText->setVisible(shown && !progress.StopReason().empty());
+    StopText->setText(Q(progress.StopReason()));
   });
 
   connect(comboMapsType, &QComboBox::currentIndexChanged, this,
@@ -199,7 +230,6 @@ TForm1Window::TForm1Window(TQtToolkit& toolkit, TForm1& form, TMainMenu& menu)
   Form.Memo1.Kept = ShownLogLines;
   // The widgets start from the models, so the first pull finds their texts.
   Binder.Push();
-  Form.Memo1.OnAdd = [this](std::string_view line) { Counter.Count(line); };
   Toolkit.SetMainWindow(this);
   Toolkit.Refresh = [this] { Refresh(); };
   BuildMenu();
@@ -210,7 +240,6 @@ TForm1Window::TForm1Window(TQtToolkit& toolkit, TForm1& form, TMainMenu& menu)
 TForm1Window::~TForm1Window() {
   Toolkit.Refresh = nullptr;
   Toolkit.SetMainWindow(nullptr);
-  Form.Memo1.OnAdd = nullptr;
 }
 
 void TForm1Window::BuildMenu() {
@@ -235,10 +264,8 @@ void TForm1Window::BuildMenu() {
 }
 
 void TForm1Window::Handle(const std::function<void()>& handler) {
-  const bool wasRunning = Form.Running();
   Binder.Pull();
   handler();
-  if (!wasRunning && Form.Running() && Form.CurrentTask) Counter.Begin(*Form.CurrentTask->Task);
   Binder.Push();
 }
 

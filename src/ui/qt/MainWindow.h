@@ -27,7 +27,6 @@ class TForm1Window : public QMainWindow {
 
   // Shows the logic's state: controls, new log lines, the progress.
   void Refresh();
-  const TProgress& Progress() const { return Counter; }
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -35,18 +34,18 @@ class TForm1Window : public QMainWindow {
 
  private:
   void BuildMenu();
-  // Runs a handler of the window; a task it starts begins the count.
+  // Runs a handler of the window over the fields as the user left them.
   void Handle(const std::function<void()>& handler);
 
   TQtToolkit& Toolkit;
   TForm1& Form;
   TMainMenu& Menu;
   TBinder Binder;
-  TProgress Counter;
   bool Shown = false;
   QSlider* TrackBar1 = nullptr;
   QProgressBar* Bar = nullptr;
   QLabel* BarText = nullptr;
+  QLabel* StopText = nullptr;
 };
 
 }  // namespace meridane

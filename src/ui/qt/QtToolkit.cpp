@@ -48,8 +48,15 @@ void TQtToolkit::RunBatch() {
   if (Queue.Pump() > 0 && Refresh) Refresh();
 }
 
+void TQtToolkit::Repaint() {
+  if (Refresh) Refresh();
+  QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
 void TQtToolkit::ShowMessage(const std::string& text) {
   Messages.push_back(text);
+  // The box waits for the user: what the handler changed so far shows behind it.
+  if (Refresh) Refresh();
   QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), Q(text), QMessageBox::Ok, Owner());
   box.setObjectName("MessageBox");
   box.exec();
@@ -57,6 +64,7 @@ void TQtToolkit::ShowMessage(const std::string& text) {
 
 void TQtToolkit::ShowError(const std::string& text) {
   Errors.push_back(text);
+  if (Refresh) Refresh();
   QMessageBox box(QMessageBox::Critical, QApplication::applicationName(), Q(text), QMessageBox::Ok, Owner());
   box.setObjectName("ErrorBox");
   box.exec();
@@ -64,6 +72,7 @@ void TQtToolkit::ShowError(const std::string& text) {
 
 bool TQtToolkit::Ask(const std::string& text) {
   Questions.push_back(text);
+  if (Refresh) Refresh();
   QMessageBox box(QMessageBox::Question, QApplication::applicationName(), Q(text),
                   QMessageBox::Yes | QMessageBox::No, Owner());
   box.setObjectName("QuestionBox");

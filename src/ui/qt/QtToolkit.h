@@ -33,6 +33,7 @@ class TQtToolkit : public QObject, public IToolkit {
   bool StartProgram(const std::string& path) override;
   IMainThread& MainThread() override { return Queue; }
   void ProcessPendingEvents() override;
+  void Repaint() override;
   void Post(std::function<void()> call) override;
   void SetTimer(bool enabled, int intervalMs, std::function<void()> onTick) override;
   void ShowForm(IForm& form) override;
