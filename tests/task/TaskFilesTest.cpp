@@ -2,6 +2,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <clocale>
 #include <filesystem>
 #include <locale>
@@ -190,8 +191,14 @@ TEST(TaskFiles, ImageListOfAMillionTilesIsStreamed) {
   TDownloadTask task(p);
   ASSERT_GT(task.TotalCount, 900000);
   const long before = MaxResidentKb();
-  task.WriteImageList();
+  // The writer reports how far it is, so a window can show it.
+  std::vector<long long> reported;
+  task.WriteImageList([&reported](long long written) { reported.push_back(written); });
   const long grown = MaxResidentKb() - before;
+  EXPECT_GT(reported.size(), 50u);
+  EXPECT_TRUE(std::is_sorted(reported.begin(), reported.end()));
+  EXPECT_LE(reported.back(), task.TotalCount);
+  EXPECT_GT(reported.back(), task.TotalCount * 9LL / 10);
   const auto size = fs::file_size(dir / "newtask_list.txt");
   EXPECT_GT(size, 90'000'000u);
   EXPECT_LT(grown, 16 * 1024) << "KB of memory grew while writing " << size << " bytes";

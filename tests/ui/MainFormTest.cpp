@@ -393,6 +393,17 @@ TEST(MainForm, EachStartCountsItsOwnTiles) {
   EXPECT_EQ(run.Form.Progress.StopReason(), "");
 }
 
+// The folder picker and "Open task ..." start at the folder the field names.
+TEST(MainForm, PickersStartAtTheFieldsFolder) {
+  TFormRun run;
+  run.Form.Edit6.Text = run.Tasks;
+  run.Form.Button1Click();
+  run.Form.LoadParametersfromprojectfilel1Click();
+  ASSERT_EQ(run.Toolkit.Dialogs.size(), 2u);
+  EXPECT_EQ(run.Toolkit.Dialogs[0].InitialFolder, run.Tasks);
+  EXPECT_EQ(run.Toolkit.Dialogs[1].InitialFolder, run.Tasks);
+}
+
 TEST(MainForm, EstimateFollowsTheFields) {
   const struct {
     const char *Left, *Top, *Right, *Bottom;

@@ -1,5 +1,7 @@
 // The desktop program's main window through its real widgets, offscreen.
+#include <QAccessible>
 #include <QComboBox>
+#include <QScrollBar>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -133,6 +135,47 @@ TEST(DesktopMainWindow, StartWithBadInputShowsItsMessage) {
   }
 }
 
+// Every field has the name of its label for a screen reader, and Alt with the
+// label's letter reaches it; the fields widen with the window; the tile count
+// follows what is typed.
+TEST(DesktopMainWindow, FieldsNamedReachableAndLive) {
+  TDesktopRun run;
+  QWidget* main = run.Main();
+  const struct {
+    const char *Widget, *Name;
+    Qt::Key Key;
+  } controls[] = {
+      {"EditTaskName", "Task name", Qt::Key_K},   {"TrackBar1", "Zoom level", Qt::Key_Z},
+      {"Edit1", "Left Longitude", Qt::Key_L},     {"Edit3", "Right Longitude", Qt::Key_R},
+      {"Edit2", "Top Latitude", Qt::Key_P},       {"Edit4", "Bottom Latitude", Qt::Key_B},
+      {"Edit6", "Path to save", Qt::Key_S},       {"Edit10", "Threads count", Qt::Key_C},
+      {"Button1", "Select path", Qt::Key_unknown}, {"ProgressBar", "Progress", Qt::Key_unknown},
+      {"Memo1", "Log", Qt::Key_unknown},
+  };
+  QApplication::setActiveWindow(main);
+  for (const auto& c : controls) {
+    auto* widget = Find<QWidget>(main, c.Widget);
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+    ASSERT_NE(accessible, nullptr) << c.Widget;
+    EXPECT_EQ(accessible->text(QAccessible::Name).toStdString(), c.Name) << c.Widget;
+    if (c.Key == Qt::Key_unknown) continue;
+    QTest::keyClick(main, c.Key, Qt::AltModifier);
+    EXPECT_EQ(QApplication::focusWidget(), widget) << c.Widget;
+  }
+
+  auto* folder = Find<QLineEdit>(main, "Edit6");
+  const int narrow = folder->width();
+  main->resize(1200, 600);
+  QApplication::processEvents();
+  EXPECT_GT(folder->width(), narrow + 200);
+
+  auto* left = Find<QLineEdit>(main, "Edit1");
+  for (const char* name : {"Edit1", "Edit3", "Edit2", "Edit4"}) QTest::keyClicks(Find<QLineEdit>(main, name), "4");
+  EXPECT_EQ(Text(main, "LabelEstimate"), EstimateText("4", "4", "4", "4", 12));
+  QTest::keyClick(left, Qt::Key_Backspace);
+  EXPECT_EQ(Text(main, "LabelEstimate"), "Tiles: \u2014");
+}
+
 // Against the local nginx: zoom-13 tiles 6010..6013 x 3000..3002.
 class DesktopDownload : public ::testing::Test {
  protected:
@@ -184,6 +227,40 @@ TEST_F(DesktopDownload, RunsToTheEndWithTheProgressAtItsMaximum) {
   EXPECT_EQ(shot.size(), QSize(627, 442));
   const char* keep = std::getenv("MERIDANE_SCREENSHOT");
   EXPECT_TRUE(shot.save(keep ? QString(keep) : QString::fromStdString(Run->Dir.Folder() + "main.png")));
+}
+
+// Two tasks in one session: the second counts its own tiles; the summary of
+// each stays under the bar. Other inputs over the first task are asked about,
+// and No leaves it as it was.
+TEST_F(DesktopDownload, SecondTaskCountsItsOwnAndOtherInputsAsk) {
+  QWidget* main = Run->Main();
+  test::AnswerMessage();
+  Start();
+  ASSERT_TRUE(test::WaitUntil([&] { return Text(main, "BitBtn1") == "Start" && Run->App->Toolkit.Messages.size() == 1; }));
+  EXPECT_EQ(Text(main, "ProgressText"), "12 saved, 0 substituted (see the failed-tile list), 0 left for the next Start");
+
+  const std::string project = ReadAll(Run->Tasks + "desk.mrd"), log = ReadAll(Run->Tasks + "desk_log.txt");
+  Find<QLineEdit>(main, "Edit3")->setText(QString::number(TileXToLon(6011.5, 13), 'g', 10));
+  auto question = std::make_shared<std::string>();
+  test::WhenModal([question](QWidget* modal) {
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    ASSERT_NE(box, nullptr);
+    *question = box->text().toStdString();
+    box->button(QMessageBox::No)->click();
+  });
+  Start();
+  EXPECT_NE(question->find("Right Longitude: "), std::string::npos) << *question;
+  EXPECT_EQ(Text(main, "BitBtn1"), "Start");
+  EXPECT_EQ(std::pair(ReadAll(Run->Tasks + "desk.mrd"), ReadAll(Run->Tasks + "desk_log.txt")), std::pair(project, log));
+
+  Find<QLineEdit>(main, "EditTaskName")->setText("second");
+  test::AnswerMessage();
+  Start();
+  ASSERT_TRUE(test::WaitUntil([&] { return Text(main, "BitBtn1") == "Start" && Run->App->Toolkit.Messages.size() == 2; }));
+  auto* bar = Find<QProgressBar>(main, "ProgressBar");
+  EXPECT_EQ(std::pair(bar->value(), bar->maximum()), std::pair(6, 6));
+  EXPECT_TRUE(bar->isVisible());
+  EXPECT_EQ(Text(main, "ProgressText"), "6 saved, 0 substituted (see the failed-tile list), 0 left for the next Start");
 }
 
 // "Open task ..." through the file dialog brings back the fields of a project.
@@ -241,6 +318,44 @@ TEST_F(DesktopSlowDownload, StopResumeAndCloseMidTask) {
   main->close();  // no message box: the completion runs quietly
   EXPECT_EQ(Text(main, "BitBtn1"), "Start");
   EXPECT_GT(Position("T2X") * 10000 + Position("T2Y"), first * 10000);
+}
+
+// During a task: what the user types stays, the log keeps following its end
+// after the window is made smaller, and the box at the end opens over the
+// window as the logic left it.
+TEST_F(DesktopSlowDownload, TypingResizeAndTheEndBox) {
+  QWidget* main = Run->Main();
+  main->resize(1000, 900);
+  QApplication::processEvents();
+  Start();
+  auto* bar = Find<QProgressBar>(main, "ProgressBar");
+  ASSERT_TRUE(test::WaitUntil([&] { return bar->value() >= 1; }));
+  auto* name = Find<QLineEdit>(main, "EditTaskName");
+  name->clear();
+  QTest::keyClicks(name, "next");
+  main->resize(627, 442);
+  QApplication::processEvents();
+  ASSERT_TRUE(test::WaitUntil([&] { return bar->value() >= 4; }));  // batches of lines and ticks went by
+  EXPECT_EQ(name->text().toStdString(), "next");
+  QScrollBar* scroll = Find<QPlainTextEdit>(main, "Memo1")->verticalScrollBar();
+  EXPECT_GT(scroll->maximum(), 0);
+  EXPECT_EQ(scroll->value(), scroll->maximum());
+
+  struct TSeen {
+    std::string Caption, Log;
+    bool BarShown = false;
+  };
+  auto seen = std::make_shared<std::optional<TSeen>>();
+  test::WhenModal([seen, main](QWidget* modal) {
+    *seen = TSeen{Text(main, "BitBtn1"), Text(main, "Memo1"), Find<QProgressBar>(main, "ProgressBar")->isVisible()};
+    qobject_cast<QMessageBox*>(modal)->button(QMessageBox::Ok)->click();
+  });
+  Start();  // Stop
+  ASSERT_TRUE(test::WaitUntil([&] { return seen->has_value(); }));
+  EXPECT_EQ((*seen)->Caption, "Start");
+  EXPECT_NE((*seen)->Log.find("Log file has been saved as"), std::string::npos);
+  EXPECT_TRUE((*seen)->BarShown);
+  EXPECT_TRUE(Text(main, "ProgressText").ends_with(" left for the next Start")) << Text(main, "ProgressText");
 }
 
 }  // namespace
