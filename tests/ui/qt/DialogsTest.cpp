@@ -182,9 +182,9 @@ TEST(DesktopDialogs, ConverterConvertsWhatIsTyped) {
     bool Enter = false;  // in the last field, instead of the button
   } cases[] = {
       {"116", "23", "24", "116.389999389648", ""},
-      {"-10", "30", "12abc", "-9.49666690826416", "", true},
-      {"10.5", "30", "0", "-9.49666690826416", "Input Error."},  // the last result stays
-      {"", "30", "0", "-9.49666690826416", "Input Error.", true},
+      {"-10", "30", "12abc", "-10.5033330917358", "", true},
+      {"10.5", "30", "0", "-10.5033330917358", "Input Error."},  // the last result stays
+      {"", "30", "0", "-10.5033330917358", "Input Error.", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Degrees);
