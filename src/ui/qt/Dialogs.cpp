@@ -310,8 +310,10 @@ TFltDialog::TFltDialog(TQtToolkit& toolkit, TfrmFlt& form, QWidget* parent) : QD
   fill->setContentsMargins(0, 0, 0, 0);
   auto* Memo1 = Named<QPlainTextEdit>(Panel2, "Memo1");
   Memo1->setReadOnly(true);
-  Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
-  Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  // A line is a path and an address, longer than the dialog is wide: wrapped,
+  // its end ("->OK" or the error) stays in view.
+  Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  Memo1->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   QFont small = Memo1->font();
   small.setPixelSize(13);

@@ -17,11 +17,16 @@ namespace {
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
-// "Projects(*.mrd)|*.mrd" as Qt writes a filter: "Projects(*.mrd) (*.mrd)".
+// "Projects(*.mrd)|*.mrd" as Qt writes a filter: "Projects (*.mrd)", the
+// pattern once even when the name already shows it.
 QString QtFilter(const std::string& filter) {
   const auto bar = filter.find('|');
   if (bar == std::string::npos) return Q(filter);
-  return Q(filter.substr(0, bar)) + " (" + Q(filter.substr(bar + 1)) + ")";
+  QString name = Q(filter.substr(0, bar));
+  const QString pattern = Q(filter.substr(bar + 1));
+  const QString shown = "(" + pattern + ")";
+  if (name.endsWith(shown)) name.chop(shown.size());
+  return name.trimmed() + " " + shown;
 }
 
 }  // namespace

@@ -6,7 +6,9 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTextBrowser>
+#include <QWindow>
 #include <set>
 
 #include "config/IniFile.h"
@@ -48,6 +50,35 @@ void AnswerFileDialog(const fs::path& path) {
     files->selectFile(QString::fromStdString(path.string()));
     static_cast<QDialog*>(files)->accept();  // public there
   });
+}
+
+// A modal window as it opened: its owner, whether it took the input and is
+// kept on top; a box's text and whether it can be selected, a file dialog's filters.
+struct TOpenedModal {
+  std::string Name, Text;
+  QWidget* Parent = nullptr;
+  QWindow* Transient = nullptr;
+  bool Modal = false, OnTop = false;
+  Qt::TextInteractionFlags Interaction;
+};
+
+// Notes the next modal window, then closes it.
+std::shared_ptr<TOpenedModal> CloseNextModal() {
+  auto seen = std::make_shared<TOpenedModal>();
+  WhenModal([seen](QWidget* modal) {
+    seen->Name = modal->objectName().toStdString();
+    seen->Parent = modal->parentWidget();
+    seen->Transient = modal->windowHandle()->transientParent();
+    seen->Modal = modal->isVisible() && QApplication::activeModalWidget() == modal;
+    seen->OnTop = modal->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+      seen->Text = box->text().toStdString();
+      seen->Interaction = box->textInteractionFlags();
+    }
+    if (auto* files = qobject_cast<QFileDialog*>(modal)) seen->Text = files->nameFilters().join(";").toStdString();
+    static_cast<QDialog*>(modal)->reject();
+  });
+  return seen;
 }
 
 TEST(DesktopDialogs, ControlsByNameAsTheyOpen) {
@@ -112,8 +143,8 @@ TEST(DesktopDialogs, LooksAndPlaces) {
   EXPECT_EQ(Find<QWidget>(&app.FltDialog, "Panel1")->geometry(), QRect(0, 0, 703, 57));
   auto* memo = Find<QPlainTextEdit>(&app.FltDialog, "Memo1");
   EXPECT_TRUE(memo->isReadOnly());
-  EXPECT_EQ(std::tuple(memo->font().pixelSize(), memo->horizontalScrollBarPolicy(), memo->verticalScrollBarPolicy()),
-            std::tuple(13, Qt::ScrollBarAlwaysOn, Qt::ScrollBarAlwaysOn));
+  EXPECT_EQ(std::tuple(memo->font().pixelSize(), memo->verticalScrollBarPolicy()),
+            std::tuple(13, Qt::ScrollBarAlwaysOn));
   app.FltDialog.close();
 
   // The converter: not modal, on top, Tab from field to field to the button.
@@ -272,6 +303,26 @@ TEST(DesktopDialogs, RedownloadShowsTheTranscriptLineByLine) {
   EXPECT_TRUE(counts.contains(1) && counts.contains(2) && counts.contains(4));
   EXPECT_TRUE(openAfterClose);
   EXPECT_FALSE(run.App->FltDialog.isVisible());
+}
+
+TEST(DesktopDialogs, RedownloadFilterAndLongLines) {
+  TDesktopRun run;
+  TfrmFlt& form = run.App->frmFlt;
+  int shownWidth = 0;
+  std::shared_ptr<TOpenedModal> files;
+  OpenModal(run, "dowloadfailedfiles1", [&](QWidget* dialog) {
+    files = CloseNextModal();
+    QTest::mouseClick(Find<QPushButton>(dialog, "Button1"), Qt::LeftButton);
+    // A deep folder and a long address: the end of the line ("->OK") in view.
+    form.Memo1.Add("/home/someone/" + std::string(60, 'm') + "/gs_6010_3000_13.jpg:http://" + std::string(90, 'h') +
+                   ".example/tiles?x=6010&y=3000&z=13 ->OK");
+    form.OnLine("");
+    auto* memo = Find<QPlainTextEdit>(dialog, "Memo1");
+    shownWidth = memo->horizontalScrollBar()->maximum();
+    dialog->close();
+  });
+  EXPECT_EQ(files->Text, "Projects (*.ftl)");
+  EXPECT_EQ(shownWidth, 0);  // nothing to scroll to sideways
 }
 
 }  // namespace
