@@ -101,9 +101,15 @@ void TBinder::Push() const {
 }
 
 void TBinder::Run(const std::function<void()>& handler) const {
-  Pull();
-  handler();
-  Push();
+  const auto run = [&] {
+    Pull();
+    handler();
+    Push();
+  };
+  if (Toolkit)
+    Toolkit->RunIn(Owner, run);
+  else
+    run();
 }
 
 TUpDownWidget::TUpDownWidget(QWidget* parent, const char* name, TUpDown& model, TEdit& buddy, const TBinder& binder)

@@ -127,6 +127,7 @@ TAboutDialog::TAboutDialog(TQtToolkit& toolkit, TfrmAbout& form, QWidget* parent
   Label4->OnClick = [this] { Binder.Run([this] { Form.Label4Click(); }); };
   Label7->OnClick = [this] { Binder.Run([this] { Form.Label7Click(); }); };
   connect(bLater, &QPushButton::clicked, this, [this] { Binder.Run([this] { Form.bLaterClick(); }); });
+  Binder.Window(toolkit, this);
   Binder.Push();
   toolkit.Register(form, this);
 }
@@ -186,6 +187,7 @@ TConvertDialog::TConvertDialog(TQtToolkit& toolkit, TfrmConvert& form, QWidget* 
   Binder.Button(Button1, Form.Button1);
   Binder.OnPush([this] { setWindowTitle(Q(Form.Caption)); });
   connect(Button1, &QPushButton::clicked, this, [this] { Binder.Run([this] { Form.Button1Click(); }); });
+  Binder.Window(toolkit, this);
   Binder.Push();
   toolkit.Register(form, this);
 }
@@ -278,6 +280,7 @@ TOptionsDialog::TOptionsDialog(TQtToolkit& toolkit, TfrmOptions& form, QWidget* 
   connect(Button1, &QPushButton::clicked, this, [this] { Binder.Run([this] { Form.Button1Click(); }); });
   connect(Button2, &QPushButton::clicked, this, [this] { Binder.Run([this] { Form.Button2Click(); }); });
   connect(Button3, &QPushButton::clicked, this, [this] { Binder.Run([this] { Form.Button3Click(); }); });
+  Binder.Window(toolkit, this);
   Binder.Push();
   toolkit.Register(form, this);
 }
@@ -342,6 +345,7 @@ TFltDialog::TFltDialog(TQtToolkit& toolkit, TfrmFlt& form, QWidget* parent) : QD
     Binder.Push();
     QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   };
+  Binder.Window(toolkit, this);
   Binder.Push();
   toolkit.Register(form, this);
 }

@@ -198,6 +198,7 @@ TForm1Window::TForm1Window(TQtToolkit& toolkit, TForm1& form, TMainMenu& menu)
   // The memo holds what the widget shows, so no batch of lines leaves a gap.
   Form.Memo1.Kept = ShownLogLines;
   // The widgets start from the models, so the first pull finds their texts.
+  Binder.Window(Toolkit, this);
   Binder.Push();
   Form.Memo1.OnAdd = [this](std::string_view line) { Counter.Count(line); };
   Toolkit.SetMainWindow(this);
@@ -235,11 +236,13 @@ void TForm1Window::BuildMenu() {
 }
 
 void TForm1Window::Handle(const std::function<void()>& handler) {
-  const bool wasRunning = Form.Running();
-  Binder.Pull();
-  handler();
-  if (!wasRunning && Form.Running() && Form.CurrentTask) Counter.Begin(*Form.CurrentTask->Task);
-  Binder.Push();
+  Toolkit.RunIn(this, [&] {
+    const bool wasRunning = Form.Running();
+    Binder.Pull();
+    handler();
+    if (!wasRunning && Form.Running() && Form.CurrentTask) Counter.Begin(*Form.CurrentTask->Task);
+    Binder.Push();
+  });
 }
 
 void TForm1Window::Refresh() { Binder.Push(); }

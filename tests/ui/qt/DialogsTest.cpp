@@ -305,6 +305,27 @@ TEST(DesktopDialogs, RedownloadShowsTheTranscriptLineByLine) {
   EXPECT_FALSE(run.App->FltDialog.isVisible());
 }
 
+TEST(DesktopDialogs, BoxesOpenOverTheWindowThatAsks) {
+  TDesktopRun run;
+  QWidget* convert = &run.App->ConvertDialog;
+  Find<QAction>(run.Main(), "ConvertLongitudeorLatitudetodegreen1")->trigger();
+  QTest::keyClicks(Find<QLineEdit>(convert, "Edit1"), "x");
+  const auto error = CloseNextModal();
+  QTest::mouseClick(Find<QPushButton>(convert, "Button1"), Qt::LeftButton);
+  EXPECT_EQ(error->Text, "Input Error.");
+  EXPECT_EQ(error->Parent, convert);
+  EXPECT_EQ(error->Transient, convert->windowHandle());
+  EXPECT_TRUE(error->Modal && error->OnTop);
+
+  // From the menu while the converter is up: on top as the converter is.
+  for (const bool converterUp : {true, false}) {
+    if (!converterUp) convert->close();
+    const auto about = CloseNextModal();
+    Find<QAction>(run.Main(), "About1")->trigger();
+    EXPECT_EQ(std::tuple(about->Name, about->Modal, about->OnTop), std::tuple("frmAbout", true, converterUp));
+  }
+}
+
 TEST(DesktopDialogs, RedownloadFilterAndLongLines) {
   TDesktopRun run;
   TfrmFlt& form = run.App->frmFlt;
