@@ -54,10 +54,12 @@ class TBinder {
 };
 
 // The up-down arrows bound to a read-only edit: two small buttons; each click
-// is the model's step from the number the edit shows.
+// is the model's step from the number the edit shows. A screen reader calls
+// them "More <counted>" and "Fewer <counted>".
 class TUpDownWidget : public QWidget {
  public:
-  TUpDownWidget(QWidget* parent, const char* name, TUpDown& model, TEdit& buddy, const TBinder& binder);
+  TUpDownWidget(QWidget* parent, const char* name, const QString& counted, TUpDown& model, TEdit& buddy,
+                const TBinder& binder);
   QToolButton* Up;
   QToolButton* Down;
 };

@@ -107,7 +107,7 @@ TForm1Window::TForm1Window(TQtToolkit& toolkit, TForm1& form, TMainMenu& menu)
   auto* Edit10 = Named<QLineEdit>(panel, "Edit10");
   Edit10->setReadOnly(true);
   Edit10->setFixedWidth(40);
-  auto* UpDown2 = new TUpDownWidget(panel, "UpDown2", Form.UpDown2, Form.Edit10, Binder);
+  auto* UpDown2 = new TUpDownWidget(panel, "UpDown2", "threads", Form.UpDown2, Form.Edit10, Binder);
   auto* threads = new QHBoxLayout;
   threads->addWidget(Edit10);
   threads->addWidget(UpDown2);

@@ -1,4 +1,5 @@
 // The four dialogs through their real widgets, offscreen.
+#include <QAccessible>
 #include <QCheckBox>
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -323,6 +324,56 @@ TEST(DesktopDialogs, BoxesOpenOverTheWindowThatAsks) {
     const auto about = CloseNextModal();
     Find<QAction>(run.Main(), "About1")->trigger();
     EXPECT_EQ(std::tuple(about->Name, about->Modal, about->OnTop), std::tuple("frmAbout", true, converterUp));
+  }
+}
+
+TEST(DesktopDialogs, NamesForScreenReadersAndKeysForFields) {
+  TDesktopRun run;
+  TApplication& app = *run.App;
+  const struct {
+    QDialog* Dialog;
+    std::vector<std::pair<const char*, const char*>> Names;  // "UpDown1/Up": a child's child
+    std::vector<std::pair<char, const char*>> Keys;          // Alt+letter, the control it reaches
+  } dialogs[] = {
+      // clang-format off
+      {&app.AboutDialog,
+       {{"Label4", "Homepage"}, {"Label7", "Email"}, {"bLater", "OK"}},
+       {{'H', "Label4"}, {'E', "Label7"}}},
+      {&app.ConvertDialog,
+       {{"Edit1", "Degrees"}, {"Edit2", "Minutes"}, {"Edit3", "Seconds"}, {"Edit4", "Degrees"}, {"Button1", "convert"}},
+       {{'D', "Edit1"}, {'R', "Edit4"}}},
+      {&app.OptionsDialog,
+       {{"Edit12", "Default path to save"}, {"Button3", "Select path"}, {"Edit2", "Default threads number"},
+        {"UpDown1/Up", "More threads"}, {"UpDown1/Down", "Fewer threads"}, {"CheckBoxUseProxy", "Use proxy server"},
+        {"EditProxyServer", "Proxy Server Name (IP)"}, {"EditProxyPort", "Proxy Port"},
+        {"EditProxyUsername", "Proxy Username"}, {"EditProxyPassword", "Proxy Password"}},
+       {{'P', "Edit12"}, {'N', "Edit2"}, {'S', "EditProxyServer"}, {'T', "EditProxyPort"},
+        {'U', "EditProxyUsername"}, {'A', "EditProxyPassword"}}},
+      {&app.FltDialog, {{"Button1", "Open *.ftl file and download..."}, {"Memo1", "Log"}}, {}},
+      // clang-format on
+  };
+  const auto control = [](QWidget* dialog, const char* path) {
+    QWidget* found = dialog;
+    for (const QString& name : QString(path).split('/')) found = found ? found->findChild<QWidget*>(name) : nullptr;
+    EXPECT_NE(found, nullptr) << path;
+    return found;
+  };
+  for (const auto& d : dialogs) {
+    SCOPED_TRACE(d.Dialog->objectName().toStdString());
+    d.Dialog->show();
+    // The offscreen platform does not activate a window as it is shown.
+    QApplication::setActiveWindow(d.Dialog);
+    for (const auto& [path, name] : d.Names) {
+      QWidget* widget = control(d.Dialog, path);
+      if (!widget) continue;
+      EXPECT_EQ(QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name), name) << path;
+    }
+    for (const auto& [key, path] : d.Keys) {
+      if (QWidget* focused = QApplication::focusWidget()) focused->clearFocus();
+      QTest::keyClick(d.Dialog, Qt::Key(key), Qt::AltModifier);
+      EXPECT_EQ(QApplication::focusWidget(), control(d.Dialog, path)) << key;
+    }
+    d.Dialog->close();
   }
 }
 
