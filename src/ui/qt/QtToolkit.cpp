@@ -33,7 +33,7 @@ QString QtFilter(const std::string& filter) {
 
 }  // namespace
 
-TQtToolkit::TQtToolkit() {
+TQtToolkit::TQtToolkit() : Opener([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
   // Worker threads wake the main thread with one queued call per batch.
   Queue.OnFirstQueued = [this] { QMetaObject::invokeMethod(this, [this] { RunBatch(); }, Qt::QueuedConnection); };
   connect(&Timer, &QTimer::timeout, this, [this] {
@@ -128,7 +128,12 @@ void TQtToolkit::ShellOpen(const std::string& target) {
   const QString text = Q(target);
   // A path is a local file; anything with a scheme (http:, mailto:) an address.
   const QUrl url = text.startsWith('/') ? QUrl::fromLocalFile(text) : QUrl(text);
-  QDesktopServices::openUrl(url);
+  if (Opener(url)) return;
+  // No browser or mail program: the user can still copy the address.
+  const std::string message = "Nothing on this computer could open:\n" + target;
+  Messages.push_back(message);
+  Box(QMessageBox::Warning, "OpenFailedBox", message, QMessageBox::Ok,
+      Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
 }
 
 bool TQtToolkit::StartProgram(const std::string& path) {

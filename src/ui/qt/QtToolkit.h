@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
+#include <QUrl>
 #include <QWidget>
 #include <functional>
 #include <map>
@@ -48,6 +49,9 @@ class TQtToolkit : public QObject, public IToolkit {
   void SetMainWindow(QWidget* window) { Main = window; }
   // Runs a handler of a window: the boxes it opens belong to that window.
   void RunIn(QWidget* window, const std::function<void()>& handler);
+  // Hands an address or a file to the desktop's program for it; false when
+  // nothing could take it. Tests put their own here.
+  std::function<bool(const QUrl&)> Opener;
   // Runs after what can change a window without a handler of its own (a batch
   // of the workers' calls, a timer tick, a posted call), to show the change.
   std::function<void()> Refresh;

@@ -327,6 +327,41 @@ TEST(DesktopDialogs, BoxesOpenOverTheWindowThatAsks) {
   }
 }
 
+TEST(DesktopDialogs, AboutLinksByKeyboardAndWhenNothingOpensThem) {
+  TDesktopRun run;
+  QStringList opened;
+  bool opens = true;
+  run.App->Toolkit.Opener = [&](const QUrl& url) {
+    opened << url.toString();
+    return opens;
+  };
+  std::shared_ptr<TOpenedModal> failed;
+  OpenModal(run, "About1", [&](QWidget* about) {
+    for (const char* name : {"Label4", "Label7"}) {
+      auto* link = Find<QWidget>(about, name);
+      link->setFocus(Qt::TabFocusReason);
+      QTest::keyClick(link, name == std::string("Label4") ? Qt::Key_Return : Qt::Key_Space);
+    }
+    EXPECT_TRUE(about->isVisible());  // Enter on a link does not press OK
+    // A screen reader sees a link with its address, and can press it.
+    QAccessibleInterface* link = QAccessible::queryAccessibleInterface(Find<QWidget>(about, "Label7"));
+    EXPECT_EQ(link->role(), QAccessible::Link);
+    EXPECT_EQ(link->text(QAccessible::Description), TForm1::SupportAddress);
+    if (QAccessibleActionInterface* actions = link->actionInterface())
+      actions->doAction(QAccessibleActionInterface::pressAction());
+    opens = false;
+    failed = CloseNextModal();
+    QTest::mouseClick(Find<QWidget>(about, "Label4"), Qt::LeftButton);
+    QTest::mouseClick(Find<QPushButton>(about, "bLater"), Qt::LeftButton);
+  });
+  const QString home = TForm1::HomePageAddress, mail = QString("mailto:") + TForm1::SupportAddress;
+  EXPECT_EQ(opened, (QStringList{home, mail, mail, home}));
+  // The address in a box the user can copy it from, over the About box.
+  EXPECT_EQ(failed->Text, "Nothing on this computer could open:\n" + home.toStdString());
+  EXPECT_EQ(failed->Parent, &run.App->AboutDialog);
+  EXPECT_TRUE(failed->Interaction.testFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard));
+}
+
 TEST(DesktopDialogs, NamesForScreenReadersAndKeysForFields) {
   TDesktopRun run;
   TApplication& app = *run.App;
