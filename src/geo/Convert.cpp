@@ -100,6 +100,13 @@ std::optional<float> DegreesMinutesSecondsToDegrees(std::string_view degrees, st
   if (!d || !m) return std::nullopt;
   constexpr long double OneSixtieth = 1.0L / 60.0L;
   constexpr long double OneThirtySixHundredth = 1.0L / 3600.0L;
+  // A sign on the degrees is the angle's: -10 30' is -10.5, not -9.5, and "-0"
+  // with minutes is still south or west.
+  if (degrees.starts_with('-')) {
+    const long double r =
+        (std::fabs(static_cast<long double>(*d)) + std::fabs(*m * OneSixtieth)) + OneThirtySixHundredth * std::fabs(s);
+    return static_cast<float>(-r);
+  }
   const long double r = (static_cast<long double>(*d) + *m * OneSixtieth) + OneThirtySixHundredth * s;
   return static_cast<float>(r);
 }

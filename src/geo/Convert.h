@@ -10,7 +10,9 @@ inline constexpr std::string_view InputErrorMessage = "Input Error.";
 
 // Degrees, minutes and seconds to decimal degrees, held as a 32-bit float as the
 // converter window shows it. Degrees and minutes must be whole numbers; seconds
-// are read leniently. Empty result: the input is refused with InputErrorMessage.
+// are read leniently. Negative degrees (or "-0") negate the whole angle,
+// whatever the signs of minutes and seconds; otherwise the three are added.
+// Empty result: the input is refused with InputErrorMessage.
 std::optional<float> DegreesMinutesSecondsToDegrees(std::string_view degrees, std::string_view minutes,
                                                     std::string_view seconds);
 

@@ -35,7 +35,8 @@ class IToolkit {
                                               const std::string& initialFolder) = 0;
   // The folder picker, opened at initialFolder when it exists; empty when cancelled.
   virtual std::optional<std::string> PickFolder(const std::string& title, const std::string& initialFolder) = 0;
-  // Opens a document or address in the user's program for it; the result is not examined.
+  // Opens a document or address in the user's program for it; when there is
+  // none, the user is told so with the address to copy.
   virtual void ShellOpen(const std::string& target) = 0;
   // Starts a program, detached; false when it could not be started.
   virtual bool StartProgram(const std::string& path) = 0;

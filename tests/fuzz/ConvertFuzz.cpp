@@ -1,5 +1,6 @@
 // The converter's fields: degrees and minutes strict, the seconds read as the
-// longest leading decimal number, as strtof reads one in the C locale.
+// longest leading decimal number, as strtof reads one in the C locale; the
+// degrees' minus sign is the whole angle's.
 #include <cfloat>
 #include <cmath>
 #include <cstdlib>
@@ -28,6 +29,9 @@ bool PlainDecimal(std::string_view text) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto fields = fuzz::Fields(data, size, 3);
   (void)ConvertDegreesText(fields[0], fields[1], fields[2]);
+  // Negative degrees make a negative angle, whatever minutes and seconds say.
+  const auto degrees = DegreesMinutesSecondsToDegrees(fields[0], fields[1], fields[2]);
+  if (degrees && fields[0].starts_with('-')) FUZZ_CHECK(std::signbit(*degrees));
 
   const std::string seconds(fields[2]);
   const float value = ReadLeadingReal(seconds);

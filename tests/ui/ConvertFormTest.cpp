@@ -16,7 +16,7 @@ TEST(ConvertForm, Button1Click) {
       // The number forms are tested with the conversion; here each field's part.
       {"116", "23", "24", "116.389999389648"},
       {"10", "30", "12abc", "10.5033330917358"},
-      {"-10", "30", "", "-9.5"},
+      {"-10", "30", "", "-10.5"},
       {"0", "0", "0.18", "5.00000023748726E-5"},
       {"10.5", "0", "0", nullptr},
       {"", "0", "0", nullptr},

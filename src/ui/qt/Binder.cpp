@@ -27,7 +27,7 @@ void LabelField(QLabel* label, const std::string& caption, QWidget* field, char 
   QString text = Q(caption);
   const qsizetype at = text.indexOf(QChar(key), 0, Qt::CaseInsensitive);
   QString name = text.trimmed();
-  if (name.endsWith(':')) name.chop(1);
+  if (name.endsWith(':')) name = name.chopped(1).trimmed();  // "Default path to save :"
   if (at >= 0) text.insert(at, '&');
   label->setText(text);
   label->setBuddy(field);
@@ -117,12 +117,19 @@ void TBinder::Push() const {
 }
 
 void TBinder::Run(const std::function<void()>& handler) const {
-  Pull();
-  handler();
-  Push();
+  const auto run = [&] {
+    Pull();
+    handler();
+    Push();
+  };
+  if (Toolkit)
+    Toolkit->RunIn(Owner, run);
+  else
+    run();
 }
 
-TUpDownWidget::TUpDownWidget(QWidget* parent, const char* name, TUpDown& model, TEdit& buddy, const TBinder& binder)
+TUpDownWidget::TUpDownWidget(QWidget* parent, const char* name, const QString& counted, TUpDown& model, TEdit& buddy,
+                             const TBinder& binder)
     : QWidget(parent) {
   setObjectName(name);
   auto* layout = new QVBoxLayout(this);
@@ -132,6 +139,8 @@ TUpDownWidget::TUpDownWidget(QWidget* parent, const char* name, TUpDown& model, 
   Down = Named<QToolButton>(this, "Down");
   Up->setArrowType(Qt::UpArrow);
   Down->setArrowType(Qt::DownArrow);
+  Up->setAccessibleName("More " + counted);
+  Down->setAccessibleName("Fewer " + counted);
   for (QToolButton* button : {Up, Down}) {
     button->setAutoRepeat(true);
     button->setFixedSize(16, 11);

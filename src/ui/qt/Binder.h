@@ -13,6 +13,7 @@
 
 #include "ui/Controls.h"
 #include "ui/Memo.h"
+#include "ui/qt/QtToolkit.h"
 
 namespace meridane {
 
@@ -22,6 +23,12 @@ namespace meridane {
 // models after it.
 class TBinder {
  public:
+  // The window these widgets are in: its handlers run as that window's (the
+  // boxes they open belong to it).
+  void Window(TQtToolkit& toolkit, QWidget* window) {
+    Toolkit = &toolkit;
+    Owner = window;
+  }
   void Edit(QLineEdit* widget, TEdit& model);
   void Label(QLabel* widget, const TLabel& model);
   // A label that names a field: see LabelField.
@@ -42,13 +49,17 @@ class TBinder {
 
  private:
   std::vector<std::function<void()>> Pulls, Pushes;
+  TQtToolkit* Toolkit = nullptr;
+  QWidget* Owner = nullptr;
 };
 
 // The up-down arrows bound to a read-only edit: two small buttons; each click
-// is the model's step from the number the edit shows.
+// is the model's step from the number the edit shows. A screen reader calls
+// them "More <counted>" and "Fewer <counted>".
 class TUpDownWidget : public QWidget {
  public:
-  TUpDownWidget(QWidget* parent, const char* name, TUpDown& model, TEdit& buddy, const TBinder& binder);
+  TUpDownWidget(QWidget* parent, const char* name, const QString& counted, TUpDown& model, TEdit& buddy,
+                const TBinder& binder);
   QToolButton* Up;
   QToolButton* Down;
 };

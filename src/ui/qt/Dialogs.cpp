@@ -1,5 +1,6 @@
 #include "ui/qt/Dialogs.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QFrame>
 #include <QGridLayout>
@@ -8,6 +9,8 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyleOptionFocusRect>
+#include <QStylePainter>
 #include <QVBoxLayout>
 
 namespace meridane {
@@ -33,28 +36,26 @@ QScreen* ScreenOf(QWidget* window) {
   return owner ? owner->screen() : window->screen();
 }
 
-// A label that reads as a link: green, underlined, a hand cursor; a click runs OnClick.
-class TLinkLabel : public QLabel {
+// A screen reader's view of a link: its role, its address, and pressing it.
+class TLinkAccessible : public QAccessibleWidget {
  public:
-  explicit TLinkLabel(QWidget* parent) : QLabel(parent) {
-    setTextFormat(Qt::PlainText);
-    QPalette colours = palette();
-    colours.setColor(QPalette::WindowText, QColor(0, 128, 0));
-    setPalette(colours);
-    QFont underlined = font();
-    underlined.setUnderline(true);
-    setFont(underlined);
-    setCursor(Qt::PointingHandCursor);
+  explicit TLinkAccessible(TLinkLabel* link) : QAccessibleWidget(link, QAccessible::Link) {}
+  QString text(QAccessible::Text kind) const override {
+    const auto* link = static_cast<const TLinkLabel*>(widget());
+    if (kind == QAccessible::Name && link->accessibleName().isEmpty()) return link->text();
+    if (kind == QAccessible::Description) return link->text();
+    return QAccessibleWidget::text(kind);
   }
-  std::function<void()> OnClick;
-
- protected:
-  // A click is a press and a release on the label, as with a button.
-  void mouseReleaseEvent(QMouseEvent* event) override {
-    QLabel::mouseReleaseEvent(event);
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && OnClick) OnClick();
+  QStringList actionNames() const override { return {pressAction()}; }
+  void doAction(const QString& action) override {
+    if (action == pressAction()) static_cast<TLinkLabel*>(widget())->Press();
   }
 };
+
+QAccessibleInterface* LinkAccessible(const QString&, QObject* object) {
+  auto* link = qobject_cast<TLinkLabel*>(object);
+  return link ? new TLinkAccessible(link) : nullptr;
+}
 
 QFrame* Panel(QWidget* parent, const char* name, QFrame::Shadow shadow) {
   auto* panel = Named<QFrame>(parent, name);
@@ -63,6 +64,55 @@ QFrame* Panel(QWidget* parent, const char* name, QFrame::Shadow shadow) {
 }
 
 }  // namespace
+
+TLinkLabel::TLinkLabel(QWidget* parent) : QLabel(parent) {
+  static const bool installed = (QAccessible::installFactory(LinkAccessible), true);
+  (void)installed;
+  setTextFormat(Qt::PlainText);
+  QPalette colours = palette();
+  colours.setColor(QPalette::WindowText, QColor(0, 128, 0));
+  setPalette(colours);
+  QFont underlined = font();
+  underlined.setUnderline(true);
+  setFont(underlined);
+  setCursor(Qt::PointingHandCursor);
+  setFocusPolicy(Qt::StrongFocus);
+}
+
+void TLinkLabel::Press() {
+  if (OnClick) OnClick();
+}
+
+void TLinkLabel::mouseReleaseEvent(QMouseEvent* event) {
+  QLabel::mouseReleaseEvent(event);
+  // A click is a press and a release on the label, as with a button.
+  if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) Press();
+}
+
+void TLinkLabel::keyPressEvent(QKeyEvent* event) {
+  // Enter opens the link rather than pressing the dialog's default button.
+  switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Space:
+      event->accept();
+      Press();
+      return;
+    default: QLabel::keyPressEvent(event);
+  }
+}
+
+void TLinkLabel::paintEvent(QPaintEvent* event) {
+  QLabel::paintEvent(event);
+  if (!hasFocus()) return;
+  // Where the keyboard is: the label draws no focus of its own.
+  QStylePainter painter(this);
+  QStyleOptionFocusRect focus;
+  focus.initFrom(this);
+  focus.rect = QStyle::alignedRect(layoutDirection(), alignment(), fontMetrics().size(0, text()), contentsRect())
+                   .adjusted(-1, 0, 1, 0);
+  painter.drawPrimitive(QStyle::PE_FrameFocusRect, focus);
+}
 
 // --- About ---
 
@@ -118,15 +168,16 @@ TAboutDialog::TAboutDialog(TQtToolkit& toolkit, TfrmAbout& form, QWidget* parent
 
   Binder.Label(Label3, Form.Label3);
   Binder.Label(Label8, Form.Label8);
-  Binder.Label(Label5, Form.Label5);
+  Binder.Label(Label5, Form.Label5, Label4, 'h');
   Binder.Label(Label4, Form.Label4);
-  Binder.Label(Label6, Form.Label6);
+  Binder.Label(Label6, Form.Label6, Label7, 'e');
   Binder.Label(Label7, Form.Label7);
   Binder.Button(bLater, Form.bLater);
   Binder.OnPush([this] { setWindowTitle(Q(Form.Caption)); });
   Label4->OnClick = [this] { Binder.Run([this] { Form.Label4Click(); }); };
   Label7->OnClick = [this] { Binder.Run([this] { Form.Label7Click(); }); };
   connect(bLater, &QPushButton::clicked, this, [this] { Binder.Run([this] { Form.bLaterClick(); }); });
+  Binder.Window(toolkit, this);
   Binder.Push();
   toolkit.Register(form, this);
 }
@@ -180,12 +231,18 @@ TConvertDialog::TConvertDialog(TQtToolkit& toolkit, TfrmConvert& form, QWidget* 
   setTabOrder(fields[2], Edit4);
   setTabOrder(Edit4, Button1);
 
-  Binder.Label(Label1, Form.Label1);
-  Binder.Label(Label2, Form.Label2);
+  Binder.Label(Label1, Form.Label1, fields[0], 'd');
+  Binder.Label(Label2, Form.Label2, Edit4, 'r');
+  // One label over three fields: each its own name.
+  Binder.OnPush([fields] {
+    const char* parts[] = {"Degrees", "Minutes", "Seconds"};
+    for (int i = 0; i < 3; ++i) fields[i]->setAccessibleName(parts[i]);
+  });
   Binder.Edit(Edit4, Form.Edit4);
   Binder.Button(Button1, Form.Button1);
   Binder.OnPush([this] { setWindowTitle(Q(Form.Caption)); });
   connect(Button1, &QPushButton::clicked, this, [this] { Binder.Run([this] { Form.Button1Click(); }); });
+  Binder.Window(toolkit, this);
   Binder.Push();
   toolkit.Register(form, this);
 }
@@ -209,11 +266,12 @@ TOptionsDialog::TOptionsDialog(TQtToolkit& toolkit, TfrmOptions& form, QWidget* 
   auto* Edit12 = Named<QLineEdit>(Panel1, "Edit12");
   auto* Button3 = Named<QPushButton>(Panel1, "Button3");
   Button3->setFixedWidth(28);
+  Button3->setAccessibleName("Select path");
   auto* Label11 = Named<QLabel>(Panel1, "Label11");
   auto* Edit2 = Named<QLineEdit>(Panel1, "Edit2");
   Edit2->setReadOnly(true);
   Edit2->setFixedWidth(44);
-  auto* UpDown1 = new TUpDownWidget(Panel1, "UpDown1", Form.UpDown1, Form.Edit2, Binder);
+  auto* UpDown1 = new TUpDownWidget(Panel1, "UpDown1", "threads", Form.UpDown1, Form.Edit2, Binder);
   auto* threads = new QHBoxLayout;
   threads->setSpacing(0);
   threads->addWidget(Edit2);
@@ -234,11 +292,12 @@ TOptionsDialog::TOptionsDialog(TQtToolkit& toolkit, TfrmOptions& form, QWidget* 
     const char *Label, *Edit;
     const TLabel& LabelModel;
     TEdit& EditModel;
+    char Key;  // Alt+Key: P and N are the defaults' above
   } rows[] = {
-      {"Label3", "EditProxyServer", Form.Label3, Form.EditProxyServer},
-      {"Label4", "EditProxyPort", Form.Label4, Form.EditProxyPort},
-      {"Label5", "EditProxyUsername", Form.Label5, Form.EditProxyUsername},
-      {"Label6", "EditProxyPassword", Form.Label6, Form.EditProxyPassword},
+      {"Label3", "EditProxyServer", Form.Label3, Form.EditProxyServer, 's'},
+      {"Label4", "EditProxyPort", Form.Label4, Form.EditProxyPort, 't'},
+      {"Label5", "EditProxyUsername", Form.Label5, Form.EditProxyUsername, 'u'},
+      {"Label6", "EditProxyPassword", Form.Label6, Form.EditProxyPassword, 'a'},
   };
   int row = 1;
   for (const auto& r : rows) {
@@ -246,7 +305,7 @@ TOptionsDialog::TOptionsDialog(TQtToolkit& toolkit, TfrmOptions& form, QWidget* 
     auto* edit = Named<QLineEdit>(GroupBox1, r.Edit);
     proxy->addWidget(label, row, 0);
     proxy->addWidget(edit, row++, 1);
-    Binder.Label(label, r.LabelModel);
+    Binder.Label(label, r.LabelModel, edit, r.Key);
     Binder.Edit(edit, r.EditModel);
   }
   // Stored in the clear, so shown as typed.
@@ -266,10 +325,10 @@ TOptionsDialog::TOptionsDialog(TQtToolkit& toolkit, TfrmOptions& form, QWidget* 
   layout->addStretch();
   layout->addLayout(buttons);
 
-  Binder.Label(Label1, Form.Label1);
+  Binder.Label(Label1, Form.Label1, Edit12, 'p');
   Binder.Edit(Edit12, Form.Edit12);
   Binder.Button(Button3, Form.Button3);
-  Binder.Label(Label11, Form.Label11);
+  Binder.Label(Label11, Form.Label11, Edit2, 'n');
   Binder.Edit(Edit2, Form.Edit2);
   Binder.Check(CheckBoxUseProxy, Form.CheckBoxUseProxy);
   Binder.Button(Button1, Form.Button1);
@@ -278,6 +337,7 @@ TOptionsDialog::TOptionsDialog(TQtToolkit& toolkit, TfrmOptions& form, QWidget* 
   connect(Button1, &QPushButton::clicked, this, [this] { Binder.Run([this] { Form.Button1Click(); }); });
   connect(Button2, &QPushButton::clicked, this, [this] { Binder.Run([this] { Form.Button2Click(); }); });
   connect(Button3, &QPushButton::clicked, this, [this] { Binder.Run([this] { Form.Button3Click(); }); });
+  Binder.Window(toolkit, this);
   Binder.Push();
   toolkit.Register(form, this);
 }
@@ -310,8 +370,11 @@ TFltDialog::TFltDialog(TQtToolkit& toolkit, TfrmFlt& form, QWidget* parent) : QD
   fill->setContentsMargins(0, 0, 0, 0);
   auto* Memo1 = Named<QPlainTextEdit>(Panel2, "Memo1");
   Memo1->setReadOnly(true);
-  Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
-  Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  Memo1->setAccessibleName("Log");
+  // A line is a path and an address, longer than the dialog is wide: wrapped,
+  // its end ("->OK" or the error) stays in view.
+  Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  Memo1->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   QFont small = Memo1->font();
   small.setPixelSize(13);
@@ -340,6 +403,7 @@ TFltDialog::TFltDialog(TQtToolkit& toolkit, TfrmFlt& form, QWidget* parent) : QD
     Binder.Push();
     QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   };
+  Binder.Window(toolkit, this);
   Binder.Push();
   toolkit.Register(form, this);
 }

@@ -11,6 +11,21 @@
 
 namespace meridane {
 
+// A label that reads as a link: green, underlined, a hand cursor. A click, or
+// Enter or Space once the keyboard has reached it, runs OnClick.
+class TLinkLabel : public QLabel {
+  Q_OBJECT
+ public:
+  explicit TLinkLabel(QWidget* parent);
+  std::function<void()> OnClick;
+  void Press();
+
+ protected:
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
+};
+
 // The four dialogs over their logic. Each registers with the toolkit under its
 // form name; its show event runs the logic's FormShow.
 

@@ -124,7 +124,7 @@ TForm1Window::TForm1Window(TQtToolkit& toolkit, TForm1& form, TMainMenu& menu)
   LabelField(Label11, "Threads count:", Edit10, 'c');
   Edit10->setReadOnly(true);
   Edit10->setFixedWidth(40);
-  auto* UpDown2 = new TUpDownWidget(panel, "UpDown2", Form.UpDown2, Form.Edit10, Binder);
+  auto* UpDown2 = new TUpDownWidget(panel, "UpDown2", "threads", Form.UpDown2, Form.Edit10, Binder);
   auto* threads = new QHBoxLayout;
   threads->addWidget(Edit10);
   threads->addWidget(UpDown2);
@@ -229,6 +229,7 @@ TForm1Window::TForm1Window(TQtToolkit& toolkit, TForm1& form, TMainMenu& menu)
   // The memo holds what the widget shows, so no batch of lines leaves a gap.
   Form.Memo1.Kept = ShownLogLines;
   // The widgets start from the models, so the first pull finds their texts.
+  Binder.Window(Toolkit, this);
   Binder.Push();
   Toolkit.SetMainWindow(this);
   Toolkit.Refresh = [this] { Refresh(); };
@@ -264,9 +265,11 @@ void TForm1Window::BuildMenu() {
 }
 
 void TForm1Window::Handle(const std::function<void()>& handler) {
-  Binder.Pull();
-  handler();
-  Binder.Push();
+  Toolkit.RunIn(this, [&] {
+    Binder.Pull();
+    handler();
+    Binder.Push();
+  });
 }
 
 void TForm1Window::Refresh() { Binder.Push(); }

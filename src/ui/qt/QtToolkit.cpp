@@ -7,7 +7,9 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProcess>
+#include <QScopedValueRollback>
 #include <QUrl>
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -17,16 +19,21 @@ namespace {
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
-// "Projects(*.mrd)|*.mrd" as Qt writes a filter: "Projects(*.mrd) (*.mrd)".
+// "Projects(*.mrd)|*.mrd" as Qt writes a filter: "Projects (*.mrd)", the
+// pattern once even when the name already shows it.
 QString QtFilter(const std::string& filter) {
   const auto bar = filter.find('|');
   if (bar == std::string::npos) return Q(filter);
-  return Q(filter.substr(0, bar)) + " (" + Q(filter.substr(bar + 1)) + ")";
+  QString name = Q(filter.substr(0, bar));
+  const QString pattern = Q(filter.substr(bar + 1));
+  const QString shown = "(" + pattern + ")";
+  if (name.endsWith(shown)) name.chop(shown.size());
+  return name.trimmed() + " " + shown;
 }
 
 }  // namespace
 
-TQtToolkit::TQtToolkit() {
+TQtToolkit::TQtToolkit() : Opener([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
   // Worker threads wake the main thread with one queued call per batch.
   Queue.OnFirstQueued = [this] { QMetaObject::invokeMethod(this, [this] { RunBatch(); }, Qt::QueuedConnection); };
   connect(&Timer, &QTimer::timeout, this, [this] {
@@ -37,11 +44,45 @@ TQtToolkit::TQtToolkit() {
 
 TQtToolkit::~TQtToolkit() { Queue.OnFirstQueued = nullptr; }
 
-// A box or dialog belongs to the window the user works in (a dialog's own
-// message sits over the dialog), or else to the main window.
+// A box or dialog belongs to the window whose handler opens it, so it opens over
+// that window (the converter's "Input Error." over the converter). Without a
+// handler (a timer tick, a worker's call): the window the user works in.
 QWidget* TQtToolkit::Owner() const {
-  if (QWidget* active = QApplication::activeModalWidget()) return active;
+  for (QWidget* window = Acting.data(); window; window = window->parentWidget())
+    if (window->isVisible()) return window->window();
+  if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+  if (QWidget* active = QApplication::activeWindow()) return active;
   return Main.data();
+}
+
+void TQtToolkit::RunIn(QWidget* window, const std::function<void()>& handler) {
+  // The outer handler's window again afterwards, even when this one throws.
+  const QScopedValueRollback<QPointer<QWidget>> restore(Acting, QPointer<QWidget>(window));
+  handler();
+}
+
+int TQtToolkit::Exec(QDialog& dialog) {
+  // A modal window under one kept on top (the converter) could neither be seen
+  // nor let the other take input: the program would look frozen.
+  const QWidgetList windows = QApplication::topLevelWidgets();
+  const bool onTop = std::any_of(windows.begin(), windows.end(), [&dialog](QWidget* window) {
+    return window != &dialog && window->isVisible() && window->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+  });
+  dialog.setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
+  int result = 0;
+  RunIn(&dialog, [&] { result = dialog.exec(); });
+  return result;
+}
+
+int TQtToolkit::Box(QMessageBox::Icon icon, const char* name, const std::string& text,
+                    QMessageBox::StandardButtons buttons, Qt::TextInteractionFlags interaction) {
+  // The box waits for the user: what the handler changed so far shows behind it.
+  if (Refresh) Refresh();
+  QMessageBox box(icon, QApplication::applicationName(), Q(text), buttons, Owner());
+  box.setObjectName(name);
+  if (buttons & QMessageBox::No) box.setDefaultButton(QMessageBox::No);  // Enter on a question is No
+  if (interaction) box.setTextInteractionFlags(interaction);
+  return Exec(box);
 }
 
 void TQtToolkit::RunBatch() {
@@ -55,49 +96,51 @@ void TQtToolkit::Repaint() {
 
 void TQtToolkit::ShowMessage(const std::string& text) {
   Messages.push_back(text);
-  // The box waits for the user: what the handler changed so far shows behind it.
-  if (Refresh) Refresh();
-  QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), Q(text), QMessageBox::Ok, Owner());
-  box.setObjectName("MessageBox");
-  box.exec();
+  Box(QMessageBox::NoIcon, "MessageBox", text, QMessageBox::Ok);
 }
 
 void TQtToolkit::ShowError(const std::string& text) {
   Errors.push_back(text);
-  if (Refresh) Refresh();
-  QMessageBox box(QMessageBox::Critical, QApplication::applicationName(), Q(text), QMessageBox::Ok, Owner());
-  box.setObjectName("ErrorBox");
-  box.exec();
+  Box(QMessageBox::Critical, "ErrorBox", text, QMessageBox::Ok);
 }
 
 bool TQtToolkit::Ask(const std::string& text) {
   Questions.push_back(text);
-  if (Refresh) Refresh();
-  QMessageBox box(QMessageBox::Question, QApplication::applicationName(), Q(text),
-                  QMessageBox::Yes | QMessageBox::No, Owner());
-  box.setObjectName("QuestionBox");
-  box.setDefaultButton(QMessageBox::No);
-  return box.exec() == QMessageBox::Yes;
+  return Box(QMessageBox::Question, "QuestionBox", text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
+
+namespace {
+std::optional<std::string> Chosen(QFileDialog& dialog, int result) {
+  const QStringList files = dialog.selectedFiles();
+  if (result != QDialog::Accepted || files.isEmpty() || files.first().isEmpty()) return std::nullopt;
+  return files.first().toStdString();
+}
+}  // namespace
 
 std::optional<std::string> TQtToolkit::OpenFile(const std::string& title, const std::string& filter,
                                                 const std::string& initialFolder) {
-  const QString chosen = QFileDialog::getOpenFileName(Owner(), Q(title), Q(initialFolder), QtFilter(filter));
-  if (chosen.isEmpty()) return std::nullopt;
-  return chosen.toStdString();
+  QFileDialog dialog(Owner(), Q(title), Q(initialFolder), QtFilter(filter));
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  return Chosen(dialog, Exec(dialog));
 }
 
 std::optional<std::string> TQtToolkit::PickFolder(const std::string& title, const std::string& initialFolder) {
-  const QString chosen = QFileDialog::getExistingDirectory(Owner(), Q(title), Q(initialFolder));
-  if (chosen.isEmpty()) return std::nullopt;
-  return chosen.toStdString();
+  QFileDialog dialog(Owner(), Q(title), Q(initialFolder));
+  dialog.setFileMode(QFileDialog::Directory);
+  dialog.setOption(QFileDialog::ShowDirsOnly);
+  return Chosen(dialog, Exec(dialog));
 }
 
 void TQtToolkit::ShellOpen(const std::string& target) {
   const QString text = Q(target);
   // A path is a local file; anything with a scheme (http:, mailto:) an address.
   const QUrl url = text.startsWith('/') ? QUrl::fromLocalFile(text) : QUrl(text);
-  QDesktopServices::openUrl(url);
+  if (Opener(url)) return;
+  // No browser or mail program: the user can still copy the address.
+  const std::string message = "Nothing on this computer could open:\n" + target;
+  Messages.push_back(message);
+  Box(QMessageBox::Warning, "OpenFailedBox", message, QMessageBox::Ok,
+      Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
 }
 
 bool TQtToolkit::StartProgram(const std::string& path) {
@@ -148,7 +191,7 @@ void TQtToolkit::ShowForm(IForm& form) {
 }
 
 void TQtToolkit::ShowModal(IForm& form) {
-  if (auto* dialog = qobject_cast<QDialog*>(WindowOf(form))) dialog->exec();
+  if (auto* dialog = qobject_cast<QDialog*>(WindowOf(form))) Exec(*dialog);
 }
 
 void TQtToolkit::BringToFront(IForm& form) {

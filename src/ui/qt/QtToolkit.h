@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QDialog>
+#include <QMessageBox>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
+#include <QUrl>
 #include <QWidget>
 #include <functional>
 #include <map>
@@ -45,6 +48,11 @@ class TQtToolkit : public QObject, public IToolkit {
   // The window that shows a form; the main window is the parent of dialogs.
   void Register(IForm& form, QWidget* window);
   void SetMainWindow(QWidget* window) { Main = window; }
+  // Runs a handler of a window: the boxes it opens belong to that window.
+  void RunIn(QWidget* window, const std::function<void()>& handler);
+  // Hands an address or a file to the desktop's program for it; false when
+  // nothing could take it. Tests put their own here.
+  std::function<bool(const QUrl&)> Opener;
   // Runs after what can change a window without a handler of its own (a batch
   // of the workers' calls, a timer tick, a posted call), to show the change.
   std::function<void()> Refresh;
@@ -56,11 +64,16 @@ class TQtToolkit : public QObject, public IToolkit {
   void RunBatch();
   QWidget* WindowOf(IForm& form) const;
   QWidget* Owner() const;
+  // A modal box or dialog, over its owner and over any window kept on top.
+  int Exec(QDialog& dialog);
+  int Box(QMessageBox::Icon icon, const char* name, const std::string& text, QMessageBox::StandardButtons buttons,
+          Qt::TextInteractionFlags interaction = {});
 
   TQueueDispatcher Queue;
   QTimer Timer;
   std::function<void()> OnTick;
   QPointer<QWidget> Main;
+  QPointer<QWidget> Acting;  // the window whose handler runs
   std::map<const IForm*, QPointer<QWidget>> Windows;
 };
 

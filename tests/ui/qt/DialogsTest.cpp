@@ -1,4 +1,5 @@
 // The four dialogs through their real widgets, offscreen.
+#include <QAccessible>
 #include <QCheckBox>
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -6,7 +7,9 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTextBrowser>
+#include <QWindow>
 #include <set>
 
 #include "config/IniFile.h"
@@ -48,6 +51,35 @@ void AnswerFileDialog(const fs::path& path) {
     files->selectFile(QString::fromStdString(path.string()));
     static_cast<QDialog*>(files)->accept();  // public there
   });
+}
+
+// A modal window as it opened: its owner, whether it took the input and is
+// kept on top; a box's text and whether it can be selected, a file dialog's filters.
+struct TOpenedModal {
+  std::string Name, Text;
+  QWidget* Parent = nullptr;
+  QWindow* Transient = nullptr;
+  bool Modal = false, OnTop = false;
+  Qt::TextInteractionFlags Interaction;
+};
+
+// Notes the next modal window, then closes it.
+std::shared_ptr<TOpenedModal> CloseNextModal() {
+  auto seen = std::make_shared<TOpenedModal>();
+  WhenModal([seen](QWidget* modal) {
+    seen->Name = modal->objectName().toStdString();
+    seen->Parent = modal->parentWidget();
+    seen->Transient = modal->windowHandle()->transientParent();
+    seen->Modal = modal->isVisible() && QApplication::activeModalWidget() == modal;
+    seen->OnTop = modal->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+      seen->Text = box->text().toStdString();
+      seen->Interaction = box->textInteractionFlags();
+    }
+    if (auto* files = qobject_cast<QFileDialog*>(modal)) seen->Text = files->nameFilters().join(";").toStdString();
+    static_cast<QDialog*>(modal)->reject();
+  });
+  return seen;
 }
 
 TEST(DesktopDialogs, ControlsByNameAsTheyOpen) {
@@ -112,8 +144,8 @@ TEST(DesktopDialogs, LooksAndPlaces) {
   EXPECT_EQ(Find<QWidget>(&app.FltDialog, "Panel1")->geometry(), QRect(0, 0, 703, 57));
   auto* memo = Find<QPlainTextEdit>(&app.FltDialog, "Memo1");
   EXPECT_TRUE(memo->isReadOnly());
-  EXPECT_EQ(std::tuple(memo->font().pixelSize(), memo->horizontalScrollBarPolicy(), memo->verticalScrollBarPolicy()),
-            std::tuple(13, Qt::ScrollBarAlwaysOn, Qt::ScrollBarAlwaysOn));
+  EXPECT_EQ(std::tuple(memo->font().pixelSize(), memo->verticalScrollBarPolicy()),
+            std::tuple(13, Qt::ScrollBarAlwaysOn));
   app.FltDialog.close();
 
   // The converter: not modal, on top, Tab from field to field to the button.
@@ -182,9 +214,9 @@ TEST(DesktopDialogs, ConverterConvertsWhatIsTyped) {
     bool Enter = false;  // in the last field, instead of the button
   } cases[] = {
       {"116", "23", "24", "116.389999389648", ""},
-      {"-10", "30", "12abc", "-9.49666690826416", "", true},
-      {"10.5", "30", "0", "-9.49666690826416", "Input Error."},  // the last result stays
-      {"", "30", "0", "-9.49666690826416", "Input Error.", true},
+      {"-10", "30", "12abc", "-10.5033330917358", "", true},
+      {"10.5", "30", "0", "-10.5033330917358", "Input Error."},  // the last result stays
+      {"", "30", "0", "-10.5033330917358", "Input Error.", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Degrees);
@@ -272,6 +304,132 @@ TEST(DesktopDialogs, RedownloadShowsTheTranscriptLineByLine) {
   EXPECT_TRUE(counts.contains(1) && counts.contains(2) && counts.contains(4));
   EXPECT_TRUE(openAfterClose);
   EXPECT_FALSE(run.App->FltDialog.isVisible());
+}
+
+TEST(DesktopDialogs, BoxesOpenOverTheWindowThatAsks) {
+  TDesktopRun run;
+  QWidget* convert = &run.App->ConvertDialog;
+  Find<QAction>(run.Main(), "ConvertLongitudeorLatitudetodegreen1")->trigger();
+  QTest::keyClicks(Find<QLineEdit>(convert, "Edit1"), "x");
+  const auto error = CloseNextModal();
+  QTest::mouseClick(Find<QPushButton>(convert, "Button1"), Qt::LeftButton);
+  EXPECT_EQ(error->Text, "Input Error.");
+  EXPECT_EQ(error->Parent, convert);
+  EXPECT_EQ(error->Transient, convert->windowHandle());
+  EXPECT_TRUE(error->Modal && error->OnTop);
+
+  // From the menu while the converter is up: on top as the converter is.
+  for (const bool converterUp : {true, false}) {
+    if (!converterUp) convert->close();
+    const auto about = CloseNextModal();
+    Find<QAction>(run.Main(), "About1")->trigger();
+    EXPECT_EQ(std::tuple(about->Name, about->Modal, about->OnTop), std::tuple("frmAbout", true, converterUp));
+  }
+}
+
+TEST(DesktopDialogs, AboutLinksByKeyboardAndWhenNothingOpensThem) {
+  TDesktopRun run;
+  QStringList opened;
+  bool opens = true;
+  run.App->Toolkit.Opener = [&](const QUrl& url) {
+    opened << url.toString();
+    return opens;
+  };
+  std::shared_ptr<TOpenedModal> failed;
+  OpenModal(run, "About1", [&](QWidget* about) {
+    for (const char* name : {"Label4", "Label7"}) {
+      auto* link = Find<QWidget>(about, name);
+      link->setFocus(Qt::TabFocusReason);
+      QTest::keyClick(link, name == std::string("Label4") ? Qt::Key_Return : Qt::Key_Space);
+    }
+    EXPECT_TRUE(about->isVisible());  // Enter on a link does not press OK
+    // A screen reader sees a link with its address, and can press it.
+    QAccessibleInterface* link = QAccessible::queryAccessibleInterface(Find<QWidget>(about, "Label7"));
+    EXPECT_EQ(link->role(), QAccessible::Link);
+    EXPECT_EQ(link->text(QAccessible::Description), TForm1::SupportAddress);
+    if (QAccessibleActionInterface* actions = link->actionInterface())
+      actions->doAction(QAccessibleActionInterface::pressAction());
+    opens = false;
+    failed = CloseNextModal();
+    QTest::mouseClick(Find<QWidget>(about, "Label4"), Qt::LeftButton);
+    QTest::mouseClick(Find<QPushButton>(about, "bLater"), Qt::LeftButton);
+  });
+  const QString home = TForm1::HomePageAddress, mail = QString("mailto:") + TForm1::SupportAddress;
+  EXPECT_EQ(opened, (QStringList{home, mail, mail, home}));
+  // The address in a box the user can copy it from, over the About box.
+  EXPECT_EQ(failed->Text, "Nothing on this computer could open:\n" + home.toStdString());
+  EXPECT_EQ(failed->Parent, &run.App->AboutDialog);
+  EXPECT_TRUE(failed->Interaction.testFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard));
+}
+
+TEST(DesktopDialogs, NamesForScreenReadersAndKeysForFields) {
+  TDesktopRun run;
+  TApplication& app = *run.App;
+  const struct {
+    QDialog* Dialog;
+    std::vector<std::pair<const char*, const char*>> Names;  // "UpDown1/Up": a child's child
+    std::vector<std::pair<char, const char*>> Keys;          // Alt+letter, the control it reaches
+  } dialogs[] = {
+      // clang-format off
+      {&app.AboutDialog,
+       {{"Label4", "Homepage"}, {"Label7", "Email"}, {"bLater", "OK"}},
+       {{'H', "Label4"}, {'E', "Label7"}}},
+      {&app.ConvertDialog,
+       {{"Edit1", "Degrees"}, {"Edit2", "Minutes"}, {"Edit3", "Seconds"}, {"Edit4", "Degrees"}, {"Button1", "convert"}},
+       {{'D', "Edit1"}, {'R', "Edit4"}}},
+      {&app.OptionsDialog,
+       {{"Edit12", "Default path to save"}, {"Button3", "Select path"}, {"Edit2", "Default threads number"},
+        {"UpDown1/Up", "More threads"}, {"UpDown1/Down", "Fewer threads"}, {"CheckBoxUseProxy", "Use proxy server"},
+        {"EditProxyServer", "Proxy Server Name (IP)"}, {"EditProxyPort", "Proxy Port"},
+        {"EditProxyUsername", "Proxy Username"}, {"EditProxyPassword", "Proxy Password"}},
+       {{'P', "Edit12"}, {'N', "Edit2"}, {'S', "EditProxyServer"}, {'T', "EditProxyPort"},
+        {'U', "EditProxyUsername"}, {'A', "EditProxyPassword"}}},
+      {&app.FltDialog, {{"Button1", "Open *.ftl file and download..."}, {"Memo1", "Log"}}, {}},
+      // clang-format on
+  };
+  const auto control = [](QWidget* dialog, const char* path) {
+    QWidget* found = dialog;
+    for (const QString& name : QString(path).split('/')) found = found ? found->findChild<QWidget*>(name) : nullptr;
+    EXPECT_NE(found, nullptr) << path;
+    return found;
+  };
+  for (const auto& d : dialogs) {
+    SCOPED_TRACE(d.Dialog->objectName().toStdString());
+    d.Dialog->show();
+    // The offscreen platform does not activate a window as it is shown.
+    QApplication::setActiveWindow(d.Dialog);
+    for (const auto& [path, name] : d.Names) {
+      QWidget* widget = control(d.Dialog, path);
+      if (!widget) continue;
+      EXPECT_EQ(QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name), name) << path;
+    }
+    for (const auto& [key, path] : d.Keys) {
+      if (QWidget* focused = QApplication::focusWidget()) focused->clearFocus();
+      QTest::keyClick(d.Dialog, Qt::Key(key), Qt::AltModifier);
+      EXPECT_EQ(QApplication::focusWidget(), control(d.Dialog, path)) << key;
+    }
+    d.Dialog->close();
+  }
+}
+
+TEST(DesktopDialogs, RedownloadFilterAndLongLines) {
+  TDesktopRun run;
+  TfrmFlt& form = run.App->frmFlt;
+  int shownWidth = 0;
+  std::shared_ptr<TOpenedModal> files;
+  OpenModal(run, "dowloadfailedfiles1", [&](QWidget* dialog) {
+    files = CloseNextModal();
+    QTest::mouseClick(Find<QPushButton>(dialog, "Button1"), Qt::LeftButton);
+    // A deep folder and a long address: the end of the line ("->OK") in view.
+    form.Memo1.Add("/home/someone/" + std::string(60, 'm') + "/gs_6010_3000_13.jpg:http://" + std::string(90, 'h') +
+                   ".example/tiles?x=6010&y=3000&z=13 ->OK");
+    form.OnLine("");
+    auto* memo = Find<QPlainTextEdit>(dialog, "Memo1");
+    shownWidth = memo->horizontalScrollBar()->maximum();
+    dialog->close();
+  });
+  EXPECT_EQ(files->Text, "Projects (*.ftl)");
+  EXPECT_EQ(shownWidth, 0);  // nothing to scroll to sideways
 }
 
 }  // namespace
