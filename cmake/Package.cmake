@@ -34,6 +34,7 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /opt/meridane)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Qt draws its text with these on any desktop, and offscreen.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core")
+# Qt draws its text with these on any desktop, and offscreen; the desktop opens
+# addresses, the log and the manual through xdg-open.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core, xdg-utils")
 include(CPack)

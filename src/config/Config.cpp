@@ -134,6 +134,7 @@ bool FolderWritable(const fs::path& folder) {
 }
 
 TConfigLocation LocateConfig(const fs::path& programFolder, const TWritableCheck& writable) {
+  if (const char* given = std::getenv("MERIDANE_CONFIG"); given && *given) return {given, given, false};
   const fs::path shipped = ConfigPathIn(programFolder);
   const fs::path iniFolder = shipped.parent_path();
   std::error_code ec;

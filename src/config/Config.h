@@ -115,11 +115,14 @@ struct TConfigLocation {
   bool PerUser = false;
 };
 
-// The program folder's ini/config.ini when that can be written (its ini/ folder,
-// or the program folder when ini/ is missing); otherwise the user's
-// $XDG_CONFIG_HOME/meridane/config.ini (~/.config/... when that variable is unset,
-// empty or relative), read from the program folder's file until it exists. The
-// environment and the folders are looked at afresh at every call.
+// $MERIDANE_CONFIG when set and not empty, read and written alike (a trial
+// configuration, such as the demo tile server's, that leaves the user's own
+// file alone). Otherwise the program folder's ini/config.ini when that can be
+// written (its ini/ folder, or the program folder when ini/ is missing); else
+// the user's $XDG_CONFIG_HOME/meridane/config.ini (~/.config/... when that
+// variable is unset, empty or relative), read from the program folder's file
+// until it exists. The environment and the folders are looked at afresh at
+// every call.
 TConfigLocation LocateConfig(const std::filesystem::path& programFolder,
                              const TWritableCheck& writable = FolderWritable);
 

@@ -57,11 +57,17 @@ struct TCurlDeleter {
 struct TListDeleter {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
+struct TMultiDeleter {
+  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+
+// The longest a GET waits between two looks at StopRequested.
+constexpr int StopPollMilliseconds = 50;
 
 class TCurlHttpClient : public IHttpClient {
  public:
-  TCurlHttpClient() : Handle(curl_easy_init()) {
-    if (!Handle) throw EHttpError("");
+  TCurlHttpClient() : Multi(curl_multi_init()), Handle(curl_easy_init()) {
+    if (!Multi || !Handle) throw EHttpError("");
   }
 
   void Get(const std::string& url, std::string& buffer) override {
@@ -81,6 +87,11 @@ class TCurlHttpClient : public IHttpClient {
     // Room for a whole tile per read: fewer system calls per tile.
     curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 256L * 1024);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+#if LIBCURL_VERSION_NUM >= 0x075700
+    // A stop during a name lookup leaves the lookup's thread to finish and
+    // free itself, instead of waiting for a slow resolver.
+    curl_easy_setopt(h, CURLOPT_QUICK_EXIT, 1L);
+#endif
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(h, CURLOPT_HEADEROPT, CURLHEADER_SEPARATE);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &TCurlHttpClient::OnBody);
@@ -109,7 +120,7 @@ class TCurlHttpClient : public IHttpClient {
       curl_easy_setopt(h, CURLOPT_PROXYPASSWORD, Settings.ProxyPassword.c_str());
     }
 
-    const CURLcode result = curl_easy_perform(h);
+    const CURLcode result = Perform();
     if (result != CURLE_OK) throw EHttpError(FailureMessage(result));
     // A connection closed inside the head leaves curl content with what it got.
     if (!HeadComplete) throw EHttpError(std::string(ClosedGracefullyMessage));
@@ -144,6 +155,39 @@ class TCurlHttpClient : public IHttpClient {
     HeadersScheme = parts.Scheme;
     HeadersFrom = s;
     return Headers.get();
+  }
+
+  // curl_easy_perform, but looking at the stop request after every wait:
+  // curl's own loop calls the progress function only about once a second
+  // while no byte flows, which held a closing window up that long.
+  CURLcode Perform() {
+    CURLM* multi = Multi.get();
+    CURL* h = Handle.get();
+    auto failed = [](CURLMcode code) { return code == CURLM_OUT_OF_MEMORY ? CURLE_OUT_OF_MEMORY : CURLE_FAILED_INIT; };
+    if (const CURLMcode code = curl_multi_add_handle(multi, h); code != CURLM_OK) return failed(code);
+    CURLcode result = CURLE_OK;
+    for (;;) {
+      int running = 0;
+      if (const CURLMcode code = curl_multi_perform(multi, &running); code != CURLM_OK) {
+        result = failed(code);
+        break;
+      }
+      if (running == 0) {
+        int left = 0;
+        while (const CURLMsg* message = curl_multi_info_read(multi, &left))
+          if (message->msg == CURLMSG_DONE) result = message->data.result;
+        break;
+      }
+      if (Settings.StopRequested && Settings.StopRequested()) {
+        Stopped = true;
+        result = CURLE_ABORTED_BY_CALLBACK;
+        break;
+      }
+      // Returns early on activity or when one of curl's own timers is due.
+      curl_multi_poll(multi, nullptr, 0, StopPollMilliseconds, nullptr);
+    }
+    curl_multi_remove_handle(multi, h);
+    return result;
   }
 
   std::string FailureMessage(CURLcode result) const {
@@ -214,6 +258,8 @@ class TCurlHttpClient : public IHttpClient {
     return 0;
   }
 
+  // Holds the open connection between GETs; outlives the handle.
+  std::unique_ptr<CURLM, TMultiDeleter> Multi;
   std::unique_ptr<CURL, TCurlDeleter> Handle;
   std::unique_ptr<curl_slist, TListDeleter> Headers;
   std::string HeadersHost, HeadersScheme;

@@ -128,9 +128,10 @@ struct TLookup {
   TLookup() {
     Home.Set((Dir / "home").string());
     Xdg.Set((Dir / "xdg").string());
+    ::unsetenv("MERIDANE_CONFIG");
     std::filesystem::create_directories(Program / "ini");
   }
-  TEnvironmentGuard Home{"HOME"}, Xdg{"XDG_CONFIG_HOME"};
+  TEnvironmentGuard Home{"HOME"}, Xdg{"XDG_CONFIG_HOME"}, Own{"MERIDANE_CONFIG"};
   TTempDir Dir;
   std::filesystem::path Program = Dir / "program", Shipped = ConfigPathIn(Program);
   std::filesystem::path HomeConfig = Dir / "home/.config/meridane/config.ini";
@@ -176,6 +177,26 @@ TEST(Config, LocateConfig) {
     EXPECT_EQ(found.Write, paths[c.Write]);
     EXPECT_EQ(found.PerUser, c.Write != Shipped);
   }
+}
+
+// MERIDANE_CONFIG names the file to read and write wherever the others lie;
+// --config (the given file) still wins, and an empty value counts as unset.
+TEST(Config, MeridaneConfigComesFirst) {
+  TLookup at;
+  const std::filesystem::path own = at.Dir / "trial.ini";
+  std::filesystem::create_directories(at.XdgConfig.parent_path());
+  WriteAll(at.XdgConfig, "");
+  at.Own.Set(own.string());
+  for (const bool writable : {true, false}) {
+    const TConfigLocation found = LocateConfig(at.Program, [&](const std::filesystem::path&) { return writable; });
+    EXPECT_EQ(found.Read, own);
+    EXPECT_EQ(found.Write, own);
+    EXPECT_FALSE(found.PerUser);
+  }
+  EXPECT_EQ(TConfigSource({}, at.Program).Read(), own);
+  EXPECT_EQ(TConfigSource(at.Dir / "given.ini", at.Program).Read(), at.Dir / "given.ini");
+  at.Own.Set("");
+  EXPECT_EQ(TConfigSource({}, at.Program).Read(), at.Shipped);
 }
 
 TEST(Config, LocateConfigChecksTheFoldersPermissions) {

@@ -191,6 +191,20 @@ TEST(HttpClientFaults, StalledServers) {
   });
 }
 
+// A stop ends a GET that waits for a silent server within a fraction of a
+// second: curl's own loop looked at it only once a second.
+TEST(HttpClientFaults, StopEndsAWaitingGetSoon) {
+  TFaultServer server({TFaultAction::Silence()});
+  const auto client = MakeCurlHttpClient();
+  const auto start = std::chrono::steady_clock::now();
+  const auto stopAt = start + std::chrono::milliseconds(300);
+  client->Settings.StopRequested = [stopAt] { return std::chrono::steady_clock::now() >= stopAt; };
+  std::string buffer = "kept";
+  EXPECT_EQ(GetError(*client, server.Url("/tile"), buffer), std::string(StoppedMessage));
+  EXPECT_EQ(buffer, "kept");
+  EXPECT_LT(std::chrono::steady_clock::now() - stopAt, std::chrono::milliseconds(500));
+}
+
 // Slow is not stalled: about 3 KB a second over two stall windows arrives whole.
 TEST(HttpClientFaults, SlowButSteadyServer) {
   const std::string body = "\xFF\xD8\xFF\xE0" + std::string(6000, 'x');
