@@ -380,9 +380,10 @@ TEST(MainForm, FolderMadeAbsolute) {
 TEST(MainForm, EachStartCountsItsOwnTiles) {
   TFormRun run;
   run.Fill();
-  run.Server.Errors["x=3372"] = "HTTP/1.1 404 Not Found";
+  run.Server.Errors["x=3372"] = "HTTP/1.1 403 Forbidden";  // the worker stops there
   ASSERT_TRUE(run.StartAndRun());
-  EXPECT_EQ(run.Form.ProgressLine(), "1 saved, 1 substituted (see the failed-tile list), 0 left for the next Start");
+  EXPECT_EQ(run.Form.ProgressLine(), "1 saved, 0 substituted (see the failed-tile list), 1 left for the next Start");
+  EXPECT_EQ(run.Form.Progress.StopReason(), "Error: may be your IP is banned.");
   run.Server.Errors.clear();
   run.Form.EditTaskName.Text = "second";
   run.Area("116.3", "40.3", "116.4", "39.9");
