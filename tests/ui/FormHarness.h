@@ -48,18 +48,19 @@ class TGate : public ISleeper {
     Wake.wait(lock, [this] { return IsOpen || Permits > 0; });
     if (!IsOpen) --Permits;
   }
-  void Release() { Change(Permits, Permits + 1); }
-  void Open() { Change(IsOpen, true); }
+  void Release() { Change([this] { ++Permits; }); }
+  void Open() { Change([this] { IsOpen = true; }); }
   int Sleeps() {
     std::lock_guard<std::mutex> guard(Lock);
     return Entered;
   }
 
  private:
-  template <typename T>
-  void Change(T& field, T value) {
+  // The count is read and written under the lock the sleepers hold.
+  template <typename F>
+  void Change(F change) {
     std::lock_guard<std::mutex> guard(Lock);
-    field = value;
+    change();
     Wake.notify_all();
   }
   std::mutex Lock;
