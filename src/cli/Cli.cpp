@@ -45,6 +45,15 @@ int Redownload(const TOptions& o, const TConfigSource& config, std::ostream& out
   toolkit.OpenFileAnswers.push_back(o.Redownload);
   dialog.FormShow();
   dialog.Button1Click();
+  bool stopped = false;
+  while (dialog.Running()) {
+    if (Interrupts.load() > 0 && !stopped) {
+      stopped = true;
+      dialog.Button2Click();  // Stop: the line at hand is cut, then "Download End."
+    }
+    toolkit.Pump(std::chrono::milliseconds(100));
+  }
+  if (stopped) return ExitStatus::StoppedByUser;
   if (!toolkit.Errors.empty()) {
     // The list could not be read: nothing was tried.
     return dialog.Memo1.Count() == 0 ? ExitStatus::InputError : ExitStatus::SomeFailed;

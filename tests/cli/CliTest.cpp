@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "meridane/Version.h"
+#include "support/FaultServer.h"
 #include "support/Process.h"
 #include "support/ProcessState.h"
 #include "support/TempDir.h"
@@ -265,6 +266,30 @@ TEST_F(Cli, OtherInputsOverATaskNeedFresh) {
   EXPECT_EQ(Run(other), 0);
   EXPECT_NE(ReadAll(maps / "kept.mrd"), before["kept.mrd"]);
   EXPECT_EQ(ReadAll(Out).rfind("Project: " + (maps / "kept.mrd").string() + "\n", 0), 0u);
+}
+
+// Ctrl-C during a re-download cuts the fetch at hand short, however slow the
+// server, and ends the run as usual; the lines after it are not fetched.
+TEST_F(Cli, RedownloadStopsOnCtrlC) {
+  const std::string jpeg = "\xFF\xD8\xFF\xE0 tile";
+  test::TFaultServer server({test::TFaultAction::Respond("HTTP/1.1 200 OK\r\nContent-Length: " +
+                                                         std::to_string(jpeg.size()) + "\r\n\r\n" + jpeg),
+                             test::TFaultAction::Silence()});
+  std::string list;
+  for (int i = 0; i < 3; ++i)
+    list += Dir.Folder() + "gs_" + std::to_string(i) + "_1_1.jpg|" + server.Url("/" + std::to_string(i)) + "\r\n";
+  test::WriteAll(Dir / "slow.ftl", list);
+  const pid_t pid = Spawn({"--config", Config.string(), "--redownload", (Dir / "slow.ftl").string()});
+  const std::string first = "Start...\n" + Dir.Folder() + "gs_0_1_1.jpg:" + server.Url("/0") + " ->OK\n";
+  for (int i = 0; i < 1000 && (ReadAll(Out) != first || server.Requests().size() < 2); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(server.Requests().size(), 2u);
+  kill(pid, SIGINT);
+  // The silent server would hold the line for the stall timeout, a minute.
+  EXPECT_EQ(Wait(pid, std::chrono::seconds(20)), 130);
+  EXPECT_EQ(ReadAll(Out), first + "Download End.\n");
+  EXPECT_EQ(server.Requests().size(), 2u);
+  EXPECT_FALSE(fs::exists(Dir / "gs_1_1_1.jpg"));
 }
 
 }  // namespace
