@@ -23,11 +23,21 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::atomic<int> Interrupts{0};
+// The first stop signal (its number makes the exit status), 0 before any; and
+// the presses of Ctrl-C or SIGTERM, the second of which ends the program at once.
+std::atomic<int> FirstSignal{0};
+std::atomic<int> Presses{0};
 
-void OnStopSignal(int) {
-  if (Interrupts.fetch_add(1) >= 1) ::_exit(ExitStatus::StoppedByUser);
+void OnStopSignal(int signal) {
+  int none = 0;
+  FirstSignal.compare_exchange_strong(none, signal);
+  // A closed terminal may hang up more than once, and a session's end may send
+  // SIGTERM after it: a hang-up is never a press.
+  if (signal != SIGHUP && Presses.fetch_add(1) >= 1) ::_exit(128 + signal);
 }
+
+bool StopAsked() { return FirstSignal.load() != 0; }
+int StoppedStatus() { return 128 + FirstSignal.load(); }
 
 struct TOptions {
   std::string Left, Right, Top, Bottom, Folder, Task, Threads, Config, Open, Redownload;
@@ -45,6 +55,15 @@ int Redownload(const TOptions& o, const TConfigSource& config, std::ostream& out
   toolkit.OpenFileAnswers.push_back(o.Redownload);
   dialog.FormShow();
   dialog.Button1Click();
+  bool stopped = false;
+  while (dialog.Running()) {
+    if (StopAsked() && !stopped) {
+      stopped = true;
+      dialog.Button2Click();  // Stop: the line at hand is cut, then "Download End."
+    }
+    toolkit.Pump(std::chrono::milliseconds(100));
+  }
+  if (stopped) return StoppedStatus();
   if (!toolkit.Errors.empty()) {
     // The list could not be read: nothing was tried.
     return dialog.Memo1.Count() == 0 ? ExitStatus::InputError : ExitStatus::SomeFailed;
@@ -58,8 +77,13 @@ void InstallStopSignals() {
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  action.sa_flags = SA_RESTART;
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+  // A write to a closed pipe fails with EPIPE instead; the stream then writes no more.
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGPIPE, &ignore, nullptr);
 }
 
 int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
@@ -177,7 +201,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
   auto nextStatus = Clock::now();
   bool stopped = false;
   while (form.Running()) {
-    if (Interrupts.load() > 0 && !stopped) {
+    if (StopAsked() && !stopped) {
       stopped = true;
       form.BitBtn1Click();  // Stop: each worker finishes its tile
     }
@@ -198,7 +222,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     }
   }
   if (progress) out << '\r' << counter.StatusLine() << "\x1b[K\n" << std::flush;
-  if (stopped) return ExitStatus::StoppedByUser;
+  if (stopped) return StoppedStatus();
   // An error box (a position or a task file that could not be written) fails the run too.
   const bool failed = counter.Failures() > 0 || form.Memo2.Count() > 0 || !toolkit.Errors.empty();
   return failed ? ExitStatus::SomeFailed : ExitStatus::AllSaved;

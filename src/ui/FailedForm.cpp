@@ -1,8 +1,10 @@
 #include "ui/FailedForm.h"
 
 #include <charconv>
+#include <chrono>
 #include <optional>
 #include <string_view>
+#include <thread>
 
 #include "config/AtomicFile.h"
 #include "config/Config.h"
@@ -63,22 +65,80 @@ std::optional<std::string> Refusal(const std::string& path) {
 
 }  // namespace
 
+// The run's fetches, one line after another, away from the window's thread.
+// Its lines reach the form only through the main thread's queue.
+class TfrmFlt::TFetchThread : public TThread {
+ public:
+  TFetchThread(TfrmFlt& form, std::unique_ptr<IHttpClient> client, std::vector<std::string> lines)
+      : TThread(form.Toolkit.MainThread()), Form(form), Client(std::move(client)), Lines(std::move(lines)) {
+    // Stop cuts the transfer at hand short instead of waiting for a slow server.
+    Client->Settings.StopRequested = [this] { return Terminated(); };
+  }
+
+ protected:
+  void Execute() override {
+    std::optional<std::string> error;
+    try {
+      Fetch();
+      AddLine(EndLine);
+    } catch (const std::exception& e) {
+      error = e.what();
+    } catch (...) {
+      // Nothing to tell, but the run must end all the same.
+    }
+    HandOver([&form = Form, error] { form.Finish(error); });
+  }
+
+ private:
+  void Fetch();
+  void AddLine(std::string line, bool failure = false) {
+    HandOver([&form = Form, line = std::move(line), failure] { form.AddLine(line, failure); });
+  }
+  // A line whose file may not be written: a failure line, and on with the next.
+  // No fetch failure: a "403" in a path does not end the run.
+  void Refuse(const std::string& why, const std::string& url) { AddLine(why + "->" + url, true); }
+
+  TfrmFlt& Form;
+  const std::unique_ptr<IHttpClient> Client;
+  const std::vector<std::string> Lines;
+};
+
 TfrmFlt::TfrmFlt(IToolkit& toolkit, TConfigSource config, std::function<std::unique_ptr<IHttpClient>()> makeClient)
     : Toolkit(toolkit), Config(std::move(config)), MakeClient(std::move(makeClient)) {}
 
-void TfrmFlt::AddLine(const std::string& line) {
+TfrmFlt::~TfrmFlt() {
+  if (!Worker) return;
+  Destroying = true;
+  OnLine = nullptr;  // the window that showed the lines may be gone already
+  OnEnd = nullptr;
+  Worker->Terminate();
+  // Its calls still to come name this form: they run before it goes.
+  while (Worker) {
+    Toolkit.MainThread().RunHandedOver();
+    if (Worker) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+void TfrmFlt::AddLine(const std::string& line, bool failure) {
+  if (failure) ++Failures;
   Memo1.Add(line);
   if (OnLine) OnLine(line);
 }
 
-void TfrmFlt::Refuse(const std::string& why, const std::string& url) {
-  // A failure line, but no fetch failure: a "403" in a path does not end the run.
-  ++Failures;
-  AddLine(why + "->" + url);
+void TfrmFlt::Finish(const std::optional<std::string>& error) {
+  Worker.reset();  // past its last call: the wait is short
+  if (OnEnd) OnEnd();
+  if (error && !Destroying) Toolkit.ShowError(*error);
 }
 
 void TfrmFlt::Button1Click() {
+  // One run at a time.
+  if (Running()) return;
   RunHandler(Toolkit, [this] { Run(); });
+}
+
+void TfrmFlt::Button2Click() {
+  if (Worker) Worker->Terminate();
 }
 
 void TfrmFlt::Run() {
@@ -91,7 +151,7 @@ void TfrmFlt::Run() {
   if (!fs::is_regular_file(*chosen, ec)) throw EFileError(CannotOpenMessage(*chosen));
 
   const TStartConfig config = TConfig(Config.Read()).ReadStart();
-  const std::unique_ptr<IHttpClient> client = MakeClient();
+  std::unique_ptr<IHttpClient> client = MakeClient();
   // The reduced profile: no proxy and no cookie, whatever the settings say.
   client->Settings.Referer = config.HomePage;
   client->Settings.UserAgent = TDownThread::DefaultUserAgentForMaps;
@@ -99,12 +159,18 @@ void TfrmFlt::Run() {
   client->Settings.ConnectTimeoutSeconds = config.ConnectTimeoutSeconds;
   client->Settings.StallTimeoutSeconds = config.StallTimeoutSeconds;
 
-  const std::vector<std::string> lines = ReadLines(*chosen);
+  std::vector<std::string> lines = ReadLines(*chosen);
   if (lines.empty()) return AddLine(EmptyList);
   AddLine(StartLine);
-  Toolkit.ProcessPendingEvents();
+  Worker = std::make_unique<TFetchThread>(*this, std::move(client), std::move(lines));
+  Worker->Start();
+}
 
-  for (const std::string& line : lines) {
+void TfrmFlt::TFetchThread::Fetch() {
+  IHttpClient* client = Client.get();
+  for (const std::string& line : Lines) {
+    // Stop ends the run before the next line.
+    if (Terminated()) return;
     const std::size_t bar = line.find('|');
     const std::string path = bar == std::string::npos ? std::string() : line.substr(0, bar);
     const std::string url = bar == std::string::npos ? line : line.substr(bar + 1);
@@ -126,6 +192,8 @@ void TfrmFlt::Run() {
       } catch (const std::exception& e) {
         message = e.what();  // may be empty: a failure without text is a failure all the same
       }
+      // A stop leaves the line as it was: no file written, no line for it.
+      if (!fetched && Terminated()) return;
       if (fetched || message.find("10054") == std::string::npos || repeats >= MaxResetRepeats) break;
     }
     if (fetched) {
@@ -139,15 +207,13 @@ void TfrmFlt::Run() {
       AddLine(path + ":" + url + " ->OK");
       continue;
     }
-    ++Failures;
-    AddLine(message + "->" + url);
+    AddLine(message + "->" + url, true);
     if (message.find("302") != std::string::npos || message.find("403") != std::string::npos) {
       AddLine(BannedLine);
       break;
     }
     if (message.find("404") != std::string::npos) AddLine(url + ":" + TDownThread::NotFoundMessage);
   }
-  AddLine(EndLine);
 }
 
 }  // namespace meridane

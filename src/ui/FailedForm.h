@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "config/Config.h"
@@ -14,8 +15,9 @@
 namespace meridane {
 
 // The failed-tile re-download dialog's logic: fetches again, one after another
-// on the main thread, every tile of a failed-tile list, with a transcript.
-// The list itself is only read.
+// on a worker thread, every tile of a failed-tile list, with a transcript. The
+// lines reach the transcript through the main thread's queue, so the window
+// stays live while a slow server answers. The list itself is only read.
 class TfrmFlt : public IForm {
  public:
   static constexpr const char* EmptyList = "No failed files records.";
@@ -36,30 +38,48 @@ class TfrmFlt : public IForm {
 
   TfrmFlt(IToolkit& toolkit, TConfigSource config,
           std::function<std::unique_ptr<IHttpClient>()> makeClient = MakeCurlHttpClient);
+  // A run still going is stopped and waited for; its last lines go nowhere.
+  ~TfrmFlt() override;
 
   std::string Caption = "Re-Download failed files";
   TButton Button1{"Open *.ftl file and download..."};
+  // There only while a run goes on.
+  TButton Button2{"Stop"};
   TMemo Memo1;
-  // Runs after every transcript line, so the dialog can repaint (or a console print it).
+  // Runs on the main thread after every transcript line, so the dialog can
+  // repaint (or a console print it).
   std::function<void(const std::string&)> OnLine;
+  // Runs on the main thread once a run has ended, before an error that ended it is shown.
+  std::function<void()> OnEnd;
 
   const char* FormName() const override { return "frmFlt"; }
   void FormShow() override { Memo1.Clear(); }
+  // Chooses a list and starts its run, which goes on after the handler returns.
   void Button1Click();
+  // Stop: the transfer at hand is cut short and its file left as it was, then
+  // the run ends as usual.
+  void Button2Click();
+  bool Running() const { return Worker != nullptr; }
 
   // Tiles that failed in the last run (for the console's exit status).
   int FailedCount() const { return Failures; }
 
  private:
+  class TFetchThread;
+
   void Run();
-  void AddLine(const std::string& line);
-  // A line whose file may not be written: a failure line, and on with the next.
-  void Refuse(const std::string& why, const std::string& url);
+  // On the main thread: a transcript line, and whether it tells of a failure.
+  void AddLine(const std::string& line, bool failure = false);
+  // On the main thread, after the worker's last line: nothing when the run ended
+  // as it should, otherwise the error that ended it.
+  void Finish(const std::optional<std::string>& error);
 
   IToolkit& Toolkit;
   TConfigSource Config;
   std::function<std::unique_ptr<IHttpClient>()> MakeClient;
   int Failures = 0;
+  std::unique_ptr<TFetchThread> Worker;
+  bool Destroying = false;
 };
 
 }  // namespace meridane

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "meridane/Version.h"
+#include "support/FaultServer.h"
 #include "support/Process.h"
 #include "support/ProcessState.h"
 #include "support/TempDir.h"
@@ -64,6 +65,26 @@ class Cli : public ::testing::Test {
   }
 
   int Run(std::vector<std::string> args) { return Wait(Spawn(std::move(args))); }
+
+  // Waits until the program has written at least count lines.
+  void WaitForLines(std::size_t count) {
+    for (int i = 0; i < 1000 && SplitLines(ReadAll(Out)).size() < count; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+
+  // The log of a task that ended: the lines of its end, and the line of every tile on disk.
+  void ExpectSavedLog(const std::string& task) {
+    const fs::path log = Dir / "maps" / (task + "_log.txt");
+    const std::string text = ReadAll(log);
+    EXPECT_TRUE(text.ends_with("\r\nLog file has been saved as " + log.string() + "\r\n")) << text;
+    std::vector<std::string> tiles, unlogged;
+    for (const auto& tile : fs::directory_iterator(Dir / "maps" / task)) {
+      tiles.push_back(tile.path().filename().string());
+      if (text.find("," + tiles.back() + " OK\r\n") == std::string::npos) unlogged.push_back(tiles.back());
+    }
+    EXPECT_FALSE(tiles.empty());
+    EXPECT_EQ(unlogged, std::vector<std::string>{});
+  }
 
   std::vector<std::string> Area(const char* left, const char* right, const char* top, const char* bottom) {
     return {"--config", Config.string(), "--left", left,     "--right", right,          "--top",
@@ -151,8 +172,7 @@ TEST_F(Cli, InterruptedThenResumed) {
   auto args = Area("116.4", "118.0", "39.9", "39.0");  // 5 columns x 4 rows
   args.insert(args.end(), {"--task", "stopped", "--threads", "2"});
   const pid_t pid = Spawn(args);
-  for (int i = 0; i < 500 && SplitLines(ReadAll(Out)).size() < 38; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));  // the header and a few tiles
+  WaitForLines(38);  // the header and a few tiles
   kill(pid, SIGINT);
   EXPECT_EQ(Wait(pid), 130);
   const std::string first = ReadAll(Out);
@@ -265,6 +285,72 @@ TEST_F(Cli, OtherInputsOverATaskNeedFresh) {
   EXPECT_EQ(Run(other), 0);
   EXPECT_NE(ReadAll(maps / "kept.mrd"), before["kept.mrd"]);
   EXPECT_EQ(ReadAll(Out).rfind("Project: " + (maps / "kept.mrd").string() + "\n", 0), 0u);
+}
+
+// A closed terminal and SIGTERM stop the task as Ctrl-C does: every line is
+// saved, and the exit status tells the signal as the shell would.
+TEST_F(Cli, HangUpAndTerminateSaveEveryLine) {
+  WriteConfig(150);
+  for (const auto& [signal, status] : {std::pair{SIGHUP, 129}, std::pair{SIGTERM, 143}}) {
+    SCOPED_TRACE(signal);
+    const std::string task = "signal" + std::to_string(signal);
+    auto args = Area("116.4", "118.0", "39.9", "39.0");  // 20 tiles
+    args.insert(args.end(), {"--task", task, "--threads", "2"});
+    const pid_t pid = Spawn(args);
+    WaitForLines(38);  // the header and a few tiles, long before the first save
+    kill(pid, signal);
+    EXPECT_EQ(Wait(pid), status);
+    ExpectSavedLog(task);
+    EXPECT_LT(Requests().size(), 20u);
+  }
+}
+
+// A reader that went away (as with "| head"): the lines to it stop, the task
+// goes on to its end and its log holds them all.
+TEST_F(Cli, ClosedOutputStopsTheLinesNotTheTask) {
+  int pipe[2];
+  ASSERT_EQ(::pipe2(pipe, O_CLOEXEC), 0);
+  ::close(pipe[0]);
+  std::vector<std::string> args = Area("116.39", "116.8", "39.9", "39.5");  // 4 tiles
+  args.insert(args.end(), {"--task", "piped"});
+  args.insert(args.begin(), MERIDANE_CLI);
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t files;
+  posix_spawn_file_actions_init(&files);
+  posix_spawn_file_actions_adddup2(&files, pipe[1], 1);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&files);
+  ::close(pipe[1]);
+  EXPECT_EQ(Wait(pid), 0);
+  ExpectSavedLog("piped");
+  EXPECT_EQ(Requests().size(), 4u);
+}
+
+// Ctrl-C during a re-download cuts the fetch at hand short, however slow the
+// server, and ends the run as usual; the lines after it are not fetched.
+TEST_F(Cli, RedownloadStopsOnCtrlC) {
+  const std::string jpeg = "\xFF\xD8\xFF\xE0 tile";
+  test::TFaultServer server({test::TFaultAction::Respond("HTTP/1.1 200 OK\r\nContent-Length: " +
+                                                         std::to_string(jpeg.size()) + "\r\n\r\n" + jpeg),
+                             test::TFaultAction::Silence()});
+  std::string list;
+  for (int i = 0; i < 3; ++i)
+    list += Dir.Folder() + "gs_" + std::to_string(i) + "_1_1.jpg|" + server.Url("/" + std::to_string(i)) + "\r\n";
+  test::WriteAll(Dir / "slow.ftl", list);
+  const pid_t pid = Spawn({"--config", Config.string(), "--redownload", (Dir / "slow.ftl").string()});
+  const std::string first = "Start...\n" + Dir.Folder() + "gs_0_1_1.jpg:" + server.Url("/0") + " ->OK\n";
+  for (int i = 0; i < 1000 && (ReadAll(Out) != first || server.Requests().size() < 2); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(server.Requests().size(), 2u);
+  kill(pid, SIGINT);
+  // The silent server would hold the line for the stall timeout, a minute.
+  EXPECT_EQ(Wait(pid, std::chrono::seconds(20)), 130);
+  EXPECT_EQ(ReadAll(Out), first + "Download End.\n");
+  EXPECT_EQ(server.Requests().size(), 2u);
+  EXPECT_FALSE(fs::exists(Dir / "gs_1_1_1.jpg"));
 }
 
 }  // namespace

@@ -22,6 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   TfrmFlt dialog(toolkit, folder / "config.ini", [] { return std::make_unique<TRefusingClient>(); });
   toolkit.OpenFileAnswers.push_back(list.string());
   dialog.Button1Click();
+  while (dialog.Running()) toolkit.Pump(std::chrono::milliseconds(10));
   FUZZ_CHECK(toolkit.Errors.empty());
   const std::size_t last = dialog.Memo1.Count() - 1;
   FUZZ_CHECK(dialog.Memo1.Count() > 0 &&

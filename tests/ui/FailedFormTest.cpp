@@ -47,6 +47,7 @@ struct TDialog {
     Seen.clear();
     Toolkit.OpenFileAnswers.push_back(List.string());
     Form.Button1Click();
+    while (Form.Running()) Toolkit.Pump(std::chrono::milliseconds(10));
     TLines lines;
     for (std::size_t i = 0; i < Form.Memo1.Count(); ++i) lines.emplace_back(Form.Memo1.Line(i));
     EXPECT_EQ(lines, Seen);

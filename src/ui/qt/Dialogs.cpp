@@ -1,7 +1,6 @@
 #include "ui/qt/Dialogs.h"
 
 #include <QAccessibleWidget>
-#include <QApplication>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -362,7 +361,9 @@ TFltDialog::TFltDialog(TQtToolkit& toolkit, TfrmFlt& form, QWidget* parent) : QD
   auto* top = new QHBoxLayout(Panel1);
   top->setContentsMargins(16, 0, 16, 0);
   auto* Button1 = Named<QPushButton>(Panel1, "Button1");
+  auto* Button2 = Named<QPushButton>(Panel1, "Button2");
   top->addWidget(Button1);
+  top->addWidget(Button2);
   top->addStretch();
 
   auto* Panel2 = Panel(this, "Panel2", QFrame::Raised);
@@ -388,28 +389,30 @@ TFltDialog::TFltDialog(TQtToolkit& toolkit, TfrmFlt& form, QWidget* parent) : QD
   layout->addWidget(Panel2, 1);
 
   Binder.Button(Button1, Form.Button1);
+  Binder.Button(Button2, Form.Button2);
   Binder.Memo(Memo1, Form.Memo1, ShownLines);
-  Binder.OnPush([this] { setWindowTitle(Q(Form.Caption)); });
-  connect(Button1, &QPushButton::clicked, this, [this] {
-    // The one processing of events after "Start..." may bring a second click.
-    if (Running) return;
-    Running = true;
-    Binder.Run([this] { Form.Button1Click(); });
-    Running = false;
+  Binder.OnPush([this, Button1, Button2] {
+    setWindowTitle(Q(Form.Caption));
+    // The run goes on beside the window: one at a time, and Stop only then.
+    Button1->setEnabled(!Form.Running());
+    Button2->setVisible(Form.Running());
   });
-  // The run holds the main thread: each line is shown and painted as it comes,
-  // while the user's input waits for the end.
-  Form.OnLine = [this](const std::string&) {
-    Binder.Push();
-    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-  };
+  connect(Button1, &QPushButton::clicked, this, [this] { Binder.Run([this] { Form.Button1Click(); }); });
+  connect(Button2, &QPushButton::clicked, this, [this] { Binder.Run([this] { Form.Button2Click(); }); });
+  Form.OnLine = [this](const std::string&) { Binder.Push(); };
+  Form.OnEnd = [this] { Binder.Push(); };
   Binder.Window(toolkit, this);
   Binder.Push();
   toolkit.Register(form, this);
 }
 
+TFltDialog::~TFltDialog() {
+  Form.OnLine = nullptr;
+  Form.OnEnd = nullptr;
+}
+
 void TFltDialog::reject() {
-  if (!Running) QDialog::reject();
+  if (!Form.Running()) QDialog::reject();
 }
 
 void TFltDialog::showEvent(QShowEvent* event) {

@@ -71,8 +71,10 @@ class TFltDialog : public QDialog {
   static constexpr int ShownLines = 20000;
 
   TFltDialog(TQtToolkit& toolkit, TfrmFlt& form, QWidget* parent);
+  ~TFltDialog() override;
 
-  // A run cannot be broken off: the title bar's close and Escape wait for its end.
+  // Closing does not break a run off: the title bar's close and Escape wait
+  // for its end (Stop ends it).
   void reject() override;
 
  protected:
@@ -81,7 +83,6 @@ class TFltDialog : public QDialog {
  private:
   TfrmFlt& Form;
   TBinder Binder;
-  bool Running = false;
 };
 
 }  // namespace meridane

@@ -5,6 +5,7 @@
 
 #include "download/HttpClient.h"
 #include "ui/qt/Application.h"
+#include "ui/qt/CloseSignals.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -16,9 +17,12 @@ int main(int argc, char** argv) {
   meridane::InitHttp();
   meridane::TApplication program;
   program.MainWindow.show();
+  const meridane::TCloseOnSignals closer(program.MainWindow);
   for (;;) {
     try {
-      return QApplication::exec();
+      const int status = QApplication::exec();
+      // As the shell reports a program that a signal ended, though the task was saved.
+      return closer.Signal() != 0 ? 128 + closer.Signal() : status;
     } catch (const std::exception& e) {
       // An error that escapes the loop is shown, and the loop goes on.
       QMessageBox::critical(nullptr, QApplication::applicationName(), QString::fromStdString(e.what()));

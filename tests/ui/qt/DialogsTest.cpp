@@ -10,9 +10,9 @@
 #include <QScrollBar>
 #include <QTextBrowser>
 #include <QWindow>
-#include <set>
 
 #include "config/IniFile.h"
+#include "support/FaultServer.h"
 #include "support/TestServers.h"
 #include "ui/qt/QtHarness.h"
 
@@ -275,24 +275,16 @@ TEST(DesktopDialogs, RedownloadShowsTheTranscriptLineByLine) {
   test::WriteAll(list, ok + "|" + okUrl + "\r\n" + (tiles / "gs_1_3_3.jpg").string() + "|" + missingUrl + "\r\n");
 
   QStringList shown;
-  std::set<int> counts;  // line counts the widget showed while the run went on
-  bool openAfterClose = false;
+  bool runningAfterClick = false, openAfterClose = false;
   OpenModal(run, "dowloadfailedfiles1", [&](QWidget* dialog) {
     auto* memo = Find<QPlainTextEdit>(dialog, "Memo1");
-    QTimer watch;
-    watch.setInterval(0);
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-      const int count = memo->toPlainText().isEmpty() ? 0 : static_cast<int>(memo->toPlainText().count('\n')) + 1;
-      if (count == 2 && !counts.contains(2)) {
-        dialog->close();  // from the title bar, in the middle of the run
-        openAfterClose = dialog->isVisible();
-      }
-      counts.insert(count);
-    });
     AnswerFileDialog(list);
-    watch.start();
     QTest::mouseClick(Find<QPushButton>(dialog, "Button1"), Qt::LeftButton);
-    watch.stop();
+    // The run goes on beside the window, which refuses to close meanwhile.
+    runningAfterClick = run.App->frmFlt.Running() && memo->toPlainText() == "Start...";
+    dialog->close();
+    openAfterClose = dialog->isVisible();
+    EXPECT_TRUE(test::WaitUntil([&] { return !run.App->frmFlt.Running(); }));
     shown = memo->toPlainText().split('\n');
     dialog->close();
   });
@@ -301,8 +293,57 @@ TEST(DesktopDialogs, RedownloadShowsTheTranscriptLineByLine) {
                                 QString::fromStdString(missingUrl + ":Error: the image is not found on server."),
                                 "Download End."}));
   EXPECT_EQ(ReadAll(ok), ReadAll(fs::path(std::getenv("MERIDANE_TEST_SERVERS_DIR")) / "content" / "tile.jpg"));
-  EXPECT_TRUE(counts.contains(1) && counts.contains(2) && counts.contains(4));
+  EXPECT_TRUE(runningAfterClick);
   EXPECT_TRUE(openAfterClose);
+  EXPECT_FALSE(run.App->FltDialog.isVisible());
+}
+
+// A server that goes silent on the second line: the window stays live (its
+// transcript shows, it refuses to close), and Stop ends the run after the line
+// at hand, without fetching the lines after it.
+TEST(DesktopDialogs, RedownloadStaysLiveAndStops) {
+  const std::string jpeg = "\xFF\xD8\xFF\xE0 tile";
+  test::TFaultServer server({test::TFaultAction::Respond("HTTP/1.1 200 OK\r\nContent-Length: " +
+                                                         std::to_string(jpeg.size()) + "\r\n\r\n" + jpeg),
+                             test::TFaultAction::Silence()});
+  // Short enough that a window held by the run would show it before the test's time is up.
+  TDesktopRun run("[Download]\r\nStallTimeout=5\r\n");
+  const fs::path list = run.Dir / "slow.ftl";
+  std::string lines;
+  for (int i = 0; i < 3; ++i)
+    lines += run.Dir.Folder() + "gs_" + std::to_string(i) + "_1_1.jpg|" + server.Url("/" + std::to_string(i)) + "\r\n";
+  test::WriteAll(list, lines);
+  const QString first = QString::fromStdString(run.Dir.Folder() + "gs_0_1_1.jpg:" + server.Url("/0") + " ->OK");
+  TfrmFlt& form = run.App->frmFlt;
+
+  QStringList shown;
+  OpenModal(run, "dowloadfailedfiles1", [&](QWidget* dialog) {
+    auto* memo = Find<QPlainTextEdit>(dialog, "Memo1");
+    auto* start = Find<QPushButton>(dialog, "Button1");
+    auto* stop = Find<QPushButton>(dialog, "Button2");
+    EXPECT_FALSE(stop->isVisible());
+    AnswerFileDialog(list);
+    QTest::mouseClick(start, Qt::LeftButton);
+    EXPECT_TRUE(test::WaitUntil([&] {
+      return server.Requests().size() == 2 && memo->toPlainText() == "Start...\n" + first;
+    })) << memo->toPlainText().toStdString();
+    EXPECT_TRUE(form.Running());
+    EXPECT_FALSE(start->isEnabled());
+    EXPECT_TRUE(stop->isVisible() && stop->isEnabled());
+    EXPECT_EQ(stop->text(), "Stop");
+    dialog->close();
+    EXPECT_TRUE(dialog->isVisible());
+
+    QTest::mouseClick(stop, Qt::LeftButton);
+    EXPECT_TRUE(test::WaitUntil([&] { return !form.Running(); }, 10000));
+    shown = memo->toPlainText().split('\n');
+    EXPECT_FALSE(stop->isVisible());
+    EXPECT_TRUE(start->isEnabled());
+    dialog->close();
+  });
+  EXPECT_EQ(shown, (QStringList{"Start...", first, "Download End."}));
+  EXPECT_EQ(server.Requests().size(), 2u);
+  EXPECT_FALSE(fs::exists(run.Dir / "gs_1_1_1.jpg"));
   EXPECT_FALSE(run.App->FltDialog.isVisible());
 }
 

@@ -10,10 +10,14 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QStatusBar>
+#include <csignal>
+#include <fstream>
 
 #include "config/IniFile.h"
 #include "geo/Commonfunc.h"
+#include "support/Process.h"
 #include "support/TestServers.h"
+#include "ui/qt/CloseSignals.h"
 #include "ui/qt/QtHarness.h"
 
 namespace meridane {
@@ -356,6 +360,54 @@ TEST_F(DesktopSlowDownload, TypingResizeAndTheEndBox) {
   EXPECT_NE((*seen)->Log.find("Log file has been saved as"), std::string::npos);
   EXPECT_TRUE((*seen)->BarShown);
   EXPECT_TRUE(Text(main, "ProgressText").ends_with(" left for the next Start")) << Text(main, "ProgressText");
+}
+
+// A signal from outside (here SIGTERM of a shutdown) closes the window as the
+// user would: the task is stopped and saved first.
+TEST_F(DesktopSlowDownload, StopSignalSavesBeforeTheEnd) {
+  QWidget* main = Run->Main();
+  const TCloseOnSignals closer(*main);
+  Start();
+  ASSERT_TRUE(test::WaitUntil([&] { return Find<QProgressBar>(main, "ProgressBar")->value() >= 2; }));
+  std::raise(SIGTERM);
+  ASSERT_TRUE(test::WaitUntil([&] { return !main->isVisible(); }));
+  EXPECT_EQ(closer.Signal(), SIGTERM);
+  const std::string log = ReadAll(Run->Tasks + "desk_log.txt");
+  EXPECT_TRUE(log.ends_with("\r\nLog file has been saved as " + Run->Tasks + "desk_log.txt\r\n")) << log;
+  for (const auto& tile : fs::directory_iterator(Run->Tasks + "desk"))
+    EXPECT_NE(log.find("," + tile.path().filename().string() + " OK\r\n"), std::string::npos) << tile.path();
+  EXPECT_GT(Position("T2X"), 0);
+}
+
+// Whether a process has a handler of its own for a signal (its SigCgt mask).
+bool Catches(pid_t pid, int signal) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.starts_with("SigCgt:")) return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1;
+  return false;
+}
+
+// The program itself hands those signals to its window, and ends by its own
+// exit with the status a shell gives a program the signal ended.
+TEST(DesktopProgram, EndsOnStopSignalsByItsOwnExit) {
+  test::TTempDir dir;
+  test::WriteAll(dir / "config.ini", "");
+  for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
+    SCOPED_TRACE(signal);
+    const pid_t pid = test::SpawnProgram({MERIDANE_DESKTOP}, dir / "out.txt", dir / "out.txt",
+                                         {"QT_QPA_PLATFORM=offscreen", "MERIDANE_CONFIG=" + (dir / "config.ini").string()});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!Catches(pid, signal) && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(Catches(pid, signal));
+    kill(pid, signal);
+    int status = test::WaitUntil(pid, std::chrono::steady_clock::now() + std::chrono::seconds(30));
+    if (status == -1) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+    EXPECT_EQ(status, 128 + signal) << ReadAll(dir / "out.txt");
+  }
 }
 
 }  // namespace
