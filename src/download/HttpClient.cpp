@@ -315,7 +315,13 @@ std::unique_ptr<IHttpClient> MakeCurlHttpClient() {
 
 std::optional<std::string> StatusLineMessage(std::string_view headerLine) {
   if (!headerLine.starts_with("HTTP/")) return std::nullopt;
-  return OneLine(headerLine);
+  while (headerLine.ends_with('\n') || headerLine.ends_with('\r')) headerLine.remove_suffix(1);
+  // The line goes into the log: a control character there could break it or
+  // drive the terminal that shows it.
+  std::string text(headerLine);
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == '\x7F') c = ' ';
+  return text;
 }
 
 bool IsImageData(std::string_view b) {

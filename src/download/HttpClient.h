@@ -76,7 +76,8 @@ std::unique_ptr<IHttpClient> MakeCurlHttpClient();
 void InitHttp();
 
 // A line of a response head as received (with its CR LF): for a status line,
-// the text a non-2xx answer fails with (the line without its line breaks).
+// the text a non-2xx answer fails with (the line without its line end, any
+// other control character made a space).
 std::optional<std::string> StatusLineMessage(std::string_view headerLine);
 
 // Whether bytes begin like a JPEG, PNG, GIF or WebP image.

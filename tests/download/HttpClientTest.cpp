@@ -191,6 +191,17 @@ TEST(HttpClientFaults, StalledServers) {
   });
 }
 
+// A server's words reach the log: a status line never brings a line break
+// or a terminal's control sequence with it.
+TEST(HttpClientFaults, StatusLineStaysOneLineOfText) {
+  ExpectFailures({
+      {"carriage return", TFaultAction::Respond("HTTP/1.1 404 Not\rFound\r\nContent-Length: 0\r\n\r\n"),
+       "HTTP/1.1 404 Not Found"},
+      {"escape and tab", TFaultAction::Respond("HTTP/1.1 500 A\x1b]0;x\x07\tB\x7f\r\nContent-Length: 0\r\n\r\n"),
+       "HTTP/1.1 500 A ]0;x  B "},
+  });
+}
+
 // A stop ends a GET that waits for a silent server within a fraction of a
 // second: curl's own loop looked at it only once a second.
 TEST(HttpClientFaults, StopEndsAWaitingGetSoon) {
