@@ -202,6 +202,23 @@ TEST(HttpClientFaults, StatusLineStaysOneLineOfText) {
   });
 }
 
+// What goes wrong inside a transfer ends it as a failed GET and leaves the
+// client working: an exception thrown through curl had left the handle in its
+// transfer for good ("Failed initialization" for every later GET).
+TEST(HttpClientFaults, FailureInsideATransferLeavesTheClientWorking) {
+  TFaultServer server({TFaultAction::Respond(OkAnswer)});
+  const auto client = MakeCurlHttpClient();
+  int asked = 0;
+  client->Settings.StopRequested = [&asked]() -> bool {
+    if (++asked == 1) throw std::runtime_error("hook failed");
+    return false;
+  };
+  std::string buffer = "kept";
+  EXPECT_EQ(GetError(*client, server.Url("/a"), buffer), "hook failed");
+  EXPECT_EQ(GetError(*client, server.Url("/b"), buffer), std::nullopt);
+  EXPECT_EQ(buffer, "kept" + Jpeg);
+}
+
 // A stop ends a GET that waits for a silent server within a fraction of a
 // second: curl's own loop looked at it only once a second.
 TEST(HttpClientFaults, StopEndsAWaitingGetSoon) {
