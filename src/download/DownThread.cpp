@@ -118,6 +118,8 @@ void TDownThread::SetUp() {
   }
   s.ConnectTimeoutSeconds = p.ConnectTimeoutSeconds;
   s.StallTimeoutSeconds = p.StallTimeoutSeconds;
+  s.TransferTimeoutSeconds = p.TileTimeoutSeconds;
+  s.MaxBodyBytes = p.MaxTileBytes;
   s.StopRequested = [this] { return Terminated(); };
   BlankImage = Context.ProgramFolder / "blankimg" / ("blank." + Task.TileExtension());
 }

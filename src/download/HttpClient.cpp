@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <exception>
@@ -73,6 +74,8 @@ constexpr std::size_t AbortTransfer = CURL_WRITEFUNC_ERROR;
 constexpr std::size_t AbortTransfer = 0;
 #endif
 
+constexpr std::size_t RetainedBodyBytes = 1024 * 1024;
+
 bool IsSuccess(long status) { return status >= 200 && status <= 299; }
 
 class TCurlHttpClient : public IHttpClient {
@@ -86,6 +89,8 @@ class TCurlHttpClient : public IHttpClient {
     if (parts.Scheme != "http" && parts.Scheme != "https") throw EHttpError("Unsupported protocol");
     CURL* h = Handle.get();
     Body.clear();
+    // Room for an ordinary tile is kept between GETs, not for the largest body met.
+    if (Body.capacity() > RetainedBodyBytes) Body.shrink_to_fit();
     StatusLine.clear();
     HeadComplete = false;
     curl_slist* headers = HeaderList(url, parts);
@@ -110,6 +115,9 @@ class TCurlHttpClient : public IHttpClient {
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &TCurlHttpClient::OnHeader);
     curl_easy_setopt(h, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, static_cast<long>(Settings.ConnectTimeoutSeconds));
+    // A bound on the whole GET, failing as a stall does (10060): a trickle
+    // just above the stall rate would otherwise hold a worker for ever.
+    curl_easy_setopt(h, CURLOPT_TIMEOUT, static_cast<long>(std::max(0, Settings.TransferTimeoutSeconds)));
     // Our own check rather than curl's low-speed limit: the stall must keep its
     // socket-error text, and a stop must be able to end the transfer.
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
@@ -120,6 +128,8 @@ class TCurlHttpClient : public IHttpClient {
     WindowStart = std::chrono::steady_clock::now();
     Stalled = false;
     Stopped = false;
+    BodyReceived = 0;
+    TooLarge = false;
     Failure = nullptr;
     // An empty proxy also keeps curl from taking one from the environment.
     const std::string proxy =
@@ -136,6 +146,8 @@ class TCurlHttpClient : public IHttpClient {
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     if (Failure) ThrowFailure();
+    // An error answer keeps its status line, and so its class for the callers.
+    if (TooLarge) throw EHttpError(IsSuccess(status) ? std::string(TooLargeMessage) : StatusLine);
     if (result != CURLE_OK) throw EHttpError(FailureMessage(result));
     // A connection closed inside the head leaves curl content with what it got.
     if (!HeadComplete) throw EHttpError(std::string(ClosedGracefullyMessage));
@@ -261,6 +273,11 @@ class TCurlHttpClient : public IHttpClient {
     auto* client = static_cast<TCurlHttpClient*>(self);
     const std::size_t n = size * count;
     client->Received += static_cast<long long>(n);
+    if (client->BodyReceived + static_cast<long long>(n) > client->Settings.MaxBodyBytes) {
+      client->TooLarge = true;
+      return AbortTransfer;
+    }
+    client->BodyReceived += static_cast<long long>(n);
     try {
       // The body of an error answer is read, to keep the connection, but not kept.
       if (IsSuccess(client->Status())) client->Body.append(data, n);
@@ -281,6 +298,13 @@ class TCurlHttpClient : public IHttpClient {
         client->HeadComplete = false;
       } else if (line == "\r\n" || line == "\n") {
         client->HeadComplete = true;
+        // A body announced beyond the limit is not read at all.
+        curl_off_t length = -1;
+        curl_easy_getinfo(client->Handle.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        if (length > client->Settings.MaxBodyBytes) {
+          client->TooLarge = true;
+          return AbortTransfer;
+        }
       }
     } catch (...) {
       client->Failure = std::current_exception();
@@ -322,6 +346,8 @@ class TCurlHttpClient : public IHttpClient {
   std::chrono::steady_clock::time_point WindowStart;
   bool Stalled = false;
   bool Stopped = false;
+  long long BodyReceived = 0;  // body bytes of the current GET, kept or not
+  bool TooLarge = false;
   std::exception_ptr Failure;  // what a callback caught
 };
 
