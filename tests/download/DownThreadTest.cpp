@@ -441,6 +441,18 @@ TEST(DownThread, FailuresOutsideTheGet) {
   EXPECT_EQ(badPort.Host.Finished, std::vector<int>{0});
 }
 
+// A cookie file that is a pipe had every worker wait for a writer for ever.
+TEST(DownThread, UnreadableCookieFileIsReportedAndTheTaskGoesOn) {
+  TRun run;
+  const fs::path fifo = run.Dir / "cookies.txt";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  run.Params.CookieFile = fifo.string();
+  run.Go();
+  EXPECT_EQ(run.Host.Log, Lines({"T1 Error: Not a regular file: " + fifo.string(), "T1:seq=1,gs_843_388_10.jpg OK",
+                                 "T1 Finished."}));
+  EXPECT_TRUE(run.Script.SettingsSeen.at(0).ExtraHeaders.empty());
+}
+
 TEST(DownThread, RequestProfilePerMapType) {
   TRun google;
   test::WriteAll(google.Dir / "cookies.txt", ".google.com\tTRUE\t/\tFALSE\t0\tNID\tabc\n");
