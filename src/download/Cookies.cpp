@@ -69,6 +69,7 @@ std::string ReadCookieFile(const std::filesystem::path& path) {
   std::string text;
   // Read a byte past the limit: the file may have grown since it was looked at.
   constexpr std::size_t ReadLimit = MaxCookieFileBytes + 1;
+  char chunk[64 * 1024];
 #ifndef _WIN32
   // Opened without waiting and looked at again: it may have become a pipe meanwhile.
   struct TDescriptor {
@@ -83,7 +84,6 @@ std::string ReadCookieFile(const std::filesystem::path& path) {
   if (!S_ISREG(opened.st_mode)) throw EFileError(NotRegularMessage(path));
   if (static_cast<std::uintmax_t>(opened.st_size) > MaxCookieFileBytes) throw EFileError(TooLargeMessage(path));
   text.reserve(static_cast<std::size_t>(opened.st_size) + 1);
-  char chunk[64 * 1024];
   while (text.size() < ReadLimit) {
     const ssize_t n = ::read(fd, chunk, sizeof chunk);
     if (n == 0) break;
@@ -94,10 +94,11 @@ std::string ReadCookieFile(const std::filesystem::path& path) {
 #else
   std::ifstream in(path, std::ios::binary);
   if (!in) throw EFileError(CannotOpenMessage(path));
-  text.resize(ReadLimit);
-  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  while (text.size() < ReadLimit && in) {
+    in.read(chunk, sizeof chunk);
+    text.append(chunk, static_cast<std::size_t>(in.gcount()));
+  }
   if (in.bad()) throw EFileError(CannotOpenMessage(path));
-  text.resize(static_cast<std::size_t>(in.gcount()));
 #endif
   if (text.size() > MaxCookieFileBytes) throw EFileError(TooLargeMessage(path));
   return text;
