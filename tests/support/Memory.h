@@ -6,6 +6,14 @@
 // How much memory this process holds, for tests that bound what a fault may take.
 namespace meridane::test {
 
+// Sanitizers keep shadow memory for every byte a test touches, and freed
+// blocks for a while: their builds cannot hold a test to a bound.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+inline constexpr bool MemoryBounded = false;
+#else
+inline constexpr bool MemoryBounded = true;
+#endif
+
 // A field of /proc/self/status in KB ("VmRSS", "VmHWM"); 0 when it cannot be read.
 inline long long StatusKb(const std::string& field) {
   std::ifstream status("/proc/self/status");
