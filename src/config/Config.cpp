@@ -110,16 +110,19 @@ TStartConfig TConfig::ReadStart() const {
   c.HomePage = ReadText(ConfigKeys::HomePage, R);
   c.UrlTemplate = ReadText(ConfigKeys::UrlTemplate, R);
   c.CookieFile = ReadText(ConfigKeys::CookieFile, R);
-  // A negative pause or time-out makes no sense; such a value falls back to the default.
-  auto nonNegative = [this](const TConfigKey& key) {
+  // A negative pause or time-out makes no sense, nor a tile size limit of no
+  // byte; such a value falls back to the default.
+  auto atLeast = [this](const TConfigKey& key, int minimum) {
     const int value = ReadNumber(key, R);
     int fallback = 0;
     ParseDecimalInteger(key.StartDefault, fallback);
-    return value < 0 ? fallback : value;
+    return value < minimum ? fallback : value;
   };
-  c.TilePauseMs = nonNegative(ConfigKeys::TilePause);
-  c.ConnectTimeoutSeconds = nonNegative(ConfigKeys::ConnectTimeout);
-  c.StallTimeoutSeconds = nonNegative(ConfigKeys::StallTimeout);
+  c.TilePauseMs = atLeast(ConfigKeys::TilePause, 0);
+  c.ConnectTimeoutSeconds = atLeast(ConfigKeys::ConnectTimeout, 0);
+  c.StallTimeoutSeconds = atLeast(ConfigKeys::StallTimeout, 0);
+  c.TileTimeoutSeconds = atLeast(ConfigKeys::TileTimeout, 0);
+  c.MaxTileBytes = atLeast(ConfigKeys::MaxTileBytes, 1);
   return c;
 }
 

@@ -48,6 +48,8 @@ inline constexpr TConfigKey TilePause          {"Download", "TilePause",        
 inline constexpr TConfigKey CookieFile         {"Download", "CookieFile",         nullptr, nullptr,       ""};
 inline constexpr TConfigKey ConnectTimeout     {"Download", "ConnectTimeout",     nullptr, nullptr,       "30"};
 inline constexpr TConfigKey StallTimeout       {"Download", "StallTimeout",       nullptr, nullptr,       "60"};
+inline constexpr TConfigKey TileTimeout        {"Download", "TileTimeout",        nullptr, nullptr,       "300"};
+inline constexpr TConfigKey MaxTileBytes       {"Download", "MaxTileBytes",       nullptr, nullptr,       "16777216"};
 // clang-format on
 }  // namespace ConfigKeys
 
@@ -77,6 +79,8 @@ struct TStartConfig {
   std::string CookieFile;
   int ConnectTimeoutSeconds = 30;
   int StallTimeoutSeconds = 60;
+  int TileTimeoutSeconds = 300;
+  int MaxTileBytes = 16 * 1024 * 1024;
 };
 
 // Reads and writes config.ini through the key table above.

@@ -109,7 +109,13 @@ void TDownThread::SetUp() {
     s.ProxyPassword = p.ProxyPassword;
   }
   if (p.MapsType < 3) {
-    const std::string cookie = LookupCookie(p.CookieFile, p.HomePage);
+    std::string cookie;
+    try {
+      cookie = LookupCookie(p.CookieFile, p.HomePage);
+    } catch (const EFileError& e) {
+      // Tiles can often be had without cookies: the task goes on.
+      AddLogLine("T" + Number() + " Error: " + e.what());
+    }
     s.Referer = p.HomePage;
     s.UserAgent = DefaultUserAgentForMaps;
     s.Connection = "Keep_Alive";
@@ -118,6 +124,8 @@ void TDownThread::SetUp() {
   }
   s.ConnectTimeoutSeconds = p.ConnectTimeoutSeconds;
   s.StallTimeoutSeconds = p.StallTimeoutSeconds;
+  s.TransferTimeoutSeconds = p.TileTimeoutSeconds;
+  s.MaxBodyBytes = p.MaxTileBytes;
   s.StopRequested = [this] { return Terminated(); };
   BlankImage = Context.ProgramFolder / "blankimg" / ("blank." + Task.TileExtension());
 }

@@ -2,9 +2,12 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <exception>
 #include <mutex>
+#include <utility>
 
 namespace meridane {
 
@@ -64,6 +67,17 @@ struct TMultiDeleter {
 // The longest a GET waits between two looks at StopRequested.
 constexpr int StopPollMilliseconds = 50;
 
+// What a body or header function returns to make curl end the transfer.
+#ifdef CURL_WRITEFUNC_ERROR
+constexpr std::size_t AbortTransfer = CURL_WRITEFUNC_ERROR;
+#else
+constexpr std::size_t AbortTransfer = 0;
+#endif
+
+constexpr std::size_t RetainedBodyBytes = 1024 * 1024;
+
+bool IsSuccess(long status) { return status >= 200 && status <= 299; }
+
 class TCurlHttpClient : public IHttpClient {
  public:
   TCurlHttpClient() : Multi(curl_multi_init()), Handle(curl_easy_init()) {
@@ -75,6 +89,8 @@ class TCurlHttpClient : public IHttpClient {
     if (parts.Scheme != "http" && parts.Scheme != "https") throw EHttpError("Unsupported protocol");
     CURL* h = Handle.get();
     Body.clear();
+    // Room for an ordinary tile is kept between GETs, not for the largest body met.
+    if (Body.capacity() > RetainedBodyBytes) Body.shrink_to_fit();
     StatusLine.clear();
     HeadComplete = false;
     curl_slist* headers = HeaderList(url, parts);
@@ -99,6 +115,9 @@ class TCurlHttpClient : public IHttpClient {
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &TCurlHttpClient::OnHeader);
     curl_easy_setopt(h, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, static_cast<long>(Settings.ConnectTimeoutSeconds));
+    // A bound on the whole GET, failing as a stall does (10060): a trickle
+    // just above the stall rate would otherwise hold a worker for ever.
+    curl_easy_setopt(h, CURLOPT_TIMEOUT, static_cast<long>(std::max(0, Settings.TransferTimeoutSeconds)));
     // Our own check rather than curl's low-speed limit: the stall must keep its
     // socket-error text, and a stop must be able to end the transfer.
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
@@ -109,6 +128,9 @@ class TCurlHttpClient : public IHttpClient {
     WindowStart = std::chrono::steady_clock::now();
     Stalled = false;
     Stopped = false;
+    BodyReceived = 0;
+    TooLarge = false;
+    Failure = nullptr;
     // An empty proxy also keeps curl from taking one from the environment.
     const std::string proxy =
         Settings.ProxyServer.empty() ? std::string() : Settings.ProxyServer + ":" + std::to_string(Settings.ProxyPort);
@@ -121,12 +143,15 @@ class TCurlHttpClient : public IHttpClient {
     }
 
     const CURLcode result = Perform();
+    long status = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    if (Failure) ThrowFailure();
+    // An error answer keeps its status line, and so its class for the callers.
+    if (TooLarge) throw EHttpError(IsSuccess(status) ? std::string(TooLargeMessage) : StatusLine);
     if (result != CURLE_OK) throw EHttpError(FailureMessage(result));
     // A connection closed inside the head leaves curl content with what it got.
     if (!HeadComplete) throw EHttpError(std::string(ClosedGracefullyMessage));
-    long status = 0;
-    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
-    if (status < 200 || status > 299) throw EHttpError(StatusLine);
+    if (!IsSuccess(status)) throw EHttpError(StatusLine);
     buffer += Body;
   }
 
@@ -178,8 +203,7 @@ class TCurlHttpClient : public IHttpClient {
           if (message->msg == CURLMSG_DONE) result = message->data.result;
         break;
       }
-      if (Settings.StopRequested && Settings.StopRequested()) {
-        Stopped = true;
+      if (StopAsked()) {
         result = CURLE_ABORTED_BY_CALLBACK;
         break;
       }
@@ -213,37 +237,87 @@ class TCurlHttpClient : public IHttpClient {
     }
   }
 
-  static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self) {
-    auto* client = static_cast<TCurlHttpClient*>(self);
-    client->Received += static_cast<long long>(size * count);
-    long status = 0;
-    curl_easy_getinfo(client->Handle.get(), CURLINFO_RESPONSE_CODE, &status);
-    // The body of an error answer is read, to keep the connection, but not kept.
-    if (status >= 200 && status <= 299) client->Body.append(data, size * count);
-    return size * count;
+  // The failure of a callback, thrown once curl has let go of the transfer.
+  [[noreturn]] void ThrowFailure() {
+    const std::exception_ptr failure = std::exchange(Failure, nullptr);
+    try {
+      std::rethrow_exception(failure);
+    } catch (const std::exception& e) {
+      throw EHttpError(e.what());
+    } catch (...) {
+      throw EHttpError("");
+    }
   }
 
-  static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self) {
+  // Whether the caller wants the transfer ended; a failure to tell ends it too.
+  bool StopAsked() noexcept {
+    try {
+      Stopped = Settings.StopRequested && Settings.StopRequested();
+    } catch (...) {
+      Failure = std::current_exception();
+      return true;
+    }
+    return Stopped;
+  }
+
+  long Status() const {
+    long status = 0;
+    curl_easy_getinfo(Handle.get(), CURLINFO_RESPONSE_CODE, &status);
+    return status;
+  }
+
+  // An exception thrown through curl would leave the transfer and the handle
+  // in a state no later GET recovers from: the callbacks catch everything and
+  // end the transfer instead.
+  static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self) noexcept {
+    auto* client = static_cast<TCurlHttpClient*>(self);
+    const std::size_t n = size * count;
+    client->Received += static_cast<long long>(n);
+    if (client->BodyReceived + static_cast<long long>(n) > client->Settings.MaxBodyBytes) {
+      client->TooLarge = true;
+      return AbortTransfer;
+    }
+    client->BodyReceived += static_cast<long long>(n);
+    try {
+      // The body of an error answer is read, to keep the connection, but not kept.
+      if (IsSuccess(client->Status())) client->Body.append(data, n);
+    } catch (...) {
+      client->Failure = std::current_exception();
+      return AbortTransfer;
+    }
+    return n;
+  }
+
+  static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self) noexcept {
     auto* client = static_cast<TCurlHttpClient*>(self);
     client->Received += static_cast<long long>(size * count);
     const std::string_view line(data, size * count);
-    if (auto status = StatusLineMessage(line)) {
-      client->StatusLine = std::move(*status);
-      client->HeadComplete = false;
-    } else if (line == "\r\n" || line == "\n") {
-      client->HeadComplete = true;
+    try {
+      if (auto status = StatusLineMessage(line)) {
+        client->StatusLine = std::move(*status);
+        client->HeadComplete = false;
+      } else if (line == "\r\n" || line == "\n") {
+        client->HeadComplete = true;
+        // A body announced beyond the limit is not read at all.
+        curl_off_t length = -1;
+        curl_easy_getinfo(client->Handle.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        if (length > client->Settings.MaxBodyBytes) {
+          client->TooLarge = true;
+          return AbortTransfer;
+        }
+      }
+    } catch (...) {
+      client->Failure = std::current_exception();
+      return AbortTransfer;
     }
     return size * count;
   }
 
   // Called often while bytes flow and about once a second while none do.
-  static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) noexcept {
     auto* client = static_cast<TCurlHttpClient*>(self);
     const THttpSettings& settings = client->Settings;
-    if (settings.StopRequested && settings.StopRequested()) {
-      client->Stopped = true;
-      return 1;
-    }
+    if (client->StopAsked()) return 1;
     const int limit = settings.StallTimeoutSeconds;
     const auto now = std::chrono::steady_clock::now();
     if (limit <= 0 || now - client->WindowStart < std::chrono::seconds(limit)) return 0;
@@ -272,6 +346,9 @@ class TCurlHttpClient : public IHttpClient {
   std::chrono::steady_clock::time_point WindowStart;
   bool Stalled = false;
   bool Stopped = false;
+  long long BodyReceived = 0;  // body bytes of the current GET, kept or not
+  bool TooLarge = false;
+  std::exception_ptr Failure;  // what a callback caught
 };
 
 }  // namespace
@@ -315,7 +392,13 @@ std::unique_ptr<IHttpClient> MakeCurlHttpClient() {
 
 std::optional<std::string> StatusLineMessage(std::string_view headerLine) {
   if (!headerLine.starts_with("HTTP/")) return std::nullopt;
-  return OneLine(headerLine);
+  while (headerLine.ends_with('\n') || headerLine.ends_with('\r')) headerLine.remove_suffix(1);
+  // The line goes into the log: a control character there could break it or
+  // drive the terminal that shows it.
+  std::string text(headerLine);
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == '\x7F') c = ' ';
+  return text;
 }
 
 bool IsImageData(std::string_view b) {

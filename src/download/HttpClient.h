@@ -35,6 +35,9 @@ inline constexpr std::string_view DefaultUserAgent = "Mozilla/3.0 (compatible; I
 inline constexpr std::string_view DefaultAccept = "text/html, */*";
 // The message of a GET that StopRequested ended.
 inline constexpr std::string_view StoppedMessage = "Transfer stopped.";
+// The message of a 2xx answer whose body is longer than MaxBodyBytes. No
+// digits: the callers sort failures by the numbers in their text.
+inline constexpr std::string_view TooLargeMessage = "Response larger than MaxTileBytes";
 // A transfer that receives fewer bytes than this in StallTimeoutSeconds is
 // stalled: a server that trickles a byte now and then holds a worker as long
 // as a silent one.
@@ -55,6 +58,10 @@ struct THttpSettings {
   std::vector<std::string> ExtraHeaders;  // complete lines, sent last in this order
   int ConnectTimeoutSeconds = 30;
   int StallTimeoutSeconds = 60;  // fewer than StallMinimumBytes in this long: fails as 10060
+  int TransferTimeoutSeconds = 300;  // a GET that takes longer in all fails as 10060; 0: never
+  // A longer body is read no further: a 2xx answer fails with TooLargeMessage,
+  // another with its status line.
+  long long MaxBodyBytes = 16 * 1024 * 1024;
   // Asked during a transfer; true ends it with StoppedMessage. Empty: never.
   std::function<bool()> StopRequested;
 };
@@ -76,7 +83,8 @@ std::unique_ptr<IHttpClient> MakeCurlHttpClient();
 void InitHttp();
 
 // A line of a response head as received (with its CR LF): for a status line,
-// the text a non-2xx answer fails with (the line without its line breaks).
+// the text a non-2xx answer fails with (the line without its line end, any
+// other control character made a space).
 std::optional<std::string> StatusLineMessage(std::string_view headerLine);
 
 // Whether bytes begin like a JPEG, PNG, GIF or WebP image.

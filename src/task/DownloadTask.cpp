@@ -31,6 +31,8 @@ void ApplyStartConfig(TTaskParams& params, const TStartConfig& config) {
   params.CookieFile = config.CookieFile;
   params.ConnectTimeoutSeconds = config.ConnectTimeoutSeconds;
   params.StallTimeoutSeconds = config.StallTimeoutSeconds;
+  params.TileTimeoutSeconds = config.TileTimeoutSeconds;
+  params.MaxTileBytes = config.MaxTileBytes;
 }
 
 namespace {

@@ -34,6 +34,8 @@ struct TTaskParams {
   std::string CookieFile;
   int ConnectTimeoutSeconds = 30;
   int StallTimeoutSeconds = 60;
+  int TileTimeoutSeconds = 300;
+  int MaxTileBytes = 16 * 1024 * 1024;
 };
 
 // Copies the proxy and server settings Start reads from config.ini.

@@ -158,6 +158,8 @@ void TfrmFlt::Run() {
   client->Settings.Connection = "Keep_Alive";
   client->Settings.ConnectTimeoutSeconds = config.ConnectTimeoutSeconds;
   client->Settings.StallTimeoutSeconds = config.StallTimeoutSeconds;
+  client->Settings.TransferTimeoutSeconds = config.TileTimeoutSeconds;
+  client->Settings.MaxBodyBytes = config.MaxTileBytes;
 
   std::vector<std::string> lines = ReadLines(*chosen);
   if (lines.empty()) return AddLine(EmptyList);

@@ -55,6 +55,8 @@ TEST_F(ConfigTest, DefaultsWithoutFile) {
   EXPECT_EQ(start.CookieFile, "");
   EXPECT_EQ(start.ConnectTimeoutSeconds, 30);
   EXPECT_EQ(start.StallTimeoutSeconds, 60);
+  EXPECT_EQ(start.TileTimeoutSeconds, 300);
+  EXPECT_EQ(start.MaxTileBytes, 16 * 1024 * 1024);
   // Reading must never create the file.
   EXPECT_FALSE(std::filesystem::exists(Config().FileName()));
 }
@@ -76,13 +78,21 @@ TEST_F(ConfigTest, StoredValuesAndFallbacks) {
   EXPECT_EQ(Config().ReadOptions().DefaultPath, "");
   EXPECT_EQ(Config().ReadMainWindow().DefaultPath, "");
 
-  Store("[Download]\r\nTilePause=-5\r\nConnectTimeout=-1\r\nStallTimeout=0\r\n[Servers]\r\nHost2=h2\r\n");
-  const TStartConfig start = Config().ReadStart();
+  Store(
+      "[Download]\r\nTilePause=-5\r\nConnectTimeout=-1\r\nStallTimeout=0\r\nTileTimeout=-3\r\nMaxTileBytes=0\r\n"
+      "[Servers]\r\nHost2=h2\r\n");
+  TStartConfig start = Config().ReadStart();
   EXPECT_EQ(start.TilePauseMs, 1000);
   EXPECT_EQ(start.ConnectTimeoutSeconds, 30);
   EXPECT_EQ(start.StallTimeoutSeconds, 0);
+  EXPECT_EQ(start.TileTimeoutSeconds, 300);
+  EXPECT_EQ(start.MaxTileBytes, 16 * 1024 * 1024);
   EXPECT_EQ(start.Hosts[1], "khm1.google.com");
   EXPECT_EQ(start.Hosts[2], "h2");
+  Store("[Download]\r\nTileTimeout=0\r\nMaxTileBytes=1\r\n");
+  start = Config().ReadStart();
+  EXPECT_EQ(start.TileTimeoutSeconds, 0);
+  EXPECT_EQ(start.MaxTileBytes, 1);
 }
 
 TEST_F(ConfigTest, LargeThreadCountSurvivesRoundTrip) {

@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <filesystem>
+#include <fstream>
+
+#include "config/AtomicFile.h"
 #include "download/Cookies.h"
 #include "download/HttpClient.h"
 #include "support/TempDir.h"
@@ -43,6 +48,43 @@ TEST(Cookies, NetscapeFileLookup) {
   for (const Case& c : cases) EXPECT_EQ(LookupCookie(file, c.Url, 2000), c.Cookie) << c.Url;
   EXPECT_EQ(LookupCookie(dir / "missing.txt", "http://maps.google.com/"), "");
   EXPECT_EQ(LookupCookie("", "http://maps.google.com/"), "");
+}
+
+// Only a regular file of a browser's size is read: a pipe would wait for a
+// writer for ever, a device or a huge file would fill the memory.
+TEST(Cookies, FilesThatAreNotRead) {
+  test::TTempDir dir;
+  const std::string line = "\n.google.com\tTRUE\t/\tFALSE\t0\tNID\tabc\n";
+  const auto sized = [&dir, &line](const std::string& name, std::uintmax_t size) {
+    // Sparse: zeros that take no room, then the cookie at the very end.
+    const auto path = dir / name;
+    test::WriteAll(path, "");
+    std::filesystem::resize_file(path, size - line.size());
+    std::ofstream(path, std::ios::binary | std::ios::app) << line;
+    return path;
+  };
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  std::filesystem::create_directory(dir / "folder");
+  struct Case {
+    std::filesystem::path File;
+    std::string Error;  // empty: read
+  };
+  const Case cases[] = {
+      {dir / "fifo", "Not a regular file: " + (dir / "fifo").string()},
+      {"/dev/zero", "Not a regular file: /dev/zero"},
+      {dir / "folder", "Not a regular file: " + (dir / "folder").string()},
+      {sized("limit.txt", MaxCookieFileBytes), ""},
+      {sized("over.txt", MaxCookieFileBytes + 1), "File larger than 16 MB: " + (dir / "over.txt").string()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.File);
+    try {
+      EXPECT_EQ(LookupCookie(c.File, "http://maps.google.com/"), "NID=abc");
+      EXPECT_EQ(c.Error, "");
+    } catch (const EFileError& e) {
+      EXPECT_EQ(e.what(), c.Error);
+    }
+  }
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <filesystem>
@@ -8,6 +9,7 @@
 
 #include "download/DownThread.h"
 #include "support/FaultServer.h"
+#include "support/Memory.h"
 #include "support/TempDir.h"
 #include "support/WorkerRun.h"
 
@@ -368,6 +370,46 @@ TEST(DownThread, StopEndsAWaitingTransferOrPausePromptly) {
   }
 }
 
+// The real client against answers without end: the tile fails as one that
+// cannot be had (placeholder and record) within bounded memory, and the
+// worker's client fetches the next tile.
+TEST(DownThread, OversizedAnswersFailTheTileAndTheWorkerGoesOn) {
+  using test::TFaultAction;
+  const std::string jpegStart = "\xFF\xD8\xFF\xE0";
+  const std::string ok = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(Jpeg.size()) + "\r\n\r\n" + Jpeg;
+  struct Case {
+    const char* Name;
+    TFaultAction Action;
+  };
+  const Case cases[] = {
+      {"endless body", TFaultAction::Endless("HTTP/1.1 200 OK\r\n\r\n" + jpegStart)},
+      {"2 GB length", TFaultAction::Endless("HTTP/1.1 200 OK\r\nContent-Length: 2147483648\r\n\r\n" + jpegStart)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    test::TFaultServer server({c.Action, c.Action, c.Action, TFaultAction::Respond(ok)});
+    test::TWorkerRun run(2, 1, 1);
+    const std::string host = "127.0.0.1:" + std::to_string(server.Port());
+    run.Params.Hosts = {host, host, host, host};
+    test::TMemoryPeak memory;
+    // Stops a worker without a bound before it takes the machine's memory.
+    run.OnPump = [&] {
+      if (memory.Above(512)) run.Workers[0]->Terminate();
+    };
+    run.Go();
+    const std::string url = run.Url(843, 388);
+    EXPECT_EQ(run.Host.Log, Lines({"T1 Response larger than MaxTileBytes->" + url, "T1:843-388 got a blank image!",
+                                   "T1:seq=2,gs_844_388_10.jpg OK", "T1 Finished."}));
+    EXPECT_EQ(run.Host.Failed, Lines({run.Path(843, 388) + "|" + url}));
+    EXPECT_EQ(ReadAll(run.Path(843, 388)), Blank);
+    EXPECT_EQ(ReadAll(run.Path(844, 388)), Jpeg);
+    EXPECT_EQ(server.Requests().size(), 4u);
+    if (test::MemoryBounded) {
+      EXPECT_LT(memory.GrowthMb(), 64);
+    }
+  }
+}
+
 // Stop during immediate repeats: the tile is left to the resume.
 TEST(DownThread, StopEndsImmediateRepeats) {
   TRun run(2, 2);
@@ -399,6 +441,18 @@ TEST(DownThread, FailuresOutsideTheGet) {
   EXPECT_EQ(badPort.Host.Log, Lines({"T1 Error: '31x' is not a valid integer value", "T1 Finished."}));
   EXPECT_EQ(badPort.Script.GetCount(), 0);
   EXPECT_EQ(badPort.Host.Finished, std::vector<int>{0});
+}
+
+// A cookie file that is a pipe had every worker wait for a writer for ever.
+TEST(DownThread, UnreadableCookieFileIsReportedAndTheTaskGoesOn) {
+  TRun run;
+  const fs::path fifo = run.Dir / "cookies.txt";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  run.Params.CookieFile = fifo.string();
+  run.Go();
+  EXPECT_EQ(run.Host.Log, Lines({"T1 Error: Not a regular file: " + fifo.string(), "T1:seq=1,gs_843_388_10.jpg OK",
+                                 "T1 Finished."}));
+  EXPECT_TRUE(run.Script.SettingsSeen.at(0).ExtraHeaders.empty());
 }
 
 TEST(DownThread, RequestProfilePerMapType) {

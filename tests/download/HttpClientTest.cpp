@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -153,12 +154,13 @@ void ExpectFailures(const std::vector<TFaultCase>& cases) {
     TFaultServer server({c.Action});
     const auto client = MakeCurlHttpClient();
     client->Settings.StallTimeoutSeconds = 1;
+    client->Settings.TransferTimeoutSeconds = 2;
     std::string buffer = "kept";
     const auto start = std::chrono::steady_clock::now();
     EXPECT_THAT(GetError(*client, server.Url("/tile"), buffer), ::testing::Optional(c.Message));
     EXPECT_EQ(buffer, "kept");
     // With a stall limit of 1 s a dead server must free the thread about then.
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   }
 }
 
@@ -188,7 +190,90 @@ TEST(HttpClientFaults, StalledServers) {
       // Ten bytes a second never leave a second without a byte; the whole body would take 8 s.
       {"trickling", TFaultAction::Trickle(ImageHead(80), "\xFF\xD8\xFF\xE0" + std::string(76, 'x'), 1, 100),
        HasSubstr("Socket Error # 10060")},
+      // 2 KB a second passes every stall window; the whole would take 30 s.
+      {"trickling just above the stall rate",
+       TFaultAction::Trickle(ImageHead(60000), "\xFF\xD8\xFF\xE0" + std::string(59996, 'x'), 200, 100),
+       HasSubstr("Socket Error # 10060")},
+      {"an error body trickling without end",
+       TFaultAction::Trickle("HTTP/1.1 500 Internal Server Error\r\n\r\n", std::string(60000, 'x'), 200, 100),
+       HasSubstr("Socket Error # 10060")},
   });
+}
+
+// A server's words reach the log: a status line never brings a line break
+// or a terminal's control sequence with it.
+TEST(HttpClientFaults, StatusLineStaysOneLineOfText) {
+  ExpectFailures({
+      {"carriage return", TFaultAction::Respond("HTTP/1.1 404 Not\rFound\r\nContent-Length: 0\r\n\r\n"),
+       "HTTP/1.1 404 Not Found"},
+      {"escape and tab", TFaultAction::Respond("HTTP/1.1 500 A\x1b]0;x\x07\tB\x7f\r\nContent-Length: 0\r\n\r\n"),
+       "HTTP/1.1 500 A ]0;x  B "},
+  });
+}
+
+// A body beyond the limit is read no further, however long it claims to be or
+// is, and the same client then fetches the next tile. (Bodies without end and
+// their memory: DownThreadTest.)
+TEST(HttpClientFaults, BodiesBeyondTheLimit) {
+  const std::string jpegStart = "\xFF\xD8\xFF\xE0";
+  const std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  const auto chunk = [](const std::string& bytes) {
+    char size[16];
+    std::snprintf(size, sizeof size, "%zx", bytes.size());
+    return size + "\r\n"s + bytes + "\r\n";
+  };
+  struct Case {
+    const char* Name;
+    TFaultAction Action;
+    long long Limit;
+    std::optional<std::string> Message;  // none: fetched
+    std::string Body = {};               // what is fetched then
+  };
+  const Case cases[] = {
+      {"endless error body", TFaultAction::Endless("HTTP/1.1 404 Not Found\r\n\r\n"), 1 << 20,
+       "HTTP/1.1 404 Not Found"},
+      {"length at the limit", TFaultAction::Respond(OkAnswer), static_cast<long long>(Jpeg.size()), std::nullopt, Jpeg},
+      {"length a byte over", TFaultAction::Respond(OkAnswer), static_cast<long long>(Jpeg.size()) - 1,
+       std::string(TooLargeMessage)},
+      {"chunks up to the limit", TFaultAction::Respond(chunked + chunk(jpegStart) + chunk("abcd") + chunk("")), 8,
+       std::nullopt, jpegStart + "abcd"},
+      {"chunks a byte over", TFaultAction::Respond(chunked + chunk(jpegStart) + chunk("abcde") + chunk("")), 8,
+       std::string(TooLargeMessage)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TFaultServer server({c.Action, TFaultAction::Respond(OkAnswer)});
+    const auto client = MakeCurlHttpClient();
+    client->Settings.MaxBodyBytes = c.Limit;
+    // Ends a transfer without a bound before it takes the test's time.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    client->Settings.StopRequested = [end] { return std::chrono::steady_clock::now() > end; };
+    std::string buffer = "kept";
+    EXPECT_EQ(GetError(*client, server.Url("/tile"), buffer), c.Message);
+    EXPECT_EQ(buffer, "kept" + c.Body);
+    client->Settings.MaxBodyBytes = 1 << 20;
+    client->Settings.StopRequested = nullptr;
+    buffer.clear();
+    EXPECT_EQ(GetError(*client, server.Url("/next"), buffer), std::nullopt);
+    EXPECT_EQ(buffer, Jpeg);
+  }
+}
+
+// What goes wrong inside a transfer ends it as a failed GET and leaves the
+// client working: an exception thrown through curl had left the handle in its
+// transfer for good ("Failed initialization" for every later GET).
+TEST(HttpClientFaults, FailureInsideATransferLeavesTheClientWorking) {
+  TFaultServer server({TFaultAction::Respond(OkAnswer)});
+  const auto client = MakeCurlHttpClient();
+  int asked = 0;
+  client->Settings.StopRequested = [&asked]() -> bool {
+    if (++asked == 1) throw std::runtime_error("hook failed");
+    return false;
+  };
+  std::string buffer = "kept";
+  EXPECT_EQ(GetError(*client, server.Url("/a"), buffer), "hook failed");
+  EXPECT_EQ(GetError(*client, server.Url("/b"), buffer), std::nullopt);
+  EXPECT_EQ(buffer, "kept" + Jpeg);
 }
 
 // A stop ends a GET that waits for a silent server within a fraction of a

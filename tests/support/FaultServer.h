@@ -28,6 +28,7 @@ struct TFaultAction {
   std::string Trickled;  // sent after Bytes, Chunk bytes every IntervalMs
   std::size_t Chunk = 0;
   int IntervalMs = 0;
+  bool Repeat = false;  // Trickled over and over, never used up
 
   // Sends the bytes and keeps the connection for the next request.
   static TFaultAction Respond(std::string bytes) { return {EKind::Respond, std::move(bytes), {}, 0, 0}; }
@@ -43,6 +44,13 @@ struct TFaultAction {
   // intervalMs, and keeps the connection: a slow server, or a trickling one.
   static TFaultAction Trickle(std::string head, std::string body, std::size_t chunk, int intervalMs) {
     return {EKind::Trickle, std::move(head), std::move(body), std::max<std::size_t>(chunk, 1), intervalMs};
+  }
+  // Sends head, then bytes of filler as fast as the client takes them, until
+  // it hangs up: a body without end.
+  static TFaultAction Endless(std::string head, char filler = 'x') {
+    TFaultAction action = Trickle(std::move(head), std::string(64 * 1024, filler), 64 * 1024, 0);
+    action.Repeat = true;
+    return action;
   }
 };
 
@@ -97,6 +105,7 @@ class TFaultServer {
     std::size_t Chunk = 0;
     std::chrono::milliseconds Interval{0};
     TClock::time_point NextChunk{};
+    bool Repeat = false;
   };
 
   void Open() {
@@ -159,6 +168,7 @@ class TFaultServer {
           c.Chunk = action.Chunk;
           c.Interval = std::chrono::milliseconds(action.IntervalMs);
           c.NextChunk = TClock::now() + c.Interval;
+          c.Repeat = action.Repeat;
           break;
       }
     }
@@ -170,6 +180,7 @@ class TFaultServer {
     if (c.Fd < 0 || c.Trickling.empty() || TClock::now() < c.NextChunk) return;
     const std::size_t n = std::min(c.Chunk, c.Trickling.size());
     SendAll(c.Fd, c.Trickling.substr(0, n));
+    if (c.Repeat) return;
     c.Trickling.erase(0, n);
     c.NextChunk += c.Interval;
     if (c.Trickling.empty()) Serve(c);
@@ -215,7 +226,7 @@ class TFaultServer {
         const int fd = ::accept4(Listener, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd >= 0) {
           ++Accepted;
-          connections.push_back({fd, {}, false, {}, 0, {}, {}});
+          connections.push_back({fd, {}, false, {}, 0, {}, {}, false});
         }
       }
     }

@@ -350,5 +350,20 @@ TEST(FailedTilesFaults, RequestCarriesReducedProfile) {
   }
 }
 
+// The dialog keeps to the download limits of config.ini: a body beyond
+// MaxTileBytes and a transfer beyond TileTimeout are failure lines.
+TEST(FailedTilesFaults, DownloadLimits) {
+  const std::string slow = Jpeg + std::string(10000 - Jpeg.size(), 'x');
+  TFaultServer server({TFaultAction::Respond(Answer("HTTP/1.1 200 OK", Jpeg + std::string(5000, 'x'))),
+                       TFaultAction::Trickle("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n",
+                                             "2710\r\n" + slow + "\r\n0\r\n\r\n", 100, 100)});
+  TDialog d("[Download]\r\nMaxTileBytes=4000\r\nTileTimeout=1\r\n");
+  EXPECT_EQ(d.RunItems({{"gs_0_0_1.jpg", server.Url("/big")}, {"gs_1_0_1.jpg", server.Url("/slow")}}),
+            (TLines{Start, "Response larger than MaxTileBytes->#0", "Socket Error # 10060\r\nConnection timed out.->#1",
+                    End}));
+  EXPECT_EQ(ReadAll(d.Dir / "gs_0_0_1.jpg"), "placeholder");
+  EXPECT_EQ(ReadAll(d.Dir / "gs_1_0_1.jpg"), "placeholder");
+}
+
 }  // namespace
 }  // namespace meridane
