@@ -10,10 +10,8 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <signal.h>
-#include <unistd.h>
-#endif
-#ifdef __linux__
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace meridane {
@@ -50,10 +48,11 @@ std::string CannotOpenMessage(const fs::path& path) { return "Cannot open file "
 
 namespace {
 
-// What an existing target allows: nothing when it is a folder or read-only, as
-// writing it in place would not be allowed either.
+// What an existing target allows, by its own status (not what a link leads to):
+// only a regular file its owner may write. A read-only file could not be
+// written in place either; a link, a folder or a device is none of the task's.
 bool Replaceable(const fs::file_status& existing) {
-  return !fs::is_directory(existing) && (existing.permissions() & fs::perms::owner_write) != fs::perms::none;
+  return fs::is_regular_file(existing) && (existing.permissions() & fs::perms::owner_write) != fs::perms::none;
 }
 
 }  // namespace
@@ -104,7 +103,7 @@ TAtomicFileWriter::TAtomicFileWriter(fs::path target, TFlush flush) : Target(std
   }
 #endif
   std::error_code ec;
-  const fs::file_status existing = fs::status(Target, ec);
+  const fs::file_status existing = fs::symlink_status(Target, ec);
   const bool exists = fs::exists(existing);
   if (exists && !Replaceable(existing)) throw EFileError(CannotCreateMessage(Target));
   // Several threads may write beside each other; the suffix keeps their names apart.
@@ -189,7 +188,7 @@ void TAtomicFileWriter::Commit() {
       // the new file takes its permissions. The complete file gets a name beside
       // it and is renamed over it; the name is fixed, so what a crash leaves
       // between the two steps is taken over by the next write of the same file.
-      const fs::file_status existing = fs::status(Target, ec);
+      const fs::file_status existing = fs::symlink_status(Target, ec);
       if (!Replaceable(existing)) Fail();
       ::fchmod(Descriptor, static_cast<mode_t>(existing.permissions()));
       Temporary = LeftoverName(Target);
@@ -254,29 +253,43 @@ void RemoveLeftoverTemporaries(const fs::path& folder, const std::vector<std::st
   }
 }
 
-void AppendLines(const fs::path& path, std::string_view lines) {
-  std::error_code ec;
-  const std::uintmax_t size = fs::file_size(path, ec);
-  if (ec) throw EFileError(CannotCreateMessage(path));
-  char last = '\n';
-  if (size > 0) {
-    std::ifstream in(path, std::ios::binary);
-    in.seekg(static_cast<std::streamoff>(size - 1));
-    if (!in.get(last)) throw EFileError(CannotCreateMessage(path));
+namespace {
+
+bool WriteAll(int descriptor, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t written = ::write(descriptor, data.data(), data.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    data.remove_prefix(static_cast<std::size_t>(written));
   }
-  std::FILE* file = std::fopen(path.string().c_str(), "ab");
-  if (!file) throw EFileError(CannotCreateMessage(path));
-  std::setvbuf(file, nullptr, _IONBF, 0);
-  bool written = last == '\n' || std::fwrite("\r\n", 1, 2, file) == 2;
-  written = written && std::fwrite(lines.data(), 1, lines.size(), file) == lines.size();
-  // On the disk before the caller goes on (it stores positions past these lines next).
-  written = written && FlushData(fileno(file));
-  const bool closed = std::fclose(file) == 0;
-  if (!written || !closed) {
-    // A full disk may have taken part of the lines.
-    fs::resize_file(path, size, ec);
+  return true;
+}
+
+}  // namespace
+
+void AppendLines(const fs::path& path, std::string_view lines) {
+  // Whoever may write the task's folder may put a link or a pipe in the file's
+  // place: the file opened is the one checked, and written only when regular.
+  const int file = ::open(path.c_str(), O_RDWR | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (file < 0) throw EFileError(CannotCreateMessage(path));
+  struct stat info {};
+  char last = '\n';
+  bool written = ::fstat(file, &info) == 0 && S_ISREG(info.st_mode);
+  const off_t size = written ? info.st_size : 0;
+  written = written && (size == 0 || ::pread(file, &last, 1, size - 1) == 1);
+  if (!written) {
+    ::close(file);
     throw EFileError(CannotCreateMessage(path));
   }
+  written = (last == '\n' || WriteAll(file, "\r\n")) && WriteAll(file, lines);
+  // On the disk before the caller goes on (it stores positions past these lines next).
+  written = written && FlushData(file);
+  if (!written) {
+    // A full disk may have taken part of the lines; the error below tells of both.
+    [[maybe_unused]] const int cut = ::ftruncate(file, size);
+  }
+  const bool closed = ::close(file) == 0;
+  if (!written || !closed) throw EFileError(CannotCreateMessage(path));
 }
 
 void WriteFileAtomic(const fs::path& target, std::string_view content, TFlush flush) {

@@ -25,9 +25,10 @@ enum class TFlush { Disk, Cache };
 // Writes a file under a temporary name in the target's folder and renames it
 // over the target on Commit, so the target is always either the old file or the
 // complete new one. Dropping the writer uncommitted removes the temporary file.
-// A read-only target is refused, as writing it in place would be. With
-// TFlush::Disk the new file's data is on the disk before it takes the target's
-// name, and the folder's new entry after.
+// A read-only target is refused, as writing it in place would be, and so is
+// anything but a regular file: a link put in a shared folder is neither
+// followed nor replaced. With TFlush::Disk the new file's data is on the disk
+// before it takes the target's name, and the folder's new entry after.
 class TAtomicFileWriter {
  public:
   explicit TAtomicFileWriter(std::filesystem::path target, TFlush flush = TFlush::Disk);
@@ -60,8 +61,9 @@ void RemoveLeftoverTemporaries(const std::filesystem::path& folder, const std::v
 
 // Appends whole lines to a file that exists, first ending its last line when it
 // has no line end, and flushes them to the disk. An append that fails cuts the
-// file back to its old end, so no line is ever left torn; throws EFileError
-// "Cannot create file %s".
+// file back to its old end, so no line is ever left torn. Only a regular file
+// is appended to, never one a link leads to; throws EFileError "Cannot create
+// file %s".
 void AppendLines(const std::filesystem::path& path, std::string_view lines);
 
 // The one way whole files are written.

@@ -134,6 +134,28 @@ TEST(WriteFileAtomic, MissingFolderThrows) {
   EXPECT_EQ(EntryCount(dir.Path()), 0);
 }
 
+// A task's folder may be shared: a link or a pipe put in a file's place is
+// neither written through nor replaced, and the error names the file.
+TEST(WriteFileAtomic, OnlyARegularFileIsReplacedOrAppendedTo) {
+  TTempDir dir;
+  const auto victim = dir / "victim", link = dir / "link", dangling = dir / "dangling", pipe = dir / "pipe";
+  WriteAll(victim, "secret\n");
+  std::filesystem::create_symlink(victim, link);
+  std::filesystem::create_symlink(dir / "none", dangling);
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  for (const auto& target : {link, dangling, pipe}) {
+    for (const bool append : {false, true}) {
+      SCOPED_TRACE(target.string() + (append ? " appended to" : " replaced"));
+      EXPECT_EQ(FileErrorOf([&] { append ? AppendLines(target, "run\r\n") : WriteFileAtomic(target, "run\r\n"); }),
+                "Cannot create file " + target.string());
+    }
+  }
+  EXPECT_EQ(ReadAll(victim), "secret\n");
+  EXPECT_TRUE(std::filesystem::is_symlink(link) && std::filesystem::is_symlink(dangling));
+  EXPECT_TRUE(std::filesystem::is_fifo(std::filesystem::symlink_status(pipe)));
+  EXPECT_EQ(EntryCount(dir.Path()), 4);
+}
+
 TEST(TAtomicFileWriter, UncommittedWriterLeavesTargetAlone) {
   TTempDir dir;
   WriteAll(dir / "a.txt", "old");
