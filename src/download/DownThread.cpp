@@ -176,7 +176,7 @@ TDownThread::TOutcome TDownThread::FetchTile(int x, int y, int sequence) {
     ++attempts;
     const std::optional<std::optional<std::string>> failure = TryGet(url, buffer);
     if (!failure) {
-      WriteFileAtomic(Task.TilePath(x, y), buffer, TFlush::Cache);
+      Task.WriteTile(x, y, buffer);
       AddLogLine("T" + Number() + ":seq=" + std::to_string(sequence) + "," + Task.TileFileName(x, y) + " OK");
       SetLast(x, y);
       Pause(Task.Params->TilePauseMs);  // a stop ends it, and the walk before the next tile

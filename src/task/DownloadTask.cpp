@@ -1,9 +1,16 @@
 #include "task/DownloadTask.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <limits>
 
+#ifdef __linux__
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+#include "config/AtomicFile.h"
 #include "config/Config.h"
 #include "config/IniFile.h"
 #include "geo/Commonfunc.h"
@@ -91,9 +98,7 @@ TDownloadTask::TDownloadTask(const TTaskParams& params) : Params(&params) {
   ListPath = params.Folder + base + "_list.txt";
   TileFolder = params.Folder + base + static_cast<char>(fs::path::preferred_separator);
 
-  std::error_code ec;
-  if (!fs::is_directory(TileFolder, ec) && !fs::create_directory(TileFolder, ec))
-    throw ETaskBuildError("Create directory " + TileFolder + " Failed.");
+  HoldTileFolder();
 
   if (params.Resume) {
     const TIniFile project(ProjectPath());
@@ -130,6 +135,42 @@ TDownloadTask::TDownloadTask(const TTaskParams& params) : Params(&params) {
     }
   }
   if (!text.empty()) UrlPieces.emplace_back(TPiece::Text, std::move(text));
+}
+
+void TDownloadTask::TCloser::operator()(const int* descriptor) const {
+#ifdef __linux__
+  ::close(*descriptor);
+#endif
+  delete descriptor;
+}
+
+void TDownloadTask::HoldTileFolder() {
+  const std::string folder = TileFolder.substr(0, TileFolder.size() - 1);
+  const std::string linked = "The tile folder " + TileFolder + " is a link.";
+  // Whoever may write the task's folder could put a link in the tile folder's
+  // place, and the tiles would go wherever it leads.
+  std::error_code ec;
+  if (fs::is_symlink(fs::symlink_status(folder, ec))) throw ETaskBuildError(linked);
+  if (!fs::is_directory(TileFolder, ec) && !fs::create_directory(TileFolder, ec))
+    throw ETaskBuildError("Create directory " + TileFolder + " Failed.");
+  TileWriteFolder = TileFolder;
+#ifdef __linux__
+  // Held open, the folder is reached through its handle: a link put in its
+  // place during the task leads no tile elsewhere either.
+  const int descriptor = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (descriptor < 0) throw ETaskBuildError(errno == ELOOP ? linked : "Create directory " + TileFolder + " Failed.");
+  TileFolderHandle.reset(new int(descriptor));
+  const std::string handle = "/proc/self/fd/" + std::to_string(descriptor);
+  if (::access(handle.c_str(), X_OK) == 0) TileWriteFolder = handle + "/";
+#endif
+}
+
+void TDownloadTask::WriteTile(int x, int y, std::string_view data) const {
+  try {
+    WriteFileAtomic(TileWriteFolder + TileFileName(x, y), data, TFlush::Cache);
+  } catch (const EFileError&) {
+    throw EFileError(CannotCreateMessage(TilePath(x, y)));  // the name the user knows
+  }
 }
 
 int TDownloadTask::FromSouth() const { return MapTypeOf(Params->MapsType).FromSouth; }

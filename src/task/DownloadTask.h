@@ -2,6 +2,7 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -38,7 +39,8 @@ class TDownloadTask {
  public:
   static constexpr int MaxWorkers = 8;
 
-  // Builds the task and creates its tile folder. Throws ETaskBuildError.
+  // Builds the task, creates its tile folder and holds it open. Throws
+  // ETaskBuildError, also when the tile folder is a link.
   explicit TDownloadTask(const TTaskParams& params);
 
   std::array<int, 16> ThreadX{};
@@ -54,6 +56,9 @@ class TDownloadTask {
   std::string TileFileName(int x, int y) const;
   std::string TilePath(int x, int y) const;
   std::string TileExtension() const;
+  // Puts a tile's file in place, in the folder the task was built with even if
+  // a link has taken its name since. Throws EFileError naming TilePath.
+  void WriteTile(int x, int y, std::string_view data) const;
 
   int FromSouth() const;
   std::string ProjectPath() const { return Params->Folder + Params->TaskName; }
@@ -84,6 +89,15 @@ class TDownloadTask {
   // The tile URL pattern cut at its placeholders once, not for every tile.
   enum class TPiece { Text, Host, Galileo, X, Y, Zoom };
   std::vector<std::pair<TPiece, std::string>> UrlPieces;
+
+  void HoldTileFolder();
+  struct TCloser {
+    void operator()(const int* descriptor) const;
+  };
+  std::unique_ptr<const int, TCloser> TileFolderHandle;
+  // The tile folder as WriteTile reaches it: through the handle where the
+  // system allows, otherwise TileFolder.
+  std::string TileWriteFolder;
 };
 
 // The extension of a file name, from its last "." on; empty when it has none.

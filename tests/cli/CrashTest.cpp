@@ -65,7 +65,7 @@ TEST(CliCrash, KilledAtRandomMomentsLosesNothing) {
         if (plan == 0) moment = std::chrono::microseconds(pick(0, 30'000));
         if (plan == 4) moment = std::chrono::microseconds(pick(300'000, 6'000'000));
         if (plan >= 1 && plan <= 3) {
-          const char* part[] = {"/k.", "/k_", "/k/"};
+          const char* part[] = {"/k.", "/k_", "/gs_"};
           environment = {std::string("LD_PRELOAD=") + MERIDANE_CRASH_SHIM,
                          "MERIDANE_KILL_PATH=" + std::string(part[plan - 1]),
                          "MERIDANE_KILL_AFTER=" + std::to_string(plan == 3 ? pick(1, 40) : pick(1, 2))};

@@ -362,6 +362,44 @@ TEST(MainForm, TaskNameIsAFileName) {
   }
 }
 
+// Someone who may write the task's folder plants links: a tile folder that is
+// a link before Start or becomes one during the task, a log that is one at a
+// resume. Nothing is written through them; the message names the file.
+TEST(MainForm, PlantedLinksAreNotFollowed) {
+  TFormRun run(test::FastConfig, /*holdWorkers=*/true);
+  run.Fill();
+  run.Area("116.3", "40.3", "116.4", "39.9");  // 14 tiles
+  run.Form.Edit10.Text = "1";
+  const fs::path victim = run.Dir / "bashrc", pictures = run.Dir / "Pictures";
+  const std::string tiles = run.Tasks + "t", moved = run.Tasks + "moved";
+  WriteAll(victim, "secret\n");
+  fs::create_directory(pictures);
+  fs::create_directory_symlink(pictures, tiles);
+  run.Form.BitBtn1Click();
+  EXPECT_EQ(run.Toolkit.Messages, (TLines{"The tile folder " + tiles + "/ is a link.", CreateTaskFailureMessage}));
+  EXPECT_FALSE(run.Form.Running());
+
+  fs::remove(tiles);
+  run.Form.BitBtn1Click();
+  ASSERT_TRUE(run.PumpUntil([&] { return run.Gate.Sleeps() == 1; }));  // after the first tile
+  fs::rename(tiles, moved);
+  fs::create_directory_symlink(pictures, tiles);
+  run.Gate.Open();
+  ASSERT_TRUE(run.RunToEnd());
+  EXPECT_EQ(test::EntryCount(moved), 14);
+
+  fs::remove(tiles);
+  fs::rename(moved, tiles);
+  const std::string log = run.Task().LogPath;
+  fs::remove(log);
+  fs::create_symlink(victim, log);
+  run.Form.BitBtn1Click();  // a resume: it appends to the log
+  EXPECT_EQ(run.Toolkit.Errors, TLines{"Cannot create file " + log});
+  EXPECT_FALSE(run.Form.Running());
+  EXPECT_EQ(ReadAll(victim), "secret\n");
+  EXPECT_TRUE(fs::is_empty(pictures));
+}
+
 // A relative or "~/" folder becomes absolute at Start, so the failed-tile list
 // holds absolute paths; the field shows it.
 TEST(MainForm, FolderMadeAbsolute) {
