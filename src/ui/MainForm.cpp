@@ -23,6 +23,13 @@ constexpr char Separator = static_cast<char>(fs::path::preferred_separator);
 std::string FolderPart(const std::string& path) { return path.substr(0, path.find_last_of(Separator) + 1); }
 std::string NamePart(const std::string& path) { return path.substr(path.find_last_of(Separator) + 1); }
 
+// The task's paths go into its log and failed-tile list: a line break in one
+// would start a line of its own there.
+bool HasControlCharacter(std::string_view text) {
+  return std::any_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+}
+
 // The thread count Start stores for a request: a count above the tile count is
 // lowered to it. The resume compares this, not the field's text, so that an
 // unchanged request resumes even when the field holds more than Start runs.
@@ -257,6 +264,7 @@ std::unique_ptr<TTaskParams> TForm1::ReadRequest(bool createFolder) {
     return std::unique_ptr<TTaskParams>();
   };
   if (Edit6.Text.empty()) return refuse(MainFormText::NoPath);
+  if (HasControlCharacter(Edit6.Text)) return refuse(MainFormText::PathControl);
   // Every path in the task's files is absolute, so its failed-tile list can be
   // re-downloaded from anywhere; the field shows the folder the task uses.
   const std::string folderText = AbsoluteFolder(Edit6.Text);
@@ -292,6 +300,8 @@ std::optional<std::string> TForm1::TaskFileName() {
   else if (stem == "." || stem == ".." || stem.find('/') != std::string::npos ||
            stem.find(Separator) != std::string::npos)
     refusal = MainFormText::BadTaskName;
+  else if (HasControlCharacter(stem))
+    refusal = MainFormText::TaskNameControl;
   if (!refusal) return name;
   Toolkit.ShowMessage(refusal);
   return std::nullopt;

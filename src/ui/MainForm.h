@@ -166,6 +166,8 @@ inline constexpr const char* NoTask = "No task running now.                  ";
 inline constexpr const char* NoLogFile = "No logfile now.                         ";
 inline constexpr const char* NoTaskName = "Please input a task name.";
 inline constexpr const char* BadTaskName = "The task name cannot contain / or be . or ..";
+inline constexpr const char* TaskNameControl = "The task name cannot contain control characters";
+inline constexpr const char* PathControl = "The path cannot contain control characters";
 }  // namespace MainFormText
 
 // A request as a project file stores it; Start resumes a task whose project

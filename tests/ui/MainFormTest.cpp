@@ -344,10 +344,12 @@ TEST(MainForm, TaskNameIsAFileName) {
     const char* Name;
     const char* Message;
   } cases[] = {
-      {"", MainFormText::NoTaskName},        {".mrd", MainFormText::NoTaskName},
-      {".", MainFormText::BadTaskName},      {"..", MainFormText::BadTaskName},
-      {"..mrd", MainFormText::BadTaskName},  {"../escape", MainFormText::BadTaskName},
-      {"a/b.mrd", MainFormText::BadTaskName}, {"/etc/x", MainFormText::BadTaskName},
+      {"", MainFormText::NoTaskName},          {".mrd", MainFormText::NoTaskName},
+      {".", MainFormText::BadTaskName},        {"..", MainFormText::BadTaskName},
+      {"..mrd", MainFormText::BadTaskName},    {"../escape", MainFormText::BadTaskName},
+      {"a/b.mrd", MainFormText::BadTaskName},  {"/etc/x", MainFormText::BadTaskName},
+      {"a\nb", MainFormText::TaskNameControl}, {"tab\t.mrd", MainFormText::TaskNameControl},
+      {"\x7f", MainFormText::TaskNameControl},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -360,6 +362,26 @@ TEST(MainForm, TaskNameIsAFileName) {
     EXPECT_FALSE(run.Form.Running());
     EXPECT_EQ(test::EntryCount(run.Tasks), 0);
   }
+}
+
+// The task's paths go into its log and failed-tile list, where a line break
+// would forge lines: refused in the folder too, and in the name of a project
+// file that "Open task ..." brings into the fields.
+TEST(MainForm, ControlCharactersInTheFolderOrAProjectFileName) {
+  TFormRun run;
+  run.Fill();
+  run.Form.Edit6.Text = run.Tasks + "in\nner";
+  run.Form.BitBtn1Click();
+  const std::string project = run.Tasks + "evil\nStart downloading....mrd";
+  WriteAll(project,
+           "[AREA]\r\nLeftLongitude=116.3\r\nRightLongitude=116.4\r\nTopLatitude=39.9\r\n"
+           "BottomLatitude=39.9\r\n[Zoom]\r\nZoom=12\r\n[THREADS]\r\nThreadCount=1\r\n");
+  run.Toolkit.OpenFileAnswers.push_back(project);
+  run.Form.LoadParametersfromprojectfilel1Click();
+  run.Form.BitBtn1Click();
+  EXPECT_EQ(run.Toolkit.Messages, (TLines{MainFormText::PathControl, MainFormText::TaskNameControl}));
+  EXPECT_FALSE(run.Form.Running());
+  EXPECT_EQ(test::EntryCount(run.Tasks), 1);
 }
 
 // Someone who may write the task's folder plants links: a tile folder that is
