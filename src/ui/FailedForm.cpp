@@ -53,7 +53,15 @@ std::optional<std::string> Refusal(const std::string& path) {
   if (!IsTileFileName(file.filename().string())) return TfrmFlt::NotTileFile + path;
   // Tasks write absolute paths; a relative one would depend on where the run starts.
   if (!file.is_absolute()) return TfrmFlt::NotAbsolutePath + path;
+  // Every folder on the way is checked, not only the last: a link or a ".."
+  // anywhere would lead out of the folder the line names.
   std::error_code ec;
+  fs::path folder;
+  for (const fs::path& part : file.parent_path()) {
+    if (part == "..") return TfrmFlt::ParentInPath + path;
+    folder /= part;
+    if (fs::is_symlink(fs::symlink_status(folder, ec))) return TfrmFlt::LinkInPath + folder.string();
+  }
   if (!fs::is_directory(file.parent_path(), ec)) return TfrmFlt::NoSuchFolder + file.parent_path().string();
   // Never a link (whatever it points to), a device, a pipe or a folder. A status
   // that cannot be read is left to the writer, which reports it.

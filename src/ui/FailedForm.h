@@ -31,6 +31,8 @@ class TfrmFlt : public IForm {
   static constexpr const char* NotTileFile = "Not a tile file: ";
   static constexpr const char* NoSuchFolder = "No such folder: ";
   static constexpr const char* NotRegularFile = "Not a regular file: ";
+  static constexpr const char* ParentInPath = "A \"..\" in the path: ";
+  static constexpr const char* LinkInPath = "A folder of the path is a link: ";
   // The path itself is not shown: the byte would cut it short.
   static constexpr const char* NulInPath = "NUL byte in the file path";
   // Immediate repeats of one tile after a reset connection before it counts as failed.

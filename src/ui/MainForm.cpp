@@ -130,9 +130,17 @@ std::string AbsoluteFolder(const std::string& text) {
     const char* home = std::getenv("HOME");
     if (home && *home) path = home + path.substr(1);
   }
+  // Without links or "..": the task's files hold paths that lead where they
+  // say, and the re-download takes them as they are.
   std::error_code ec;
-  const fs::path whole = fs::absolute(path, ec);
-  return ec || path.empty() ? path : whole.string();
+  const fs::path absolute = fs::absolute(path, ec);
+  if (ec || path.empty()) return path;
+  const fs::path resolved = fs::weakly_canonical(absolute, ec);
+  // A folder on the way that cannot be looked into leaves the path as typed.
+  std::string whole = (ec ? absolute : resolved).string();
+  // The separator as typed: a folder that exists loses it.
+  if (path.back() == Separator && !whole.ends_with(Separator)) whole += Separator;
+  return whole;
 }
 
 std::string EstimateText(const std::string& left, const std::string& top, const std::string& right,

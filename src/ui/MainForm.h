@@ -185,7 +185,7 @@ bool ProjectHoldsRequest(const TIniFile& project, const TStoredRequest& request)
 std::string ReplaceQuestion(const std::string& project, const std::vector<std::string>& differences);
 
 // A folder as typed, made absolute: a leading "~/" is the home folder, a
-// relative path is taken from the current folder.
+// relative path is taken from the current folder; links and ".." are resolved.
 std::string AbsoluteFolder(const std::string& text);
 
 // "Tiles: 12, about 240 KB" for the request the coordinate texts and zoom

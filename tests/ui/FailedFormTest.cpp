@@ -140,6 +140,10 @@ TEST(FailedTiles, CraftedListWritesOnlyTileFiles) {
   fs::create_symlink(victim, maps / "gs_403_1_10.jpg");
   ASSERT_EQ(::mkfifo((maps / "gs_2_1_10.jpg").c_str(), 0644), 0);
   fs::create_directory(maps / "gs_3_1_10.jpg");
+  // A folder on the way that is a link leads elsewhere, wherever it stands.
+  const fs::path elsewhere = d.Dir / "elsewhere";
+  fs::create_directories(elsewhere / "sub");
+  fs::create_directory_symlink(elsewhere, maps / "lnk");
 
   const std::string notTile = TfrmFlt::NotTileFile, notAbsolute = TfrmFlt::NotAbsolutePath,
                     notRegular = TfrmFlt::NotRegularFile;
@@ -158,6 +162,9 @@ TEST(FailedTiles, CraftedListWritesOnlyTileFiles) {
       {m + "/gs_3_1_10.jpg", notRegular + m + "/gs_3_1_10.jpg"},
       {(d.Dir / "none/gs_1_1_10.jpg").string(), TfrmFlt::NoSuchFolder + (d.Dir / "none").string()},
       {m + "/", notTile + m + "/"},
+      {m + "/lnk/gs_4_1_10.jpg", TfrmFlt::LinkInPath + m + "/lnk"},
+      {m + "/lnk/sub/gs_4_1_10.jpg", TfrmFlt::LinkInPath + m + "/lnk"},
+      {m + "/../maps/gs_5_1_10.jpg", TfrmFlt::ParentInPath + m + "/../maps/gs_5_1_10.jpg"},
   };
   for (const char* name : {"gs_1_1_10.png", "gs_01_1_10.jpg", "gs_-0_1_10.jpg", "gs_+1_1_10.jpg", "gs_1_1_10.jpg.sh",
                            "gs_1_1_10.JPG", "xx_1_1_10.jpg", "gs_1_1.jpg", "gs_1_1_1_10.jpg", "gs_1_1__10.jpg",
@@ -189,7 +196,9 @@ TEST(FailedTiles, CraftedListWritesOnlyTileFiles) {
   std::set<std::string> names;
   for (const auto& entry : fs::directory_iterator(maps)) names.insert(entry.path().filename().string());
   EXPECT_EQ(names, (std::set<std::string>{"gs_403_1_10.jpg", "gs_2_1_10.jpg", "gs_3_1_10.jpg", "gs_843_388_10.jpg",
-                                          "gm_0_0_1.png", "os_0_-1_2.png", "mh_7_7_3.jpg", "ms_3_7_5.jpg"}));
+                                          "gm_0_0_1.png", "os_0_-1_2.png", "mh_7_7_3.jpg", "ms_3_7_5.jpg", "lnk"}));
+  EXPECT_EQ(test::EntryCount(elsewhere), 1);
+  EXPECT_TRUE(fs::is_empty(elsewhere / "sub"));
   for (const char* name : {"gs_843_388_10.jpg", "os_0_-1_2.png", "ms_3_7_5.jpg"})
     EXPECT_EQ(ReadAll(maps / name), Jpeg) << name;
 }

@@ -433,6 +433,10 @@ TEST(MainForm, FolderMadeAbsolute) {
   EXPECT_TRUE(fs::is_regular_file(run.Dir / "home-tasks" / "t.mrd"));
   EXPECT_EQ(AbsoluteFolder("rel/x"), (fs::current_path() / "rel/x").string());
   EXPECT_EQ(AbsoluteFolder("/abs/"), "/abs/");
+  // A task kept through a link gets the paths the re-download takes.
+  fs::create_directory(run.Dir / "real");
+  fs::create_directory_symlink(run.Dir / "real", run.Dir / "linked");
+  EXPECT_EQ(AbsoluteFolder(run.Dir.Folder() + "linked/../linked/"), run.Dir.Folder() + "real/");
 }
 
 // Each Start counts its own tiles: a second task of the session does not
