@@ -87,14 +87,16 @@ bool FlushData(int descriptor) {
 
 }  // namespace
 
-TAtomicFileWriter::TAtomicFileWriter(fs::path target, TFlush flush) : Target(std::move(target)), Flush(flush) {
+TAtomicFileWriter::TAtomicFileWriter(fs::path target, TFlush flush, TNewFile access)
+    : Target(std::move(target)), Flush(flush) {
+  const bool ownerOnly = access == TNewFile::OwnerOnly;
   if (Target.empty() || !Target.has_filename()) throw EFileError(CannotCreateMessage(Target));
 #ifdef __linux__
   // No look at the target yet: it usually does not exist, and Commit learns it
   // from the link.
   if (UnnamedFilesPossible()) {
     const fs::path folder = Target.has_parent_path() ? Target.parent_path() : fs::path(".");
-    Descriptor = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    Descriptor = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, ownerOnly ? 0600 : 0666);
     if (Descriptor >= 0) {
       Unnamed = true;
       return;
@@ -115,7 +117,10 @@ TAtomicFileWriter::TAtomicFileWriter(fs::path target, TFlush flush) : Target(std
   }
   if (!File) throw EFileError(CannotCreateMessage(Target));
   std::setvbuf(File, nullptr, _IONBF, 0);  // callers write whole blocks: one system call each
-  if (exists) fs::permissions(Temporary, existing.permissions(), ec);
+  if (exists)
+    fs::permissions(Temporary, existing.permissions(), ec);
+  else if (ownerOnly)
+    fs::permissions(Temporary, fs::perms::owner_read | fs::perms::owner_write, ec);
 }
 
 TAtomicFileWriter::~TAtomicFileWriter() { Discard(); }
@@ -292,8 +297,8 @@ void AppendLines(const fs::path& path, std::string_view lines) {
   if (!written || !closed) throw EFileError(CannotCreateMessage(path));
 }
 
-void WriteFileAtomic(const fs::path& target, std::string_view content, TFlush flush) {
-  TAtomicFileWriter writer(target, flush);
+void WriteFileAtomic(const fs::path& target, std::string_view content, TFlush flush, TNewFile access) {
+  TAtomicFileWriter writer(target, flush, access);
   writer.Write(content);
   writer.Commit();
 }

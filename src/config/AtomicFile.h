@@ -22,6 +22,11 @@ std::string CannotOpenMessage(const std::filesystem::path& path);
 // the task's control files must survive a power cut, tiles can be fetched again.
 enum class TFlush { Disk, Cache };
 
+// Who may read a file that a write creates (a file it replaces keeps its own
+// permissions): whom the umask allows, or the owner alone (config.ini may hold
+// a password).
+enum class TNewFile { Shared, OwnerOnly };
+
 // Writes a file under a temporary name in the target's folder and renames it
 // over the target on Commit, so the target is always either the old file or the
 // complete new one. Dropping the writer uncommitted removes the temporary file.
@@ -31,7 +36,8 @@ enum class TFlush { Disk, Cache };
 // before it takes the target's name, and the folder's new entry after.
 class TAtomicFileWriter {
  public:
-  explicit TAtomicFileWriter(std::filesystem::path target, TFlush flush = TFlush::Disk);
+  explicit TAtomicFileWriter(std::filesystem::path target, TFlush flush = TFlush::Disk,
+                             TNewFile access = TNewFile::Shared);
   ~TAtomicFileWriter();
   TAtomicFileWriter(const TAtomicFileWriter&) = delete;
   TAtomicFileWriter& operator=(const TAtomicFileWriter&) = delete;
@@ -67,7 +73,8 @@ void RemoveLeftoverTemporaries(const std::filesystem::path& folder, const std::v
 void AppendLines(const std::filesystem::path& path, std::string_view lines);
 
 // The one way whole files are written.
-void WriteFileAtomic(const std::filesystem::path& target, std::string_view content, TFlush flush = TFlush::Disk);
+void WriteFileAtomic(const std::filesystem::path& target, std::string_view content, TFlush flush = TFlush::Disk,
+                     TNewFile access = TNewFile::Shared);
 
 // The whole file as bytes; EFileError "Cannot open file %s" when it cannot be read.
 std::string ReadFileBytes(const std::filesystem::path& path);

@@ -86,7 +86,8 @@ struct TStartConfig {
 // Reads and writes config.ini through the key table above.
 class TConfig {
  public:
-  explicit TConfig(std::filesystem::path path) : Ini(std::move(path)) {}
+  // A file the Options dialog creates is the user's alone: it may hold the proxy password.
+  explicit TConfig(std::filesystem::path path) : Ini(std::move(path), TNewFile::OwnerOnly) {}
 
   const std::filesystem::path& FileName() const { return Ini.FileName(); }
 

@@ -173,7 +173,7 @@ void TIniFile::WriteStrings(std::string_view section,
   try {
     std::string content = ReadIfPresent(Path);
     for (const auto& [key, value] : values) SetIniValue(content, section, key, value);
-    WriteFileAtomic(Path, content);
+    WriteFileAtomic(Path, content, TFlush::Disk, Access);
   } catch (const EFileError&) {
     throw EIniWriteError("Unable to write to " + Path.string());
   }

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "config/AtomicFile.h"
+
 namespace meridane {
 
 // A key could not be written; the message reads "Unable to write to <path>".
@@ -27,7 +29,9 @@ class EIniWriteError : public std::runtime_error {
 // Every call opens and closes the file, so no handle is ever held between calls.
 class TIniFile {
  public:
-  explicit TIniFile(std::filesystem::path path) : Path(std::move(path)) {}
+  // access: who may read the file when a write creates it.
+  explicit TIniFile(std::filesystem::path path, TNewFile access = TNewFile::Shared)
+      : Path(std::move(path)), Access(access) {}
 
   const std::filesystem::path& FileName() const { return Path; }
 
@@ -43,6 +47,7 @@ class TIniFile {
 
  private:
   std::filesystem::path Path;
+  TNewFile Access;
 };
 
 // The same rules on a file's text held in memory: the value of a key (trimmed),

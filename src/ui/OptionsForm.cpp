@@ -33,7 +33,7 @@ void PrepareUserFile(const TConfigLocation& location) {
   } catch (const EFileError&) {
     return;  // it read as the defaults, which are what the dialog showed
   }
-  WriteFileAtomic(location.Write, shipped);
+  WriteFileAtomic(location.Write, shipped, TFlush::Disk, TNewFile::OwnerOnly);
 }
 
 }  // namespace

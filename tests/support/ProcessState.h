@@ -1,6 +1,7 @@
 #pragma once
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <clocale>
 #include <cstdlib>
@@ -51,6 +52,18 @@ class TResourceLimitGuard {
  private:
   int Resource;
   rlimit Saved{};
+};
+
+// The file-creation mask, as it was.
+class TUmaskGuard {
+ public:
+  explicit TUmaskGuard(mode_t mask) : Saved(::umask(mask)) {}
+  ~TUmaskGuard() { ::umask(Saved); }
+  TUmaskGuard(const TUmaskGuard&) = delete;
+  TUmaskGuard& operator=(const TUmaskGuard&) = delete;
+
+ private:
+  mode_t Saved;
 };
 
 // An environment variable: its old value again, or unset if it had none.

@@ -83,10 +83,14 @@ TEST(OptionsForm, ShowsStoredValuesWithItsOwnDefaultsAndOkWritesThemBack) {
   }
 }
 
+constexpr fs::perms OwnerOnly = fs::perms::owner_read | fs::perms::owner_write;
+
 TEST(OptionsForm, OkOnFreshInstallationWritesEveryKeyInOrder) {
+  const test::TUmaskGuard mask(022);
   TOptionsRun run(std::nullopt);
   run.Options.FormShow();
   run.Options.Button1Click();
+  EXPECT_EQ(fs::status(run.Config()).permissions(), OwnerOnly);  // it may hold the proxy password
   EXPECT_EQ(ReadAll(run.Config()), "[IniParas]\r\nDefaultPath=" + run.Home("downloads") +
                                        "\r\nDefaultThreadCount=3\r\n\r\n[Proxy]\r\nUseProxy=0\r\nProxyServer=\r\n"
                                        "ProxyPort=\r\nProxyUsername=\r\nProxyPassword=\r\n");
@@ -200,6 +204,7 @@ TEST(OptionsForm, FolderPickerAndArrows) {
 
 TEST(OptionsForm, ReadOnlyProgramFolderKeepsTheSettingsInTheUsersFile) {
   const std::string shipped = "[IniParas]\r\nVersion=7.0\r\nDefaultThreadCount=1\r\n[Servers]\r\nHost0=tiles.local\r\n";
+  const test::TUmaskGuard mask(022);
   TOptionsRun run(shipped);
   THeadlessToolkit& toolkit = run.Run.Toolkit;
   test::TEnvironmentGuard xdg("XDG_CONFIG_HOME");
@@ -227,6 +232,7 @@ TEST(OptionsForm, ReadOnlyProgramFolderKeepsTheSettingsInTheUsersFile) {
   for (const char* line : {"\r\nVersion=7.0\r\n", "\r\nHost0=tiles.local\r\n", "\r\nDefaultPath=/srv/tiles\r\n"})
     EXPECT_NE(written.find(line), std::string::npos) << line << " in " << written;
   EXPECT_EQ(fs::status(user.parent_path()).permissions(), fs::perms::owner_all);
+  EXPECT_EQ(fs::status(user).permissions(), OwnerOnly);
   options.FormShow();
   EXPECT_EQ(options.Edit12.Text, "/srv/tiles");
 }
