@@ -303,6 +303,12 @@ void WriteFileAtomic(const fs::path& target, std::string_view content, TFlush fl
   writer.Commit();
 }
 
+void RemoveFile(const fs::path& path) {
+  std::error_code ec;
+  const bool removed = fs::remove(path, ec);
+  if (ec || (removed && !FlushFolderOf(path))) throw EFileError("Cannot remove file " + path.string());
+}
+
 std::string ReadFileBytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in || fs::is_directory(path)) throw EFileError(CannotOpenMessage(path));

@@ -76,6 +76,10 @@ void AppendLines(const std::filesystem::path& path, std::string_view lines);
 void WriteFileAtomic(const std::filesystem::path& target, std::string_view content, TFlush flush = TFlush::Disk,
                      TNewFile access = TNewFile::Shared);
 
+// Removes a file, the removal on the disk before the caller goes on; a file
+// that is missing already is no error. Throws EFileError "Cannot remove file %s".
+void RemoveFile(const std::filesystem::path& path);
+
 // The whole file as bytes; EFileError "Cannot open file %s" when it cannot be read.
 std::string ReadFileBytes(const std::filesystem::path& path);
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "config/AtomicFile.h"
 #include "config/Config.h"
 #include "config/IniFile.h"
 #include "geo/Convert.h"
@@ -332,6 +333,7 @@ void TForm1::Start() {
   const int threadCount = std::clamp(ParseWholeNumber(Edit10.Text).value_or(1), 1, WorkerSlots);
 
   const std::string project = folder + *taskName;
+  bool replacing = false;
   if (fs::exists(project, ec)) {
     const TStoredRequest request{.Left = Edit1.Text,
                                  .Right = Edit3.Text,
@@ -344,6 +346,7 @@ void TForm1::Start() {
     resume = differences.empty();
     // A fresh start replaces the task's log and failed-tile list: only when asked for.
     if (!resume && !Toolkit.Ask(ReplaceQuestion(project, differences))) return;
+    replacing = !resume;
   }
 
   params->ThreadCount = threadCount;
@@ -364,6 +367,10 @@ void TForm1::Start() {
   const TDownloadTask& t = *CurrentTask->Task;
   if (t.TotalCount < p.ThreadCount) p.ThreadCount = t.TotalCount;
 
+  // A task replaced loses its project file first: a kill or a full disk while
+  // its other files are replaced then leaves the old task whole or no project,
+  // never the old project beside emptied files.
+  if (replacing) RemoveFile(project);
   t.RemoveLeftovers();
   // The project file last: a task is resumed only once all its files exist, so a
   // kill or a full disk while they are written leaves a task that starts afresh.

@@ -113,5 +113,51 @@ TEST(CliCrash, KilledAtRandomMomentsLosesNothing) {
               static_cast<double>(fetched - once) / kills);
 }
 
+// A fresh Start over a task, killed right after each of its file writes: what
+// is left is the old task whole, still resumable with its failed records, or
+// no project at all; never the old project beside replaced files.
+TEST(CliCrash, FreshStartKilledBetweenItsWritesLeavesTheOldTaskOrNone) {
+  test::TTempDir dir;
+  const fs::path config = dir / "config.ini", output = dir / "output.txt";
+  // Nothing is fetched: every run ends inside Start.
+  test::WriteAll(config,
+                 "[Servers]\r\nHost0=127.0.0.1:1\r\nHost1=127.0.0.1:1\r\nHost2=127.0.0.1:1\r\n"
+                 "Host3=127.0.0.1:1\r\n");
+  const auto killedAfter = [&](const std::string& folder, const char* right, const char* part, int count) {
+    std::vector<std::string> args = {MERIDANE_CLI, "--config",      config.string(), "--left",   "83.68", "--right",
+                                     right,        "--top",         "43.32",         "--bottom", "42.95", "--zoom",
+                                     "13",         "--folder",      folder,          "--task",   "k",     "--threads",
+                                     "2",          "--no-progress", "--fresh"};
+    const pid_t pid =
+        test::SpawnProgram(std::move(args), output, output,
+                           {std::string("LD_PRELOAD=") + MERIDANE_CRASH_SHIM, std::string("MERIDANE_KILL_PATH=") + part,
+                            "MERIDANE_KILL_AFTER=" + std::to_string(count)});
+    const int status = test::WaitUntil(pid, Clock::now() + std::chrono::seconds(30));
+    if (status < 0) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+    return status == 1000;
+  };
+  // A file replaced takes two steps, a link beside it and a rename: the first
+  // six are those of the image list, the log and the failed-tile list.
+  for (int count = 1; count <= 6; ++count) {
+    SCOPED_TRACE(count);
+    const std::string folder = dir.Folder() + "maps" + std::to_string(count) + "/";
+    // The old task: its Start ends right after its project file, and it has a record.
+    ASSERT_TRUE(killedAfter(folder, "84.54", "/k.mrd", 1)) << ReadAll(output);
+    test::WriteAll(folder + "k_failed.ftl", folder + "k/gs_6003_3005_13.jpg|http://127.0.0.1:1/\r\n");
+    std::vector<std::string> old;
+    for (const char* name : {"k.mrd", "k_list.txt", "k_log.txt", "k_failed.ftl"}) old.push_back(ReadAll(folder + name));
+
+    ASSERT_TRUE(killedAfter(folder, "84.60", "/k", count)) << ReadAll(output);
+    if (!fs::exists(folder + "k.mrd")) continue;
+    std::vector<std::string> left;
+    for (const char* name : {"k.mrd", "k_list.txt", "k_log.txt", "k_failed.ftl"})
+      left.push_back(ReadAll(folder + name));
+    EXPECT_EQ(left, old);
+  }
+}
+
 }  // namespace
 }  // namespace meridane
