@@ -105,8 +105,20 @@ TDownloadTask::TDownloadTask(const TTaskParams& params) : Params(&params) {
     const int workers = std::min(params.ThreadCount, MaxWorkers);
     for (int i = 0; i < workers; ++i) {
       const std::string n = std::to_string(i + 1);
-      ThreadX[static_cast<std::size_t>(i)] = project.ReadInteger("THREADS", "T" + n + "X", 0);
-      ThreadY[static_cast<std::size_t>(i)] = project.ReadInteger("THREADS", "T" + n + "Y", 0);
+      int& x = ThreadX[static_cast<std::size_t>(i)];
+      int& y = ThreadY[static_cast<std::size_t>(i)];
+      x = project.ReadInteger("THREADS", "T" + n + "X", 0);
+      y = project.ReadInteger("THREADS", "T" + n + "Y", 0);
+      // A position with x or y at 0 counts as none. One outside the range would
+      // make the worker skip tiles it never fetched, or all of them.
+      if (x == 0 || y == 0) continue;
+      std::vector<std::string> keys;
+      if (x < MinX || x > MaxX) keys.push_back("T" + n + "X=" + std::to_string(x));
+      if (y < MinY || y > MaxY) keys.push_back("T" + n + "Y=" + std::to_string(y));
+      if (keys.empty()) continue;
+      DamagedPositions.push_back(keys.size() == 1 ? keys[0] + " lies" : keys[0] + " and " + keys[1] + " lie");
+      DamagedPositions.back() += " outside the tile range; thread " + n + " starts from its first tile.";
+      x = y = 0;
     }
   }
 

@@ -50,6 +50,10 @@ class TDownloadTask {
   double LeftEdge = 0, RightEdge = 0, TopEdge = 0, BottomEdge = 0;
   int TotalCount = 0;
   std::string LogPath, FailedPath, ListPath, TileFolder;
+  // The resume positions of the project file that lie outside the tile range,
+  // one line for each worker ("T2X=99999 lies outside the tile range; ..."):
+  // those workers start from their first tile.
+  std::vector<std::string> DamagedPositions;
 
   // Tile addressing.
   std::string TileUrl(int x, int y) const;

@@ -388,6 +388,11 @@ void TForm1::Start() {
   t.WriteProjectFile();
   Memo1.LoadFromFile(t.LogPath);
   Memo2.LoadFromFile(t.FailedPath);
+  if (!t.DamagedPositions.empty()) {
+    std::string message = "The project file " + project + " is damaged:";
+    for (const std::string& line : t.DamagedPositions) message += "\n" + line;
+    Toolkit.ShowMessage(message);
+  }
   LabelTotalxy.Caption = "Total images: " + std::to_string(t.TotalCount);
   Progress.Begin(t);
   BitBtn1.Caption = "Stop";

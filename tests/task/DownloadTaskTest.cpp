@@ -144,15 +144,15 @@ TEST(DownloadTask, TileFolderThatCannotBeCreated) {
 TEST(DownloadTask, ResumePositionsFromTheProjectFile) {
   TTempDir dir;
   test::WriteAll(dir / "newtask.mrd",
-                 "[THREADS]\r\nThreadCount=3\r\nT1X=\r\nT1Y=\r\nT2X=845\r\nT2Y=390\r\nt3x=7\r\nT3Y=abc\r\nT4X=9\r\n");
+                 "[THREADS]\r\nThreadCount=3\r\nT1X=\r\nT1Y=\r\nT2X=844\r\nT2Y=389\r\nt3x=7\r\nT3Y=abc\r\nT4X=9\r\n");
   TTaskParams p = Request(dir, 116.39, 116.8, 39.9, 39.5, 10);
   p.ThreadCount = 3;
   p.Resume = true;
   const TDownloadTask task(p);
   EXPECT_EQ(task.ThreadX[0], 0);  // empty value
   EXPECT_EQ(task.ThreadY[0], 0);
-  EXPECT_EQ(task.ThreadX[1], 845);
-  EXPECT_EQ(task.ThreadY[1], 390);
+  EXPECT_EQ(task.ThreadX[1], 844);
+  EXPECT_EQ(task.ThreadY[1], 389);
   EXPECT_EQ(task.ThreadX[2], 7);  // names match without regard to case
   EXPECT_EQ(task.ThreadY[2], 0);  // not a number
   EXPECT_EQ(task.ThreadX[3], 0);  // beyond the thread count: not read

@@ -422,6 +422,27 @@ TEST(MainForm, PlantedLinksAreNotFollowed) {
   EXPECT_TRUE(fs::is_empty(pictures));
 }
 
+// A stored position outside the tile range would make its worker skip tiles it
+// never fetched: Start names the damaged key and that worker starts again.
+TEST(MainForm, DamagedPositionIsNamedAndItsWorkerStartsAgain) {
+  TFormRun run;
+  run.Fill();
+  run.Area("116.3", "40.3", "116.4", "39.9");  // 14 tiles
+  run.Form.Edit10.Text = "2";
+  ASSERT_TRUE(run.StartAndRun());
+  const std::string project = run.Task().ProjectPath();
+  TIniFile(project).WriteStrings("THREADS", {{"T1X", "99999"}, {"T2Y", "-4"}});
+  run.Toolkit.Messages.clear();
+  const int before = run.Server.Gets;
+  ASSERT_TRUE(run.StartAndRun());
+  EXPECT_EQ(run.Toolkit.Messages,
+            (TLines{"The project file " + project +
+                        " is damaged:\nT1X=99999 lies outside the tile range; thread 1 starts from its first tile."
+                        "\nT2Y=-4 lies outside the tile range; thread 2 starts from its first tile.",
+                    MainFormText::TaskStopped}));
+  EXPECT_EQ(run.Server.Gets - before, 14);
+}
+
 // A relative or "~/" folder becomes absolute at Start, so the failed-tile list
 // holds absolute paths; the field shows it.
 TEST(MainForm, FolderMadeAbsolute) {
