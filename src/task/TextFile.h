@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -18,5 +19,25 @@ std::string JoinLines(const std::vector<std::string>& lines);
 std::vector<std::string> ReadLines(const std::filesystem::path& path);
 // Replaces the file atomically.
 void WriteLines(const std::filesystem::path& path, const std::vector<std::string>& lines);
+
+// The lines of a file one by one, split as ForEachLine splits them, with one
+// block of the file in memory: a list of millions of lines is never held whole.
+class TLineReader {
+ public:
+  // Throws EFileError "Cannot open file %s".
+  explicit TLineReader(const std::filesystem::path& path);
+  // The next line without its end; false after the last. Throws EFileError
+  // "Cannot open file %s" when the file cannot be read.
+  bool Next(std::string& line);
+
+ private:
+  bool Fill();
+
+  std::filesystem::path Path;
+  std::ifstream In;
+  std::string Block;
+  std::size_t Position = 0;
+  bool AfterCr = false;  // a LF next ends nothing: it is the CR's
+};
 
 }  // namespace meridane

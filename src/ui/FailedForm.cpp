@@ -77,8 +77,13 @@ std::optional<std::string> Refusal(const std::string& path) {
 // Its lines reach the form only through the main thread's queue.
 class TfrmFlt::TFetchThread : public TThread {
  public:
-  TFetchThread(TfrmFlt& form, std::unique_ptr<IHttpClient> client, std::vector<std::string> lines)
-      : TThread(form.Toolkit.MainThread()), Form(form), Client(std::move(client)), Lines(std::move(lines)) {
+  // lines: the list, read as the run goes; first: its first line, read already.
+  TFetchThread(TfrmFlt& form, std::unique_ptr<IHttpClient> client, TLineReader lines, std::string first)
+      : TThread(form.Toolkit.MainThread()),
+        Form(form),
+        Client(std::move(client)),
+        Lines(std::move(lines)),
+        Line(std::move(first)) {
     // Stop cuts the transfer at hand short instead of waiting for a slow server.
     Client->Settings.StopRequested = [this] { return Terminated(); };
   }
@@ -108,11 +113,14 @@ class TfrmFlt::TFetchThread : public TThread {
 
   TfrmFlt& Form;
   const std::unique_ptr<IHttpClient> Client;
-  const std::vector<std::string> Lines;
+  TLineReader Lines;
+  std::string Line;
 };
 
 TfrmFlt::TfrmFlt(IToolkit& toolkit, TConfigSource config, std::function<std::unique_ptr<IHttpClient>()> makeClient)
-    : Toolkit(toolkit), Config(std::move(config)), MakeClient(std::move(makeClient)) {}
+    : Toolkit(toolkit), Config(std::move(config)), MakeClient(std::move(makeClient)) {
+  Memo1.Backed = false;  // a transcript: shown, never saved
+}
 
 TfrmFlt::~TfrmFlt() {
   if (!Worker) return;
@@ -169,16 +177,19 @@ void TfrmFlt::Run() {
   client->Settings.TransferTimeoutSeconds = config.TileTimeoutSeconds;
   client->Settings.MaxBodyBytes = config.MaxTileBytes;
 
-  std::vector<std::string> lines = ReadLines(*chosen);
-  if (lines.empty()) return AddLine(EmptyList);
+  // Streamed: a list of millions of lines is never held whole.
+  TLineReader lines(*chosen);
+  std::string first;
+  if (!lines.Next(first)) return AddLine(EmptyList);
   AddLine(StartLine);
-  Worker = std::make_unique<TFetchThread>(*this, std::move(client), std::move(lines));
+  Worker = std::make_unique<TFetchThread>(*this, std::move(client), std::move(lines), std::move(first));
   Worker->Start();
 }
 
 void TfrmFlt::TFetchThread::Fetch() {
   IHttpClient* client = Client.get();
-  for (const std::string& line : Lines) {
+  do {
+    const std::string& line = Line;
     // Stop ends the run before the next line.
     if (Terminated()) return;
     const std::size_t bar = line.find('|');
@@ -223,7 +234,7 @@ void TfrmFlt::TFetchThread::Fetch() {
       break;
     }
     if (message.find("404") != std::string::npos) AddLine(url + ":" + TDownThread::NotFoundMessage);
-  }
+  } while (Lines.Next(Line));
 }
 
 }  // namespace meridane

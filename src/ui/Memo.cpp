@@ -19,7 +19,7 @@ constexpr std::uintmax_t TailBytes = 256 * 1024;
 
 void TMemo::Add(std::string_view line) {
   Hold(line);
-  (Unsaved += line) += "\r\n";
+  if (Backed) (Unsaved += line) += "\r\n";
   if (OnAdd) OnAdd(line);
 }
 

@@ -49,6 +49,9 @@ class TMemo {
 
   // How many lines a window keeps.
   std::size_t Kept = DefaultKept;
+  // False for a memo that no file backs (a transcript): it keeps only what a
+  // window shows, however many lines pass.
+  bool Backed = true;
   // Bytes held for the lines, for memory measurements.
   std::size_t MemoryUsed() const;
 

@@ -5,11 +5,13 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <set>
 #include <sstream>
 #include <tuple>
 
 #include "support/FaultServer.h"
+#include "support/Memory.h"
 #include "support/TempDir.h"
 #include "support/TestServers.h"
 #include "task/DownloadTask.h"
@@ -220,6 +222,38 @@ TEST(FailedTiles, TileTurnedIntoLinkWhileFetched) {
   EXPECT_EQ(requested.size(), 1u);
   EXPECT_EQ(ReadAll(victim), "secret");
   EXPECT_EQ(fs::read_symlink(tile), victim);
+}
+
+// A list of millions of lines is read as the run goes, and the transcript keeps
+// what the window shows: memory stays flat. The first line's fetch waits, so
+// the run is caught with the list open.
+TEST(FailedTiles, LongListKeepsMemoryFlat) {
+  if (!test::MemoryBounded) GTEST_SKIP() << "sanitizers keep memory of their own";
+  struct TWaitingClient : IHttpClient {
+    explicit TWaitingClient(std::shared_future<void> go) : Go(std::move(go)) {}
+    void Get(const std::string&, std::string& buffer) override {
+      Go.wait();
+      buffer += "not an image";
+    }
+    std::shared_future<void> Go;
+  };
+  std::promise<void> go;
+  TDialog d("", [&] { return std::make_unique<TWaitingClient>(go.get_future().share()); });
+  constexpr int Lines = 200000;
+  {
+    std::string list = (d.Dir / "gs_1_1_10.jpg").string() + "|http://127.0.0.1/x\r\n";
+    for (int i = 1; i < Lines; ++i) list += "/no/tile/" + std::to_string(i) + ".txt|http://127.0.0.1/x\r\n";
+    WriteAll(d.List, list);
+  }
+  d.Form.OnLine = nullptr;
+  const test::TMemoryPeak peak;
+  d.Toolkit.OpenFileAnswers.push_back(d.List.string());
+  d.Form.Button1Click();
+  EXPECT_LT(peak.GrowthMb(), 4);
+  go.set_value();
+  while (d.Form.Running()) d.Toolkit.Pump(std::chrono::milliseconds(10));
+  EXPECT_EQ(d.Form.Memo1.Count(), Lines + 2u);
+  EXPECT_LT(d.Form.Memo1.MemoryUsed(), 1u << 20);
 }
 
 class FailedTilesNginx : public ::testing::Test {
