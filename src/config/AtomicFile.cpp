@@ -279,6 +279,23 @@ void AppendLines(const fs::path& path, std::string_view lines) {
   }
 }
 
+void FlushFileSystem(const fs::path& folder) {
+#ifdef __linux__
+  // syncfs writes back the whole file system and commits its journal once;
+  // flushing each file would commit the journal once per file.
+  const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const bool flushed = descriptor >= 0 && ::syncfs(descriptor) == 0;
+  if (descriptor >= 0) ::close(descriptor);
+  if (!flushed) throw EFileError("Unable to write to " + folder.string());
+#elif !defined(_WIN32)
+  (void)folder;
+  ::sync();
+#else
+  // Windows flushes a volume only for administrators: the files stay as written.
+  (void)folder;
+#endif
+}
+
 void WriteFileAtomic(const fs::path& target, std::string_view content, TFlush flush) {
   TAtomicFileWriter writer(target, flush);
   writer.Write(content);

@@ -64,6 +64,11 @@ void RemoveLeftoverTemporaries(const std::filesystem::path& folder, const std::v
 // "Cannot create file %s".
 void AppendLines(const std::filesystem::path& path, std::string_view lines);
 
+// Puts on the disk everything written so far to the file system that holds
+// folder: one call for all the files a caller wrote with TFlush::Cache, before
+// it stores what counts on them. Throws EFileError "Unable to write to %s".
+void FlushFileSystem(const std::filesystem::path& folder);
+
 // The one way whole files are written.
 void WriteFileAtomic(const std::filesystem::path& target, std::string_view content, TFlush flush = TFlush::Disk);
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "config/AtomicFile.h"
 #include "config/Config.h"
 #include "config/IniFile.h"
 #include "geo/Convert.h"
@@ -424,8 +425,12 @@ std::vector<std::pair<std::string, std::string>> TForm1::Positions() const {
 }
 
 void TForm1::SavePositions(const std::vector<std::pair<std::string, std::string>>& positions) {
+  if (positions.empty()) return;
+  // The tiles the positions pass are on the disk first: a resume skips them,
+  // so after a power cut it must find them whole, not empty.
+  FlushFileSystem(CurrentTask->Task->TileFolder);
   // One replacement of the project file: a crash never pairs a new X with an old Y.
-  if (!positions.empty()) TIniFile(CurrentTask->Task->ProjectPath()).WriteStrings("THREADS", positions);
+  TIniFile(CurrentTask->Task->ProjectPath()).WriteStrings("THREADS", positions);
 }
 
 void TForm1::WorkerFinished(int) {

@@ -3,17 +3,24 @@
 // contains a given text: a kill aimed between two writes, which a kill at a
 // random moment almost never hits.
 //   MERIDANE_KILL_AFTER=N  MERIDANE_KILL_PATH=text
+// A power cut instead: right after the Nth rename to a name that ends with a
+// given text, that name's folder is flushed (as the program does next), the
+// file system is shut down without writing its journal (ext4, root only), and
+// the program is killed. What the program had not flushed is lost.
+//   MERIDANE_POWER_CUT_AFTER=N  MERIDANE_POWER_CUT_NAME=text
 // With MERIDANE_FROZEN_CLOCK set, the monotonic clock stands still at its first
 // reading: whatever waits for a moment on that clock never sees it come.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -24,6 +31,30 @@ void Count(int result, const char* newPath) {
   static const char* const part = std::getenv("MERIDANE_KILL_PATH");
   if (result != 0 || !after || !part || !newPath || !std::strstr(newPath, part)) return;
   if (Seen.fetch_add(1) + 1 == std::atol(after)) ::kill(::getpid(), SIGKILL);
+}
+
+// EXT4_IOC_SHUTDOWN and EXT4_GOING_FLAGS_NOLOGFLUSH of the kernel's ext4 header.
+constexpr unsigned long Ext4Shutdown = _IOR('X', 125, unsigned int);
+constexpr unsigned int NoLogFlush = 0x2;
+
+std::atomic<long> Renamed{0};
+
+void PowerCut(int result, const char* newPath) {
+  static const char* const after = std::getenv("MERIDANE_POWER_CUT_AFTER");
+  static const char* const name = std::getenv("MERIDANE_POWER_CUT_NAME");
+  if (result != 0 || !after || !name || !newPath) return;
+  const std::size_t length = std::strlen(newPath), tail = std::strlen(name);
+  if (length < tail || std::strcmp(newPath + length - tail, name) != 0) return;
+  if (Renamed.fetch_add(1) + 1 != std::atol(after)) return;
+  const char* slash = std::strrchr(newPath, '/');
+  const std::string folder = slash ? std::string(newPath, slash) : std::string(".");
+  const int descriptor = ::open(folder.empty() ? "/" : folder.c_str(), O_RDONLY | O_DIRECTORY);
+  unsigned int flags = NoLogFlush;
+  if (descriptor >= 0) {
+    ::fsync(descriptor);
+    ::ioctl(descriptor, Ext4Shutdown, &flags);
+  }
+  ::kill(::getpid(), SIGKILL);
 }
 
 template <class F>
@@ -37,6 +68,7 @@ extern "C" int rename(const char* oldPath, const char* newPath) {
   static const auto real = Next<int (*)(const char*, const char*)>("rename");
   const int result = real(oldPath, newPath);
   Count(result, newPath);
+  PowerCut(result, newPath);
   return result;
 }
 

@@ -165,30 +165,42 @@ TEST(MainForm, ProgressSavedEveryFourthTick) {
 }
 
 // A crash right after a save must not leave positions past a failed-tile record
-// that is not in its file: here that save of the list fails.
-TEST(MainForm, SavedPositionsNeverPassAnUnsavedFailedRecord) {
-  TFormRun run(test::FastConfig, /*holdWorkers=*/true);
-  run.Fill();
-  run.Server.Errors = {{"&x=3371&", "HTTP/1.1 500 Internal Server Error"}};
-  run.Form.BitBtn1Click();
-  const TDownloadTask& t = run.Task();
-  for (int retry = 1; retry <= 2; ++retry) {
-    ASSERT_TRUE(run.PumpUntil([&] { return run.Gate.Sleeps() == retry; }));
-    run.Gate.Release();
-  }
-  // The first tile given up and recorded, the second saved: the worker pauses.
-  ASSERT_TRUE(run.PumpUntil([&] { return run.Gate.Sleeps() == 3 && run.Form.Memo2.Count() == 1; }));
-  fs::remove(t.FailedPath);
-  fs::create_directory(t.FailedPath);
-  for (int tick = 0; tick < 4; ++tick) run.Toolkit.Tick();
-  EXPECT_EQ(run.Toolkit.Errors, TLines{"Cannot create file " + t.FailedPath});
-  EXPECT_EQ(Position(run, "T1X"), 0);
+// that is not in its file, nor past tiles that are not on the disk: here that
+// save of the list, or the flush of the tiles, fails.
+TEST(MainForm, SavedPositionsNeverPassAnUnsavedFailedRecordOrTile) {
+  for (const bool tiles : {false, true}) {
+    SCOPED_TRACE(tiles ? "tiles" : "failed-tile list");
+    TFormRun run(test::FastConfig, /*holdWorkers=*/true);
+    run.Fill();
+    run.Server.Errors = {{"&x=3371&", "HTTP/1.1 500 Internal Server Error"}};
+    run.Form.BitBtn1Click();
+    const TDownloadTask& t = run.Task();
+    for (int retry = 1; retry <= 2; ++retry) {
+      ASSERT_TRUE(run.PumpUntil([&] { return run.Gate.Sleeps() == retry; }));
+      run.Gate.Release();
+    }
+    // The first tile given up and recorded, the second saved: the worker pauses.
+    ASSERT_TRUE(run.PumpUntil([&] { return run.Gate.Sleeps() == 3 && run.Form.Memo2.Count() == 1; }));
+    const std::string broken = tiles ? t.TileFolder : t.FailedPath;
+    const std::string aside = run.Tasks + "aside";
+    if (tiles) {
+      fs::rename(broken, aside);
+    } else {
+      fs::remove(broken);
+      fs::create_directory(broken);
+    }
+    for (int tick = 0; tick < 4; ++tick) run.Toolkit.Tick();
+    EXPECT_EQ(run.Toolkit.Errors,
+              TLines{tiles ? "Unable to write to " + t.TileFolder : "Cannot create file " + t.FailedPath});
+    EXPECT_EQ(Position(run, "T1X"), 0);
 
-  fs::remove(t.FailedPath);
-  run.Gate.Open();
-  ASSERT_TRUE(run.RunToEnd());
-  EXPECT_EQ(ReadAll(t.FailedPath), t.TilePath(3371, t.MinY) + "|" + t.TileUrl(3371, t.MinY) + "\r\n");
-  EXPECT_EQ(Position(run, "T1X"), 3372);
+    fs::remove(broken);
+    if (tiles) fs::rename(aside, broken);
+    run.Gate.Open();
+    ASSERT_TRUE(run.RunToEnd());
+    EXPECT_EQ(ReadAll(t.FailedPath), t.TilePath(3371, t.MinY) + "|" + t.TileUrl(3371, t.MinY) + "\r\n");
+    EXPECT_EQ(Position(run, "T1X"), 3372);
+  }
 }
 
 // A record handed over but not yet run on the main thread: the save reads the
