@@ -601,5 +601,49 @@ TEST(MainForm, CloseWhileRunningStopsAndCompletes) {
   }
 }
 
+// Workers held back by a full queue (the window busy elsewhere) are released by
+// the pumping of a close or of the window's end; the close still saves every
+// line before the positions that pass it.
+TEST(MainForm, WorkersWaitingForAFullQueueEndWithTheWindow) {
+  for (const bool close : {true, false}) {
+    SCOPED_TRACE(close ? "close" : "destroy");
+    constexpr int Limit = 64;
+    auto run = std::make_unique<TFormRun>(test::FastConfig, false, Limit);
+    run->Fill();
+    run->Area("116.0", "40.0", "116.5", "39.6");  // 600 tiles at zoom 14
+    run->Form.TrackBar1.SetPosition(14);
+    run->Form.Edit10.Text = "4";
+    run->Form.BitBtn1Click();
+    // Nobody pumps: the workers fill the queue, one line a tile, and wait.
+    const int full = Limit;
+    for (int i = 0; i < 20000 && run->Server.Gets < full; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_GE(run->Server.Gets, full);
+    if (!close) {
+      run.reset();
+      continue;
+    }
+    run->Form.FormCloseQuery();
+    EXPECT_FALSE(run->Form.Running());
+    EXPECT_EQ(run->Workers(), 0);
+    const TDownloadTask& t = run->Task();
+    EXPECT_LT(run->Server.Gets, t.TotalCount);
+    const TLines lines = run->LogLines();
+    EXPECT_EQ(std::ranges::count_if(lines, [](const std::string& line) { return line.ends_with(" OK"); }),
+              run->Server.Gets);
+    int saved = 0;
+    for (int n = 1; n <= 4; ++n) {
+      const std::string key = "T" + std::to_string(n);
+      const int x = Position(*run, (key + "X").c_str()), y = Position(*run, (key + "Y").c_str());
+      if (x == 0) continue;  // a worker that was stopped before its first tile
+      ++saved;
+      const std::string tile = t.TileFileName(x, y);
+      EXPECT_EQ(std::ranges::count_if(lines, [&](const std::string& line) { return line.ends_with(tile + " OK"); }), 1)
+          << tile;
+    }
+    EXPECT_GT(saved, 0);
+  }
+}
+
 }  // namespace
 }  // namespace meridane
