@@ -88,7 +88,8 @@ bool FlushData(int descriptor) {
 
 }  // namespace
 
-TAtomicFileWriter::TAtomicFileWriter(fs::path target, TFlush flush) : Target(std::move(target)), Flush(flush) {
+TAtomicFileWriter::TAtomicFileWriter(fs::path target, TFlush flush, const fs::path& temporaryFolder)
+    : Target(std::move(target)), Flush(flush) {
   if (Target.empty() || !Target.has_filename()) throw EFileError(CannotCreateMessage(Target));
 #ifdef __linux__
   // No look at the target yet: it usually does not exist, and Commit learns it
@@ -107,9 +108,11 @@ TAtomicFileWriter::TAtomicFileWriter(fs::path target, TFlush flush) : Target(std
   const fs::file_status existing = fs::status(Target, ec);
   const bool exists = fs::exists(existing);
   if (exists && !Replaceable(existing)) throw EFileError(CannotCreateMessage(Target));
+  if (!temporaryFolder.empty()) fs::create_directory(temporaryFolder, ec);
+  const fs::path stem = temporaryFolder.empty() ? Target : temporaryFolder / Target.filename();
   // Several threads may write beside each other; the suffix keeps their names apart.
   for (int attempt = 0; attempt < 100 && !File; ++attempt) {
-    Temporary = Target;
+    Temporary = stem;
     Temporary += UniqueSuffix();
     File = std::fopen(Temporary.string().c_str(), "wbx");
     if (!File && errno != EEXIST) break;
@@ -231,27 +234,45 @@ fs::path LeftoverName(const fs::path& target) {
   return name;
 }
 
+namespace {
+
+// What follows ".~" in the name of a temporary file that no writer will finish:
+// "tmp", or "PID-N.tmp" from a writer that had to use a named file, when that
+// process is gone or is this one (callers sweep while they write none of these
+// files), never another one's at work.
+bool LeftBehind(std::string_view rest) {
+  if (rest == "tmp") return true;
+#ifndef _WIN32
+  const std::size_t dash = rest.find('-');
+  long long pid = 0;
+  if (dash != std::string_view::npos && rest.ends_with(".tmp") &&
+      std::from_chars(rest.data(), rest.data() + dash, pid).ptr == rest.data() + dash && pid > 0)
+    return pid == ::getpid() || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH);
+#endif
+  return false;
+}
+
+}  // namespace
+
 void RemoveLeftoverTemporaries(const fs::path& folder, const std::vector<std::string>& names) {
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(folder, ec)) {
     const std::string file = entry.path().filename().string();
     for (const std::string& name : names) {
-      if (!file.starts_with(name + ".~") || !file.ends_with("tmp")) continue;
-      const std::string_view rest = std::string_view(file).substr(name.size() + 2);
-      // "tmp", or "PID-N.tmp" from a writer that had to use a named file: the
-      // latter when that process is gone or is this one (callers sweep while
-      // they write none of these files), never another one's at work.
-      bool leftover = rest == "tmp";
-#ifndef _WIN32
-      const std::size_t dash = rest.find('-');
-      long long pid = 0;
-      if (!leftover && dash != std::string_view::npos && rest.ends_with(".tmp") &&
-          std::from_chars(rest.data(), rest.data() + dash, pid).ptr == rest.data() + dash && pid > 0)
-        leftover = pid == ::getpid() || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH);
-#endif
-      if (leftover) fs::remove(entry.path(), ec);
+      if (file.starts_with(name + ".~") && LeftBehind(std::string_view(file).substr(name.size() + 2)))
+        fs::remove(entry.path(), ec);
     }
   }
+}
+
+void EmptyTemporaryFolder(const fs::path& folder) {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    const std::string file = entry.path().filename().string();
+    const std::size_t mark = file.rfind(".~");
+    if (mark != std::string::npos && LeftBehind(std::string_view(file).substr(mark + 2))) fs::remove(entry.path(), ec);
+  }
+  fs::remove(folder, ec);  // only when empty: the files of a run at work stay with it
 }
 
 void AppendLines(const fs::path& path, std::string_view lines) {
@@ -296,8 +317,8 @@ void FlushFileSystem(const fs::path& folder) {
 #endif
 }
 
-void WriteFileAtomic(const fs::path& target, std::string_view content, TFlush flush) {
-  TAtomicFileWriter writer(target, flush);
+void WriteFileAtomic(const fs::path& target, std::string_view content, TFlush flush, const fs::path& temporaryFolder) {
+  TAtomicFileWriter writer(target, flush, temporaryFolder);
   writer.Write(content);
   writer.Commit();
 }

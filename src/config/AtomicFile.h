@@ -27,10 +27,14 @@ enum class TFlush { Disk, Cache };
 // complete new one. Dropping the writer uncommitted removes the temporary file.
 // A read-only target is refused, as writing it in place would be. With
 // TFlush::Disk the new file's data is on the disk before it takes the target's
-// name, and the folder's new entry after.
+// name, and the folder's new entry after. Where the system has no unnamed
+// files, the temporary file is named and waits in temporaryFolder when one is
+// given (created when missing, on the target's file system): a folder of its
+// own, where the next run finds what a kill left without listing the target's.
 class TAtomicFileWriter {
  public:
-  explicit TAtomicFileWriter(std::filesystem::path target, TFlush flush = TFlush::Disk);
+  explicit TAtomicFileWriter(std::filesystem::path target, TFlush flush = TFlush::Disk,
+                             const std::filesystem::path& temporaryFolder = {});
   ~TAtomicFileWriter();
   TAtomicFileWriter(const TAtomicFileWriter&) = delete;
   TAtomicFileWriter& operator=(const TAtomicFileWriter&) = delete;
@@ -57,6 +61,9 @@ std::filesystem::path LeftoverName(const std::filesystem::path& target);
 // Removes from folder the temporary files that writers which did not finish (a
 // kill, a power cut) left beside the files of the given names.
 void RemoveLeftoverTemporaries(const std::filesystem::path& folder, const std::vector<std::string>& names);
+// Removes what writers which did not finish left in a temporary folder, then
+// the folder when nothing else is left in it.
+void EmptyTemporaryFolder(const std::filesystem::path& folder);
 
 // Appends whole lines to a file that exists, first ending its last line when it
 // has no line end, and flushes them to the disk. An append that fails cuts the
@@ -70,7 +77,8 @@ void AppendLines(const std::filesystem::path& path, std::string_view lines);
 void FlushFileSystem(const std::filesystem::path& folder);
 
 // The one way whole files are written.
-void WriteFileAtomic(const std::filesystem::path& target, std::string_view content, TFlush flush = TFlush::Disk);
+void WriteFileAtomic(const std::filesystem::path& target, std::string_view content, TFlush flush = TFlush::Disk,
+                     const std::filesystem::path& temporaryFolder = {});
 
 // The whole file as bytes; EFileError "Cannot open file %s" when it cannot be read.
 std::string ReadFileBytes(const std::filesystem::path& path);

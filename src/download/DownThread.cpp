@@ -168,7 +168,7 @@ TDownThread::TOutcome TDownThread::FetchTile(int x, int y, int sequence) {
     ++attempts;
     const std::optional<std::optional<std::string>> failure = TryGet(url, buffer);
     if (!failure) {
-      WriteFileAtomic(Task.TilePath(x, y), buffer, TFlush::Cache);
+      WriteFileAtomic(Task.TilePath(x, y), buffer, TFlush::Cache, Task.TemporaryFolder);
       AddLogLine("T" + Number() + ":seq=" + std::to_string(sequence) + "," + Task.TileFileName(x, y) + " OK");
       SetLast(x, y);
       Pause(Task.Params->TilePauseMs);  // a stop ends it, and the walk before the next tile
@@ -236,7 +236,7 @@ void TDownThread::CopyBlank(const std::string& path) const {
   std::error_code ec;
   if (std::filesystem::exists(path, ec) || !std::filesystem::exists(BlankImage, ec)) return;
   try {
-    WriteFileAtomic(path, ReadFileBytes(BlankImage), TFlush::Cache);
+    WriteFileAtomic(path, ReadFileBytes(BlankImage), TFlush::Cache, Task.TemporaryFolder);
   } catch (const EFileError&) {
   }
 }

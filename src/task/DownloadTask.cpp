@@ -88,6 +88,8 @@ TDownloadTask::TDownloadTask(const TTaskParams& params) : Params(&params) {
   FailedPath = params.Folder + base + "_failed.ftl";
   ListPath = params.Folder + base + "_list.txt";
   TileFolder = params.Folder + base + static_cast<char>(fs::path::preferred_separator);
+  // Inside the tile folder: on its file system, whatever is mounted where.
+  TemporaryFolder = TileFolder + ".~tmp";
 
   std::error_code ec;
   if (!fs::is_directory(TileFolder, ec) && !fs::create_directory(TileFolder, ec))

@@ -48,6 +48,9 @@ class TDownloadTask {
   double LeftEdge = 0, RightEdge = 0, TopEdge = 0, BottomEdge = 0;
   int TotalCount = 0;
   std::string LogPath, FailedPath, ListPath, TileFolder;
+  // Where a tile waits under a temporary name where the system has no unnamed
+  // files; emptied at Start.
+  std::string TemporaryFolder;
 
   // Tile addressing.
   std::string TileUrl(int x, int y) const;
@@ -62,7 +65,8 @@ class TDownloadTask {
   long long SequenceOf(int x, int y) const;
   int RowCount() const { return MaxY - MinY + 1; }
 
-  // Removes the temporary files an interrupted run left beside the task files.
+  // Removes the temporary files an interrupted run left beside the task files
+  // and in the temporary folder.
   void RemoveLeftovers() const;
   // The task files, written once at Start; each knows what to do on resume, and a
   // resumed task gets back a file that is missing.

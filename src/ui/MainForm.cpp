@@ -483,6 +483,8 @@ void TForm1::Complete(bool showMessage) {
     // Positions past records that could not be saved would lose those records.
     if (failure.empty()) attempt([this] { SavePositions(Positions()); });
     for (int i = 0; i < CurrentTask->Params->ThreadCount; ++i) DownThreads[static_cast<std::size_t>(i)].reset();
+    // With every worker gone, the tiles' temporary folder holds nothing of use.
+    EmptyTemporaryFolder(CurrentTask->Task->TemporaryFolder);
   }
   BitBtn1.Caption = "Start";
   if (!failure.empty()) Toolkit.ShowError(failure);
