@@ -367,9 +367,14 @@ void TForm1::Start() {
   LabelTotalxy.Caption = "Total images: " + std::to_string(t.TotalCount);
   Progress.Begin(t);
   BitBtn1.Caption = "Stop";
+  Flusher = std::make_unique<TTileFlusher>(t.TileFolder);
   for (int i = 0; i < p.ThreadCount; ++i) {
-    TWorkerContext context{&Toolkit.MainThread(), this, Environment.Sleeper ? Environment.Sleeper : &RealSleeper,
-                           Environment.MakeClient, Folder};
+    TWorkerContext context{.MainThread = &Toolkit.MainThread(),
+                           .Host = this,
+                           .Sleeper = Environment.Sleeper ? Environment.Sleeper : &RealSleeper,
+                           .MakeClient = Environment.MakeClient,
+                           .ProgramFolder = Folder,
+                           .Flusher = Flusher.get()};
     DownThreads[static_cast<std::size_t>(i)] = std::make_unique<TDownThread>(false, i, t, std::move(context));
     ++RunningCount;
   }
@@ -483,6 +488,7 @@ void TForm1::Complete(bool showMessage) {
     // Positions past records that could not be saved would lose those records.
     if (failure.empty()) attempt([this] { SavePositions(Positions()); });
     for (int i = 0; i < CurrentTask->Params->ThreadCount; ++i) DownThreads[static_cast<std::size_t>(i)].reset();
+    Flusher.reset();
     // With every worker gone, the tiles' temporary folder holds nothing of use.
     EmptyTemporaryFolder(CurrentTask->Task->TemporaryFolder);
   }
