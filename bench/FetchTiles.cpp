@@ -1,5 +1,6 @@
 // meridane_fetch HOST ZOOM X0 X1 Y0 Y1 FOLDER [THREADS]: the download engine alone
-// (workers, HTTP client, tile files, lines handed to the main thread), fetching
+// (workers, HTTP client, tile files, lines handed to the main thread, the tiles
+// flushed to the disk as a task flushes them), fetching
 // http://HOST/ZOOM/X/Y.jpg for the tile block into FOLDER with no pause.
 // Prints the tile count, the seconds and the tiles per second.
 #include <chrono>
@@ -8,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "config/AtomicFile.h"
 #include "download/DownThread.h"
 #include "geo/Commonfunc.h"
 
@@ -53,10 +55,22 @@ int main(int argc, char** argv) {
   TRealSleeper sleeper;
   std::vector<std::unique_ptr<TDownThread>> workers;
   const auto start = std::chrono::steady_clock::now();
+  auto flusher = std::make_unique<TTileFlusher>(task.TileFolder);
   for (int i = 0; i < p.ThreadCount; ++i)
-    workers.push_back(
-        std::make_unique<TDownThread>(false, i, task, TWorkerContext{&main, &host, &sleeper, MakeCurlHttpClient, {}}));
-  main.PumpUntil([&] { return host.Finished == p.ThreadCount; });
+    workers.push_back(std::make_unique<TDownThread>(
+        false, i, task, TWorkerContext{&main, &host, &sleeper, MakeCurlHttpClient, {}, flusher.get()}));
+  // As a task does: the tiles flushed in the background, and at each save,
+  // every fourth second, and at the end.
+  auto save = start + std::chrono::seconds(4);
+  main.PumpUntil([&] {
+    if (std::chrono::steady_clock::now() >= save) {
+      FlushFileSystem(task.TileFolder);
+      save += std::chrono::seconds(4);
+    }
+    return host.Finished == p.ThreadCount;
+  });
+  FlushFileSystem(task.TileFolder);
+  flusher.reset();
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
   workers.clear();
   std::printf("tiles %d failed %ld seconds %.3f tiles_per_second %.0f\n", task.TotalCount, host.Failed, took.count(),

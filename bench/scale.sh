@@ -10,11 +10,15 @@
 # tmpfs keeps the disk out of the figures. The 1,000,000 files need about 5 GB
 # there; SKIP_MILLION=1 leaves that task out.)
 # Needs: nginx-light curl time bc (Debian packages) and a built build/meridane-cli.
+# COMPARE_BUILD_DIR=DIR also runs DIR's meridane-cli in every round of the two
+# tasks, first in every other round, and once on the million tiles: a change
+# measured against the build before it.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/bench/nginx.sh"
 build=${MERIDANE_BUILD_DIR:-$root/build}
 cli=$build/meridane-cli
+compare=${COMPARE_BUILD_DIR:-}
 target=${1:?usage: $0 TARGET_FOLDER [PORT]}
 port=${2:-18581}
 rounds=${ROUNDS:-3}
@@ -79,14 +83,21 @@ e2e() {  # COLUMNS ROWS: median figures for both tools
       printf 'url = "%s/12/%d/%d.jpg"\noutput = "gs_%d_%d_12.jpg"\n' "$base" $x $y $x $y
     done
   done >"$state/curl.cfg"
-  local -a ours_t ours_c ours_m curl_t curl_c curl_m
-  for ((round = 1; round <= rounds; round++)); do
-    fresh "ours$tiles.$round"
+  local -a ours_t ours_c ours_m curl_t curl_c curl_m other_t other_c other_m
+  run_task() {  # NAME CLI: one run of the task; its figures go to NAME_t, NAME_c and NAME_m
+    local -n times=$1_t cpu=$1_c memory=$1_m
+    local wall user sys peak
+    fresh "$1$tiles.$round"
     # shellcheck disable=SC2086
-    measure "$state/ours" "$cli" --config "$state/config.ini" $args --threads 8 --folder "$out" --progress
-    [ "$(find "$out" -name 'gs_*.jpg' | wc -l)" = "$tiles" ] || { echo "meridane-cli left tiles out" >&2; exit 1; }
-    read -r wall user sys peak <"$state/ours"
-    ours_t+=("$wall"); ours_c+=("$(echo "($user + $sys) * 1000000 / $tiles" | bc -l)"); ours_m+=("$peak")
+    measure "$state/$1" "$2" --config "$state/config.ini" $args --threads 8 --folder "$out" --progress
+    [ "$(find "$out" -name 'gs_*.jpg' | wc -l)" = "$tiles" ] || { echo "$2 left tiles out" >&2; exit 1; }
+    read -r wall user sys peak <"$state/$1"
+    times+=("$wall"); cpu+=("$(echo "($user + $sys) * 1000000 / $tiles" | bc -l)"); memory+=("$peak")
+  }
+  for ((round = 1; round <= rounds; round++)); do
+    if [ -n "$compare" ] && ((round % 2 == 0)); then run_task other "$compare/meridane-cli"; fi
+    run_task ours "$cli"
+    if [ -n "$compare" ] && ((round % 2 == 1)); then run_task other "$compare/meridane-cli"; fi
     fresh "curl$tiles.$round"
     measure "$state/curl" bash -c "cd '$out' && exec curl -s --parallel --parallel-immediate --parallel-max 8 -K '$state/curl.cfg'"
     read -r wall user sys peak <"$state/curl"
@@ -101,6 +112,14 @@ e2e() {  # COLUMNS ROWS: median figures for both tools
     "$cc" "$(echo "$cm / 1024" | bc -l)"
   printf '%-8s meridane / curl: speed %.2f, CPU per tile %.2f\n' "$tiles" "$(echo "$ct / $ot" | bc -l)" \
     "$(echo "$oc / $cc" | bc -l)"
+  if [ -n "$compare" ]; then
+    local pt pc pm
+    pt=$(median "${other_t[@]}"); pc=$(median "${other_c[@]}"); pm=$(median "${other_m[@]}")
+    printf '%-8s %-14s %8.2f %10.0f %12.1f %10.1f   (%s)\n' "$tiles" "meridane-cli" "$pt" \
+      "$(echo "$tiles / $pt" | bc -l)" "$pc" "$(echo "$pm / 1024" | bc -l)" "$compare"
+    printf '%-8s meridane / meridane of %s: speed %.2f, CPU per tile %.2f\n' "$tiles" "$compare" \
+      "$(echo "$pt / $ot" | bc -l)" "$(echo "$oc / $pc" | bc -l)"
+  fi
 }
 
 printf 'target %s (%s), median of %d rounds\n' "$target" "$(df --output=fstype "$target" | tail -1)" "$rounds"
@@ -108,15 +127,19 @@ printf '%-8s %-14s %8s %10s %12s %10s\n' tiles program seconds tiles/s "CPU us/t
 e2e 50 40
 e2e 200 100
 
-if [ -z "${SKIP_MILLION:-}" ]; then
+million() {  # CLI [LABEL]
   fresh million
   # shellcheck disable=SC2046
-  measure "$state/million" "$cli" --config "$state/config.ini" $(area 8000 8999 5000 5999 14) --threads 8 \
+  measure "$state/million" "$1" --config "$state/config.ini" $(area 8000 8999 5000 5999 14) --threads 8 \
     --folder "$out" --task million --progress
   read -r wall user sys peak <"$state/million"
-  printf '1,000,000 tiles: %.1f s, %.0f tiles/s, peak %.1f MiB\n' "$wall" "$(echo "1000000 / $wall" | bc -l)" \
-    "$(echo "$peak / 1024" | bc -l)"
+  printf '1,000,000 tiles: %.1f s, %.0f tiles/s, peak %.1f MiB%s\n' "$wall" "$(echo "1000000 / $wall" | bc -l)" \
+    "$(echo "$peak / 1024" | bc -l)" "${2:-}"
   rm -rf "$out"
+}
+if [ -z "${SKIP_MILLION:-}" ]; then
+  million "$cli"
+  [ -z "$compare" ] || million "$compare/meridane-cli" "   ($compare)"
 fi
 
 # A finished task of 4 tiles whose log is made 20,000,000 lines long, resumed.

@@ -4,11 +4,14 @@
 # (no files written) and the rate at which the target disk creates as many small
 # files (plainly, and through a temporary file and a rename as our tiles are).
 # Usage: bench/throughput.sh TARGET_FOLDER [PORT]
+# COMPARE_BUILD_DIR=DIR also runs DIR's engine in every round, first in every
+# other round: a change measured against the build before it, in one run.
 # Needs: nginx-light aria2 curl wrk (Debian packages).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/bench/nginx.sh"
 build=${MERIDANE_BUILD_DIR:-$root/build}
+compare=${COMPARE_BUILD_DIR:-}
 target=${1:?usage: $0 TARGET_FOLDER [PORT]}
 port=${2:-18580}
 zoom=12 x0=1000 x1=1049 y0=1500 y1=1539   # 50 x 40 = 2000 tiles
@@ -61,10 +64,13 @@ end
 LUA
 
 rounds=${ROUNDS:-3}
-declare -a R_ours R_aria2 R_curl R_wrk R_plain R_atomic R_rename
+declare -a R_ours R_compare R_aria2 R_curl R_wrk R_plain R_atomic R_rename
+engine() { "$1/bench/meridane_fetch" "127.0.0.1:$port" $zoom $x0 $x1 $y0 $y1 "$out" 8 | awk '{print $8}'; }
 for ((round = 1; round <= rounds; round++)); do
+  if [ -n "$compare" ] && ((round % 2 == 0)); then fresh "compare$round"; R_compare+=("$(engine "$compare")"); fi
   fresh "ours$round"
-  R_ours+=("$("$build/bench/meridane_fetch" "127.0.0.1:$port" $zoom $x0 $x1 $y0 $y1 "$out" 8 | awk '{print $8}')")
+  R_ours+=("$(engine "$build")")
+  if [ -n "$compare" ] && ((round % 2 == 1)); then fresh "compare$round"; R_compare+=("$(engine "$compare")"); fi
   fresh "aria2$round"; s=$(now)
   aria2c -q -j8 --dir="$out" --input-file="$state/aria2.txt" --allow-overwrite=true --auto-file-renaming=false
   R_aria2+=("$(rate "$s" "$(now)")")
@@ -89,5 +95,10 @@ printf 'target %s (%s), %d tiles, median of %d rounds\n' "$target" "$(df --outpu
 printf '%-34s %8s\n' "meridane, 8 workers" "$ours" "aria2c -j8" "$aria2" "curl --parallel-max 8" "$curlrate" \
   "ceiling: wrk -c8 (no files)" "$wrkrate" "ceiling: file creation" "$plain" "file creation, atomic (ours)" "$atomic" \
   "file creation, temporary + rename" "$renamed"
+if [ -n "$compare" ]; then
+  other=$(median "${R_compare[@]}")
+  printf '%-34s %8s\n' "meridane of $compare" "$other"
+  printf 'meridane / meridane of %s: %.2f\n' "$compare" "$(echo "$ours / $other" | bc -l)"
+fi
 printf 'meridane / best of aria2c and curl: %.2f\n' "$(echo "$ours / $best" | bc -l)"
 printf 'meridane / lower ceiling: %.2f\n' "$(echo "$ours / $ceiling" | bc -l)"

@@ -87,7 +87,7 @@ bool FlushData(int descriptor) {
 
 }  // namespace
 
-TAtomicFileWriter::TAtomicFileWriter(fs::path target, TFlush flush, TNewFile access)
+TAtomicFileWriter::TAtomicFileWriter(fs::path target, TFlush flush, TNewFile access, const fs::path& temporaryFolder)
     : Target(std::move(target)), Flush(flush) {
   const bool ownerOnly = access == TNewFile::OwnerOnly;
   if (Target.empty() || !Target.has_filename()) throw EFileError(CannotCreateMessage(Target));
@@ -108,9 +108,11 @@ TAtomicFileWriter::TAtomicFileWriter(fs::path target, TFlush flush, TNewFile acc
   const fs::file_status existing = fs::symlink_status(Target, ec);
   const bool exists = fs::exists(existing);
   if (exists && !Replaceable(existing)) throw EFileError(CannotCreateMessage(Target));
+  if (!temporaryFolder.empty()) fs::create_directory(temporaryFolder, ec);
+  const fs::path stem = temporaryFolder.empty() ? Target : temporaryFolder / Target.filename();
   // Several threads may write beside each other; the suffix keeps their names apart.
   for (int attempt = 0; attempt < 100 && !File; ++attempt) {
-    Temporary = Target;
+    Temporary = stem;
     Temporary += UniqueSuffix();
     File = std::fopen(Temporary.string().c_str(), "wbx");
     if (!File && errno != EEXIST) break;
@@ -235,27 +237,45 @@ fs::path LeftoverName(const fs::path& target) {
   return name;
 }
 
+namespace {
+
+// What follows ".~" in the name of a temporary file that no writer will finish:
+// "tmp", or "PID-N.tmp" from a writer that had to use a named file, when that
+// process is gone or is this one (callers sweep while they write none of these
+// files), never another one's at work.
+bool LeftBehind(std::string_view rest) {
+  if (rest == "tmp") return true;
+#ifndef _WIN32
+  const std::size_t dash = rest.find('-');
+  long long pid = 0;
+  if (dash != std::string_view::npos && rest.ends_with(".tmp") &&
+      std::from_chars(rest.data(), rest.data() + dash, pid).ptr == rest.data() + dash && pid > 0)
+    return pid == ::getpid() || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH);
+#endif
+  return false;
+}
+
+}  // namespace
+
 void RemoveLeftoverTemporaries(const fs::path& folder, const std::vector<std::string>& names) {
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(folder, ec)) {
     const std::string file = entry.path().filename().string();
     for (const std::string& name : names) {
-      if (!file.starts_with(name + ".~") || !file.ends_with("tmp")) continue;
-      const std::string_view rest = std::string_view(file).substr(name.size() + 2);
-      // "tmp", or "PID-N.tmp" from a writer that had to use a named file: the
-      // latter when that process is gone or is this one (callers sweep while
-      // they write none of these files), never another one's at work.
-      bool leftover = rest == "tmp";
-#ifndef _WIN32
-      const std::size_t dash = rest.find('-');
-      long long pid = 0;
-      if (!leftover && dash != std::string_view::npos && rest.ends_with(".tmp") &&
-          std::from_chars(rest.data(), rest.data() + dash, pid).ptr == rest.data() + dash && pid > 0)
-        leftover = pid == ::getpid() || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH);
-#endif
-      if (leftover) fs::remove(entry.path(), ec);
+      if (file.starts_with(name + ".~") && LeftBehind(std::string_view(file).substr(name.size() + 2)))
+        fs::remove(entry.path(), ec);
     }
   }
+}
+
+void EmptyTemporaryFolder(const fs::path& folder) {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    const std::string file = entry.path().filename().string();
+    const std::size_t mark = file.rfind(".~");
+    if (mark != std::string::npos && LeftBehind(std::string_view(file).substr(mark + 2))) fs::remove(entry.path(), ec);
+  }
+  fs::remove(folder, ec);  // only when empty: the files of a run at work stay with it
 }
 
 namespace {
@@ -297,8 +317,26 @@ void AppendLines(const fs::path& path, std::string_view lines) {
   if (!written || !closed) throw EFileError(CannotCreateMessage(path));
 }
 
-void WriteFileAtomic(const fs::path& target, std::string_view content, TFlush flush, TNewFile access) {
-  TAtomicFileWriter writer(target, flush, access);
+void FlushFileSystem(const fs::path& folder) {
+#ifdef __linux__
+  // syncfs writes back the whole file system and commits its journal once;
+  // flushing each file would commit the journal once per file.
+  const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const bool flushed = descriptor >= 0 && ::syncfs(descriptor) == 0;
+  if (descriptor >= 0) ::close(descriptor);
+  if (!flushed) throw EFileError("Unable to write to " + folder.string());
+#elif !defined(_WIN32)
+  (void)folder;
+  ::sync();
+#else
+  // Windows flushes a volume only for administrators: the files stay as written.
+  (void)folder;
+#endif
+}
+
+void WriteFileAtomic(const fs::path& target, std::string_view content, TFlush flush, TNewFile access,
+                     const fs::path& temporaryFolder) {
+  TAtomicFileWriter writer(target, flush, access, temporaryFolder);
   writer.Write(content);
   writer.Commit();
 }

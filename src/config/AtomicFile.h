@@ -33,11 +33,16 @@ enum class TNewFile { Shared, OwnerOnly };
 // A read-only target is refused, as writing it in place would be, and so is
 // anything but a regular file: a link put in a shared folder is neither
 // followed nor replaced. With TFlush::Disk the new file's data is on the disk
-// before it takes the target's name, and the folder's new entry after.
+// before it takes the target's name, and the folder's new entry after. Where
+// the system has no unnamed files, the temporary file is named and waits in
+// temporaryFolder when one is given (created when missing, on the target's
+// file system): a folder of its own, where the next run finds what a kill left
+// without listing the target's.
 class TAtomicFileWriter {
  public:
   explicit TAtomicFileWriter(std::filesystem::path target, TFlush flush = TFlush::Disk,
-                             TNewFile access = TNewFile::Shared);
+                             TNewFile access = TNewFile::Shared,
+                             const std::filesystem::path& temporaryFolder = {});
   ~TAtomicFileWriter();
   TAtomicFileWriter(const TAtomicFileWriter&) = delete;
   TAtomicFileWriter& operator=(const TAtomicFileWriter&) = delete;
@@ -64,6 +69,9 @@ std::filesystem::path LeftoverName(const std::filesystem::path& target);
 // Removes from folder the temporary files that writers which did not finish (a
 // kill, a power cut) left beside the files of the given names.
 void RemoveLeftoverTemporaries(const std::filesystem::path& folder, const std::vector<std::string>& names);
+// Removes what writers which did not finish left in a temporary folder, then
+// the folder when nothing else is left in it.
+void EmptyTemporaryFolder(const std::filesystem::path& folder);
 
 // Appends whole lines to a file that exists, first ending its last line when it
 // has no line end, and flushes them to the disk. An append that fails cuts the
@@ -72,9 +80,14 @@ void RemoveLeftoverTemporaries(const std::filesystem::path& folder, const std::v
 // file %s".
 void AppendLines(const std::filesystem::path& path, std::string_view lines);
 
+// Puts on the disk everything written so far to the file system that holds
+// folder: one call for all the files a caller wrote with TFlush::Cache, before
+// it stores what counts on them. Throws EFileError "Unable to write to %s".
+void FlushFileSystem(const std::filesystem::path& folder);
+
 // The one way whole files are written.
 void WriteFileAtomic(const std::filesystem::path& target, std::string_view content, TFlush flush = TFlush::Disk,
-                     TNewFile access = TNewFile::Shared);
+                     TNewFile access = TNewFile::Shared, const std::filesystem::path& temporaryFolder = {});
 
 // Removes a file, the removal on the disk before the caller goes on; a file
 // that is missing already is no error. Throws EFileError "Cannot remove file %s".

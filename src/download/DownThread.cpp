@@ -31,6 +31,25 @@ TDownThread::TDownThread(bool createSuspended, int threadIndex, const TDownloadT
   if (!createSuspended) Start();
 }
 
+TTileFlusher::TTileFlusher(std::filesystem::path folder, TFlushCall flush)
+    : Folder(std::move(folder)), Flush(std::move(flush)) {
+  Thread = std::thread([this] {
+    while (!Stop.WaitFor(IntervalMs)) {
+      if (!Pending.exchange(false, std::memory_order_relaxed)) continue;
+      try {
+        Flush(Folder);
+      } catch (...) {
+        // The save's own flush reports what fails.
+      }
+    }
+  });
+}
+
+TTileFlusher::~TTileFlusher() {
+  Stop.Raise();
+  Thread.join();
+}
+
 TFailureKind ClassifyFailure(std::string_view message) {
   if (Contains(message, "10054") || Contains(message, "Connection Closed Gracefully")) return TFailureKind::Reset;
   if (Contains(message, "10048")) return TFailureKind::AddressInUse;
@@ -177,6 +196,7 @@ TDownThread::TOutcome TDownThread::FetchTile(int x, int y, int sequence) {
     const std::optional<std::optional<std::string>> failure = TryGet(url, buffer);
     if (!failure) {
       Task.WriteTile(x, y, buffer);
+      if (Context.Flusher) Context.Flusher->Written();
       AddLogLine("T" + Number() + ":seq=" + std::to_string(sequence) + "," + Task.TileFileName(x, y) + " OK");
       SetLast(x, y);
       Pause(Task.Params->TilePauseMs);  // a stop ends it, and the walk before the next tile
@@ -244,7 +264,8 @@ void TDownThread::CopyBlank(const std::string& path) const {
   std::error_code ec;
   if (std::filesystem::exists(path, ec) || !std::filesystem::exists(BlankImage, ec)) return;
   try {
-    WriteFileAtomic(path, ReadFileBytes(BlankImage), TFlush::Cache);
+    WriteFileAtomic(path, ReadFileBytes(BlankImage), TFlush::Cache, TNewFile::Shared, Task.TemporaryFolder);
+    if (Context.Flusher) Context.Flusher->Written();
   } catch (const EFileError&) {
   }
 }

@@ -8,8 +8,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 
+#include "config/AtomicFile.h"
 #include "download/HttpClient.h"
 #include "download/Sleeper.h"
 #include "download/Thread.h"
@@ -28,6 +30,32 @@ class IWorkerHost {
   virtual void WorkerFinished(int threadIndex) = 0;
 };
 
+// Puts the workers' tiles on the disk in the background, soon after they are
+// written. A save flushes the tiles its positions pass before it stores them;
+// with the tiles written back already that flush is short, where one that
+// writes seconds of tiles holds the main thread (and, through its queue, the
+// workers) and keeps a short task from its end. Flushes folder's file system
+// at most every IntervalMs, and only after a tile was written.
+class TTileFlusher {
+ public:
+  static constexpr int IntervalMs = 20;
+  using TFlushCall = std::function<void(const std::filesystem::path&)>;
+  explicit TTileFlusher(std::filesystem::path folder, TFlushCall flush = FlushFileSystem);
+  ~TTileFlusher();
+  TTileFlusher(const TTileFlusher&) = delete;
+  TTileFlusher& operator=(const TTileFlusher&) = delete;
+
+  // A worker wrote a tile.
+  void Written() { Pending.store(true, std::memory_order_relaxed); }
+
+ private:
+  const std::filesystem::path Folder;
+  const TFlushCall Flush;
+  std::atomic<bool> Pending{false};
+  TStopSignal Stop;
+  std::thread Thread;
+};
+
 // A worker's surroundings.
 struct TWorkerContext {
   IMainThread* MainThread = nullptr;
@@ -35,6 +63,7 @@ struct TWorkerContext {
   ISleeper* Sleeper = nullptr;
   std::function<std::unique_ptr<IHttpClient>()> MakeClient = MakeCurlHttpClient;
   std::filesystem::path ProgramFolder;  // holds blankimg/
+  TTileFlusher* Flusher = nullptr;      // null: the saves' flushes alone put the tiles on the disk
 };
 
 // What a worker does about a failed GET, read from the failure's message (a

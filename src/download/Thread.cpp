@@ -22,10 +22,16 @@ void TThread::WaitFor() {
   if (Handle.joinable()) Handle.join();
 }
 
-void TQueueDispatcher::Enqueue(TCall call) {
+void TQueueDispatcher::Enqueue(TCall call, bool bounded, const TStopSignal* stop) {
   bool first = false, wake = false;
   {
-    std::lock_guard<std::mutex> guard(Lock);
+    std::unique_lock<std::mutex> guard(Lock);
+    if (bounded && Queue.size() >= Limit) {
+      // A stop raises no signal here: it is looked at every few milliseconds.
+      ++Full;
+      while (Queue.size() >= Limit && !(stop && stop->Raised())) Room.wait_for(guard, std::chrono::milliseconds(10));
+      --Full;
+    }
     first = Queue.empty();
     wake = first && OwnerWaits;
     Queue.push_back(std::move(call));
@@ -41,12 +47,13 @@ void TQueueDispatcher::RunAndWait(const std::function<void()>& call) {
   }
   TWaiting entry;
   entry.Call = &call;
-  Enqueue({{}, &entry});
+  // Never held back by the bound: the worker waits for this call anyway.
+  Enqueue({{}, &entry}, false, nullptr);
   entry.Done.acquire();
   if (entry.Error) std::rethrow_exception(entry.Error);
 }
 
-void TQueueDispatcher::HandOver(std::function<void()> call) {
+void TQueueDispatcher::HandOver(std::function<void()> call, const TStopSignal* stop) {
   if (std::this_thread::get_id() == Owner) {
     try {
       call();
@@ -54,7 +61,7 @@ void TQueueDispatcher::HandOver(std::function<void()> call) {
     }
     return;
   }
-  Enqueue({std::move(call), nullptr});
+  Enqueue({std::move(call), nullptr}, true, stop);
 }
 
 int TQueueDispatcher::Pump(std::chrono::milliseconds timeout) {
@@ -67,6 +74,7 @@ int TQueueDispatcher::Pump(std::chrono::milliseconds timeout) {
       OwnerWaits = false;
     }
     batch.swap(Queue);
+    if (Full > 0) Room.notify_all();
   }
   for (TCall& entry : batch) {
     if (!entry.Waiting) {

@@ -21,8 +21,10 @@ class IMainThread {
   // Runs call on the main thread and returns when it has finished.
   virtual void RunAndWait(const std::function<void()>& call) = 0;
   // Leaves call for the main thread and returns at once; an error it throws
-  // there is dropped. Made on the main thread itself, it runs at once.
-  virtual void HandOver(std::function<void()> call) = 0;
+  // there is dropped. Made on the main thread itself, it runs at once. A queue
+  // may make the caller wait while it is full, until the main thread has run
+  // some or stop is raised.
+  virtual void HandOver(std::function<void()> call, const TStopSignal* stop = nullptr) = 0;
   // On the main thread: runs every call made so far.
   virtual void RunHandedOver() = 0;
 };
@@ -53,7 +55,7 @@ class TThread {
   // Runs call on the main thread while this thread waits.
   void Synchronize(const std::function<void()>& call) { MainThread.RunAndWait(call); }
   // Runs call on the main thread later, after this thread's earlier calls.
-  void HandOver(std::function<void()> call) { MainThread.HandOver(std::move(call)); }
+  void HandOver(std::function<void()> call) { MainThread.HandOver(std::move(call), &StopRequest); }
   TStopSignal& StopSignal() { return StopRequest; }
 
  private:
@@ -66,12 +68,19 @@ class TThread {
 // The main thread as one queue: workers queue their calls, and the owner's
 // loop runs them with Pump, in batches. A call made on the main thread itself
 // runs at once. An event loop that cannot wait here sets OnFirstQueued.
+// The queue is bounded: a worker that finds Limit calls queued waits for the
+// next Pump, so a main thread that falls behind (a slow terminal, a stalled
+// pipe, a busy window) holds the workers back instead of the memory growing.
+// A worker asked to stop queues past the bound: it ends after a few calls, and
+// an owner that stops its workers and then waits for them without pumping must
+// still see them end.
 class TQueueDispatcher : public IMainThread {
  public:
-  TQueueDispatcher() : Owner(std::this_thread::get_id()) {}
+  static constexpr std::size_t DefaultLimit = 4096;
+  explicit TQueueDispatcher(std::size_t limit = DefaultLimit) : Owner(std::this_thread::get_id()), Limit(limit) {}
 
   void RunAndWait(const std::function<void()>& call) override;
-  void HandOver(std::function<void()> call) override;
+  void HandOver(std::function<void()> call, const TStopSignal* stop = nullptr) override;
   void RunHandedOver() override { Pump(); }
   // Runs the queued calls; waits up to timeout for the first one when none is queued.
   // Returns how many ran.
@@ -95,12 +104,15 @@ class TQueueDispatcher : public IMainThread {
     std::function<void()> Owned;
     TWaiting* Waiting = nullptr;
   };
-  void Enqueue(TCall call);
+  void Enqueue(TCall call, bool bounded, const TStopSignal* stop);
 
   const std::thread::id Owner;
+  const std::size_t Limit;
   std::mutex Lock;
   std::condition_variable Queued;
   bool OwnerWaits = false;
+  std::condition_variable Room;
+  int Full = 0;  // workers waiting for room
   std::vector<TCall> Queue;
 };
 

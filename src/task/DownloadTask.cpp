@@ -97,6 +97,8 @@ TDownloadTask::TDownloadTask(const TTaskParams& params) : Params(&params) {
   FailedPath = params.Folder + base + "_failed.ftl";
   ListPath = params.Folder + base + "_list.txt";
   TileFolder = params.Folder + base + static_cast<char>(fs::path::preferred_separator);
+  // Inside the tile folder: on its file system, whatever is mounted where.
+  TemporaryFolder = TileFolder + ".~tmp";
 
   HoldTileFolder();
 
@@ -179,7 +181,7 @@ void TDownloadTask::HoldTileFolder() {
 
 void TDownloadTask::WriteTile(int x, int y, std::string_view data) const {
   try {
-    WriteFileAtomic(TileWriteFolder + TileFileName(x, y), data, TFlush::Cache);
+    WriteFileAtomic(TileWriteFolder + TileFileName(x, y), data, TFlush::Cache, TNewFile::Shared, TemporaryFolder);
   } catch (const EFileError&) {
     throw EFileError(CannotCreateMessage(TilePath(x, y)));  // the name the user knows
   }

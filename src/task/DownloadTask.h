@@ -54,6 +54,9 @@ class TDownloadTask {
   // one line for each worker ("T2X=99999 lies outside the tile range; ..."):
   // those workers start from their first tile.
   std::vector<std::string> DamagedPositions;
+  // Where a tile waits under a temporary name where the system has no unnamed
+  // files; emptied at Start.
+  std::string TemporaryFolder;
 
   // Tile addressing.
   std::string TileUrl(int x, int y) const;
@@ -71,7 +74,8 @@ class TDownloadTask {
   long long SequenceOf(int x, int y) const;
   int RowCount() const { return MaxY - MinY + 1; }
 
-  // Removes the temporary files an interrupted run left beside the task files.
+  // Removes the temporary files an interrupted run left beside the task files
+  // and in the temporary folder.
   void RemoveLeftovers() const;
   // The task files, written once at Start; each knows what to do on resume, and a
   // resumed task gets back a file that is missing.

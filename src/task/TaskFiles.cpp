@@ -61,6 +61,7 @@ void TDownloadTask::RemoveLeftovers() const {
   const auto name = [](const std::string& path) { return fs::path(path).filename().string(); };
   RemoveLeftoverTemporaries(Params->Folder.empty() ? fs::path(".") : fs::path(Params->Folder),
                             {Params->TaskName, name(ListPath), name(LogPath), name(FailedPath)});
+  EmptyTemporaryFolder(TemporaryFolder);
 }
 
 void TDownloadTask::WriteProjectFile() const {

@@ -19,6 +19,8 @@ namespace meridane {
 // end drive it.
 class THeadlessToolkit : public IToolkit {
  public:
+  // queueLimit: the workers' calls queued before a worker waits for a Pump.
+  explicit THeadlessToolkit(std::size_t queueLimit = TQueueDispatcher::DefaultLimit) : Queue(queueLimit) {}
   void ShowMessage(const std::string& text) override { Messages.push_back(text); }
   void ShowError(const std::string& text) override { Errors.push_back(text); }
   std::optional<std::string> OpenFile(const std::string& title, const std::string& filter,

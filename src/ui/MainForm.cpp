@@ -396,9 +396,14 @@ void TForm1::Start() {
   LabelTotalxy.Caption = "Total images: " + std::to_string(t.TotalCount);
   Progress.Begin(t);
   BitBtn1.Caption = "Stop";
+  Flusher = std::make_unique<TTileFlusher>(t.TileFolder);
   for (int i = 0; i < p.ThreadCount; ++i) {
-    TWorkerContext context{&Toolkit.MainThread(), this, Environment.Sleeper ? Environment.Sleeper : &RealSleeper,
-                           Environment.MakeClient, Folder};
+    TWorkerContext context{.MainThread = &Toolkit.MainThread(),
+                           .Host = this,
+                           .Sleeper = Environment.Sleeper ? Environment.Sleeper : &RealSleeper,
+                           .MakeClient = Environment.MakeClient,
+                           .ProgramFolder = Folder,
+                           .Flusher = Flusher.get()};
     DownThreads[static_cast<std::size_t>(i)] = std::make_unique<TDownThread>(false, i, t, std::move(context));
     ++RunningCount;
   }
@@ -454,8 +459,12 @@ std::vector<std::pair<std::string, std::string>> TForm1::Positions() const {
 }
 
 void TForm1::SavePositions(const std::vector<std::pair<std::string, std::string>>& positions) {
+  if (positions.empty()) return;
+  // The tiles the positions pass are on the disk first: a resume skips them,
+  // so after a power cut it must find them whole, not empty.
+  FlushFileSystem(CurrentTask->Task->TileFolder);
   // One replacement of the project file: a crash never pairs a new X with an old Y.
-  if (!positions.empty()) TIniFile(CurrentTask->Task->ProjectPath()).WriteStrings("THREADS", positions);
+  TIniFile(CurrentTask->Task->ProjectPath()).WriteStrings("THREADS", positions);
 }
 
 void TForm1::WorkerFinished(int) {
@@ -508,6 +517,9 @@ void TForm1::Complete(bool showMessage) {
     // Positions past records that could not be saved would lose those records.
     if (failure.empty()) attempt([this] { SavePositions(Positions()); });
     for (int i = 0; i < CurrentTask->Params->ThreadCount; ++i) DownThreads[static_cast<std::size_t>(i)].reset();
+    Flusher.reset();
+    // With every worker gone, the tiles' temporary folder holds nothing of use.
+    EmptyTemporaryFolder(CurrentTask->Task->TemporaryFolder);
   }
   BitBtn1.Caption = "Start";
   if (!failure.empty()) Toolkit.ShowError(failure);

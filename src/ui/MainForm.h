@@ -145,6 +145,8 @@ class TForm1 : public IWorkerHost {
 
   IToolkit& Toolkit;
   TMainFormEnvironment Environment;
+  // While a task runs: its workers tell it of every tile they write.
+  std::unique_ptr<TTileFlusher> Flusher;
   bool Closing = false;  // the program ends once the running task is complete
   bool Destroying = false;
   std::filesystem::path Folder;

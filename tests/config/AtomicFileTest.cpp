@@ -125,6 +125,18 @@ TEST(WriteFileAtomic, LeftoversOfInterruptedWrites) {
   RemoveLeftoverTemporaries(dir.Path(), {"a.mrd", "a_log.txt"});
   for (const auto& name : removed) EXPECT_FALSE(std::filesystem::exists(dir / name)) << name;
   for (const auto& name : kept) EXPECT_TRUE(std::filesystem::exists(dir / name)) << name;
+
+  // A temporary folder holds nothing else: emptied by the same rules, whatever the
+  // names, then removed once nothing of a writer at work is left.
+  const auto temporary = dir / ".~tmp";
+  std::filesystem::create_directory(temporary);
+  for (const auto& name : removed) WriteAll(temporary / name, "");
+  WriteAll(temporary / "t.jpg.~1-0.tmp", "");
+  EmptyTemporaryFolder(temporary);
+  EXPECT_EQ(EntryCount(temporary), 1);
+  std::filesystem::remove(temporary / "t.jpg.~1-0.tmp");
+  EmptyTemporaryFolder(temporary);
+  EXPECT_FALSE(std::filesystem::exists(temporary));
 }
 
 TEST(WriteFileAtomic, MissingFolderThrows) {

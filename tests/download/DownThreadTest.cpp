@@ -231,6 +231,34 @@ TEST(DownThread, OutcomeOfEveryClass) {
   }
 }
 
+// The tiles are flushed in the background soon after the workers write them
+// (a saved tile, a placeholder); with nothing written, nothing is flushed.
+TEST(TileFlusher, FlushesSoonAfterTheWorkersWriteATile) {
+  for (const bool saved : {true, false}) {
+    SCOPED_TRACE(saved ? "saved tile" : "placeholder");
+    std::mutex lock;
+    std::vector<fs::path> flushed;
+    auto count = [&] {
+      std::lock_guard<std::mutex> guard(lock);
+      return flushed.size();
+    };
+    TRun run;
+    TTileFlusher flusher(run.Task().TileFolder, [&](const fs::path& folder) {
+      std::lock_guard<std::mutex> guard(lock);
+      flushed.push_back(folder);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(10 * TTileFlusher::IntervalMs));
+    EXPECT_EQ(count(), 0u);
+    if (!saved) run.Script.Default = Fail("HTTP/1.1 404 Not Found");
+    run.Flusher = &flusher;
+    run.Go();
+    for (int i = 0; i < 5000 && count() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(count(), 1u);
+    std::lock_guard<std::mutex> guard(lock);
+    EXPECT_EQ(flushed, std::vector<fs::path>{run.Task().TileFolder});
+  }
+}
+
 TEST(DownThread, BlankImageNeverOverwritesAndMayBeMissing) {
   TRun existing;
   existing.Script.Default = Fail("HTTP/1.1 500 Internal Server Error");

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <numeric>
 #include <stdexcept>
 
@@ -92,6 +93,64 @@ TEST(Thread, TerminateIsSeenAndAnEscapingErrorEndsTheThreadQuietly) {
   bool ran = false;
   main.RunAndWait([&] { ran = true; });
   EXPECT_TRUE(ran);
+}
+
+// A main thread that falls behind holds the workers back: no worker gets more
+// than the bound ahead of what has run (plus the batch running), and every
+// call still runs, in order.
+TEST(Thread, AWorkerWaitsWhileTheQueueIsFull) {
+  constexpr std::size_t Limit = 64;
+  constexpr int Calls = 50 * Limit;
+  TQueueDispatcher main(Limit);
+  std::atomic<int> ran{0};
+  std::vector<int> order;  // touched on the main thread only
+  int ahead = 0;
+  TProbe worker(main, [&](TProbe& self) {
+    for (int i = 0; i < Calls; ++i) {
+      self.HandOver([&, i] {
+        // A slow consumer: a busy window, a terminal that keeps up with difficulty.
+        std::this_thread::sleep_for(std::chrono::microseconds(20));
+        order.push_back(i);
+        ++ran;
+      });
+      ahead = std::max(ahead, i + 1 - ran.load());
+    }
+  });
+  worker.Start();
+  main.PumpUntil([&] { return worker.Finished(); });
+  main.Pump();
+  EXPECT_LE(ahead, static_cast<int>(2 * Limit));
+  std::vector<int> expected(Calls);
+  std::iota(expected.begin(), expected.end(), 0);
+  EXPECT_EQ(order, expected);
+}
+
+// A worker waiting for room ends when told to stop, though nobody pumps (an
+// owner that stops its workers and joins them): it queues past the bound, and
+// nothing it handed over is lost.
+TEST(Thread, AStopReleasesAWorkerWaitingForRoom) {
+  constexpr std::size_t Limit = 16;
+  TQueueDispatcher main(Limit);
+  std::atomic<int> handed{0};
+  std::vector<int> order;
+  TProbe worker(main, [&](TProbe& self) {
+    for (int i = 0; !self.Terminated(); ++i) {
+      self.HandOver([&order, i] { order.push_back(i); });
+      ++handed;
+    }
+  });
+  worker.Start();
+  for (int i = 0; i < 10000 && handed.load() < static_cast<int>(Limit); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_EQ(handed.load(), static_cast<int>(Limit));
+  worker.Terminate();
+  for (int i = 0; i < 10000 && !worker.Finished(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(worker.Finished());
+  EXPECT_EQ(handed.load(), static_cast<int>(Limit) + 1);
+  main.Pump();
+  std::vector<int> expected(Limit + 1);
+  std::iota(expected.begin(), expected.end(), 0);
+  EXPECT_EQ(order, expected);
 }
 
 }  // namespace

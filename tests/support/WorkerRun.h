@@ -87,7 +87,7 @@ class TWorkerRun {
   // Starts the workers and pumps the main thread until every one has finished.
   void Go() {
     for (int i = 0; i < Params.ThreadCount; ++i) {
-      TWorkerContext context{&Main, &Host, &Sleeper, MakeCurlHttpClient, Program};
+      TWorkerContext context{&Main, &Host, &Sleeper, MakeCurlHttpClient, Program, Flusher};
       if (MakeClient) context.MakeClient = [this, i] { return MakeClient(i); };
       Workers.push_back(std::make_unique<TDownThread>(true, i, Task(), std::move(context)));
     }
@@ -107,6 +107,7 @@ class TWorkerRun {
   TRecordingSleeper Sleeper;
   TRecordingHost Host;
   std::function<std::unique_ptr<IHttpClient>(int)> MakeClient;  // empty: the real client
+  TTileFlusher* Flusher = nullptr;
   // Run on this thread, over and over, while it waits for the workers.
   std::function<void()> OnPump;
   std::unique_ptr<TDownloadTask> BuiltTask;

@@ -71,6 +71,7 @@ class TGate : public ISleeper {
 
 // The headless toolkit with a hook for the moments the form waits for its workers.
 struct TWaitHookToolkit : THeadlessToolkit {
+  using THeadlessToolkit::THeadlessToolkit;
   std::function<void()> OnWait;
   void ProcessPendingEvents() override {
     if (OnWait) OnWait();
@@ -82,8 +83,10 @@ struct TWaitHookToolkit : THeadlessToolkit {
 // folder, a fake tile server and a gate for the workers' pauses.
 class TFormRun {
  public:
-  explicit TFormRun(std::optional<std::string> config = FastConfig, bool holdWorkers = false)
+  explicit TFormRun(std::optional<std::string> config = FastConfig, bool holdWorkers = false,
+                    std::size_t queueLimit = TQueueDispatcher::DefaultLimit)
       : Gate(!holdWorkers),
+        Toolkit(queueLimit),
         Form(Toolkit, {.ProgramFolder = Program, .ConfigPath = {}, .Sleeper = &Gate, .MakeClient = [this] {
                          return std::make_unique<TFakeServer::TClient>(Server);
                        }}) {

@@ -165,30 +165,42 @@ TEST(MainForm, ProgressSavedEveryFourthTick) {
 }
 
 // A crash right after a save must not leave positions past a failed-tile record
-// that is not in its file: here that save of the list fails.
-TEST(MainForm, SavedPositionsNeverPassAnUnsavedFailedRecord) {
-  TFormRun run(test::FastConfig, /*holdWorkers=*/true);
-  run.Fill();
-  run.Server.Errors = {{"&x=3371&", "HTTP/1.1 500 Internal Server Error"}};
-  run.Form.BitBtn1Click();
-  const TDownloadTask& t = run.Task();
-  for (int retry = 1; retry <= 2; ++retry) {
-    ASSERT_TRUE(run.PumpUntil([&] { return run.Gate.Sleeps() == retry; }));
-    run.Gate.Release();
-  }
-  // The first tile given up and recorded, the second saved: the worker pauses.
-  ASSERT_TRUE(run.PumpUntil([&] { return run.Gate.Sleeps() == 3 && run.Form.Memo2.Count() == 1; }));
-  fs::remove(t.FailedPath);
-  fs::create_directory(t.FailedPath);
-  for (int tick = 0; tick < 4; ++tick) run.Toolkit.Tick();
-  EXPECT_EQ(run.Toolkit.Errors, TLines{"Cannot create file " + t.FailedPath});
-  EXPECT_EQ(Position(run, "T1X"), 0);
+// that is not in its file, nor past tiles that are not on the disk: here that
+// save of the list, or the flush of the tiles, fails.
+TEST(MainForm, SavedPositionsNeverPassAnUnsavedFailedRecordOrTile) {
+  for (const bool tiles : {false, true}) {
+    SCOPED_TRACE(tiles ? "tiles" : "failed-tile list");
+    TFormRun run(test::FastConfig, /*holdWorkers=*/true);
+    run.Fill();
+    run.Server.Errors = {{"&x=3371&", "HTTP/1.1 500 Internal Server Error"}};
+    run.Form.BitBtn1Click();
+    const TDownloadTask& t = run.Task();
+    for (int retry = 1; retry <= 2; ++retry) {
+      ASSERT_TRUE(run.PumpUntil([&] { return run.Gate.Sleeps() == retry; }));
+      run.Gate.Release();
+    }
+    // The first tile given up and recorded, the second saved: the worker pauses.
+    ASSERT_TRUE(run.PumpUntil([&] { return run.Gate.Sleeps() == 3 && run.Form.Memo2.Count() == 1; }));
+    const std::string broken = tiles ? t.TileFolder : t.FailedPath;
+    const std::string aside = run.Tasks + "aside";
+    if (tiles) {
+      fs::rename(broken, aside);
+    } else {
+      fs::remove(broken);
+      fs::create_directory(broken);
+    }
+    for (int tick = 0; tick < 4; ++tick) run.Toolkit.Tick();
+    EXPECT_EQ(run.Toolkit.Errors,
+              TLines{tiles ? "Unable to write to " + t.TileFolder : "Cannot create file " + t.FailedPath});
+    EXPECT_EQ(Position(run, "T1X"), 0);
 
-  fs::remove(t.FailedPath);
-  run.Gate.Open();
-  ASSERT_TRUE(run.RunToEnd());
-  EXPECT_EQ(ReadAll(t.FailedPath), t.TilePath(3371, t.MinY) + "|" + t.TileUrl(3371, t.MinY) + "\r\n");
-  EXPECT_EQ(Position(run, "T1X"), 3372);
+    fs::remove(broken);
+    if (tiles) fs::rename(aside, broken);
+    run.Gate.Open();
+    ASSERT_TRUE(run.RunToEnd());
+    EXPECT_EQ(ReadAll(t.FailedPath), t.TilePath(3371, t.MinY) + "|" + t.TileUrl(3371, t.MinY) + "\r\n");
+    EXPECT_EQ(Position(run, "T1X"), 3372);
+  }
 }
 
 // A record handed over but not yet run on the main thread: the save reads the
@@ -671,6 +683,50 @@ TEST(MainForm, CloseWhileRunningStopsAndCompletes) {
     EXPECT_EQ(std::ranges::count(run.LogLines(), "Task Stoped!"), 1);
     EXPECT_EQ(run.Toolkit.Messages.size() + run.Toolkit.Errors.size(), 0u);
     EXPECT_FALSE(run.Toolkit.TimerEnabled());
+  }
+}
+
+// Workers held back by a full queue (the window busy elsewhere) are released by
+// the pumping of a close or of the window's end; the close still saves every
+// line before the positions that pass it.
+TEST(MainForm, WorkersWaitingForAFullQueueEndWithTheWindow) {
+  for (const bool close : {true, false}) {
+    SCOPED_TRACE(close ? "close" : "destroy");
+    constexpr int Limit = 64;
+    auto run = std::make_unique<TFormRun>(test::FastConfig, false, Limit);
+    run->Fill();
+    run->Area("116.0", "40.0", "116.5", "39.6");  // 600 tiles at zoom 14
+    run->Form.TrackBar1.SetPosition(14);
+    run->Form.Edit10.Text = "4";
+    run->Form.BitBtn1Click();
+    // Nobody pumps: the workers fill the queue, one line a tile, and wait.
+    const int full = Limit;
+    for (int i = 0; i < 20000 && run->Server.Gets < full; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_GE(run->Server.Gets, full);
+    if (!close) {
+      run.reset();
+      continue;
+    }
+    run->Form.FormCloseQuery();
+    EXPECT_FALSE(run->Form.Running());
+    EXPECT_EQ(run->Workers(), 0);
+    const TDownloadTask& t = run->Task();
+    EXPECT_LT(run->Server.Gets, t.TotalCount);
+    const TLines lines = run->LogLines();
+    EXPECT_EQ(std::ranges::count_if(lines, [](const std::string& line) { return line.ends_with(" OK"); }),
+              run->Server.Gets);
+    int saved = 0;
+    for (int n = 1; n <= 4; ++n) {
+      const std::string key = "T" + std::to_string(n);
+      const int x = Position(*run, (key + "X").c_str()), y = Position(*run, (key + "Y").c_str());
+      if (x == 0) continue;  // a worker that was stopped before its first tile
+      ++saved;
+      const std::string tile = t.TileFileName(x, y);
+      EXPECT_EQ(std::ranges::count_if(lines, [&](const std::string& line) { return line.ends_with(tile + " OK"); }), 1)
+          << tile;
+    }
+    EXPECT_GT(saved, 0);
   }
 }
 
