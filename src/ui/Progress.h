@@ -30,6 +30,8 @@ class TProgress {
   std::string Summary() const;
   // The first line of an error that stopped a worker; empty when none did.
   const std::string& StopReason() const { return FirstStop; }
+  // Whether a run has begun: what the window shows after it.
+  bool HasRun() const { return Begun; }
 
  private:
   long Total = 0, Before = 0, Saved = 0, Substituted = 0, Stops = 0;

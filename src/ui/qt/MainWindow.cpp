@@ -205,7 +205,7 @@ TForm1Window::TForm1Window(TQtToolkit& toolkit, TForm1& form, TMainMenu& menu)
   Binder.OnPush([this] {
     // The bar stays after a task until the next Start, with how it ended.
     const TProgress& progress = Form.Progress;
-    const bool shown = Form.Running() || !progress.Summary().empty();
+    const bool shown = Form.Running() || progress.HasRun();
     Bar->setVisible(shown);
     BarText->setVisible(shown);
     Bar->setMaximum(static_cast<int>(std::max<long>(1, progress.Tiles())));
