@@ -1,6 +1,8 @@
 #pragma once
 
+#include <optional>
 #include <ostream>
+#include <string>
 
 namespace meridane {
 
@@ -14,14 +16,24 @@ inline constexpr int InputError = 2;
 inline constexpr int StoppedByUser = 130;
 }  // namespace ExitStatus
 
-// Ctrl-C, SIGTERM and SIGHUP press Stop: the task saves what it has and the
-// program ends. A second Ctrl-C or SIGTERM ends the program at once; a closed
-// terminal may hang up more than once, so SIGHUP never does. SIGPIPE is
-// ignored: a closed standard output stops the lines on it, not the task.
-void InstallStopSignals();
+// The command line, parsed: what a command reads.
+struct TCliOptions {
+  // The main window's fields, as typed; one not given keeps the window's
+  // default, or the opened project's value.
+  std::optional<std::string> Left, Right, Top, Bottom, Folder, Task, Threads;
+  std::optional<int> Zoom;
+  // A project file whose fields are loaded before the ones given beside it.
+  std::optional<std::string> Open;
+  // A failed-tile list to fetch again.
+  std::string Redownload;
+  // One status line instead of the log lines.
+  bool Progress = false;
+  // Yes to starting afresh a task whose project file holds other inputs.
+  bool Fresh = false;
+};
 
-// The whole command line: parses argv, runs the task, the count or the
-// re-download, and returns the exit status.
+// The whole command line: parses argv, runs the command it names, and returns
+// the exit status.
 int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err);
 
 }  // namespace meridane

@@ -2,6 +2,7 @@
 #include <iostream>
 
 #include "cli/Cli.h"
+#include "cli/StopSignals.h"
 #include "download/HttpClient.h"
 
 int main(int argc, char** argv) {

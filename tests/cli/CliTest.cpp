@@ -1,5 +1,5 @@
-// meridane-cli as a process: exit statuses, the count, Ctrl-C and the resume,
-// the re-download, against the local nginx.
+// meridane-cli as a process: a smoke run of the real program, and what only a
+// process shows (signals, a closed output, a frozen clock, a list that never ends).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -9,18 +9,13 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <map>
 #include <thread>
 
-#include "meridane/Version.h"
+#include "cli/CliServer.h"
 #include "support/FaultServer.h"
 #include "support/Process.h"
 #include "support/ProcessState.h"
-#include "support/TempDir.h"
-#include "support/TestServers.h"
 #include "task/TextFile.h"
 
 namespace meridane {
@@ -29,26 +24,8 @@ namespace {
 namespace fs = std::filesystem;
 using test::ReadAll;
 
-// The Ctrl-C test counts its requests by this tile-address version in nginx's log.
-constexpr const char* Version = "v=77";
-
-class Cli : public ::testing::Test {
+class Cli : public test::TCliServer {
  protected:
-  void SetUp() override {
-    if (test::TestServerAddress("http").empty()) GTEST_SKIP() << "no test servers";
-    Served = std::getenv("MERIDANE_TEST_SERVERS_DIR");
-    LogStart = fs::file_size(Served / "access.log");
-    WriteConfig(0);
-  }
-
-  void WriteConfig(int pauseMs) {
-    const std::string host = test::TestServerAddress("http");
-    test::WriteAll(Config, "[Servers]\r\nHost0=" + host + "\r\nHost1=" + host + "\r\nHost2=" + host +
-                               "\r\nHost3=" + host + "\r\nUrlTemplate=http://{host}/kh/" + Version +
-                               "&s={galileo}&x={x}&y={y}&z={z}\r\n[Download]\r\nTilePause=" + std::to_string(pauseMs) +
-                               "\r\n[IniParas]\r\nDefaultPath=" + Dir.Folder() + "maps\r\n");
-  }
-
   // Starts meridane-cli with its output in Out and Err.
   pid_t Spawn(std::vector<std::string> args) {
     args.insert(args.begin(), MERIDANE_CLI);
@@ -72,85 +49,26 @@ class Cli : public ::testing::Test {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 
-  // The log of a task that ended: the lines of its end, and the line of every tile on disk.
-  void ExpectSavedLog(const std::string& task) {
-    const fs::path log = Dir / "maps" / (task + "_log.txt");
-    const std::string text = ReadAll(log);
-    EXPECT_TRUE(text.ends_with("\r\nLog file has been saved as " + log.string() + "\r\n")) << text;
-    std::vector<std::string> tiles, unlogged;
-    for (const auto& tile : fs::directory_iterator(Dir / "maps" / task)) {
-      tiles.push_back(tile.path().filename().string());
-      if (text.find("," + tiles.back() + " OK\r\n") == std::string::npos) unlogged.push_back(tiles.back());
-    }
-    EXPECT_FALSE(tiles.empty());
-    EXPECT_EQ(unlogged, std::vector<std::string>{});
-  }
-
-  std::vector<std::string> Area(const char* left, const char* right, const char* top, const char* bottom) {
-    return {"--config", Config.string(), "--left", left,     "--right", right,          "--top",
-            top,        "--bottom",      bottom,   "--zoom", "10",      "--no-progress"};
-  }
-
-  std::map<std::string, int> Requests() {
-    std::ifstream log(Served / "access.log");
-    log.seekg(static_cast<std::streamoff>(LogStart));
-    std::map<std::string, int> count;
-    for (std::string line; std::getline(log, line);)
-      if (line.find(std::string("/kh/") + Version + "&") != std::string::npos)
-        ++count[line.substr(line.rfind(' ') + 1)];
-    return count;
-  }
-
-  test::TTempDir Dir;
-  fs::path Config = Dir / "config.ini", Out = Dir / "out.txt", Err = Dir / "err.txt";
-  fs::path Served;
-  std::uintmax_t LogStart = 0;
+  fs::path Out = Dir / "out.txt", Err = Dir / "err.txt";
 };
 
-TEST_F(Cli, CountChecksAndWritesNothing) {
-  auto args = Area("116.39", "116.8", "39.9", "39.5");
-  args.push_back("--count");
-  EXPECT_EQ(Run(args), 0);
+// The program as installed: the count, then a one-tile task with its files.
+TEST_F(Cli, CountsAndDownloads) {
+  auto count = Area("116.39", "116.8", "39.9", "39.5");
+  count.push_back("--count");
+  EXPECT_EQ(Run(count), 0);
   EXPECT_EQ(ReadAll(Out), "MinX=843\nMinY=388\nMaxX=844\nMaxY=389\nTotal images: 4\n");
   EXPECT_FALSE(fs::exists(Dir / "maps"));
-  EXPECT_EQ(Run({"--version"}), 0);
-  EXPECT_EQ(ReadAll(Out), std::string("meridane-cli ") + ProgramVersion + "\n");
 
-  struct Case {
-    std::vector<std::string> Args;
-    std::string Error;
-  };
-  const Case cases[] = {
-      {Area("200", "300", "1", "0"), "Left Longitude should be between -180 and 180.\n"},
-      {Area("20", "10", "95", "0"), "Top Latitude should be between -90 and 90.\n"},
-      {Area("1,5", "2", "1", "0"), "Longitude or latitude input error!\n"},
-      {{"--config", (Dir / "none.ini").string(), "--left", "1", "--right", "2", "--top", "1", "--bottom", "0"},
-       "Cannot open file " + (Dir / "none.ini").string() + "\n"},
-      {{"--config", Config.string(), "--left", "1"},
-       "--left, --right, --top and --bottom are needed (or --open with a project file)\n"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(Run(c.Args), 2) << c.Error;
-    EXPECT_EQ(ReadAll(Err), c.Error);
-  }
-}
-
-TEST_F(Cli, ExitStatusOfATask) {
-  auto good = Area("116.39", "116.8", "39.9", "39.5");
-  good.insert(good.end(), {"--task", "good", "--threads", "2"});
-  EXPECT_EQ(Run(good), 0);
+  auto task = Area("116.39", "116.39", "39.9", "39.9");
+  task.insert(task.end(), {"--task", "smoke"});
+  EXPECT_EQ(Run(task), 0);
   const std::string out = ReadAll(Out);
-  EXPECT_EQ(out.rfind("Project: " + Dir.Folder() + "maps/good.mrd\n", 0), 0u);
-  EXPECT_NE(out.find("T1:seq=2,gs_843_389_10.jpg OK\n"), std::string::npos);
-  EXPECT_NE(out.find("\nTask Stoped!\n"), std::string::npos);
+  EXPECT_EQ(out.rfind("Project: " + Dir.Folder() + "maps/smoke.mrd\n", 0), 0u) << out;
+  EXPECT_NE(out.find("T1:seq=1,gs_843_388_10.jpg OK\n"), std::string::npos) << out;
   EXPECT_EQ(ReadAll(Err), "Task stoped!                    \n");
-  EXPECT_EQ(fs::file_size(Dir / "maps/good/gs_844_389_10.jpg"), fs::file_size(Served / "tiles/10/844/389.jpg"));
-
-  // Row 398 is not on the server: blank images, exit status 1.
-  auto missing = Area("116.39", "116.39", "36.6", "36.6");
-  missing.insert(missing.end(), {"--task", "missing"});
-  EXPECT_EQ(Run(missing), 1);
-  EXPECT_NE(ReadAll(Out).find("got a blank image!"), std::string::npos);
+  EXPECT_EQ(ReadAll(Dir / "maps/smoke/gs_843_388_10.jpg"), ReadAll(Served / "tiles/10/843/388.jpg"));
+  ExpectSavedLog("smoke");
 }
 
 // With the clock standing still the periodic tick never comes: the task ends
@@ -165,50 +83,8 @@ TEST_F(Cli, CompletesWithoutATick) {
   EXPECT_TRUE(ReadAll(log).ends_with("Log file has been saved as " + log + "\r\n"));
 }
 
-// Ctrl-C in the middle: each worker finishes its tile, everything is saved, exit 130;
-// --open then resumes and fetches only the rest.
-TEST_F(Cli, InterruptedThenResumed) {
-  WriteConfig(150);
-  auto args = Area("116.4", "118.0", "39.9", "39.0");  // 5 columns x 4 rows
-  args.insert(args.end(), {"--task", "stopped", "--threads", "2"});
-  const pid_t pid = Spawn(args);
-  WaitForLines(38);  // the header and a few tiles
-  kill(pid, SIGINT);
-  EXPECT_EQ(Wait(pid), 130);
-  const std::string first = ReadAll(Out);
-  EXPECT_NE(first.find("Thread1will be terminated by user. please wait...\n"), std::string::npos);
-  EXPECT_NE(first.find("\nTask Stoped!\n"), std::string::npos);
-  const auto fetchedBefore = Requests().size();
-  EXPECT_GT(fetchedBefore, 0u);
-  EXPECT_LT(fetchedBefore, 20u);
-
-  WriteConfig(0);
-  EXPECT_EQ(Run({"--config", Config.string(), "--open", Dir.Folder() + "maps/stopped.mrd", "--no-progress"}), 0);
-  EXPECT_EQ(ReadAll(Out).rfind(std::string(44, '-') + "\n", 0), 0u);  // a resume: the log grows by two lines
-  const auto requests = Requests();
-  EXPECT_EQ(requests.size(), 20u);
-  for (const auto& [uri, times] : requests) EXPECT_EQ(times, 1) << uri;
-  for (int x = 843; x <= 847; ++x)
-    for (int y = 388; y <= 391; ++y)
-      EXPECT_TRUE(fs::exists(Dir / "maps/stopped" / ("gs_" + std::to_string(x) + "_" + std::to_string(y) + "_10.jpg")));
-}
-
-TEST_F(Cli, RedownloadExitStatus) {
-  const std::string host = test::TestServerAddress("http");
-  const std::string good = Dir.Folder() + "gs_1_1_1.jpg|http://" + host + "/tile.jpg\r\n";
-  test::WriteAll(Dir / "good.ftl", good);
-  EXPECT_EQ(Run({"--config", Config.string(), "--redownload", (Dir / "good.ftl").string()}), 0);
-  EXPECT_EQ(ReadAll(Out),
-            "Start...\n" + Dir.Folder() + "gs_1_1_1.jpg:http://" + host + "/tile.jpg ->OK\nDownload End.\n");
-
-  test::WriteAll(Dir / "bad.ftl", good + Dir.Folder() + "gs_1_2_1.jpg|http://" + host + "/status/404\r\n");
-  EXPECT_EQ(Run({"--config", Config.string(), "--redownload", (Dir / "bad.ftl").string()}), 1);
-  EXPECT_EQ(ReadAll(Dir / "bad.ftl"), good + Dir.Folder() + "gs_1_2_1.jpg|http://" + host + "/status/404\r\n");
-  EXPECT_EQ(Run({"--config", Config.string(), "--redownload", (Dir / "none.ftl").string()}), 2);
-  EXPECT_EQ(ReadAll(Err), "Cannot open file " + (Dir / "none.ftl").string() + "\n");
-}
-
 // A device or a pipe is no list: refused at once instead of read without end.
+// In a process of its own, so that a run that hangs or eats the memory is killed.
 TEST_F(Cli, RedownloadOfWhatIsNoFile) {
   ASSERT_EQ(::mkfifo((Dir / "pipe.ftl").c_str(), 0644), 0);
   for (const fs::path& list : {fs::path("/dev/zero"), Dir / "pipe.ftl"}) {
@@ -226,65 +102,6 @@ TEST_F(Cli, RedownloadOfWhatIsNoFile) {
     EXPECT_EQ(Wait(pid, std::chrono::seconds(10)), 2);
     EXPECT_EQ(ReadAll(Err), "Cannot open file " + list.string() + "\n");
   }
-}
-
-// A file that cannot be written is reported in the error box: the run failed,
-// even with every tile saved.
-TEST_F(Cli, UnwritableProjectFileFails) {
-  auto args = Area("116.39", "116.8", "39.9", "39.5");
-  args.insert(args.end(), {"--task", "locked", "--threads", "1"});
-  ASSERT_EQ(Run(args), 0);
-  const fs::path project = Dir / "maps/locked.mrd";
-  // Back to the first tile, so that the resume has positions to store.
-  std::vector<std::string> lines = SplitLines(ReadAll(project));
-  for (std::string& line : lines)
-    if (line.starts_with("T1X=") || line.starts_with("T1Y=")) line.resize(4);
-  test::WriteAll(project, JoinLines(lines));
-  fs::permissions(project, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-  EXPECT_EQ(Run({"--config", Config.string(), "--open", project.string(), "--no-progress"}), 1);
-  EXPECT_NE(ReadAll(Err).find("Unable to write to " + project.string() + "\n"), std::string::npos) << ReadAll(Err);
-}
-
-// A task given a relative folder still writes a failed-tile list of absolute
-// paths, which the re-download takes wherever it is run from.
-TEST_F(Cli, RelativeFolderGivesAUsableList) {
-  const std::string folder = fs::relative(Dir / "rel").string();
-  auto args = Area("119.3", "119.3", "39.9", "39.9");  // column 851 answers 500
-  args.insert(args.end(), {"--folder", folder, "--task", "broken"});
-  EXPECT_EQ(Run(args), 1);
-  const std::vector<std::string> lines = SplitLines(ReadAll(Dir / "rel/broken_failed.ftl"));
-  ASSERT_EQ(lines.size(), 1u);
-  const std::size_t bar = lines[0].find('|');
-  const fs::path tile = lines[0].substr(0, bar);
-  EXPECT_TRUE(tile.is_absolute()) << tile;
-  EXPECT_TRUE(fs::equivalent(tile, Dir / "rel/broken/gs_851_388_10.jpg")) << tile;
-  EXPECT_EQ(Run({"--config", Config.string(), "--redownload", folder + "/broken_failed.ftl"}), 1);
-  EXPECT_EQ(ReadAll(Out),
-            "Start...\nHTTP/1.1 500 Internal Server Error->" + lines[0].substr(bar + 1) + "\nDownload End.\n");
-}
-
-// Other inputs over an existing task leave it as it is (exit 2, the same
-// words as the desktop's question) unless --fresh is given.
-TEST_F(Cli, OtherInputsOverATaskNeedFresh) {
-  auto first = Area("116.39", "116.39", "39.9", "39.9");
-  first.insert(first.end(), {"--task", "kept"});
-  ASSERT_EQ(Run(first), 0);
-  const fs::path maps = Dir / "maps";
-  std::map<std::string, std::string> before;
-  for (const char* file : {"kept.mrd", "kept_list.txt", "kept_log.txt", "kept_failed.ftl"})
-    before[file] = ReadAll(maps / file);
-
-  auto other = Area("116.39", "116.39", "39.90", "39.8");
-  other.insert(other.end(), {"--task", "kept"});
-  EXPECT_EQ(Run(other), 2);
-  EXPECT_NE(ReadAll(Err).find("Bottom Latitude: 39.9 in the project, 39.8 now\n"), std::string::npos) << ReadAll(Err);
-  EXPECT_EQ(ReadAll(Err).find("Top Latitude"), std::string::npos);  // 39.90 is the stored 39.9
-  for (const auto& [file, text] : before) EXPECT_EQ(ReadAll(maps / file), text) << file;
-
-  other.push_back("--fresh");
-  EXPECT_EQ(Run(other), 0);
-  EXPECT_NE(ReadAll(maps / "kept.mrd"), before["kept.mrd"]);
-  EXPECT_EQ(ReadAll(Out).rfind("Project: " + (maps / "kept.mrd").string() + "\n", 0), 0u);
 }
 
 // A closed terminal and SIGTERM stop the task as Ctrl-C does: every line is

@@ -1,0 +1,15 @@
+#pragma once
+
+namespace meridane {
+
+// Ctrl-C, SIGTERM and SIGHUP press Stop: the task saves what it has and the
+// program ends. A second Ctrl-C or SIGTERM ends the program at once; a closed
+// terminal may hang up more than once, so SIGHUP never does. SIGPIPE is
+// ignored: a closed standard output stops the lines on it, not the task.
+void InstallStopSignals();
+
+// The first stop signal that came, 0 before any: a command's run stops on it,
+// and its exit status is 128 + it, as the shell reports a program the signal ended.
+int FirstStopSignal();
+
+}  // namespace meridane
