@@ -30,4 +30,8 @@ long long LeadingExponent(std::string_view number);
 // The longest leading decimal number after leading blanks; 0 when there is none.
 float ReadLeadingReal(std::string_view text);
 
+// A coordinate as typed: optional sign, digits with an optional "." and
+// fraction, an optional exponent, nothing else; "." whatever the locale.
+std::optional<double> ParseCoordinate(std::string_view text);
+
 }  // namespace meridane

@@ -20,11 +20,6 @@ namespace meridane {
 
 namespace fs = std::filesystem;
 
-std::string FileExtension(std::string_view name) {
-  const std::size_t dot = name.find_last_of('.');
-  return dot == std::string_view::npos ? std::string() : std::string(name.substr(dot));
-}
-
 void ApplyStartConfig(TTaskParams& params, const TStartConfig& config) {
   params.UseProxy = config.UseProxy;
   params.ProxyServer = config.ProxyServer;
@@ -50,41 +45,6 @@ std::string BaseName(const std::string& taskName) {
 }
 
 }  // namespace
-
-TTileRange ComputeTileRange(const TTaskParams& params) {
-  const int fromSouth = MapTypeOf(params.MapsType).FromSouth;
-  const int zoom = params.Zoom;
-  if (zoom < 0 || zoom > 30) throw ETaskBuildError("");
-
-  TTileRange r;
-  r.MinX = LonToTileX(params.LeftLongitude, zoom);
-  r.MaxX = LonToTileX(params.RightLongitude, zoom);
-  // Rows outside the grid have no tiles: north or south of the projection limit
-  // the range ends at the first or last row.
-  const int lastRow = static_cast<int>(GridSize(zoom) - 1);
-  const int yBottom = std::clamp(LatToTileY(params.BottomLatitude, zoom, fromSouth), 0, lastRow);
-  const int yTop = std::clamp(LatToTileY(params.TopLatitude, zoom, fromSouth), 0, lastRow);
-  r.MinY = yBottom;
-  r.MaxY = yTop;
-  r.LeftEdge = TileXToLon(r.MinX, zoom);
-  r.RightEdge = TileXToLon(static_cast<double>(r.MaxX) + 1, zoom);
-  if (fromSouth == 1) {
-    r.TopEdge = TileYToLat(static_cast<double>(yTop) + 1, zoom, 1);
-    r.BottomEdge = TileYToLat(yBottom, zoom, 1);
-  } else {
-    r.TopEdge = TileYToLat(yTop, zoom, 0);
-    r.BottomEdge = TileYToLat(static_cast<double>(yBottom) + 1, zoom, 0);
-  }
-  if (r.MaxY < r.MinY) std::swap(r.MinY, r.MaxY);
-
-  // Sequence numbers and counts are 32-bit: refuse what they cannot hold.
-  const long long count = (static_cast<long long>(r.MaxX) - r.MinX + 1) * (static_cast<long long>(r.MaxY) - r.MinY + 1);
-  if (count > std::numeric_limits<int>::max())
-    throw ETaskBuildError("Too many images: " + std::to_string(count) +
-                          ". Please select a smaller area or a lower zoom level.");
-  r.TotalCount = static_cast<int>(std::max(count, 0LL));
-  return r;
-}
 
 TDownloadTask::TDownloadTask(const TTaskParams& params) : Params(&params) {
   const TTileRange r = ComputeTileRange(params);
@@ -191,13 +151,6 @@ int TDownloadTask::FromSouth() const { return MapTypeOf(Params->MapsType).FromSo
 
 long long TDownloadTask::SequenceOf(int x, int y) const {
   return (static_cast<long long>(x) - MinX) * RowCount() + (static_cast<long long>(y) - MinY) + 1;
-}
-
-std::string GalileoPrefix(int x, int y) {
-  static constexpr std::string_view Word = "Galileo";
-  const int k = x % 3 == 1 ? 3 : x % 3 == 2 ? 6 : 0;
-  const int length = ((x / 3) + k + y) % 8;
-  return length <= 0 ? std::string() : std::string(Word.substr(0, static_cast<std::size_t>(length)));
 }
 
 std::string TDownloadTask::TileUrl(int x, int y) const {

@@ -10,27 +10,9 @@
 
 #include "task/TaskParams.h"
 #include "task/TextForms.h"
+#include "task/TileGrid.h"
 
 namespace meridane {
-
-// The task could not be built. What() is the message to show first, or empty
-// when there is none; the caller then reports CreateTaskFailureMessage.
-class ETaskBuildError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-inline constexpr const char* CreateTaskFailureMessage = "Error: Create task failure.";
-
-// The tile range of a request, its edges and its count; the part of a task that
-// touches no file.
-struct TTileRange {
-  int MinX = 0, MinY = 0, MaxX = 0, MaxY = 0;
-  double LeftEdge = 0, RightEdge = 0, TopEdge = 0, BottomEdge = 0;
-  int TotalCount = 0;
-};
-// Throws ETaskBuildError for a zoom outside 0..30 or more than 2^31 - 1 tiles.
-TTileRange ComputeTileRange(const TTaskParams& params);
 
 // One download: the tile range of a request, its edges and count, the paths of
 // its files and, when resumed, where each worker stopped. Read-only once built,
@@ -107,11 +89,5 @@ class TDownloadTask {
   // system allows, otherwise TileFolder.
   std::string TileWriteFolder;
 };
-
-// The extension of a file name, from its last "." on; empty when it has none.
-std::string FileExtension(std::string_view name);
-
-// "Galileo" cut to the length the server expects for a tile.
-std::string GalileoPrefix(int x, int y);
 
 }  // namespace meridane

@@ -161,39 +161,6 @@ std::string EstimateText(const std::string& left, const std::string& top, const 
   }
 }
 
-std::optional<double> ParseCoordinate(std::string_view text) {
-  std::size_t i = 0;
-  auto digits = [&] {
-    const std::size_t start = i;
-    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
-    return i > start;
-  };
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-  const std::size_t mantissa = i;
-  bool any = digits();
-  if (i < text.size() && text[i] == '.') {
-    ++i;
-    any = digits() || any;
-  }
-  if (!any) return std::nullopt;
-  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-    ++i;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-    if (!digits()) return std::nullopt;
-  }
-  if (i != text.size()) return std::nullopt;
-  double value = 0;
-  const auto [end, ec] = std::from_chars(text.data() + mantissa, text.data() + text.size(), value);
-  if (end != text.data() + text.size()) return std::nullopt;
-  // A number beyond a double's range is still a number: one too small is 0, one
-  // too large is infinite, which the range checks then refuse.
-  if (ec == std::errc::result_out_of_range)
-    value = LeadingExponent(text.substr(mantissa)) < 0 ? 0.0 : std::numeric_limits<double>::infinity();
-  else if (ec != std::errc())
-    return std::nullopt;
-  return text.front() == '-' ? -value : value;
-}
-
 TForm1::TForm1(IToolkit& toolkit, TMainFormEnvironment environment)
     : Toolkit(toolkit), Environment(std::move(environment)) {
   TrackBar1.OnChange = [this] { TrackBar1Change(); };

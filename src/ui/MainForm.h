@@ -195,8 +195,4 @@ std::string AbsoluteFolder(const std::string& text);
 std::string EstimateText(const std::string& left, const std::string& top, const std::string& right,
                          const std::string& bottom, int zoom);
 
-// A coordinate as typed: optional sign, digits with an optional "." and
-// fraction, an optional exponent, nothing else; "." whatever the locale.
-std::optional<double> ParseCoordinate(std::string_view text);
-
 }  // namespace meridane

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "config/IniFile.h"
+#include "geo/Convert.h"
 #include "ui/FormHarness.h"
 
 namespace meridane {

@@ -1,0 +1,156 @@
+#include "task/ProjectFile.h"
+
+#include <algorithm>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "config/AtomicFile.h"
+#include "config/IniFile.h"
+#include "geo/Convert.h"
+#include "geo/GeneralReal.h"
+#include "task/MapTypes.h"
+#include "task/TextFile.h"
+
+namespace meridane {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TKey {
+  std::string_view Section, Name;
+};
+// By TProjectValue, in the order a new project file holds them.
+constexpr TKey Keys[] = {
+    {"MapsType", "MapsType"}, {"AREA", "LeftLongitude"}, {"AREA", "RightLongitude"}, {"AREA", "TopLatitude"},
+    {"AREA", "BottomLatitude"}, {"Zoom", "Zoom"}, {"XY", "MinX"}, {"XY", "MinY"},
+    {"XY", "MaxX"}, {"XY", "MaxY"}, {"THREADS", "ThreadCount"},
+};
+static_assert(std::size(Keys) == static_cast<std::size_t>(TProjectValue::ThreadCount) + 1);
+
+const TKey& KeyOf(TProjectValue value) { return Keys[static_cast<std::size_t>(value)]; }
+
+constexpr std::string_view PositionSection = "THREADS";
+// "T3X" for slot 2.
+std::string PositionKey(std::size_t slot, char axis) { return "T" + std::to_string(slot + 1) + axis; }
+
+}  // namespace
+
+bool AnyPosition(const TPositions& positions) {
+  return std::any_of(positions.begin(), positions.end(), [](const TTilePosition& p) { return p.X > 0 || p.Y > 0; });
+}
+
+TProjectReader::TProjectReader(const fs::path& path) {
+  std::error_code ec;
+  if (!fs::exists(path, ec)) return;
+  try {
+    Content = ReadFileBytes(path);
+  } catch (const EFileError&) {
+  }
+}
+
+TProjectReader TProjectReader::FromText(std::string content) {
+  TProjectReader reader;
+  reader.Content = std::move(content);
+  return reader;
+}
+
+std::string TProjectReader::Text(TProjectValue value) const {
+  const TKey& key = KeyOf(value);
+  return ReadIniValue(Content, key.Section, key.Name).value_or("");
+}
+
+int TProjectReader::Integer(TProjectValue value, int missing) const {
+  int number = missing;
+  return ParseDecimalInteger(Text(value), number) ? number : missing;
+}
+
+TPositions TProjectReader::Positions() const {
+  auto read = [this](const std::string& key) {
+    int number = 0;
+    return ParseDecimalInteger(ReadIniValue(Content, PositionSection, key).value_or(""), number) ? number : 0;
+  };
+  TPositions positions;
+  for (std::size_t slot = 0; slot < positions.size(); ++slot)
+    positions[slot] = {read(PositionKey(slot, 'X')), read(PositionKey(slot, 'Y'))};
+  return positions;
+}
+
+void WriteNewProject(const fs::path& path, const TTaskParams& params, const TTileRange& range) {
+  const std::string texts[] = {
+      std::to_string(params.MapsType),          FormatGeneralReal(params.LeftLongitude),
+      FormatGeneralReal(params.RightLongitude), FormatGeneralReal(params.TopLatitude),
+      FormatGeneralReal(params.BottomLatitude), std::to_string(params.Zoom),
+      std::to_string(range.MinX),               std::to_string(range.MinY),
+      std::to_string(range.MaxX),               std::to_string(range.MaxY),
+      std::to_string(params.ThreadCount),
+  };
+  static_assert(std::size(texts) == std::size(Keys));
+  std::vector<std::string> lines;
+  for (std::size_t i = 0; i < std::size(Keys); ++i) {
+    if (i == 0 || Keys[i].Section != Keys[i - 1].Section) {
+      if (i != 0) lines.emplace_back();
+      lines.push_back("[" + std::string(Keys[i].Section) + "]");
+    }
+    lines.push_back(std::string(Keys[i].Name) + "=" + texts[i]);
+  }
+  for (std::size_t slot = 0; slot < static_cast<std::size_t>(std::max(params.SlotCount, 0)); ++slot) {
+    lines.push_back(PositionKey(slot, 'X') + "=");
+    lines.push_back(PositionKey(slot, 'Y') + "=");
+  }
+  lines.emplace_back();
+  WriteLines(path, lines);
+}
+
+void WriteProjectPositions(const fs::path& path, const TPositions& positions) {
+  std::vector<std::pair<std::string, std::string>> keys;
+  for (std::size_t slot = 0; slot < positions.size(); ++slot) {
+    const auto [x, y] = positions[slot];
+    if (x > 0) keys.emplace_back(PositionKey(slot, 'X'), std::to_string(x));
+    if (y > 0) keys.emplace_back(PositionKey(slot, 'Y'), std::to_string(y));
+  }
+  if (!keys.empty()) TIniFile(path).WriteStrings(PositionSection, keys);
+}
+
+TTaskParams OpenTaskReadOnly(const fs::path& path, const TStartConfig& config) {
+  // Unlike Start's reading, a file that cannot be read is no task at all.
+  // A pipe or a device would be read without end.
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) throw EFileError(CannotOpenMessage(path));
+  const TProjectReader project = TProjectReader::FromText(ReadFileBytes(path));
+  const fs::path file = fs::absolute(path);
+  TTaskParams params;
+  ApplyStartConfig(params, config);
+  params.Folder = file.parent_path().string();
+  if (!params.Folder.ends_with(static_cast<char>(fs::path::preferred_separator)))
+    params.Folder += static_cast<char>(fs::path::preferred_separator);
+  params.TaskName = file.filename().string();
+  params.Resume = true;
+
+  const struct {
+    TProjectValue Value;
+    double Limit;
+    double& Into;
+  } coordinates[] = {
+      {TProjectValue::LeftLongitude, 180, params.LeftLongitude},
+      {TProjectValue::RightLongitude, 180, params.RightLongitude},
+      {TProjectValue::TopLatitude, 90, params.TopLatitude},
+      {TProjectValue::BottomLatitude, 90, params.BottomLatitude},
+  };
+  for (const auto& c : coordinates) {
+    const std::optional<double> number = ParseCoordinate(project.Text(c.Value));
+    if (!number || *number < -c.Limit || *number > c.Limit)
+      throw ETaskBuildError("The project file " + path.string() + " has no valid " +
+                            std::string(KeyOf(c.Value).Name) + ".");
+    c.Into = *number;
+  }
+  params.Zoom = project.Integer(TProjectValue::Zoom, 0);
+  // As the main window opens a task: a map type it does not offer is the satellite maps.
+  params.MapsType = project.Integer(TProjectValue::MapsType, SatelliteMapType);
+  if (MapTypeOf(params.MapsType).Name.empty()) params.MapsType = SatelliteMapType;
+  params.ThreadCount = std::clamp(project.Integer(TProjectValue::ThreadCount, 1), 1, ProjectSlots);
+  return params;
+}
+
+}  // namespace meridane
