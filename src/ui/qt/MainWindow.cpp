@@ -204,6 +204,16 @@ TForm1Window::TForm1Window(TQtToolkit& toolkit, TForm1& form, TMainMenu& menu)
   });
   Binder.OnPush([this] {
     // The bar stays after a task until the next Start, with how it ended.
+    if (const auto& check = Menu.TaskCheck().Bar()) {
+      // A task's check runs: the bar is its for the while.
+      Bar->setVisible(true);
+      BarText->setVisible(true);
+      StopText->setVisible(false);
+      Bar->setMaximum(static_cast<int>(std::max(1LL, check->Tiles)));
+      Bar->setValue(static_cast<int>(std::min<long long>(check->Checked, Bar->maximum())));
+      BarText->setText(Q(check->Line));
+      return;
+    }
     const TProgress& progress = Form.Progress;
     const bool shown = Form.Running() || progress.HasRun();
     Bar->setVisible(shown);

@@ -94,6 +94,7 @@ TEST(DesktopMainWindow, MenuFromTheTable) {
                              "&Tools",     "  Map Viewer",
                              "  -",        "  Map Combiner",
                              "  -",        "  re-dowload failed files",
+                             "  Check task...",
                              "&Help",      "  User manual",
                              "  Homepage", "  -",
                              "  About..."};
