@@ -48,7 +48,8 @@ int main(int argc, char** argv) {
   p.Hosts = {argv[1], argv[1], argv[1], argv[1]};
   p.UrlTemplate = "http://{host}/{z}/{x}/{y}.jpg";
   p.TilePauseMs = 0;
-  const TDownloadTask task(p);
+  TDownloadTask task(p);
+  task.CreateTileFolder();
 
   TQueueDispatcher main;
   TCountingHost host;

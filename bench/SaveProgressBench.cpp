@@ -75,7 +75,7 @@ void BM_SaveProgress(benchmark::State& state) {
       for (int i = 0; i < 100; ++i) form.Memo1.Add(line);
       form.SaveProgress();
     }
-    state.counters["log_MB"] = static_cast<double>(fs::file_size(form.CurrentTask->Task->LogPath)) / 1e6;
+    state.counters["log_MB"] = static_cast<double>(fs::file_size(form.CurrentTask->LogPath)) / 1e6;
     sleeper.Release();
     form.BitBtn1Click();
     while (form.Running()) {

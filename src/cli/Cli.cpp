@@ -212,10 +212,10 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     return toolkit.Errors.empty() ? ExitStatus::InputError : ExitStatus::SomeFailed;
   }
 
-  const TDownloadTask& t = *form.CurrentTask->Task;
+  const TDownloadTask& t = *form.CurrentTask;
   if (!progress) {
     // The log as Start loaded it: the header of a new task, the two resume lines of an old one.
-    const std::size_t first = t.Params->Resume && form.Memo1.Count() >= 2 ? form.Memo1.Count() - 2 : 0;
+    const std::size_t first = t.Params.Resume && form.Memo1.Count() >= 2 ? form.Memo1.Count() - 2 : 0;
     for (std::size_t i = first; i < form.Memo1.Count(); ++i) out << form.Memo1.Line(i) << '\n';
     out << std::flush;
   }

@@ -118,7 +118,7 @@ void TDownThread::Execute() {
 }
 
 void TDownThread::SetUp() {
-  const TTaskParams& p = *Task.Params;
+  const TTaskParams& p = Task.Params;
   HttpClient = Context.MakeClient();
   THttpSettings& s = HttpClient->Settings;
   if (p.UseProxy) {
@@ -154,7 +154,7 @@ void TDownThread::Walk() {
   const int resumeX = Task.ThreadX[static_cast<std::size_t>(index)];
   const int resumeY = Task.ThreadY[static_cast<std::size_t>(index)];
   const int minX = Task.MinX, maxX = Task.MaxX, minY = Task.MinY, maxY = Task.MaxY;
-  const int threadCount = std::max(1, Task.Params->ThreadCount);
+  const int threadCount = std::max(1, Task.Params.ThreadCount);
   // A position with x or y at 0 counts as none.
   const long long skip = (resumeX != 0 && resumeY != 0) ? Task.SequenceOf(resumeX, resumeY) : 0;
 
@@ -199,7 +199,7 @@ TDownThread::TOutcome TDownThread::FetchTile(int x, int y, int sequence) {
       if (Context.Flusher) Context.Flusher->Written();
       AddLogLine("T" + Number() + ":seq=" + std::to_string(sequence) + "," + Task.TileFileName(x, y) + " OK");
       SetLast(x, y);
-      Pause(Task.Params->TilePauseMs);  // a stop ends it, and the walk before the next tile
+      Pause(Task.Params.TilePauseMs);  // a stop ends it, and the walk before the next tile
       return TOutcome::Next;
     }
     // A stop ends a tile that is not saved wherever it stands (a transfer it

@@ -8,53 +8,57 @@
 #include <string_view>
 #include <vector>
 
+#include "task/ProjectFile.h"
 #include "task/TaskParams.h"
 #include "task/TextForms.h"
 #include "task/TileGrid.h"
 
 namespace meridane {
 
-// One download: the tile range of a request, its edges and count, the paths of
-// its files and, when resumed, where each worker stopped. Read-only once built,
-// so the workers share it without locks.
+// One download: its request, its tile grid, the paths of its files and, when
+// resumed, where each worker stopped. Read-only once Start has set it up, so
+// the workers share it without locks.
 class TDownloadTask {
  public:
   static constexpr int MaxWorkers = 8;
 
-  // Builds the task, creates its tile folder and holds it open. Throws
-  // ETaskBuildError, also when the tile folder is a link.
-  explicit TDownloadTask(const TTaskParams& params);
+  // Builds the task without touching a file. resume: where the workers stopped,
+  // as the project file stores it (none for a new task). Throws ETaskBuildError.
+  explicit TDownloadTask(TTaskParams params, const TPositions& resume = {});
 
+  // Creates the tile folder when it is missing and holds it open, so the tiles
+  // go where it was even if a link takes its name later. Throws ETaskBuildError,
+  // also when the tile folder is a link.
+  void CreateTileFolder();
+
+  TTaskParams Params;
+  const TTileGrid Grid;
+  // The grid's range, for the code that walks it.
+  const int MinX, MinY, MaxX, MaxY;
+  const double LeftEdge, RightEdge, TopEdge, BottomEdge;
+  const int TotalCount;
   std::array<int, 16> ThreadX{};
   std::array<int, 16> ThreadY{};
-  const TTaskParams* Params;
-  int MinX = 0, MinY = 0, MaxX = 0, MaxY = 0;
-  double LeftEdge = 0, RightEdge = 0, TopEdge = 0, BottomEdge = 0;
-  int TotalCount = 0;
   std::string LogPath, FailedPath, ListPath, TileFolder;
-  // The resume positions of the project file that lie outside the tile range,
-  // one line for each worker ("T2X=99999 lies outside the tile range; ..."):
-  // those workers start from their first tile.
+  // The resume positions that lie outside the tile range, one line for each
+  // worker ("T2X=99999 lies outside the tile range; ..."): those workers start
+  // from their first tile.
   std::vector<std::string> DamagedPositions;
   // Where a tile waits under a temporary name where the system has no unnamed
   // files; emptied at Start.
   std::string TemporaryFolder;
 
   // Tile addressing.
-  std::string TileUrl(int x, int y) const;
-  std::string TileFileName(int x, int y) const;
-  std::string TilePath(int x, int y) const;
-  std::string TileExtension() const;
-  // Puts a tile's file in place, in the folder the task was built with even if
-  // a link has taken its name since. Throws EFileError naming TilePath.
+  std::string TileUrl(int x, int y) const { return Grid.TileUrl(x, y); }
+  std::string TileFileName(int x, int y) const { return Grid.TileFileName(x, y); }
+  std::string TilePath(int x, int y) const { return Grid.TilePath(x, y); }
+  std::string TileExtension() const { return Grid.Extension(); }
+  long long SequenceOf(int x, int y) const { return Grid.SequenceOf(x, y); }
+  // Puts a tile's file in place, in the tile folder CreateTileFolder held open.
+  // Throws EFileError naming TilePath.
   void WriteTile(int x, int y, std::string_view data) const;
 
-  int FromSouth() const;
-  std::string ProjectPath() const { return Params->Folder + Params->TaskName; }
-  // 1-based position of a tile in the column-by-column walk of the range (64-bit:
-  // a stale resume position may lie far outside it).
-  long long SequenceOf(int x, int y) const;
-  int RowCount() const { return MaxY - MinY + 1; }
+  std::string ProjectPath() const { return Params.Folder + Params.TaskName; }
 
   // Removes the temporary files an interrupted run left beside the task files
   // and in the temporary folder.
@@ -71,16 +75,6 @@ class TDownloadTask {
   TNowText Now = NowText;
 
  private:
-  // "gs_843_": the file name up to the row.
-  std::string FileNameHead(int x) const;
-  // "388_10.jpg": the file name from the row on.
-  std::string FileNameTail(int y) const;
-
-  // The tile URL pattern cut at its placeholders once, not for every tile.
-  enum class TPiece { Text, Host, Galileo, X, Y, Zoom };
-  std::vector<std::pair<TPiece, std::string>> UrlPieces;
-
-  void HoldTileFolder();
   struct TCloser {
     void operator()(const int* descriptor) const;
   };

@@ -59,48 +59,20 @@ bool Exists(const std::string& path) {
 void TDownloadTask::RemoveLeftovers() const {
   namespace fs = std::filesystem;
   const auto name = [](const std::string& path) { return fs::path(path).filename().string(); };
-  RemoveLeftoverTemporaries(Params->Folder.empty() ? fs::path(".") : fs::path(Params->Folder),
-                            {Params->TaskName, name(ListPath), name(LogPath), name(FailedPath)});
+  RemoveLeftoverTemporaries(Params.Folder.empty() ? fs::path(".") : fs::path(Params.Folder),
+                            {Params.TaskName, name(ListPath), name(LogPath), name(FailedPath)});
   EmptyTemporaryFolder(TemporaryFolder);
 }
 
 void TDownloadTask::WriteProjectFile() const {
-  if (Params->Resume) return;
-  const TTaskParams& p = *Params;
-  std::vector<std::string> lines = {
-      "[MapsType]",
-      "MapsType=" + std::to_string(p.MapsType),
-      "",
-      "[AREA]",
-      "LeftLongitude=" + Real(p.LeftLongitude),
-      "RightLongitude=" + Real(p.RightLongitude),
-      "TopLatitude=" + Real(p.TopLatitude),
-      "BottomLatitude=" + Real(p.BottomLatitude),
-      "",
-      "[Zoom]",
-      "Zoom=" + std::to_string(p.Zoom),
-      "",
-      "[XY]",
-      "MinX=" + std::to_string(MinX),
-      "MinY=" + std::to_string(MinY),
-      "MaxX=" + std::to_string(MaxX),
-      "MaxY=" + std::to_string(MaxY),
-      "",
-      "[THREADS]",
-      "ThreadCount=" + std::to_string(p.ThreadCount),
-  };
-  for (int i = 1; i <= p.SlotCount; ++i) {
-    lines.push_back("T" + std::to_string(i) + "X=");
-    lines.push_back("T" + std::to_string(i) + "Y=");
-  }
-  lines.emplace_back();
-  WriteLines(ProjectPath(), lines);
+  if (Params.Resume) return;
+  WriteNewProject(ProjectPath(), Params, Grid.Range());
 }
 
 void TDownloadTask::WriteImageList(const std::function<void(long long)>& progress) const {
-  if (Params->Resume && Exists(ListPath)) return;
-  const int zoom = Params->Zoom;
-  const int fromSouth = FromSouth();
+  if (Params.Resume && Exists(ListPath)) return;
+  const int zoom = Params.Zoom;
+  const int fromSouth = Grid.FromSouth();
 
   TRowPieces rows;
   if (TotalCount > 0) {
@@ -108,7 +80,7 @@ void TDownloadTask::WriteImageList(const std::function<void(long long)>& progres
       const double edgeA = TileYToLat(y, zoom, fromSouth);
       const double edgeB = TileYToLat(static_cast<double>(y) + 1, zoom, fromSouth);
       // Rows from the south have their north edge at y + 1.
-      rows.Add(FileNameTail(y), fromSouth == 1 ? edgeB : edgeA, fromSouth == 1 ? edgeA : edgeB);
+      rows.Add(Grid.FileNameTail(y), fromSouth == 1 ? edgeB : edgeA, fromSouth == 1 ? edgeA : edgeB);
     }
   }
 
@@ -121,13 +93,13 @@ void TDownloadTask::WriteImageList(const std::function<void(long long)>& progres
   if (TotalCount > 0) {
     std::string column;
     long long written = 0;
-    for (int x = MinX; x <= MaxX; ++x, written += RowCount()) {
-      const std::string head = FileNameHead(x);
+    for (int x = MinX; x <= MaxX; ++x, written += Grid.RowCount()) {
+      const std::string head = Grid.FileNameHead(x);
       column = ": ";
       AppendFixed20(column, TileXToLon(x, zoom));
       column += ' ';
       AppendFixed20(column, TileXToLon(static_cast<double>(x) + 1, zoom));
-      for (std::size_t row = 0; row < static_cast<std::size_t>(RowCount()); ++row) {
+      for (std::size_t row = 0; row < static_cast<std::size_t>(Grid.RowCount()); ++row) {
         ((block += head) += rows.Tail(row)) += column;
         block += rows.Edges(row);
         if (block.size() >= BlockSize) {
@@ -143,7 +115,7 @@ void TDownloadTask::WriteImageList(const std::function<void(long long)>& progres
 }
 
 void TDownloadTask::WriteLogHeader() const {
-  const TTaskParams& p = *Params;
+  const TTaskParams& p = Params;
   if (p.Resume) {
     // Two lines on a log of any length: appended, never read or rewritten.
     const std::vector<std::string> lines = {std::string(44, '-'), "Now time is:" + Now()};
@@ -199,7 +171,7 @@ void TDownloadTask::WriteLogHeader() const {
 }
 
 void TDownloadTask::CreateFailedList() const {
-  if (Params->Resume && Exists(FailedPath)) return;
+  if (Params.Resume && Exists(FailedPath)) return;
   WriteFileAtomic(FailedPath, "");
 }
 

@@ -1,6 +1,5 @@
 #include "ui/FailedForm.h"
 
-#include <charconv>
 #include <chrono>
 #include <optional>
 #include <string_view>
@@ -9,39 +8,14 @@
 #include "config/AtomicFile.h"
 #include "config/Config.h"
 #include "download/DownThread.h"
-#include "task/MapTypes.h"
 #include "task/TextFile.h"
+#include "task/TileGrid.h"
 
 namespace meridane {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// A number as tile names write it: plain decimal of an int, no "+", no leading zero.
-bool IsTileNumber(std::string_view text) {
-  int value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return error == std::errc() && end == text.data() + text.size() && std::to_string(value) == text;
-}
-
-// prefix_x_y_zoom.extension, prefix and extension those of one map type.
-bool IsTileFileName(std::string_view name) {
-  // Map types 0.. have a prefix; the first without one is past the table.
-  for (int type = 0; !MapTypeOf(type).Prefix.empty(); ++type) {
-    const TMapType& map = MapTypeOf(type);
-    const std::string head = std::string(map.Prefix) + "_", tail = "." + std::string(map.Extension);
-    if (name.size() <= head.size() + tail.size() || !name.starts_with(head) || !name.ends_with(tail)) continue;
-    std::string_view numbers = name.substr(head.size(), name.size() - head.size() - tail.size());
-    for (int i = 0; i < 2; ++i) {
-      const std::size_t bar = numbers.find('_');
-      if (bar == std::string_view::npos || !IsTileNumber(numbers.substr(0, bar))) return false;
-      numbers.remove_prefix(bar + 1);
-    }
-    return IsTileNumber(numbers);
-  }
-  return false;
-}
 
 // Why a list line's file may not be written, or nothing when it may. Lists are
 // shared between users and machines, so a line may only name what a download
@@ -50,7 +24,7 @@ std::optional<std::string> Refusal(const std::string& path) {
   // The system would take the path as ending at the byte: another file.
   if (path.find('\0') != std::string::npos) return TfrmFlt::NulInPath;
   const fs::path file(path);
-  if (!IsTileFileName(file.filename().string())) return TfrmFlt::NotTileFile + path;
+  if (!ParseTileFileName(file.filename().string())) return TfrmFlt::NotTileFile + path;
   // Tasks write absolute paths; a relative one would depend on where the run starts.
   if (!file.is_absolute()) return TfrmFlt::NotAbsolutePath + path;
   // Every folder on the way is checked, not only the last: a link or a ".."

@@ -8,7 +8,6 @@
 
 #include "config/AtomicFile.h"
 #include "config/Config.h"
-#include "config/IniFile.h"
 #include "geo/Convert.h"
 #include "task/MapTypes.h"
 
@@ -79,41 +78,42 @@ std::string SizeText(double bytes) {
 
 }  // namespace
 
-std::vector<std::string> RequestDifferences(const TIniFile& project, const TStoredRequest& request) {
+std::vector<std::string> RequestDifferences(const TProjectReader& project, const TStoredRequest& request) {
   std::vector<std::string> lines;
   auto differs = [&lines](const char* name, const std::string& stored, const std::string& now) {
     lines.push_back(std::string(name) + ": " + (stored.empty() ? "nothing" : stored) + " in the project, " + now +
                     " now");
   };
   const struct {
-    const char *Name, *Key;
+    const char* Name;
+    TProjectValue Value;
     const std::string& Typed;
   } edges[] = {
-      {"Left Longitude", "LeftLongitude", request.Left},
-      {"Right Longitude", "RightLongitude", request.Right},
-      {"Top Latitude", "TopLatitude", request.Top},
-      {"Bottom Latitude", "BottomLatitude", request.Bottom},
+      {"Left Longitude", TProjectValue::LeftLongitude, request.Left},
+      {"Right Longitude", TProjectValue::RightLongitude, request.Right},
+      {"Top Latitude", TProjectValue::TopLatitude, request.Top},
+      {"Bottom Latitude", TProjectValue::BottomLatitude, request.Bottom},
   };
   for (const auto& edge : edges) {
-    const std::string stored = project.ReadString("AREA", edge.Key, "");
+    const std::string stored = project.Text(edge.Value);
     const auto before = ParseCoordinate(stored), now = ParseCoordinate(edge.Typed);
     if (!before || !now || *before != *now) differs(edge.Name, stored, edge.Typed);
   }
   const struct {
-    const char *Name, *Section, *Key;
+    const char* Name;
+    TProjectValue Value;
     int Missing, Now;
   } numbers[] = {
-      {"Zoom level", "Zoom", "Zoom", 100, request.Zoom},
-      {"Threads count", "THREADS", "ThreadCount", 0, request.ThreadCount},
-      {"Maps type", "MapsType", "MapsType", 100, request.MapsType},
+      {"Zoom level", TProjectValue::Zoom, 100, request.Zoom},
+      {"Threads count", TProjectValue::ThreadCount, 0, request.ThreadCount},
+      {"Maps type", TProjectValue::MapsType, 100, request.MapsType},
   };
   for (const auto& n : numbers)
-    if (project.ReadInteger(n.Section, n.Key, n.Missing) != n.Now)
-      differs(n.Name, project.ReadString(n.Section, n.Key, ""), std::to_string(n.Now));
+    if (project.Integer(n.Value, n.Missing) != n.Now) differs(n.Name, project.Text(n.Value), std::to_string(n.Now));
   return lines;
 }
 
-bool ProjectHoldsRequest(const TIniFile& project, const TStoredRequest& request) {
+bool ProjectHoldsRequest(const TProjectReader& project, const TStoredRequest& request) {
   return RequestDifferences(project, request).empty();
 }
 
@@ -301,7 +301,10 @@ void TForm1::Start() {
 
   const std::string project = folder + *taskName;
   bool replacing = false;
+  // Read once: the request to compare, and where the workers of a resume stopped.
+  std::optional<TProjectReader> stored;
   if (fs::exists(project, ec)) {
+    stored.emplace(project);
     const TStoredRequest request{.Left = Edit1.Text,
                                  .Right = Edit3.Text,
                                  .Top = Edit2.Text,
@@ -309,7 +312,7 @@ void TForm1::Start() {
                                  .Zoom = zoom,
                                  .ThreadCount = StoredThreadCount(*params, threadCount),
                                  .MapsType = comboMapsType.ItemIndex};
-    const std::vector<std::string> differences = RequestDifferences(TIniFile(project), request);
+    const std::vector<std::string> differences = RequestDifferences(*stored, request);
     resume = differences.empty();
     // A fresh start replaces the task's log and failed-tile list: only when asked for.
     if (!resume && !Toolkit.Ask(ReplaceQuestion(project, differences))) return;
@@ -324,15 +327,16 @@ void TForm1::Start() {
 
   std::unique_ptr<TDownloadTask> task;
   try {
-    task = std::make_unique<TDownloadTask>(*params);
+    task = std::make_unique<TDownloadTask>(std::move(*params), resume ? stored->Positions() : TPositions{});
+    task->CreateTileFolder();
   } catch (const std::exception& e) {
     if (dynamic_cast<const ETaskBuildError*>(&e) && *e.what()) Toolkit.ShowMessage(e.what());
     return Toolkit.ShowMessage(CreateTaskFailureMessage);
   }
-  CurrentTask = std::make_unique<TCurrentTask>(TCurrentTask{std::move(params), std::move(task)});
-  TTaskParams& p = *CurrentTask->Params;
-  const TDownloadTask& t = *CurrentTask->Task;
-  if (t.TotalCount < p.ThreadCount) p.ThreadCount = t.TotalCount;
+  // Never more workers than tiles; the task's files store the count it runs.
+  task->Params.ThreadCount = std::min(task->Params.ThreadCount, task->TotalCount);
+  CurrentTask = std::move(task);
+  const TDownloadTask& t = *CurrentTask;
 
   // A task replaced loses its project file first: a kill or a full disk while
   // its other files are replaced then leaves the old task whole or no project,
@@ -364,7 +368,7 @@ void TForm1::Start() {
   Progress.Begin(t);
   BitBtn1.Caption = "Stop";
   Flusher = std::make_unique<TTileFlusher>(t.TileFolder);
-  for (int i = 0; i < p.ThreadCount; ++i) {
+  for (int i = 0; i < t.Params.ThreadCount; ++i) {
     TWorkerContext context{.MainThread = &Toolkit.MainThread(),
                            .Host = this,
                            .Sleeper = Environment.Sleeper ? Environment.Sleeper : &RealSleeper,
@@ -382,7 +386,7 @@ void TForm1::Stop() {
   if (!CurrentTask) return;
   // The lines the workers handed over before the click come before its own.
   Toolkit.MainThread().RunHandedOver();
-  for (int i = 0; i < CurrentTask->Params->ThreadCount; ++i) {
+  for (int i = 0; i < CurrentTask->Params.ThreadCount; ++i) {
     if (auto& worker = DownThreads[static_cast<std::size_t>(i)]) worker->Terminate();
     Memo1.Add("Thread" + std::to_string(i + 1) + "will be terminated by user. please wait...");
   }
@@ -411,27 +415,24 @@ void TForm1::Timer1Timer() {
   });
 }
 
-std::vector<std::pair<std::string, std::string>> TForm1::Positions() const {
-  std::vector<std::pair<std::string, std::string>> keys;
-  for (int i = 0; CurrentTask && i < CurrentTask->Params->ThreadCount; ++i) {
+TPositions TForm1::Positions() const {
+  static_assert(WorkerSlots <= ProjectSlots);
+  TPositions positions;
+  for (int i = 0; CurrentTask && i < CurrentTask->Params.ThreadCount; ++i) {
     const auto& worker = DownThreads[static_cast<std::size_t>(i)];
     if (!worker) continue;
     const auto [x, y] = worker->LastPosition();
-    const std::string n = std::to_string(i + 1);
-    // A position of 0 leaves the key as it was.
-    if (x > 0) keys.emplace_back("T" + n + "X", std::to_string(x));
-    if (y > 0) keys.emplace_back("T" + n + "Y", std::to_string(y));
+    positions[static_cast<std::size_t>(i)] = {x, y};
   }
-  return keys;
+  return positions;
 }
 
-void TForm1::SavePositions(const std::vector<std::pair<std::string, std::string>>& positions) {
-  if (positions.empty()) return;
+void TForm1::SavePositions(const TPositions& positions) {
+  if (!AnyPosition(positions)) return;
   // The tiles the positions pass are on the disk first: a resume skips them,
   // so after a power cut it must find them whole, not empty.
-  FlushFileSystem(CurrentTask->Task->TileFolder);
-  // One replacement of the project file: a crash never pairs a new X with an old Y.
-  TIniFile(CurrentTask->Task->ProjectPath()).WriteStrings("THREADS", positions);
+  FlushFileSystem(CurrentTask->TileFolder);
+  WriteProjectPositions(CurrentTask->ProjectPath(), positions);
 }
 
 void TForm1::WorkerFinished(int) {
@@ -452,8 +453,8 @@ void TForm1::SaveProgress() {
   // the memos' save into the files.
   const auto positions = Positions();
   Toolkit.MainThread().RunHandedOver();
-  Memo1.SaveToFile(CurrentTask->Task->LogPath);
-  Memo2.SaveToFile(CurrentTask->Task->FailedPath);
+  Memo1.SaveToFile(CurrentTask->LogPath);
+  Memo2.SaveToFile(CurrentTask->FailedPath);
   SavePositions(positions);
 }
 
@@ -466,7 +467,7 @@ void TForm1::Complete(bool showMessage) {
   Memo1.Add("");
   Memo1.Add("Now time:" + NowText());
   Memo1.Add("");
-  Memo1.Add("Log file has been saved as " + (CurrentTask ? CurrentTask->Task->LogPath : std::string()));
+  Memo1.Add("Log file has been saved as " + (CurrentTask ? CurrentTask->LogPath : std::string()));
 
   // A write that fails must not keep the window in the running state: finish
   // every step, then report the first failure.
@@ -479,14 +480,14 @@ void TForm1::Complete(bool showMessage) {
     }
   };
   if (CurrentTask) {
-    attempt([this] { Memo1.SaveToFile(CurrentTask->Task->LogPath); });
-    attempt([this] { Memo2.SaveToFile(CurrentTask->Task->FailedPath); });
+    attempt([this] { Memo1.SaveToFile(CurrentTask->LogPath); });
+    attempt([this] { Memo2.SaveToFile(CurrentTask->FailedPath); });
     // Positions past records that could not be saved would lose those records.
     if (failure.empty()) attempt([this] { SavePositions(Positions()); });
-    for (int i = 0; i < CurrentTask->Params->ThreadCount; ++i) DownThreads[static_cast<std::size_t>(i)].reset();
+    for (int i = 0; i < CurrentTask->Params.ThreadCount; ++i) DownThreads[static_cast<std::size_t>(i)].reset();
     Flusher.reset();
     // With every worker gone, the tiles' temporary folder holds nothing of use.
-    EmptyTemporaryFolder(CurrentTask->Task->TemporaryFolder);
+    EmptyTemporaryFolder(CurrentTask->TemporaryFolder);
   }
   BitBtn1.Caption = "Start";
   if (!failure.empty()) Toolkit.ShowError(failure);
@@ -513,7 +514,7 @@ void TForm1::Viewlogfile1Click() {
   RunHandler(Toolkit, [this] {
     if (!CurrentTask) return Toolkit.ShowMessage(MainFormText::NoTask);
     std::error_code ec;
-    if (fs::exists(CurrentTask->Task->LogPath, ec)) return Toolkit.ShellOpen(CurrentTask->Task->LogPath);
+    if (fs::exists(CurrentTask->LogPath, ec)) return Toolkit.ShellOpen(CurrentTask->LogPath);
     Toolkit.ShowMessage(MainFormText::NoLogFile);
   });
 }
@@ -523,20 +524,20 @@ void TForm1::LoadParametersfromprojectfilel1Click() {
     const auto chosen =
         Toolkit.OpenFile("Open project file:", "Projects(*.mrd)|*.mrd", Edit6.Text.empty() ? DefaultPath : Edit6.Text);
     if (!chosen) return;
-    const TIniFile ini(*chosen);
-    Edit1.Text = ini.ReadString("AREA", "LeftLongitude", "");
-    Edit3.Text = ini.ReadString("AREA", "RightLongitude", "");
-    Edit2.Text = ini.ReadString("AREA", "TopLatitude", "");
-    Edit4.Text = ini.ReadString("AREA", "BottomLatitude", "");
-    Edit10.Text = std::to_string(ini.ReadInteger("THREADS", "ThreadCount", DefaultThreadCount));
+    const TProjectReader project(*chosen);
+    Edit1.Text = project.Text(TProjectValue::LeftLongitude);
+    Edit3.Text = project.Text(TProjectValue::RightLongitude);
+    Edit2.Text = project.Text(TProjectValue::TopLatitude);
+    Edit4.Text = project.Text(TProjectValue::BottomLatitude);
+    Edit10.Text = std::to_string(project.Integer(TProjectValue::ThreadCount, DefaultThreadCount));
     Edit6.Text = FolderPart(*chosen);
     EditTaskName.Text = NamePart(*chosen);
-    int mapsType = ini.ReadInteger("MapsType", "MapsType", 1);
+    int mapsType = project.Integer(TProjectValue::MapsType, 1);
     // A map type the list does not have opens as the satellite maps.
     if (mapsType < 0 || mapsType >= static_cast<int>(MapsTypeList.size())) mapsType = SatelliteMapType;
     comboMapsType.ItemIndex = mapsType;
     comboMapsTypeChange();
-    TrackBar1.SetPosition(ini.ReadInteger("Zoom", "Zoom", 0));
+    TrackBar1.SetPosition(project.Integer(TProjectValue::Zoom, 0));
     RequestChanged();
   });
 }

@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "config/IniFile.h"
 #include "download/DownThread.h"
+#include "task/ProjectFile.h"
 #include "ui/Controls.h"
 #include "ui/Memo.h"
 #include "ui/ProgramInfo.h"
@@ -78,14 +78,10 @@ class TForm1 : public IWorkerHost {
   TTimerModel Timer1;
 
   // State.
-  struct TCurrentTask {
-    std::unique_ptr<TTaskParams> Params;
-    std::unique_ptr<TDownloadTask> Task;
-  };
   std::array<std::unique_ptr<TDownThread>, WorkerSlots> DownThreads;
   int RunningCount = 0;
   int TickCount = 0;
-  std::unique_ptr<TCurrentTask> CurrentTask;
+  std::unique_ptr<TDownloadTask> CurrentTask;
   std::string ConfigPath;
   std::string HelpPath;
   std::string DefaultPath;
@@ -136,9 +132,9 @@ class TForm1 : public IWorkerHost {
   void Stop();
   // The task name as Start completes it (".mrd" appended); nothing after a message.
   std::optional<std::string> TaskFileName();
-  // The workers' positions as project-file keys, and their one write.
-  std::vector<std::pair<std::string, std::string>> Positions() const;
-  void SavePositions(const std::vector<std::pair<std::string, std::string>>& positions);
+  // The workers' positions, and their one write into the project file.
+  TPositions Positions() const;
+  void SavePositions(const TPositions& positions);
   void Complete(bool showMessage);
   void EnableTimer(bool enabled);
   void WaitForWorkers();
@@ -181,8 +177,8 @@ struct TStoredRequest {
 // The inputs of a request that a project file holds otherwise, one line each:
 // "Top Latitude: 39.2 in the project, 39.25 now". Coordinates are compared as
 // numbers, so "39.20" is the stored "39.2".
-std::vector<std::string> RequestDifferences(const TIniFile& project, const TStoredRequest& request);
-bool ProjectHoldsRequest(const TIniFile& project, const TStoredRequest& request);
+std::vector<std::string> RequestDifferences(const TProjectReader& project, const TStoredRequest& request);
+bool ProjectHoldsRequest(const TProjectReader& project, const TStoredRequest& request);
 // The question before a task's files are replaced by a fresh start.
 std::string ReplaceQuestion(const std::string& project, const std::vector<std::string>& differences);
 

@@ -16,7 +16,7 @@ void TProgress::Begin(const TDownloadTask& task) {
   Begun = true;
   Total = task.TotalCount;
   // Worker i took the sequence numbers s <= its resume position with s mod N == i.
-  const long n = std::max(1, task.Params->ThreadCount);
+  const long n = std::max(1, task.Params.ThreadCount);
   Before = 0;
   for (long i = 0; i < n && i < TDownloadTask::MaxWorkers; ++i) {
     const long x = task.ThreadX[static_cast<std::size_t>(i)], y = task.ThreadY[static_cast<std::size_t>(i)];

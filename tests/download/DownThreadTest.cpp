@@ -298,20 +298,19 @@ TEST(DownThread, ResumePositionsSkipTheTilesDone) {
     int X, Y;
     std::vector<int> Fetched;
   };
-  // Columns 10..11, rows 20..22: (11, 21) is sequence 5.
+  // Columns 843..844, rows 388..390: (844, 389) is sequence 5.
   const Case cases[] = {
-      {11, 21, {6}}, {10, 20, {2, 3, 4, 5, 6}}, {0, 7, {1, 2, 3, 4, 5, 6}}, {7, 0, {1, 2, 3, 4, 5, 6}}};
+      {844, 389, {6}}, {843, 388, {2, 3, 4, 5, 6}}, {0, 7, {1, 2, 3, 4, 5, 6}}, {7, 0, {1, 2, 3, 4, 5, 6}}};
   for (const Case& c : cases) {
-    TRun run;
-    TDownloadTask& task = run.Task();
-    task.MinX = 10, task.MaxX = 11, task.MinY = 20, task.MaxY = 22;
-    task.ThreadX[0] = c.X, task.ThreadY[0] = c.Y;
+    TRun run(2, 3);
+    run.Resume[0] = {c.X, c.Y};
     run.Go();
+    const TDownloadTask& task = run.Task();
     std::vector<int> fetched;
-    for (const auto& [worker, url] : run.Script.Gets)
-      for (int x = 10; x <= 11; ++x)
-        for (int y = 20; y <= 22; ++y)
-          if (task.TileUrl(x, y) == url) fetched.push_back(task.SequenceOf(x, y));
+    for (const auto& get : run.Script.Gets)
+      task.Grid.ForEach([&](int x, int y) {
+        if (task.TileUrl(x, y) == get.second) fetched.push_back(static_cast<int>(task.SequenceOf(x, y)));
+      });
     EXPECT_EQ(fetched, c.Fetched) << c.X << "," << c.Y;
   }
 }

@@ -35,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                .Zoom = form.TrackBar1.Position(),
                                .ThreadCount = threads,
                                .MapsType = form.comboMapsType.ItemIndex};
-  if (!ProjectHoldsRequest(TIniFile(project), request)) return 0;
+  const TProjectReader stored(project);
+  if (!ProjectHoldsRequest(stored, request)) return 0;
 
   // What Start does with a request it resumes, short of starting the workers.
   const auto left = ParseCoordinate(request.Left), right = ParseCoordinate(request.Right);
@@ -54,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ApplyStartConfig(params, TConfig(project).ReadStart());
   params.Resume = true;
   try {
-    const TDownloadTask task(params);
+    const TDownloadTask task(params, stored.Positions());
     for (int i = 0; i < threads; ++i) {
       const int x = task.ThreadX[static_cast<std::size_t>(i)], y = task.ThreadY[static_cast<std::size_t>(i)];
       if (x != 0 && y != 0) (void)task.SequenceOf(x, y);

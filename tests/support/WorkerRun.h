@@ -78,7 +78,10 @@ class TWorkerRun {
   }
 
   TDownloadTask& Task() {
-    if (!BuiltTask) BuiltTask = std::make_unique<TDownloadTask>(Params);
+    if (!BuiltTask) {
+      BuiltTask = std::make_unique<TDownloadTask>(Params, Resume);
+      BuiltTask->CreateTileFolder();
+    }
     return *BuiltTask;
   }
   std::string Url(int x, int y) { return Task().TileUrl(x, y); }
@@ -103,6 +106,7 @@ class TWorkerRun {
   TTempDir Dir;
   std::filesystem::path Program = Dir / "program";
   TTaskParams Params;
+  TPositions Resume;  // where the workers start, read when the task is built
   TQueueDispatcher Main;
   TRecordingSleeper Sleeper;
   TRecordingHost Host;

@@ -5,29 +5,18 @@
 #include "config/Config.h"
 #include "support/TempDir.h"
 #include "task/DownloadTask.h"
+#include "task/Requests.h"
 
 namespace meridane {
 namespace {
 
 namespace fs = std::filesystem;
+using test::Request;
 using test::TTempDir;
-
-TTaskParams Request(const TTempDir& dir, double left, double right, double top, double bottom, int zoom) {
-  TTaskParams p;
-  p.LeftLongitude = left;
-  p.RightLongitude = right;
-  p.TopLatitude = top;
-  p.BottomLatitude = bottom;
-  p.Zoom = zoom;
-  p.ThreadCount = 2;
-  p.Folder = dir.Folder();
-  p.TaskName = "newtask.mrd";
-  return p;
-}
 
 TEST(DownloadTask, ExampleRangeEdgesAndWalk) {
   TTempDir dir;
-  const TTaskParams p = Request(dir, 116.39, 116.8, 39.9, 39.5, 10);
+  const TTaskParams p = Request(dir.Folder(), 116.39, 116.8, 39.9, 39.5, 10);
   const TDownloadTask task(p);
   EXPECT_EQ(task.MinX, 843);
   EXPECT_EQ(task.MaxX, 844);
@@ -42,7 +31,6 @@ TEST(DownloadTask, ExampleRangeEdgesAndWalk) {
   EXPECT_EQ(task.SequenceOf(843, 389), 2);
   EXPECT_EQ(task.SequenceOf(844, 388), 3);
   EXPECT_EQ(task.SequenceOf(844, 389), 4);
-  EXPECT_EQ(task.Params, &p);
   for (int i = 0; i < 8; ++i) EXPECT_EQ(task.ThreadX[i] + task.ThreadY[i], 0);
 }
 
@@ -64,7 +52,7 @@ TEST(DownloadTask, RangeShapes) {
   TTempDir dir;
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     const Case& c = cases[i];
-    TTaskParams p = Request(dir, c.Left, c.Right, c.Top, c.Bottom, c.Zoom);
+    TTaskParams p = Request(dir.Folder(), c.Left, c.Right, c.Top, c.Bottom, c.Zoom);
     p.MapsType = c.MapsType;
     const TDownloadTask task(p);
     EXPECT_EQ(task.MinX, c.MinX) << "case " << i;
@@ -77,14 +65,14 @@ TEST(DownloadTask, RangeShapes) {
 
 TEST(DownloadTask, EdgesOfTheWholeGridAndOfRowsFromTheSouth) {
   TTempDir dir;
-  const TTaskParams world = Request(dir, -180, 180, 90, -90, 3);
+  const TTaskParams world = Request(dir.Folder(), -180, 180, 90, -90, 3);
   const TDownloadTask whole(world);
   EXPECT_EQ(whole.LeftEdge, -180);
   EXPECT_EQ(whole.RightEdge, 180);
   EXPECT_NEAR(whole.TopEdge, 85.0511287798, 1e-10);
   EXPECT_NEAR(whole.BottomEdge, -85.0511287798, 1e-10);
 
-  TTaskParams south = Request(dir, 116.39, 116.8, 39.9, 39.5, 10);
+  TTaskParams south = Request(dir.Folder(), 116.39, 116.8, 39.9, 39.5, 10);
   south.MapsType = 7;
   const TDownloadTask task(south);
   EXPECT_NEAR(task.TopEdge, 39.9097362345, 1e-10);
@@ -93,7 +81,7 @@ TEST(DownloadTask, EdgesOfTheWholeGridAndOfRowsFromTheSouth) {
 
 TEST(DownloadTask, TooManyTilesAreRefused) {
   TTempDir dir;
-  const TTaskParams p = Request(dir, -180, 180, 85, -85, 20);
+  const TTaskParams p = Request(dir.Folder(), -180, 180, 85, -85, 20);
   try {
     TDownloadTask task(p);
     FAIL() << "built a task of " << task.TotalCount << " tiles";
@@ -111,30 +99,34 @@ TEST(DownloadTask, PathsAndTileFolder) {
   };
   const Case cases[] = {{"newtask.mrd", "newtask"}, {"a.b.mrd", "a.b"}, {"plain", "plain"}};
   for (const Case& c : cases) {
-    TTaskParams p = Request(dir, 116.39, 116.8, 39.9, 39.5, 10);
+    TTaskParams p = Request(dir.Folder(), 116.39, 116.8, 39.9, 39.5, 10);
     p.TaskName = c.TaskName;
-    const TDownloadTask task(p);
+    TDownloadTask task(p);
     const std::string base = dir.Folder() + c.Base;
     EXPECT_EQ(task.LogPath, base + "_log.txt");
     EXPECT_EQ(task.FailedPath, base + "_failed.ftl");
     EXPECT_EQ(task.ListPath, base + "_list.txt");
     EXPECT_EQ(task.TileFolder, base + "/");
+    EXPECT_FALSE(fs::exists(task.TileFolder));  // building a task touches no file
+    task.CreateTileFolder();
     EXPECT_TRUE(fs::is_directory(task.TileFolder));
     EXPECT_EQ(task.ProjectPath(), dir.Folder() + c.TaskName);
   }
   // An existing tile folder is kept as it is.
-  TTaskParams again = Request(dir, 116.39, 116.8, 39.9, 39.5, 10);
+  TTaskParams again = Request(dir.Folder(), 116.39, 116.8, 39.9, 39.5, 10);
   test::WriteAll(dir / "newtask" / "keep.jpg", "x");
-  const TDownloadTask task(again);
+  TDownloadTask task(again);
+  task.CreateTileFolder();
   EXPECT_TRUE(fs::exists(dir / "newtask" / "keep.jpg"));
 }
 
 TEST(DownloadTask, TileFolderThatCannotBeCreated) {
   TTempDir dir;
-  TTaskParams p = Request(dir, 116.39, 116.8, 39.9, 39.5, 10);
+  TTaskParams p = Request(dir.Folder(), 116.39, 116.8, 39.9, 39.5, 10);
   p.Folder = dir.Folder() + "missing/";  // only one level is created
+  TDownloadTask task(p);
   try {
-    TDownloadTask task(p);
+    task.CreateTileFolder();
     FAIL();
   } catch (const ETaskBuildError& e) {
     EXPECT_EQ(std::string(e.what()), "Create directory " + dir.Folder() + "missing/newtask/ Failed.");
@@ -144,27 +136,25 @@ TEST(DownloadTask, TileFolderThatCannotBeCreated) {
 TEST(DownloadTask, ResumePositionsFromTheProjectFile) {
   TTempDir dir;
   test::WriteAll(dir / "newtask.mrd",
-                 "[THREADS]\r\nThreadCount=3\r\nT1X=\r\nT1Y=\r\nT2X=844\r\nT2Y=389\r\nt3x=7\r\nT3Y=abc\r\nT4X=9\r\n");
-  TTaskParams p = Request(dir, 116.39, 116.8, 39.9, 39.5, 10);
+                 "[THREADS]\r\nThreadCount=3\r\nT1X=\r\nT1Y=\r\nT2X=844\r\nT2Y=389\r\nt3x=7\r\nT3Y=abc\r\nT4X=9\r\n"
+                 "T4Y=389\r\n");
+  TTaskParams p = Request(dir.Folder(), 116.39, 116.8, 39.9, 39.5, 10);
   p.ThreadCount = 3;
   p.Resume = true;
-  const TDownloadTask task(p);
+  const TDownloadTask task(p, TProjectReader(dir / "newtask.mrd").Positions());
   EXPECT_EQ(task.ThreadX[0], 0);  // empty value
   EXPECT_EQ(task.ThreadY[0], 0);
   EXPECT_EQ(task.ThreadX[1], 844);
   EXPECT_EQ(task.ThreadY[1], 389);
   EXPECT_EQ(task.ThreadX[2], 7);  // names match without regard to case
   EXPECT_EQ(task.ThreadY[2], 0);  // not a number
-  EXPECT_EQ(task.ThreadX[3], 0);  // beyond the thread count: not read
-
-  p.Resume = false;
-  const TDownloadTask fresh(p);
-  EXPECT_EQ(fresh.ThreadX[1], 0);
+  EXPECT_EQ(task.ThreadX[3], 0);  // beyond the thread count: not taken
+  EXPECT_TRUE(task.DamagedPositions.empty());
 }
 
 TEST(TileAddressing, SatelliteUrlsAndNames) {
   TTempDir dir;
-  const TTaskParams p = Request(dir, 116.39, 116.8, 39.9, 39.5, 10);
+  const TTaskParams p = Request(dir.Folder(), 116.39, 116.8, 39.9, 39.5, 10);
   const TDownloadTask task(p);
   EXPECT_EQ(task.TileUrl(843, 388), "http://khm0.google.com/kh/v=91&s=Galil&x=843&y=388&z=10");
   EXPECT_EQ(task.TileFileName(843, 388), "gs_843_388_10.jpg");
@@ -203,7 +193,7 @@ TEST(TileAddressing, OtherMapTypesNameFilesButHaveNoUrl) {
                         {9, "_3_7_5.", ""},
                         {-1, "_3_7_5.", ""}};
   for (const Case& c : cases) {
-    TTaskParams p = Request(dir, 0, 10, 10, 0, 5);
+    TTaskParams p = Request(dir.Folder(), 0, 10, 10, 0, 5);
     p.MapsType = c.MapsType;
     const TDownloadTask task(p);
     EXPECT_EQ(task.TileFileName(3, 7), c.Name);
@@ -219,7 +209,7 @@ TEST(TileAddressing, ConfiguredHostsAndPattern) {
                  "[Servers]\r\nHost0=127.0.0.1:8080\r\nHost1=h1\r\n"
                  "UrlTemplate=https://{host}/tiles/{z}/{x}/{y}.jpg?g={galileo}&{unknown}\r\n"
                  "[Download]\r\nTilePause=0\r\n");
-  TTaskParams p = Request(dir, 116.39, 116.8, 39.9, 39.5, 10);
+  TTaskParams p = Request(dir.Folder(), 116.39, 116.8, 39.9, 39.5, 10);
   ApplyStartConfig(p, TConfig(dir / "config.ini").ReadStart());
   EXPECT_EQ(p.TilePauseMs, 0);
   const TDownloadTask task(p);

@@ -8,6 +8,7 @@
 #include "config/Config.h"
 #include "support/TempDir.h"
 #include "task/ProjectFile.h"
+#include "task/Requests.h"
 
 namespace meridane {
 namespace {
@@ -17,20 +18,7 @@ using test::ReadAll;
 using test::TTempDir;
 using test::WriteAll;
 
-const fs::path Data = fs::path(MERIDANE_TEST_SOURCE_DIR) / "task" / "data";
-
-TTaskParams Example(const TTempDir& dir) {
-  TTaskParams p;
-  p.LeftLongitude = 116.39;
-  p.RightLongitude = 116.8;
-  p.TopLatitude = 39.9;
-  p.BottomLatitude = 39.5;
-  p.Zoom = 10;
-  p.ThreadCount = 2;
-  p.Folder = dir.Folder();
-  p.TaskName = "newtask.mrd";
-  return p;
-}
+TTaskParams Example(const TTempDir& dir) { return test::ExampleRequest(dir.Folder()); }
 
 // Every entry under a folder with its bytes: what a reader must leave as it was.
 std::map<std::string, std::string> Snapshot(const fs::path& folder) {
@@ -45,7 +33,7 @@ TEST(ProjectFile, NewProjectReadsBackAsItsRequest) {
   const TTaskParams p = Example(dir);
   const fs::path path = dir / "newtask.mrd";
   WriteNewProject(path, p, ComputeTileRange(p));
-  EXPECT_EQ(ReadAll(path), ReadAll(Data / "newtask.mrd"));
+  EXPECT_EQ(ReadAll(path), ReadAll(test::TaskData / "newtask.mrd"));
 
   const TProjectReader project(path);
   const struct {

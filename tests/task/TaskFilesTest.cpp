@@ -13,6 +13,7 @@
 #include "support/ProcessState.h"
 #include "support/TempDir.h"
 #include "task/DownloadTask.h"
+#include "task/Requests.h"
 #include "task/TextFile.h"
 
 namespace meridane {
@@ -23,10 +24,8 @@ using test::ReadAll;
 using test::TTempDir;
 using test::WriteAll;
 
-const fs::path Data = fs::path(MERIDANE_TEST_SOURCE_DIR) / "task" / "data";
-
 std::string Expected(const std::string& name, const TTempDir& dir) {
-  std::string text = ReadAll(Data / name);
+  std::string text = ReadAll(test::TaskData / name);
   auto replace = [&text](const std::string& from, const std::string& to) {
     for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
       text.replace(at, from.size(), to);
@@ -36,18 +35,7 @@ std::string Expected(const std::string& name, const TTempDir& dir) {
   return text;
 }
 
-TTaskParams Example(const TTempDir& dir) {
-  TTaskParams p;
-  p.LeftLongitude = 116.39;
-  p.RightLongitude = 116.8;
-  p.TopLatitude = 39.9;
-  p.BottomLatitude = 39.5;
-  p.Zoom = 10;
-  p.ThreadCount = 2;
-  p.Folder = dir.Folder();
-  p.TaskName = "newtask.mrd";
-  return p;
-}
+TTaskParams Example(const TTempDir& dir) { return test::ExampleRequest(dir.Folder()); }
 
 void WriteAllFiles(TDownloadTask& task) {
   task.Now = [] { return std::string("07.12.2026 10:00:00"); };
@@ -68,7 +56,7 @@ TEST(TaskFiles, NewTaskFilesByteForByte) {
   EXPECT_EQ(ReadAll(dir / "newtask_log.txt"), Expected("newtask_log.txt", dir));
   EXPECT_TRUE(fs::exists(dir / "newtask_failed.ftl"));
   EXPECT_EQ(ReadAll(dir / "newtask_failed.ftl"), "");  // a new task empties the old list
-  EXPECT_EQ(test::EntryCount(dir.Path()), 5);          // four files and the tile folder, no leftovers
+  EXPECT_EQ(test::EntryCount(dir.Path()), 4);          // four files, no leftovers
 }
 
 TEST(TaskFiles, ProxyInTheLogWithoutItsPassword) {
@@ -159,7 +147,7 @@ TEST(TaskFiles, ImageListAgreesWithTheTileAddressing) {
     TDownloadTask task(p);
     task.WriteImageList();
     const int fromSouth = mapsType == 5 ? 1 : 0;
-    std::vector<std::string> expected = {ReadLines(Data / "newtask_list.txt").front()};
+    std::vector<std::string> expected = {ReadLines(test::TaskData / "newtask_list.txt").front()};
     for (int x = task.MinX; x <= task.MaxX; ++x) {
       for (int y = task.MinY; y <= task.MaxY; ++y) {
         const double a = TileYToLat(y, 9, fromSouth), b = TileYToLat(y + 1, 9, fromSouth);
@@ -225,7 +213,7 @@ TEST(TaskFiles, FailedWriteKeepsTheOldFile) {
     EXPECT_EQ(std::string(e.what()), "Cannot create file " + task.ListPath);
   }
   EXPECT_EQ(ReadAll(dir / "newtask_list.txt"), "the old list\r\n");
-  EXPECT_EQ(test::EntryCount(dir.Path()), 2);  // the list and the tile folder: no temporary file left
+  EXPECT_EQ(test::EntryCount(dir.Path()), 1);  // the list: no temporary file left
 }
 
 TEST(TaskFiles, MissingFolderFailsWithTheFileError) {

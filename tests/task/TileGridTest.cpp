@@ -4,21 +4,15 @@
 #include <string>
 #include <vector>
 
+#include "task/Requests.h"
 #include "task/TileGrid.h"
 
 namespace meridane {
 namespace {
 
 TTaskParams Request(double left, double right, double top, double bottom, int zoom, int mapsType) {
-  TTaskParams p;
-  p.LeftLongitude = left;
-  p.RightLongitude = right;
-  p.TopLatitude = top;
-  p.BottomLatitude = bottom;
-  p.Zoom = zoom;
+  TTaskParams p = test::Request("/data/maps/", left, right, top, bottom, zoom);
   p.MapsType = mapsType;
-  p.Folder = "/data/maps/";
-  p.TaskName = "beijing.mrd";
   return p;
 }
 
@@ -110,7 +104,7 @@ TEST(TileGrid, WalksColumnByColumn) {
       EXPECT_EQ(walked[i], std::make_pair(t.X, t.Y)) << t.Name;
       EXPECT_EQ(grid.SequenceOf(t.X, t.Y), static_cast<long long>(i) + 1) << t.Name;
       EXPECT_EQ(grid.TileFileName(t.X, t.Y), t.Name);
-      EXPECT_EQ(grid.TilePath(t.X, t.Y), std::string("/data/maps/beijing/") + t.Name);
+      EXPECT_EQ(grid.TilePath(t.X, t.Y), std::string("/data/maps/newtask/") + t.Name);
       EXPECT_EQ(grid.TileUrl(t.X, t.Y), t.Url) << t.Name;
     }
     EXPECT_EQ(grid.SequenceOf(0, 0), c.SequenceOfOrigin);

@@ -126,7 +126,7 @@ class TFormRun {
     return RunToEnd();
   }
 
-  const TDownloadTask& Task() const { return *Form.CurrentTask->Task; }
+  const TDownloadTask& Task() const { return *Form.CurrentTask; }
   std::string Log() const { return ReadAll(Task().LogPath); }
   std::vector<std::string> LogLines() const { return SplitLines(Log()); }
   int Workers() const {
