@@ -21,6 +21,7 @@ class TCountingHost : public IWorkerHost {
  public:
   void AddLogLine(const std::string& line) override { Lines += line.empty() ? 0 : 1; }
   void AddFailedLine(const std::string&) override { ++Failed; }
+  void TileDone(const TTileEvent&) override {}
   void WorkerFinished(int) override { ++Finished; }
   long Lines = 0, Failed = 0;
   int Finished = 0;

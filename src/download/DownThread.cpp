@@ -9,7 +9,8 @@ namespace meridane {
 
 namespace {
 
-bool Contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
+// The first line of an error's text: what a summary shows of it.
+std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
 
 // A port as the text of the settings gives it; refused like any number that is none.
 int PortNumber(const std::string& text) {
@@ -50,15 +51,6 @@ TTileFlusher::~TTileFlusher() {
   Thread.join();
 }
 
-TFailureKind ClassifyFailure(std::string_view message) {
-  if (Contains(message, "10054") || Contains(message, "Connection Closed Gracefully")) return TFailureKind::Reset;
-  if (Contains(message, "10048")) return TFailureKind::AddressInUse;
-  if (Contains(message, "302") || Contains(message, "403")) return TFailureKind::Banned;
-  if (Contains(message, "Socket Error")) return TFailureKind::Network;
-  if (Contains(message, "404") || Contains(message, "400")) return TFailureKind::NotFound;
-  return TFailureKind::Other;
-}
-
 TDownThread::~TDownThread() {
   // Execute uses this object's members: the thread must end before they go.
   Terminate();
@@ -87,9 +79,26 @@ void TDownThread::AddFailedLine(std::string line) {
   HandOver([host = Context.Host, line = std::move(line)] { host->AddFailedLine(line); });
 }
 
+// A tile's last line with its event, as one call: a tile takes no more room in
+// the queue than its line alone would.
+void TDownThread::AddLogLine(std::string line, TTileEvent::TKind kind, int x, int y, std::string message) {
+  HandOver(
+      [host = Context.Host, line = std::move(line), event = TTileEvent{kind, ThreadIndex, x, y, std::move(message)}] {
+        host->AddLogLine(line);
+        host->TileDone(event);
+      });
+}
+
 // Waits: once the thread has finished, every call it made has run.
 void TDownThread::WorkerFinished() {
   Synchronize([this] { Context.Host->WorkerFinished(ThreadIndex); });
+}
+
+void TDownThread::StoppedBy(const std::string& line) {
+  try {
+    AddLogLine(line, TTileEvent::TKind::Stopped, AtHand.first, AtHand.second, FirstLine(line));
+  } catch (...) {
+  }
 }
 
 void TDownThread::Execute() {
@@ -99,16 +108,11 @@ void TDownThread::Execute() {
   } catch (const std::exception& e) {
     // A failure outside the GET (a tile that cannot be written, a bad proxy port):
     // report it and end in order, so the task can still complete.
-    try {
-      AddLogLine("T" + Number() + " Error: " + e.what());
-    } catch (...) {
-    }
+    StoppedBy("T" + Number() + " Error: " + e.what());
   } catch (...) {
-    try {
-      AddLogLine("T" + Number() + " Error: ");
-    } catch (...) {
-    }
+    StoppedBy("T" + Number() + " Error: ");
   }
+  Fetcher.reset();
   HttpClient.reset();
   try {
     AddLogLine("T" + Number() + " Finished.");
@@ -146,6 +150,7 @@ void TDownThread::SetUp() {
   s.TransferTimeoutSeconds = p.TileTimeoutSeconds;
   s.MaxBodyBytes = p.MaxTileBytes;
   s.StopRequested = [this] { return Terminated(); };
+  Fetcher = std::make_unique<TTileFetcher>(*HttpClient, WorkerRetryPolicy(), *Context.Sleeper, StopSignal());
   BlankImage = Context.ProgramFolder / "blankimg" / ("blank." + Task.TileExtension());
 }
 
@@ -169,73 +174,36 @@ void TDownThread::Walk() {
   }
 }
 
-// One GET into buffer. Nothing when it succeeded; otherwise the failure's
-// message, or no message for a failure that carries none.
-std::optional<std::optional<std::string>> TDownThread::TryGet(const std::string& url, std::string& buffer) {
-  try {
-    HttpClient->Get(url, buffer);
-    // An error page sent with status 200 would otherwise pass for a tile.
-    if (!IsImageData(buffer)) return std::optional<std::string>(std::string(InvalidImageMessage));
-    return std::nullopt;
-  } catch (const std::exception& e) {
-    if (*e.what() == '\0') return std::optional<std::string>();
-    return std::optional<std::string>(e.what());
-  } catch (...) {
-    return std::optional<std::string>();
-  }
-}
-
 TDownThread::TOutcome TDownThread::FetchTile(int x, int y, int sequence) {
+  AtHand = {x, y};
   const std::string url = Task.TileUrl(x, y);
-  std::string buffer;
-  int attempts = 0;
-  int repeats = 0;
-  for (;;) {
-    buffer.clear();  // nothing of a failed attempt may reach the tile file
-    ++attempts;
-    const std::optional<std::optional<std::string>> failure = TryGet(url, buffer);
-    if (!failure) {
-      Task.WriteTile(x, y, buffer);
-      if (Context.Flusher) Context.Flusher->Written();
-      AddLogLine("T" + Number() + ":seq=" + std::to_string(sequence) + "," + Task.TileFileName(x, y) + " OK");
-      SetLast(x, y);
-      Pause(Task.Params.TilePauseMs);  // a stop ends it, and the walk before the next tile
-      return TOutcome::Next;
-    }
-    // A stop ends a tile that is not saved wherever it stands (a transfer it
-    // cut short, a failure, a pause): left for the resume, so not recorded, not
-    // substituted, and the position not moved.
-    if (Terminated()) return TOutcome::Stop;
-    const std::optional<std::string>& message = *failure;
-    const std::string text = message.value_or("");
-    const TFailureKind kind = ClassifyFailure(text);
-    if (kind == TFailureKind::Reset || kind == TFailureKind::AddressInUse) {
-      if (repeats >= MaxImmediateRepeats) return GiveUp(x, y, message, url);
-      ++repeats;
-      if (kind == TFailureKind::AddressInUse && Pause(8000)) return TOutcome::Stop;
-      continue;
-    }
-    const bool banned = kind == TFailureKind::Banned;
-    const bool network = kind == TFailureKind::Network;
-    if (attempts < 3) {
-      if (Pause(network ? 2000 : 1000)) return TOutcome::Stop;
-      continue;
-    }
-    if (banned || network) {
-      AddLogLine("T" + Number() + " " + text + "->" + url);
-      AddFailedLine(Task.TilePath(x, y) + "|" + url);
-      AddLogLine(banned ? BannedMessage : NetworkMessage);
-      return TOutcome::Stop;
-    }
-    if (kind == TFailureKind::NotFound) {
-      AddLogLine(NotFoundMessage + text);
-      CopyBlank(Task.TilePath(x, y));
-      AddLogLine("T" + Number() + ":" + std::to_string(x) + "-" + std::to_string(y) + " got a blank image!");
-      SetLast(x, y);
-      return TOutcome::Next;
-    }
-    return GiveUp(x, y, message, url);
+  const TFetchResult result = Fetcher->Fetch(url);
+  // A stop ends a tile that is not saved wherever it stands: left for the
+  // resume, so not recorded, not substituted, and the position not moved.
+  if (result.Status == TFetchStatus::Stopped) return TOutcome::Stop;
+  if (result.Status == TFetchStatus::Fetched) {
+    Task.WriteTile(x, y, result.Body);
+    if (Context.Flusher) Context.Flusher->Written();
+    AddLogLine("T" + Number() + ":seq=" + std::to_string(sequence) + "," + Task.TileFileName(x, y) + " OK",
+               TTileEvent::TKind::Saved, x, y);
+    SetLast(x, y);
+    Pause(Task.Params.TilePauseMs);  // a stop ends it, and the walk before the next tile
+    return TOutcome::Next;
   }
+  const std::string text = result.Message.value_or("");
+  if (result.StopsRun) {
+    const std::string why = result.Kind == TFailureKind::Banned ? BannedMessage : NetworkMessage;
+    AddLogLine("T" + Number() + " " + text + "->" + url);
+    AddFailedLine(Task.TilePath(x, y) + "|" + url);
+    AddLogLine(why, TTileEvent::TKind::Stopped, x, y, FirstLine(why));
+    return TOutcome::Stop;
+  }
+  if (result.Kind == TFailureKind::NotFound) {
+    AddLogLine(NotFoundMessage + text);
+    Substitute(x, y, url, TTileEvent::TKind::NotFound, false);
+    return TOutcome::Next;
+  }
+  return GiveUp(x, y, result.Message, url);
 }
 
 // A pause that a stop ends at once; true when there was a stop.
@@ -247,27 +215,41 @@ bool TDownThread::Pause(int milliseconds) {
 // A failed-tile substitute: log, record, blank image, move on.
 TDownThread::TOutcome TDownThread::GiveUp(int x, int y, const std::optional<std::string>& message,
                                           const std::string& url) {
-  const std::string path = Task.TilePath(x, y);
   if (message && !message->empty())
     AddLogLine("T" + Number() + " " + *message + "->" + url);
   else
     AddLogLine(Task.TileFileName(x, y) + ":failed ->" + url);
-  AddFailedLine(path + "|" + url);
-  CopyBlank(path);
-  AddLogLine("T" + Number() + ":" + std::to_string(x) + "-" + std::to_string(y) + " got a blank image!");
-  SetLast(x, y);
+  AddFailedLine(Task.TilePath(x, y) + "|" + url);
+  Substitute(x, y, url, TTileEvent::TKind::Substituted, true);
   return TOutcome::Next;
 }
 
-// Never over an existing file; a missing blank image is passed over in silence.
-void TDownThread::CopyBlank(const std::string& path) const {
+// A tile without its file must have a record: the resume passes it, and only
+// the re-download of the failed-tile list fetches it again.
+void TDownThread::Substitute(int x, int y, const std::string& url, TTileEvent::TKind kind, bool recorded) {
+  const std::string path = Task.TilePath(x, y);
+  const std::optional<std::string> failure = CopyBlank(path);
+  const std::string tile = "T" + Number() + ":" + std::to_string(x) + "-" + std::to_string(y);
+  if (failure && !recorded) AddFailedLine(path + "|" + url);
+  if (failure)
+    AddLogLine(tile + " could not get a blank image: " + *failure, TTileEvent::TKind::Failed, x, y, *failure);
+  else
+    AddLogLine(tile + " got a blank image!", kind, x, y);
+  SetLast(x, y);
+}
+
+// Never over an existing file, which may be a tile of an earlier run. Why the
+// blank image could not be put in place; nothing when the tile has a file.
+std::optional<std::string> TDownThread::CopyBlank(const std::string& path) const {
   std::error_code ec;
-  if (std::filesystem::exists(path, ec) || !std::filesystem::exists(BlankImage, ec)) return;
+  if (std::filesystem::exists(path, ec)) return std::nullopt;
   try {
     WriteFileAtomic(path, ReadFileBytes(BlankImage), TFlush::Cache, TNewFile::Shared, Task.TemporaryFolder);
-    if (Context.Flusher) Context.Flusher->Written();
-  } catch (const EFileError&) {
+  } catch (const std::exception& e) {
+    return std::string(e.what());
   }
+  if (Context.Flusher) Context.Flusher->Written();
+  return std::nullopt;
 }
 
 }  // namespace meridane

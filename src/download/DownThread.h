@@ -7,7 +7,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <thread>
 #include <utility>
 
@@ -15,17 +14,37 @@
 #include "download/HttpClient.h"
 #include "download/Sleeper.h"
 #include "download/Thread.h"
+#include "download/TileFetcher.h"
 #include "task/DownloadTask.h"
 
 namespace meridane {
 
+// What became of a worker's tile, or why the worker stopped: what a host counts,
+// so that nothing needs to read the log lines back.
+struct TTileEvent {
+  enum class TKind {
+    Saved,        // fetched and written
+    Substituted,  // given up: the blank image in its place, and a failed-tile record
+    NotFound,     // not on the server: the blank image in its place, no record
+    Failed,       // given up or not found, and no blank image could be put in its place: a record
+    Stopped,      // the worker stopped on an error, at the tile at hand ((0, 0) before the first)
+  };
+  TKind Kind = TKind::Saved;
+  int ThreadIndex = 0;
+  int X = 0, Y = 0;
+  // Stopped: the first line of the error; Failed: why the blank image could not be had.
+  std::string Message;
+};
+
 // What a worker reports to. Called on the main thread only, through the main
-// thread's queue.
+// thread's queue, in the order the worker made the calls: a tile's event comes
+// after its lines.
 class IWorkerHost {
  public:
   virtual ~IWorkerHost() = default;
   virtual void AddLogLine(const std::string& line) = 0;
   virtual void AddFailedLine(const std::string& line) = 0;
+  virtual void TileDone(const TTileEvent& event) = 0;
   // Called exactly once per worker, as its last act.
   virtual void WorkerFinished(int threadIndex) = 0;
 };
@@ -66,20 +85,8 @@ struct TWorkerContext {
   TTileFlusher* Flusher = nullptr;      // null: the saves' flushes alone put the tiles on the disk
 };
 
-// What a worker does about a failed GET, read from the failure's message (a
-// status line, a socket error text, or other words), in this order of precedence.
-enum class TFailureKind {
-  Reset,         // "10054" or "Connection Closed Gracefully": again at once
-  AddressInUse,  // "10048": again after a pause
-  Banned,        // "302" or "403": the task stops
-  Network,       // "Socket Error": the task stops after three attempts
-  NotFound,      // "404" or "400": the blank image after three attempts
-  Other,         // given up after three attempts
-};
-TFailureKind ClassifyFailure(std::string_view message);
-
-// One download worker: fetches its share of the task's tiles, sorts failures by
-// their message text, retries, substitutes the blank image, and reports lines.
+// One download worker: fetches its share of the task's tiles with the workers'
+// retry policy, substitutes the blank image, and reports lines and events.
 class TDownThread final : public TThread {
  public:
   static constexpr const char* BannedMessage = "Error: may be your IP is banned.\nPlease try again later.";
@@ -87,7 +94,7 @@ class TDownThread final : public TThread {
   static constexpr const char* NotFoundMessage = "Error: the image is not found on server.";
   static constexpr const char* DefaultUserAgentForMaps = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1)";
   // Immediate repeats of one tile (reset, closed, address in use) before it is given up.
-  static constexpr int MaxImmediateRepeats = 10;
+  static constexpr int MaxImmediateRepeats = meridane::MaxImmediateRepeats;
 
   TDownThread(bool createSuspended, int threadIndex, const TDownloadTask& task, TWorkerContext context);
   ~TDownThread() override;
@@ -108,15 +115,19 @@ class TDownThread final : public TThread {
 
   void SetUp();
   void Walk();
-  std::optional<std::optional<std::string>> TryGet(const std::string& url, std::string& buffer);
+  // A failure outside the GET: its line, with the event that the worker stopped.
+  void StoppedBy(const std::string& line);
   TOutcome FetchTile(int x, int y, int sequence);
   bool Pause(int milliseconds);
   TOutcome GiveUp(int x, int y, const std::optional<std::string>& message, const std::string& url);
-  void CopyBlank(const std::string& path) const;
+  // The blank image in a tile's place, or a record when it cannot be had.
+  void Substitute(int x, int y, const std::string& url, TTileEvent::TKind kind, bool recorded);
+  std::optional<std::string> CopyBlank(const std::string& path) const;
   void SetLast(int x, int y);
 
-  // The three calls that run on the main thread; the lines do not wait for it.
+  // The calls that run on the main thread; only the last waits for it.
   void AddLogLine(std::string line);
+  void AddLogLine(std::string line, TTileEvent::TKind kind, int x, int y, std::string message = {});
   void AddFailedLine(std::string line);
   void WorkerFinished();
 
@@ -124,7 +135,9 @@ class TDownThread final : public TThread {
 
   TWorkerContext Context;
   std::unique_ptr<IHttpClient> HttpClient;
+  std::unique_ptr<TTileFetcher> Fetcher;
   std::filesystem::path BlankImage;
+  std::pair<int, int> AtHand{0, 0};  // the tile being fetched, for an error that stops the worker
   std::atomic<std::uint64_t> Last{0};
 };
 

@@ -8,6 +8,7 @@
 #include "config/AtomicFile.h"
 #include "config/Config.h"
 #include "download/DownThread.h"
+#include "download/TileFetcher.h"
 #include "task/TextFile.h"
 #include "task/TileGrid.h"
 
@@ -56,6 +57,7 @@ class TfrmFlt::TFetchThread : public TThread {
       : TThread(form.Toolkit.MainThread()),
         Form(form),
         Client(std::move(client)),
+        Fetcher(*Client, RedownloadRetryPolicy(), Sleeper, StopSignal()),
         Lines(std::move(lines)),
         Line(std::move(first)) {
     // Stop cuts the transfer at hand short instead of waiting for a slow server.
@@ -87,6 +89,8 @@ class TfrmFlt::TFetchThread : public TThread {
 
   TfrmFlt& Form;
   const std::unique_ptr<IHttpClient> Client;
+  TRealSleeper Sleeper;  // the policy never pauses; a stop would end a pause at once
+  TTileFetcher Fetcher;
   TLineReader Lines;
   std::string Line;
 };
@@ -161,7 +165,6 @@ void TfrmFlt::Run() {
 }
 
 void TfrmFlt::TFetchThread::Fetch() {
-  IHttpClient* client = Client.get();
   do {
     const std::string& line = Line;
     // Stop ends the run before the next line.
@@ -173,41 +176,27 @@ void TfrmFlt::TFetchThread::Fetch() {
       Refuse(*refusal, url);
       continue;
     }
-    std::string buffer;
-    std::string message;
-    bool fetched = false;
-    for (int repeats = 0;; ++repeats) {
-      buffer.clear();  // a repeat must not add to what a broken answer left
-      message.clear();
-      try {
-        client->Get(url, buffer);
-        // An error page sent as 200 must not replace a placeholder.
-        fetched = IsImageData(buffer);
-        if (!fetched) message = InvalidImageMessage;
-      } catch (const std::exception& e) {
-        message = e.what();  // may be empty: a failure without text is a failure all the same
-      }
-      // A stop leaves the line as it was: no file written, no line for it.
-      if (!fetched && Terminated()) return;
-      if (fetched || message.find("10054") == std::string::npos || repeats >= MaxResetRepeats) break;
-    }
-    if (fetched) {
+    const TFetchResult result = Fetcher.Fetch(url);
+    // A stop leaves the line as it was: no file written, no line for it.
+    if (result.Status == TFetchStatus::Stopped) return;
+    if (result.Status == TFetchStatus::Fetched) {
       // Again, as the file may have changed during the fetch. What changes it after
       // this is replaced, not written through: the writer puts a new file in its place.
       if (const auto refusal = Refusal(path)) {
         Refuse(*refusal, url);
         continue;
       }
-      WriteFileAtomic(path, buffer, TFlush::Cache);
+      WriteFileAtomic(path, result.Body, TFlush::Cache);
       AddLine(path + ":" + url + " ->OK");
       continue;
     }
-    AddLine(message + "->" + url, true);
-    if (message.find("302") != std::string::npos || message.find("403") != std::string::npos) {
+    // A failure without text is a failure all the same.
+    AddLine(result.Message.value_or("") + "->" + url, true);
+    if (result.StopsRun) {
       AddLine(BannedLine);
       break;
     }
-    if (message.find("404") != std::string::npos) AddLine(url + ":" + TDownThread::NotFoundMessage);
+    if (result.Kind == TFailureKind::NotFound) AddLine(url + ":" + TDownThread::NotFoundMessage);
   } while (Lines.Next(Line));
 }
 

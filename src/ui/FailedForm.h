@@ -36,7 +36,7 @@ class TfrmFlt : public IForm {
   // The path itself is not shown: the byte would cut it short.
   static constexpr const char* NulInPath = "NUL byte in the file path";
   // Immediate repeats of one tile after a reset connection before it counts as failed.
-  static constexpr int MaxResetRepeats = TDownThread::MaxImmediateRepeats;
+  static constexpr int MaxResetRepeats = MaxImmediateRepeats;
 
   TfrmFlt(IToolkit& toolkit, TConfigSource config,
           std::function<std::unique_ptr<IHttpClient>()> makeClient = MakeCurlHttpClient);

@@ -45,8 +45,8 @@ struct TMainFormEnvironment {
 
 // The main window's logic: its controls, its state and its handlers, without a
 // toolkit. Everything here runs on the main thread; workers reach it only
-// through the three IWorkerHost calls, which they make through the main
-// thread's queue.
+// through the IWorkerHost calls, which they make through the main thread's
+// queue.
 class TForm1 : public IWorkerHost {
  public:
   static constexpr int WorkerSlots = 8;
@@ -118,11 +118,9 @@ class TForm1 : public IWorkerHost {
   const std::filesystem::path& ProgramFolder() const { return Folder; }
 
   // Worker calls, on the main thread.
-  void AddLogLine(const std::string& line) override {
-    Memo1.Add(line);
-    Progress.Count(line);
-  }
+  void AddLogLine(const std::string& line) override { Memo1.Add(line); }
   void AddFailedLine(const std::string& line) override { Memo2.Add(line); }
+  void TileDone(const TTileEvent& event) override { Progress.Count(event); }
   // The last worker's end completes the task at once, though not inside this
   // call: the completion waits for the workers.
   void WorkerFinished(int) override;

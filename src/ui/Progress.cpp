@@ -2,13 +2,7 @@
 
 #include <cstdio>
 
-#include "download/DownThread.h"
-
 namespace meridane {
-
-namespace {
-bool Has(std::string_view line, std::string_view part) { return line.find(part) != std::string_view::npos; }
-}  // namespace
 
 void TProgress::Begin(const TDownloadTask& task) {
   // Each run counts its own tiles and failures.
@@ -27,15 +21,16 @@ void TProgress::Begin(const TDownloadTask& task) {
   }
 }
 
-void TProgress::Count(std::string_view line) {
-  if (line.starts_with("T") && Has(line, ":seq=") && line.ends_with(" OK"))
-    ++Saved;
-  else if (line.ends_with(" got a blank image!"))
-    ++Substituted;
-  else if (line == TDownThread::BannedMessage || line == TDownThread::NetworkMessage ||
-           (line.starts_with("T") && Has(line, " Error: "))) {
-    ++Stops;
-    if (FirstStop.empty()) FirstStop = line.substr(0, line.find('\n'));
+void TProgress::Count(const TTileEvent& event) {
+  switch (event.Kind) {
+    case TTileEvent::TKind::Saved: ++Saved; break;
+    case TTileEvent::TKind::Substituted:
+    case TTileEvent::TKind::NotFound:
+    case TTileEvent::TKind::Failed: ++Substituted; break;
+    case TTileEvent::TKind::Stopped:
+      ++Stops;
+      if (FirstStop.empty()) FirstStop = event.Message;
+      break;
   }
 }
 

@@ -2,22 +2,23 @@
 
 #include <chrono>
 #include <string>
-#include <string_view>
 
+#include "download/DownThread.h"
 #include "task/DownloadTask.h"
 
 namespace meridane {
 
-// Counts the workers' log lines as they reach the main thread: tiles handled,
+// Counts the workers' tile events as they reach the main thread: tiles handled,
 // failures, speed and the time left, for a status line or a progress bar.
 class TProgress {
  public:
   // Starts counting for a task; tiles finished by an earlier run count as handled.
   void Begin(const TDownloadTask& task);
-  void Count(std::string_view line);
+  void Count(const TTileEvent& event);
 
   long Handled() const { return Before + Saved + Substituted; }
   long SavedNow() const { return Saved; }
+  // Tiles given up or not found, with the blank image in their place or not.
   long SubstitutedNow() const { return Substituted; }
   long Failures() const { return Substituted + Stops; }
   long Tiles() const { return Total; }

@@ -228,6 +228,14 @@ TEST(DownThread, OutcomeOfEveryClass) {
     EXPECT_EQ(run.Workers[0]->LastPosition(), c.PositionSet ? std::make_pair(843, 388) : std::make_pair(0, 0))
         << c.Name;
     EXPECT_EQ(run.Host.Finished, std::vector<int>{0}) << c.Name;
+    // One event, after the tile's lines: a stop names the first line of its message.
+    const std::string last = run.Host.Log.end()[-2];
+    const std::string event = c.File == Tile   ? "Saved 843-388"
+                              : c.File == None ? "Stopped 843-388: " + last.substr(0, last.find('\n'))
+                              : c.Recorded     ? "Substituted 843-388"
+                                               : "NotFound 843-388";
+    EXPECT_EQ(run.Host.EventTexts(), Lines({"T1 " + event})) << c.Name;
+    EXPECT_EQ(run.Host.LinesBefore, std::vector<std::size_t>{run.Host.Log.size() - 1}) << c.Name;
   }
 }
 
@@ -259,21 +267,51 @@ TEST(TileFlusher, FlushesSoonAfterTheWorkersWriteATile) {
   }
 }
 
-TEST(DownThread, BlankImageNeverOverwritesAndMayBeMissing) {
-  TRun existing;
-  existing.Script.Default = Fail("HTTP/1.1 500 Internal Server Error");
-  test::WriteAll(existing.Path(843, 388), "earlier tile");
-  existing.Go();
-  EXPECT_EQ(ReadAll(existing.Path(843, 388)), "earlier tile");
-  EXPECT_EQ(existing.Host.Log[1], "T1:843-388 got a blank image!");
-
-  TRun missing;
-  missing.Script.Default = Fail("HTTP/1.1 404 Not Found");
-  fs::remove_all(missing.Program / "blankimg");
-  missing.Go();
-  EXPECT_FALSE(fs::exists(missing.Path(843, 388)));
-  EXPECT_EQ(missing.Host.Log[1], "T1:843-388 got a blank image!");
-  EXPECT_EQ(missing.Workers[0]->LastPosition(), std::make_pair(843, 388));
+// A tile given up or not found gets the blank image, never over a file that is
+// there already. Without either it is a failed tile: one record, and the log
+// tells why instead of claiming a blank image.
+TEST(DownThread, TileWithoutBlankImageIsAFailedTile) {
+  enum TPlace { ExistingFile, NoBlankImage, NoFolder };
+  struct Case {
+    const char* Name;
+    std::string Status;
+    TPlace Place;
+  };
+  const Case cases[] = {
+      {"given up, over an earlier tile", "HTTP/1.1 500 Internal Server Error", ExistingFile},
+      {"not found, over an earlier tile", "HTTP/1.1 404 Not Found", ExistingFile},
+      {"given up, no blank image", "HTTP/1.1 500 Internal Server Error", NoBlankImage},
+      {"not found, no blank image", "HTTP/1.1 404 Not Found", NoBlankImage},
+      {"not found, the folder gone", "HTTP/1.1 404 Not Found", NoFolder},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TRun run;
+    run.Script.Default = Fail(c.Status);
+    const std::string path = run.Path(843, 388), url = run.Url(843, 388);
+    if (c.Place == ExistingFile) test::WriteAll(path, "earlier tile");
+    if (c.Place == NoBlankImage) fs::remove_all(run.Program / "blankimg");
+    if (c.Place == NoFolder) fs::remove_all(run.Task().TileFolder);
+    run.Go();
+    const bool notFound = c.Status.find("404") != std::string::npos;
+    const std::string why = c.Place == NoBlankImage
+                                ? "Cannot open file " + (run.Program / "blankimg/blank.jpg").string()
+                                : "Cannot create file " + path;
+    const std::string first =
+        notFound ? "Error: the image is not found on server." + c.Status : "T1 " + c.Status + "->" + url;
+    if (c.Place == ExistingFile) {
+      EXPECT_EQ(run.Host.Log, Lines({first, "T1:843-388 got a blank image!", "T1 Finished."}));
+      EXPECT_EQ(run.Host.Failed, notFound ? Lines({}) : Lines({path + "|" + url}));
+      EXPECT_EQ(run.Host.EventTexts(), Lines({notFound ? "T1 NotFound 843-388" : "T1 Substituted 843-388"}));
+      EXPECT_EQ(ReadAll(path), "earlier tile");
+    } else {
+      EXPECT_EQ(run.Host.Log, Lines({first, "T1:843-388 could not get a blank image: " + why, "T1 Finished."}));
+      EXPECT_EQ(run.Host.Failed, Lines({path + "|" + url}));
+      EXPECT_EQ(run.Host.EventTexts(), Lines({"T1 Failed 843-388: " + why}));
+      EXPECT_FALSE(fs::exists(path));
+    }
+    EXPECT_EQ(run.Workers[0]->LastPosition(), std::make_pair(843, 388));
+  }
 }
 
 // 2 columns x 3 rows with 4 workers: worker 0 takes 4, 1 takes 1 and 5, 2 takes 2 and 6, 3 takes 3.
@@ -428,6 +466,7 @@ TEST(DownThread, OversizedAnswersFailTheTileAndTheWorkerGoesOn) {
     EXPECT_EQ(run.Host.Log, Lines({"T1 Response larger than MaxTileBytes->" + url, "T1:843-388 got a blank image!",
                                    "T1:seq=2,gs_844_388_10.jpg OK", "T1 Finished."}));
     EXPECT_EQ(run.Host.Failed, Lines({run.Path(843, 388) + "|" + url}));
+    EXPECT_EQ(run.Host.EventTexts(), Lines({"T1 Substituted 843-388", "T1 Saved 844-388"}));
     EXPECT_EQ(ReadAll(run.Path(843, 388)), Blank);
     EXPECT_EQ(ReadAll(run.Path(844, 388)), Jpeg);
     EXPECT_EQ(server.Requests().size(), 4u);
@@ -458,6 +497,8 @@ TEST(DownThread, FailuresOutsideTheGet) {
   fs::remove_all(unwritable.Task().TileFolder);
   unwritable.Go();
   EXPECT_EQ(unwritable.Host.Log, Lines({"T1 Error: Cannot create file " + unwritable.Path(843, 388), "T1 Finished."}));
+  EXPECT_EQ(unwritable.Host.EventTexts(),
+            Lines({"T1 Stopped 843-388: T1 Error: Cannot create file " + unwritable.Path(843, 388)}));
   EXPECT_EQ(unwritable.Host.Finished, std::vector<int>{0});
 
   TRun badPort;
@@ -466,6 +507,7 @@ TEST(DownThread, FailuresOutsideTheGet) {
   badPort.Params.ProxyPort = "31x";
   badPort.Go();
   EXPECT_EQ(badPort.Host.Log, Lines({"T1 Error: '31x' is not a valid integer value", "T1 Finished."}));
+  EXPECT_EQ(badPort.Host.EventTexts(), Lines({"T1 Stopped 0-0: T1 Error: '31x' is not a valid integer value"}));
   EXPECT_EQ(badPort.Script.GetCount(), 0);
   EXPECT_EQ(badPort.Host.Finished, std::vector<int>{0});
 }
@@ -477,8 +519,8 @@ TEST(DownThread, UnreadableCookieFileIsReportedAndTheTaskGoesOn) {
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   run.Params.CookieFile = fifo.string();
   run.Go();
-  EXPECT_EQ(run.Host.Log, Lines({"T1 Error: Not a regular file: " + fifo.string(), "T1:seq=1,gs_843_388_10.jpg OK",
-                                 "T1 Finished."}));
+  EXPECT_EQ(run.Host.Log,
+            Lines({"T1 Error: Not a regular file: " + fifo.string(), "T1:seq=1,gs_843_388_10.jpg OK", "T1 Finished."}));
   EXPECT_TRUE(run.Script.SettingsSeen.at(0).ExtraHeaders.empty());
 }
 

@@ -49,6 +49,8 @@ TEST_F(Engine, FourWorkersSaveEveryTileAsServed) {
     for (int y = 388; y <= 392; ++y) EXPECT_EQ(ReadAll(run.Path(x, y)), Served(x, y)) << x << "," << y;
   EXPECT_EQ(Count(run.Host.Log, " OK"), 20) << ::testing::PrintToString(run.Host.Log);
   EXPECT_EQ(Count(run.Host.Log, " Finished."), 4);
+  EXPECT_EQ(Count(run.Host.EventTexts(), " Saved "), 20);
+  EXPECT_EQ(run.Host.Events.size(), 20u);
   EXPECT_TRUE(run.Host.Failed.empty());
   EXPECT_EQ(test::EntryCount(run.Task().TileFolder), 20);  // no temporary file left beside the tiles
 }
@@ -66,6 +68,8 @@ TEST_F(Engine, ServerErrorsAndMissingTilesGetBlankImages) {
                                                        run.Path(851, 398) + "|" + run.Url(851, 398)}));
   EXPECT_EQ(Count(run.Host.Log, "Error: the image is not found on server.HTTP/1.1 404 Not Found"), 1);
   EXPECT_EQ(Count(run.Host.Log, "T1 HTTP/1.1 500 Internal Server Error->"), 2);
+  EXPECT_EQ(run.Host.EventTexts(), (std::vector<std::string>{"T1 Substituted 851-397", "T1 Substituted 851-398",
+                                                             "T1 Saved 852-397", "T1 NotFound 852-398"}));
   // Two 500 tiles, one saved tile (no pause configured), one missing tile.
   EXPECT_EQ(run.Sleeper.Pauses, (std::vector<int>{1000, 1000, 1000, 1000, 0, 1000, 1000}));
 }
@@ -83,6 +87,10 @@ TEST_F(Engine, ABannedWorkerStopsAlone) {
   EXPECT_EQ(run.Host.Failed, std::vector<std::string>{run.Path(850, 390) + "|" + run.Url(850, 390)});
   EXPECT_EQ(run.Workers[0]->LastPosition(), std::make_pair(0, 0));
   EXPECT_EQ(run.Workers[1]->LastPosition(), std::make_pair(849, 390));
+  std::vector<std::string> events = run.Host.EventTexts();
+  std::ranges::sort(events);  // the two workers' in either order
+  EXPECT_EQ(events,
+            (std::vector<std::string>{"T1 Stopped 850-390: Error: may be your IP is banned.", "T2 Saved 849-390"}));
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 // A response head of any content, line by line as the client receives it: the
 // status line becomes the failure's message, and the message its kind. A plain
-// status line ("HTTP/1.1 404 Not Found") is sorted by its code.
-#include "download/DownThread.h"
+// status line ("HTTP/1.1 404 Not Found") is sorted by its code, by the workers
+// and by the re-download dialog.
 #include "download/HttpClient.h"
+#include "download/TileFetcher.h"
 #include "fuzz/FuzzInput.h"
 
 using namespace meridane;
@@ -27,8 +28,9 @@ int PlainStatus(std::string_view line) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const TRetryPolicy workers = WorkerRetryPolicy(), dialog = RedownloadRetryPolicy();
   std::string_view head(reinterpret_cast<const char*>(data), size);
-  (void)ClassifyFailure(head);  // the whole input as the words of an error
+  (void)workers.Classify(head);  // the whole input as the words of an error
   std::string message;
   while (!head.empty()) {
     const std::size_t lf = head.find('\n');
@@ -37,14 +39,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (auto status = StatusLineMessage(line)) message = std::move(*status);
   }
   FUZZ_CHECK(message.find_first_of("\r\n") == std::string::npos);
-  const TFailureKind kind = ClassifyFailure(message);
+  const TFailureKind kind = workers.Classify(message), dialogKind = dialog.Classify(message);
   switch (PlainStatus(message)) {
     case 0: break;
     case 302:
-    case 403: FUZZ_CHECK(kind == TFailureKind::Banned); break;
-    case 400:
-    case 404: FUZZ_CHECK(kind == TFailureKind::NotFound); break;
-    default: FUZZ_CHECK(kind == TFailureKind::Other);
+    case 403: FUZZ_CHECK(kind == TFailureKind::Banned && dialogKind == TFailureKind::Banned); break;
+    case 400: FUZZ_CHECK(kind == TFailureKind::NotFound && dialogKind == TFailureKind::Other); break;
+    case 404: FUZZ_CHECK(kind == TFailureKind::NotFound && dialogKind == TFailureKind::NotFound); break;
+    default: FUZZ_CHECK(kind == TFailureKind::Other && dialogKind == TFailureKind::Other);
   }
   return 0;
 }

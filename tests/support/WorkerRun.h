@@ -48,13 +48,28 @@ class TRecordingSleeper : public ISleeper {
   int HeldCount = 0;
 };
 
-// The main window's part: lines and finish calls, on the pumping thread.
+// The main window's part: lines, events and finish calls, on the pumping thread.
 class TRecordingHost : public IWorkerHost {
  public:
   void AddLogLine(const std::string& line) override { Log.push_back(line); }
   void AddFailedLine(const std::string& line) override { Failed.push_back(line); }
+  void TileDone(const TTileEvent& event) override {
+    Events.push_back(event);
+    LinesBefore.push_back(Log.size());
+  }
   void WorkerFinished(int threadIndex) override { Finished.push_back(threadIndex); }
+  // "T1 Saved 843-388", "T2 Stopped 0-0: T2 Error: ..." for each event in order.
+  std::vector<std::string> EventTexts() const {
+    static const char* const kinds[] = {"Saved", "Substituted", "NotFound", "Failed", "Stopped"};
+    std::vector<std::string> texts;
+    for (const TTileEvent& e : Events)
+      texts.push_back("T" + std::to_string(e.ThreadIndex + 1) + " " + kinds[static_cast<int>(e.Kind)] + " " +
+                      std::to_string(e.X) + "-" + std::to_string(e.Y) + (e.Message.empty() ? "" : ": " + e.Message));
+    return texts;
+  }
   std::vector<std::string> Log, Failed;
+  std::vector<TTileEvent> Events;
+  std::vector<std::size_t> LinesBefore;  // of each event: the log lines that came before it
   std::vector<int> Finished;
 };
 

@@ -92,6 +92,8 @@ class TFormRun {
                        }}) {
     Home.Set(Dir.Path().string());
     std::filesystem::create_directories(Program / "ini");
+    std::filesystem::create_directories(Program / "blankimg");
+    WriteAll(Program / "blankimg" / "blank.jpg", "\xFF\xD8\xFF\xE0 blank");
     std::filesystem::create_directories(Tasks);
     if (config) WriteAll(Program / "ini" / "config.ini", *config);
     Form.FormShow();

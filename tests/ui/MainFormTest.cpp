@@ -492,6 +492,20 @@ TEST(MainForm, EachStartCountsItsOwnTiles) {
   EXPECT_EQ(run.Form.Progress.StopReason(), "");
 }
 
+// A tile that could not get the blank image counts as one not saved: a failure
+// of the task, with its record.
+TEST(MainForm, TileWithoutBlankImageCountsAsFailed) {
+  TFormRun run;
+  fs::remove_all(run.Program / "blankimg");
+  run.Fill();
+  run.Server.Errors["&x=3371&"] = "HTTP/1.1 404 Not Found";
+  ASSERT_TRUE(run.StartAndRun());
+  const TDownloadTask& t = run.Task();
+  EXPECT_EQ(ReadAll(t.FailedPath), t.TilePath(3371, t.MinY) + "|" + t.TileUrl(3371, t.MinY) + "\r\n");
+  EXPECT_EQ(run.Form.Progress.Failures(), 1);
+  EXPECT_EQ(run.Form.ProgressLine(), "1 saved, 1 substituted (see the failed-tile list), 0 left for the next Start");
+}
+
 // The folder picker and "Open task ..." start at the folder the field names.
 TEST(MainForm, PickersStartAtTheFieldsFolder) {
   TFormRun run;
