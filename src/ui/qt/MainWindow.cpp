@@ -203,9 +203,8 @@ TForm1Window::TForm1Window(TQtToolkit& toolkit, TForm1& form, TMainMenu& menu)
     setWindowTitle(Q(Form.Caption));
   });
   Binder.OnPush([this] {
-    // The bar stays after a task until the next Start, with how it ended.
+    // While a task's check runs, the bar is the check's.
     if (const auto& check = Menu.TaskCheck().Bar()) {
-      // A task's check runs: the bar is its for the while.
       Bar->setVisible(true);
       BarText->setVisible(true);
       StopText->setVisible(false);
@@ -214,6 +213,7 @@ TForm1Window::TForm1Window(TQtToolkit& toolkit, TForm1& form, TMainMenu& menu)
       BarText->setText(Q(check->Line));
       return;
     }
+    // The bar stays after a task until the next Start, with how it ended.
     const TProgress& progress = Form.Progress;
     const bool shown = Form.Running() || progress.HasRun();
     Bar->setVisible(shown);
