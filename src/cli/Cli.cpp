@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 #include <filesystem>
 
+#include "cli/CheckCommand.h"
 #include "cli/Commands.h"
 #include "meridane/Version.h"
 
@@ -16,9 +17,10 @@ namespace {
 
 // The command line's texts as CLI11 fills them.
 struct TOptions {
-  std::string Left, Right, Top, Bottom, Folder, Task, Threads, Config, Open, Redownload;
+  std::string Left, Right, Top, Bottom, Folder, Task, Threads, Config, Open, Redownload, Check, Repair;
   int Zoom = 0;
   bool Count = false;
+  bool Decode = false;
   bool Progress = false;
   bool NoProgress = false;
   bool Fresh = false;
@@ -29,7 +31,7 @@ struct TOptions {
 int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
   CLI::App app{
       "meridane-cli: downloads the satellite map tiles of a rectangle at one zoom level, "
-      "resumes a stopped task and re-downloads failed tiles."};
+      "resumes a stopped task, re-downloads failed tiles and checks the tiles of a task."};
   app.set_version_flag("--version", ProgramVersion, "print the version and exit");
   TOptions o;
   auto* left = app.add_option("--left", o.Left, "west edge, decimal degrees (-180..180)");
@@ -46,6 +48,13 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
   auto* open =
       app.add_option("--open", o.Open, "load the fields from a project file (.mrd); options given beside it win");
   auto* redownload = app.add_option("--redownload", o.Redownload, "re-download the tiles of a failed-tile list (.ftl)");
+  auto* check = app.add_option("--check", o.Check,
+                               "check the tiles of a task (.mrd): a line for each tile that is missing, empty, not an "
+                               "image or the placeholder, then a summary; writes nothing to the task");
+  auto* repair =
+      app.add_option("--repair", o.Repair, "with --check: write the bad tiles as a failed-tile list (.ftl) for --redownload");
+  auto* decode = app.add_flag("--decode", o.Decode,
+                              "with --check: decode every image too, for damaged tiles and sizes other than 256x256");
   app.add_flag("--count", o.Count, "check the inputs and print the tile range and count; write nothing");
   app.add_flag("--progress", o.Progress, "one status line instead of the log lines (default on a terminal)");
   app.add_flag("--no-progress", o.NoProgress, "the log lines, also on a terminal");
@@ -53,6 +62,9 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
                "start afresh when the task's project file holds other inputs, replacing its files "
                "(without it such a task is left as it is)");
   redownload->excludes(left)->excludes(right)->excludes(top)->excludes(bottom)->excludes(open);
+  check->excludes(left)->excludes(right)->excludes(top)->excludes(bottom)->excludes(open)->excludes(redownload);
+  repair->needs(check);
+  decode->needs(check);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
@@ -94,6 +106,17 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
 
   // One command a run, named by its option; without one, the download.
   if (*redownload) return RedownloadCommand(options, configPath, out, err);
+  if (*check) {
+    const int status = CheckCommand({.Task = o.Check,
+                                     .Repair = *repair ? std::optional(o.Repair) : std::nullopt,
+                                     .Decode = o.Decode,
+                                     .Progress = options.Progress,
+                                     .Config = configPath,
+                                     .ProgramFolder = {},
+                                     .StopAsked = [] { return FirstStopSignal() != 0; }},
+                                    out, err);
+    return status == ExitStatus::StoppedByUser ? 128 + FirstStopSignal() : status;
+  }
   if (o.Count) return CountCommand(options, configPath, out, err);
   return DownloadCommand(options, configPath, out, err);
 }

@@ -15,6 +15,10 @@ class TConsoleToolkit : public THeadlessToolkit {
     Err << text << '\n';
     THeadlessToolkit::ShowMessage(text);
   }
+  bool ShowMessageWith(const std::string& text, const std::string& button) override {
+    Err << text << '\n';
+    return THeadlessToolkit::ShowMessageWith(text, button);
+  }
   // A question is printed and answered as the command line said (--fresh).
   bool Ask(const std::string& text) override {
     Err << text << '\n';

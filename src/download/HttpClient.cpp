@@ -401,11 +401,6 @@ std::optional<std::string> StatusLineMessage(std::string_view headerLine) {
   return text;
 }
 
-bool IsImageData(std::string_view b) {
-  return b.starts_with("\xFF\xD8\xFF") || b.starts_with("\x89PNG\r\n\x1A\n") || b.starts_with("GIF87a") ||
-         b.starts_with("GIF89a") || (b.size() >= 12 && b.starts_with("RIFF") && b.substr(8, 4) == "WEBP");
-}
-
 std::string BasicCredentials(std::string_view user, std::string_view password) {
   static constexpr char Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   const std::string plain = std::string(user) + ":" + std::string(password);

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "task/ImageData.h"
+
 namespace meridane {
 
 // A failed GET. The message is what the callers sort failures by: the status
@@ -87,8 +89,6 @@ void InitHttp();
 // other control character made a space).
 std::optional<std::string> StatusLineMessage(std::string_view headerLine);
 
-// Whether bytes begin like a JPEG, PNG, GIF or WebP image.
-bool IsImageData(std::string_view bytes);
 inline constexpr std::string_view InvalidImageMessage = "Invalid image data";
 
 // The request header lines (without the request line) that a client with these

@@ -13,6 +13,23 @@ std::optional<std::string> THeadlessToolkit::OpenFile(const std::string& title, 
   return answer;
 }
 
+std::optional<std::string> THeadlessToolkit::SaveFile(const std::string& title, const std::string& filter,
+                                                      const std::string& initialFolder) {
+  Dialogs.push_back({title, filter, initialFolder});
+  if (SaveFileAnswers.empty()) return std::nullopt;
+  auto answer = SaveFileAnswers.front();
+  SaveFileAnswers.pop_front();
+  return answer;
+}
+
+bool THeadlessToolkit::ShowMessageWith(const std::string& text, const std::string&) {
+  Messages.push_back(text);
+  if (ButtonAnswers.empty()) return false;
+  const bool answer = ButtonAnswers.front();
+  ButtonAnswers.pop_front();
+  return answer;
+}
+
 std::optional<std::string> THeadlessToolkit::PickFolder(const std::string& title, const std::string& initialFolder) {
   Dialogs.push_back({title, "", initialFolder});
   if (FolderAnswers.empty()) return std::nullopt;

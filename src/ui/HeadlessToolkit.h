@@ -25,7 +25,11 @@ class THeadlessToolkit : public IToolkit {
   void ShowError(const std::string& text) override { Errors.push_back(text); }
   std::optional<std::string> OpenFile(const std::string& title, const std::string& filter,
                                       const std::string& initialFolder) override;
+  std::optional<std::string> SaveFile(const std::string& title, const std::string& filter,
+                                      const std::string& initialFolder) override;
   std::optional<std::string> PickFolder(const std::string& title, const std::string& initialFolder) override;
+  // Recorded with the messages; answers from ButtonAnswers, OK when none is left.
+  bool ShowMessageWith(const std::string& text, const std::string& button) override;
   // Answers from AskAnswers, No when none is left; the questions are recorded.
   bool Ask(const std::string& text) override;
   void ShellOpen(const std::string& target) override { Opened.push_back(target); }
@@ -57,7 +61,9 @@ class THeadlessToolkit : public IToolkit {
   // Answers for the next dialogs, in order; an empty answer cancels.
   std::deque<std::optional<std::string>> OpenFileAnswers;
   std::deque<std::optional<std::string>> FolderAnswers;
+  std::deque<std::optional<std::string>> SaveFileAnswers;
   std::deque<bool> AskAnswers;
+  std::deque<bool> ButtonAnswers;  // true: the box's second button
   // What the logic asked for.
   struct TDialog {
     std::string Title, Filter, InitialFolder;

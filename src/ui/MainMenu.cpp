@@ -12,7 +12,13 @@ constexpr const char* ProgramSuffix = "";
 
 TMainMenu::TMainMenu(IToolkit& toolkit, TForm1& form1, TfrmAbout& about, TfrmConvert& convert, TfrmOptions& options,
                      TfrmFlt& flt)
-    : Toolkit(toolkit), Form1(form1), frmAbout(about), frmConvert(convert), frmOptions(options), frmFlt(flt) {}
+    : Toolkit(toolkit),
+      Form1(form1),
+      frmAbout(about),
+      frmConvert(convert),
+      frmOptions(options),
+      frmFlt(flt),
+      Check(toolkit, form1) {}
 
 std::string TMainMenu::SiblingPath(const char* name) const {
   return (Form1.ProgramFolder() / (std::string(name) + ProgramSuffix)).string();
@@ -48,6 +54,10 @@ void TMainMenu::CombineImages1Click() {
 
 void TMainMenu::dowloadfailedfiles1Click() {
   RunHandler(Toolkit, [this] { Toolkit.ShowModal(frmFlt); });
+}
+
+void TMainMenu::Checktask1Click() {
+  RunHandler(Toolkit, [this] { Check.Run(); });
 }
 
 void TMainMenu::Usermanual1Click() {

@@ -9,6 +9,7 @@
 #include "ui/FailedForm.h"
 #include "ui/MainForm.h"
 #include "ui/OptionsForm.h"
+#include "ui/TaskCheck.h"
 #include "ui/Toolkit.h"
 
 namespace meridane {
@@ -33,12 +34,15 @@ class TMainMenu {
   void Mapviewer1Click();
   void CombineImages1Click();
   void dowloadfailedfiles1Click();
+  void Checktask1Click();
   void Usermanual1Click();
   void Homepage1Click();
   void About1Click();
 
   // A sibling program's file in the program folder, never in the current folder.
   std::string SiblingPath(const char* name) const;
+
+  const TTaskCheck& TaskCheck() const { return Check; }
 
  private:
   IToolkit& Toolkit;
@@ -47,6 +51,7 @@ class TMainMenu {
   TfrmConvert& frmConvert;
   TfrmOptions& frmOptions;
   TfrmFlt& frmFlt;
+  TTaskCheck Check;
 };
 
 // One item of the main menu; "&" marks the accelerator key. A separator has
@@ -81,6 +86,7 @@ inline constexpr TMenuItem Tools[] = {
     {"CombineImages1", "Map Combiner", &TMainMenu::CombineImages1Click},
     Separator,
     {"dowloadfailedfiles1", "re-dowload failed files", &TMainMenu::dowloadfailedfiles1Click},
+    {"Checktask1", "Check task...", &TMainMenu::Checktask1Click},
 };
 inline constexpr TMenuItem Help[] = {
     {"Usermanual1", "User manual", &TMainMenu::Usermanual1Click},

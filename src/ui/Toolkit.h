@@ -26,12 +26,19 @@ class IToolkit {
 
   // A modal message box with an OK button.
   virtual void ShowMessage(const std::string& text) = 0;
+  // A modal message box with OK and a second button captioned button; true
+  // when that button closed it.
+  virtual bool ShowMessageWith(const std::string& text, const std::string& button) = 0;
   // A modal question with Yes and No; true for Yes.
   virtual bool Ask(const std::string& text) = 0;
   // The application's error box, for an error that escaped a handler.
   virtual void ShowError(const std::string& text) = 0;
   // The file-open dialog; empty when cancelled. filter is "Name|pattern".
   virtual std::optional<std::string> OpenFile(const std::string& title, const std::string& filter,
+                                              const std::string& initialFolder) = 0;
+  // The file-save dialog, which asks before a file is replaced; empty when
+  // cancelled. filter is "Name|pattern".
+  virtual std::optional<std::string> SaveFile(const std::string& title, const std::string& filter,
                                               const std::string& initialFolder) = 0;
   // The folder picker, opened at initialFolder when it exists; empty when cancelled.
   virtual std::optional<std::string> PickFolder(const std::string& title, const std::string& initialFolder) = 0;

@@ -13,10 +13,13 @@
 #include <thread>
 
 #include "cli/CliServer.h"
+#include "geo/Commonfunc.h"
 #include "support/FaultServer.h"
+#include "support/Images.h"
 #include "support/Process.h"
 #include "support/ProcessState.h"
 #include "task/TextFile.h"
+#include "task/TileGrid.h"
 
 namespace meridane {
 namespace {
@@ -81,6 +84,121 @@ TEST_F(Cli, CompletesWithoutATick) {
   ASSERT_EQ(Wait(pid, std::chrono::seconds(20)), 0) << ReadAll(Err);
   const std::string log = Dir.Folder() + "maps/newtask_log.txt";
   EXPECT_TRUE(ReadAll(log).ends_with("Log file has been saved as " + log + "\r\n"));
+}
+
+// A task with a tile of each bad kind: the check names them in walk order and
+// leaves the task as it was; its repair list goes through the re-download, and
+// the check then finds every tile good.
+TEST_F(Cli, CheckNamesBadTilesAndItsRepairListFixesThem) {
+  const std::string left = std::to_string(TileXToLon(843.5, 10)), right = std::to_string(TileXToLon(845.5, 10)),
+                    top = std::to_string(TileYToLat(388.5, 10, 0)), bottom = std::to_string(TileYToLat(390.5, 10, 0));
+  auto args = Area(left.c_str(), right.c_str(), top.c_str(), bottom.c_str());
+  args.insert(args.end(), {"--task", "checked"});
+  ASSERT_EQ(Run(args), 0);
+
+  const std::string good = test::EncodeJpeg(256, 256);
+  const struct {
+    int X, Y;
+    std::optional<std::string> Bytes;  // none: removed
+    std::string Kind;                  // empty: good
+    bool Decoder;                      // only the decoder finds it
+  } tiles[] = {
+      {843, 388, good, "", false},
+      {843, 389, std::nullopt, "missing", false},
+      {843, 390, "", "empty", false},
+      {844, 388, "<html><body>Not Found</body></html>", "not an image", false},
+      {844, 389, ReadAll(fs::path(MERIDANE_CLI).parent_path() / "blankimg/blank.jpg"), "placeholder", false},
+      {844, 390, good.substr(0, good.size() / 2), "not decodable", true},
+      {845, 388, test::EncodeJpeg(512, 512), "not 256x256", true},
+      {845, 389, good, "", false},
+      {845, 390, good, "", false},
+  };
+  const std::string host = test::TestServerAddress("http");
+  const fs::path maps = Dir / "maps";
+  std::string plain, decoded, repair;
+  for (const auto& t : tiles) {
+    const std::string name = "gs_" + std::to_string(t.X) + "_" + std::to_string(t.Y) + "_10.jpg";
+    if (t.Bytes)
+      test::WriteAll(maps / "checked" / name, *t.Bytes);
+    else
+      fs::remove(maps / "checked" / name);
+    if (t.Kind.empty()) continue;
+    if (!t.Decoder) plain += t.Kind + " " + name + "\n";
+    decoded += t.Kind + " " + name + "\n";
+    repair += (maps / "checked" / name).string() + "|http://" + host + "/kh/" + Version + "&s=" +
+              GalileoPrefix(t.X, t.Y) + "&x=" + std::to_string(t.X) + "&y=" + std::to_string(t.Y) + "&z=10\r\n";
+  }
+  std::map<std::string, std::string> files;
+  for (const char* file : {"checked.mrd", "checked_list.txt", "checked_log.txt", "checked_failed.ftl"})
+    files[file] = ReadAll(maps / file);
+  const std::string project = (maps / "checked.mrd").string(), list = (Dir / "repair.ftl").string();
+
+  // The rate at the end of the summary differs from run to run.
+  auto withoutRate = [](std::string out) {
+    const std::size_t rate = out.rfind("; ");
+    EXPECT_TRUE(out.ends_with(" tiles/s\n")) << out;
+    return rate == std::string::npos ? out : out.substr(0, rate);
+  };
+  EXPECT_EQ(Run({"--config", Config.string(), "--check", project}), 1);
+  EXPECT_EQ(withoutRate(ReadAll(Out)), plain + "9 tiles: 5 good, 1 missing, 1 empty, 1 not an image, 1 placeholder");
+  EXPECT_EQ(Run({"--config", Config.string(), "--check", project, "--decode", "--repair", list}), 1);
+  EXPECT_EQ(withoutRate(ReadAll(Out)), decoded +
+                                           "9 tiles: 3 good, 1 missing, 1 empty, 1 not an image, 1 placeholder, 1 not "
+                                           "decodable, 1 not 256x256");
+  EXPECT_EQ(ReadAll(list), repair);
+  for (const auto& [file, text] : files) EXPECT_EQ(ReadAll(maps / file), text) << file;
+
+  EXPECT_EQ(Run({"--config", Config.string(), "--redownload", list}), 0);
+  EXPECT_EQ(Run({"--config", Config.string(), "--check", project}), 0);
+  EXPECT_EQ(withoutRate(ReadAll(Out)), "9 tiles: 9 good, 0 missing, 0 empty, 0 not an image, 0 placeholder");
+  EXPECT_EQ(ReadAll(Err), "");
+}
+
+TEST_F(Cli, CheckInputErrors) {
+  test::WriteAll(Dir / "bad.mrd", "[AREA]\r\nLeftLongitude=east\r\n");
+  test::WriteAll(Dir / "far.mrd",
+                 "[AREA]\r\nLeftLongitude=1\r\nRightLongitude=2\r\nTopLatitude=1\r\nBottomLatitude=0\r\n"
+                 "[Zoom]\r\nZoom=31\r\n");
+  test::WriteAll(Dir / "fine.mrd",
+                 "[AREA]\r\nLeftLongitude=116.39\r\nRightLongitude=116.8\r\nTopLatitude=39.9\r\n"
+                 "BottomLatitude=39.5\r\n[Zoom]\r\nZoom=10\r\n");
+  const struct {
+    std::vector<std::string> Args;
+    std::string Error;  // empty: not compared
+  } cases[] = {
+      {{"--check", (Dir / "none.mrd").string()}, "Cannot open file " + (Dir / "none.mrd").string() + "\n"},
+      {{"--check", (Dir / "bad.mrd").string()},
+       "The project file " + (Dir / "bad.mrd").string() + " has no valid LeftLongitude.\n"},
+      {{"--check", (Dir / "far.mrd").string()}, "Error: Create task failure.\n"},
+      {{"--check", (Dir / "fine.mrd").string(), "--repair", (Dir / "no/repair.ftl").string()},
+       "Cannot create file " + (Dir / "no/repair.ftl").string() + "\n"},
+      {{"--repair", (Dir / "repair.ftl").string()}, ""},
+      {{"--check", (Dir / "far.mrd").string(), "--left", "1"}, ""},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.Args;
+    args.insert(args.begin(), {"--config", Config.string()});
+    EXPECT_EQ(Run(args), 2) << args.back();
+    if (!c.Error.empty()) {
+      EXPECT_EQ(ReadAll(Err), c.Error);
+    }
+  }
+  EXPECT_FALSE(fs::exists(Dir / "no"));
+}
+
+TEST_F(Cli, RedownloadExitStatus) {
+  const std::string host = test::TestServerAddress("http");
+  const std::string good = Dir.Folder() + "gs_1_1_1.jpg|http://" + host + "/tile.jpg\r\n";
+  test::WriteAll(Dir / "good.ftl", good);
+  EXPECT_EQ(Run({"--config", Config.string(), "--redownload", (Dir / "good.ftl").string()}), 0);
+  EXPECT_EQ(ReadAll(Out),
+            "Start...\n" + Dir.Folder() + "gs_1_1_1.jpg:http://" + host + "/tile.jpg ->OK\nDownload End.\n");
+
+  test::WriteAll(Dir / "bad.ftl", good + Dir.Folder() + "gs_1_2_1.jpg|http://" + host + "/status/404\r\n");
+  EXPECT_EQ(Run({"--config", Config.string(), "--redownload", (Dir / "bad.ftl").string()}), 1);
+  EXPECT_EQ(ReadAll(Dir / "bad.ftl"), good + Dir.Folder() + "gs_1_2_1.jpg|http://" + host + "/status/404\r\n");
+  EXPECT_EQ(Run({"--config", Config.string(), "--redownload", (Dir / "none.ftl").string()}), 2);
+  EXPECT_EQ(ReadAll(Err), "Cannot open file " + (Dir / "none.ftl").string() + "\n");
 }
 
 // A device or a pipe is no list: refused at once instead of read without end.

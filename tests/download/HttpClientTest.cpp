@@ -455,27 +455,6 @@ TEST_F(ServersTest, ThroughTinyproxy) {
   }
 }
 
-TEST(HttpClientHelpers, IsImageData) {
-  const std::pair<std::string, bool> cases[] = {
-      {"\xFF\xD8\xFF\xE0\x00\x10JFIF"s, true},
-      {"\xFF\xD8\xFF"s, true},
-      {"\xFF\xD8"s, false},
-      {"\x89PNG\r\n\x1A\n\0\0\0\rIHDR"s, true},
-      {"\x89PNG\r\n\x1A"s, false},
-      {"GIF87a\x01\0"s, true},
-      {"GIF89a"s, true},
-      {"GIF88a"s, false},
-      {"GIF8"s, false},
-      {"RIFF\x24\0\0\0WEBPVP8 "s, true},
-      {"RIFF\x24\0\0\0WAVEfmt "s, false},
-      {"RIFF\x24\0\0\0WEB"s, false},
-      {"RIFF"s, false},
-      {"<html><body>Not Found</body></html>"s, false},
-      {""s, false},
-  };
-  for (const auto& [bytes, image] : cases) EXPECT_EQ(IsImageData(bytes), image) << ::testing::PrintToString(bytes);
-}
-
 TEST(HttpClientHelpers, BasicCredentials) {
   struct Case {
     std::string User, Password, Expected;

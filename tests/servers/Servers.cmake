@@ -44,7 +44,7 @@ meridane_server_test(ui_server_tests ONE_AT_A_TIME
   SOURCES ${PROJECT_SOURCE_DIR}/tests/ui/FailedFormTest.cpp ${PROJECT_SOURCE_DIR}/tests/ui/MainFormServerTest.cpp)
 
 meridane_server_test(cli_tests ONE_AT_A_TIME
-  LIBRARIES meridane_cli
+  LIBRARIES meridane_cli JPEG::JPEG PNG::PNG
   SOURCES ${PROJECT_SOURCE_DIR}/tests/cli/CliTest.cpp ${PROJECT_SOURCE_DIR}/tests/cli/CommandsTest.cpp
   ${PROJECT_SOURCE_DIR}/tests/cli/CrashTest.cpp)
 add_dependencies(cli_tests meridane-cli)

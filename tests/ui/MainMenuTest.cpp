@@ -44,7 +44,7 @@ TEST(MainMenu, TableAndEachCommand) {
       {"&File", {"E&xit"}},
       {"&Options", {"Options..."}},
       {"&Misc", {"Convert \"Degrees,Minutes,Seconds\"  to \"Degrees\"...", "-", "View log file"}},
-      {"&Tools", {"Map Viewer", "-", "Map Combiner", "-", "re-dowload failed files"}},
+      {"&Tools", {"Map Viewer", "-", "Map Combiner", "-", "re-dowload failed files", "Check task..."}},
       {"&Help", {"User manual", "Homepage", "-", "About..."}},
   };
   const struct {
@@ -58,6 +58,7 @@ TEST(MainMenu, TableAndEachCommand) {
       {"Mapviewer1", {"start <program>/vistorel"}},
       {"CombineImages1", {"start <program>/mosaren"}},
       {"dowloadfailedfiles1", {"ShowModal frmFlt"}},
+      {"Checktask1", {}},  // the file dialog cancelled
       {"Usermanual1", {"open <program>/help/help.chm"}},
       {"Homepage1", {"open https://meridane.example.org/"}},
       {"About1", {"ShowModal frmAbout"}},
@@ -134,6 +135,11 @@ TEST(MainMenu, ExitWhileRunningCompletesTaskFirst) {
   run.Form.BitBtn1Click();
   ASSERT_TRUE(run.PumpUntil([&] { return run.Gate.Sleeps() == 1; }));
   run.Toolkit.OnWait = [&] { run.Gate.Open(); };
+  // A check would repaint the window while the workers' lines come in.
+  windows.Menu.Checktask1Click();
+  EXPECT_EQ(windows.Effects(), TLines{std::string("message ") + TTaskCheck::TaskRunning});
+  EXPECT_TRUE(run.Toolkit.Dialogs.empty());
+  run.Toolkit.Messages.clear();
   windows.Menu.Exit1Click();
   EXPECT_FALSE(run.Form.Running());
   test::ExpectClosingLines(run);

@@ -203,6 +203,16 @@ TForm1Window::TForm1Window(TQtToolkit& toolkit, TForm1& form, TMainMenu& menu)
     setWindowTitle(Q(Form.Caption));
   });
   Binder.OnPush([this] {
+    // While a task's check runs, the bar is the check's.
+    if (const auto& check = Menu.TaskCheck().Bar()) {
+      Bar->setVisible(true);
+      BarText->setVisible(true);
+      StopText->setVisible(false);
+      Bar->setMaximum(static_cast<int>(std::max(1LL, check->Tiles)));
+      Bar->setValue(static_cast<int>(std::min<long long>(check->Checked, Bar->maximum())));
+      BarText->setText(Q(check->Line));
+      return;
+    }
     // The bar stays after a task until the next Start, with how it ended.
     const TProgress& progress = Form.Progress;
     const bool shown = Form.Running() || progress.HasRun();

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProcess>
+#include <QPushButton>
 #include <QScopedValueRollback>
 #include <QUrl>
 #include <algorithm>
@@ -104,6 +105,17 @@ void TQtToolkit::ShowError(const std::string& text) {
   Box(QMessageBox::Critical, "ErrorBox", text, QMessageBox::Ok);
 }
 
+bool TQtToolkit::ShowMessageWith(const std::string& text, const std::string& button) {
+  Messages.push_back(text);
+  if (Refresh) Refresh();
+  QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), Q(text), QMessageBox::Ok, Owner());
+  box.setObjectName("MessageBox");
+  QPushButton* second = box.addButton(Q(button), QMessageBox::ActionRole);
+  second->setObjectName("SecondButton");
+  Exec(box);
+  return box.clickedButton() == second;
+}
+
 bool TQtToolkit::Ask(const std::string& text) {
   Questions.push_back(text);
   return Box(QMessageBox::Question, "QuestionBox", text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
@@ -121,6 +133,17 @@ std::optional<std::string> TQtToolkit::OpenFile(const std::string& title, const 
                                                 const std::string& initialFolder) {
   QFileDialog dialog(Owner(), Q(title), Q(initialFolder), QtFilter(filter));
   dialog.setFileMode(QFileDialog::ExistingFile);
+  return Chosen(dialog, Exec(dialog));
+}
+
+std::optional<std::string> TQtToolkit::SaveFile(const std::string& title, const std::string& filter,
+                                                const std::string& initialFolder) {
+  QFileDialog dialog(Owner(), Q(title), Q(initialFolder), QtFilter(filter));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  // A name typed without the filter's extension gets it.
+  const auto dot = filter.rfind("*.");
+  if (dot != std::string::npos) dialog.setDefaultSuffix(Q(filter.substr(dot + 2)));
   return Chosen(dialog, Exec(dialog));
 }
 

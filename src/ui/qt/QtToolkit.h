@@ -30,7 +30,10 @@ class TQtToolkit : public QObject, public IToolkit {
   void ShowError(const std::string& text) override;
   std::optional<std::string> OpenFile(const std::string& title, const std::string& filter,
                                       const std::string& initialFolder) override;
+  std::optional<std::string> SaveFile(const std::string& title, const std::string& filter,
+                                      const std::string& initialFolder) override;
   std::optional<std::string> PickFolder(const std::string& title, const std::string& initialFolder) override;
+  bool ShowMessageWith(const std::string& text, const std::string& button) override;
   bool Ask(const std::string& text) override;
   void ShellOpen(const std::string& target) override;
   bool StartProgram(const std::string& path) override;

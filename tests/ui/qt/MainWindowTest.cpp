@@ -94,10 +94,59 @@ TEST(DesktopMainWindow, MenuFromTheTable) {
                              "&Tools",     "  Map Viewer",
                              "  -",        "  Map Combiner",
                              "  -",        "  re-dowload failed files",
+                             "  Check task...",
                              "&Help",      "  User manual",
                              "  Homepage", "  -",
                              "  About..."};
   EXPECT_EQ(seen, expected);
+}
+
+// Tools > "Check task...": the project from the file dialog, the decoder
+// declined, then the summary's second button saves the bad tiles under the
+// name typed, the list's extension added.
+TEST(DesktopMainWindow, CheckTaskSavesTheRepairList) {
+  TDesktopRun run;
+  const std::string project = run.Tasks + "desk.mrd";
+  fs::create_directories(run.Tasks + "desk");
+  test::WriteAll(project,
+                 "[AREA]\r\nLeftLongitude=116.39\r\nRightLongitude=116.8\r\nTopLatitude=39.9\r\nBottomLatitude=39.5\r\n"
+                 "[Zoom]\r\nZoom=10\r\n");
+  test::WriteAll(run.Tasks + "desk/gs_843_389_10.jpg", "\xFF\xD8\xFF\xE0 tile");  // one of four tiles
+  std::string decode, summary;
+  test::WhenModal([&](QWidget* modal) {
+    auto* open = qobject_cast<QFileDialog*>(modal);
+    ASSERT_NE(open, nullptr);
+    EXPECT_EQ(open->windowTitle(), "Open project file:");
+    test::WhenModal([&](QWidget* modal) {
+      auto* question = qobject_cast<QMessageBox*>(modal);
+      ASSERT_NE(question, nullptr);
+      decode = question->text().toStdString();
+      test::WhenModal([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        ASSERT_NE(box, nullptr);
+        summary = box->text().toStdString();
+        test::WhenModal([&](QWidget* modal) {
+          auto* save = qobject_cast<QFileDialog*>(modal);
+          ASSERT_NE(save, nullptr);
+          EXPECT_EQ(save->acceptMode(), QFileDialog::AcceptSave);
+          save->selectFile(QString::fromStdString(run.Tasks + "repair"));
+          static_cast<QDialog*>(save)->accept();
+        });
+        Find<QPushButton>(box, "SecondButton")->click();
+      });
+      question->button(QMessageBox::No)->click();
+    });
+    open->selectFile(QString::fromStdString(project));
+    static_cast<QDialog*>(open)->accept();
+  });
+  Find<QAction>(run.Main(), "Checktask1")->trigger();
+  EXPECT_EQ(decode, TTaskCheck::DecodeQuestion);
+  EXPECT_EQ(summary.substr(0, summary.rfind("; ")),
+            project + "\n4 tiles: 1 good, 3 missing, 0 empty, 0 not an image, 0 placeholder");
+  const std::vector<std::string> lines = SplitLines(ReadAll(run.Tasks + "repair.ftl"));
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], run.Tasks + "desk/gs_843_388_10.jpg|http://khm0.google.com/kh/v=91&s=Galil&x=843&y=388&z=10");
+  EXPECT_FALSE(Find<QProgressBar>(run.Main(), "ProgressBar")->isVisible());
 }
 
 TEST(DesktopMainWindow, MapTypeSetsTheZoomRange) {

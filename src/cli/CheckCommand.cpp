@@ -1,0 +1,69 @@
+#include "cli/CheckCommand.h"
+
+#include <chrono>
+#include <memory>
+
+#include "cli/Cli.h"
+#include "config/Config.h"
+#include "task/Coverage.h"
+#include "task/ProjectFile.h"
+
+namespace meridane {
+
+namespace fs = std::filesystem;
+
+int CheckCommand(const TCheckRequest& request, std::ostream& out, std::ostream& err) {
+  const fs::path program = request.ProgramFolder.empty() ? ProgramFolder() : request.ProgramFolder;
+  std::unique_ptr<TTileGrid> grid;
+  std::unique_ptr<TRepairListWriter> repair;
+  try {
+    const TStartConfig config = TConfig(TConfigSource(request.Config, program).Read()).ReadStart();
+    grid = std::make_unique<TTileGrid>(OpenTaskReadOnly(request.Task, config));
+    // Before the check: a list that cannot be written is known at once.
+    if (request.Repair) repair = std::make_unique<TRepairListWriter>(*request.Repair, *grid);
+  } catch (const std::exception& e) {
+    err << (*e.what() ? e.what() : CreateTaskFailureMessage) << '\n';
+    return ExitStatus::InputError;
+  }
+
+  using Clock = std::chrono::steady_clock;
+  const auto started = Clock::now();
+  long long bad = 0;
+  auto status = [&](long long checked) {
+    const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    return '\r' + CheckStatusLine(checked, grid->Count(), bad, seconds) + "\x1b[K";
+  };
+  auto shown = started;
+  TCoverageOptions options{
+      .Decode = request.Decode,
+      .ProgramFolder = program,
+      .OnBad =
+          [&](const TBadTile& tile) {
+            ++bad;
+            if (!request.Progress) out << TileKindName(tile.Kind) << ' ' << grid->TileFileName(tile.X, tile.Y) << '\n';
+            if (repair) repair->Add(tile.X, tile.Y);
+          },
+      .OnProgress =
+          [&](long long checked) {
+            if (!request.Progress || Clock::now() - shown < std::chrono::milliseconds(200)) return;
+            shown = Clock::now();
+            out << status(checked) << std::flush;
+          },
+      .Stop = request.StopAsked,
+  };
+  TCoverageSummary summary;
+  try {
+    summary = CheckCoverage(*grid, options);
+    if (request.Progress) out << status(summary.Checked()) << '\n';
+    out << SummaryLine(summary) << '\n' << std::flush;
+    if (summary.Stopped) return ExitStatus::StoppedByUser;
+    if (repair) repair->Commit();
+  } catch (const std::exception& e) {
+    out << std::flush;
+    err << e.what() << '\n';
+    return ExitStatus::InputError;
+  }
+  return summary.Bad() > 0 ? ExitStatus::SomeFailed : ExitStatus::AllSaved;
+}
+
+}  // namespace meridane

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <array>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "config/AtomicFile.h"
+#include "task/TileGrid.h"
+
+namespace meridane {
+
+// What a task's tile file holds, as the coverage check finds it. Every kind but
+// Good is bad: the tile is worth fetching again.
+enum class TTileKind { Good, Missing, Empty, NotImage, Placeholder, NotDecodable, OtherSize };
+inline constexpr std::size_t TileKindCount = 7;
+
+// Tiles are this many pixels wide and high.
+inline constexpr int TileSide = 256;
+
+// "good", "missing", "empty", "not an image", "placeholder", "not decodable", "not 256x256".
+std::string_view TileKindName(TTileKind kind);
+
+struct TBadTile {
+  int X = 0, Y = 0;
+  TTileKind Kind = TTileKind::Good;
+};
+
+struct TCoverageSummary {
+  std::array<long long, TileKindCount> Counts{};
+  long long Tiles = 0;  // of the task
+  double Seconds = 0;
+  bool Decoded = false;
+  bool Stopped = false;  // Stop answered true before every tile was checked
+
+  long long Count(TTileKind kind) const { return Counts[static_cast<std::size_t>(kind)]; }
+  long long Checked() const;
+  long long Bad() const { return Checked() - Count(TTileKind::Good); }
+  double TilesPerSecond() const { return Seconds > 0 ? static_cast<double>(Checked()) / Seconds : 0; }
+};
+
+// "20 tiles: 14 good, 1 missing, 1 empty, 1 not an image, 1 placeholder, 1 not
+// decodable, 1 not 256x256; 41234 tiles/s"; the decoder's kinds only when it ran.
+std::string SummaryLine(const TCoverageSummary& summary);
+// "1200/20000 tiles, 41234 tiles/s, 3 bad, 0:00:01 left", while a check runs.
+std::string CheckStatusLine(long long checked, long long tiles, long long bad, double seconds);
+
+struct TCoverageOptions {
+  // Decode every image to find damaged data and sizes other than TileSide.
+  bool Decode = false;
+  // Holds blankimg/blank.jpg and blank.png, the placeholders; without them none is found.
+  std::filesystem::path ProgramFolder{};
+  // Threads reading the tiles; 0: one per processor, at most 4.
+  int Threads = 0;
+  // On the calling thread, in walk order.
+  std::function<void(const TBadTile&)> OnBad{};
+  // On the calling thread about every 100 ms: tiles checked so far.
+  std::function<void(long long checked)> OnProgress{};
+  // Asked often; true ends the check early.
+  std::function<bool()> Stop{};
+};
+
+// Sorts every tile of a task, in the task's walk order, by what its file holds.
+// Reads the tile folder and the blank images, writes nothing. Memory stays the
+// same however many tiles the task has. A tile folder that is missing holds no
+// tile; one that cannot be opened throws EFileError "Cannot open file %s". An
+// error that escapes OnBad ends the check and reaches the caller.
+TCoverageSummary CheckCoverage(const TTileGrid& grid, const TCoverageOptions& options);
+
+// Bad tiles as a failed-tile list ("path|url" lines), which the re-download
+// takes as it is: the file appears, whole, on Commit.
+class TRepairListWriter {
+ public:
+  TRepairListWriter(const std::filesystem::path& target, const TTileGrid& grid);
+  void Add(int x, int y);
+  void Commit();
+
+ private:
+  void Flush();
+
+  TAtomicFileWriter Writer;
+  const TTileGrid& Grid;
+  std::string Pending;
+};
+
+}  // namespace meridane

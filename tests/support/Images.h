@@ -1,0 +1,67 @@
+#pragma once
+
+#include <png.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <jpeglib.h>
+
+namespace meridane::test {
+
+// A grey gradient of the given size, so the image data is not all alike.
+inline std::vector<unsigned char> Gradient(int width, int height) {
+  std::vector<unsigned char> pixels(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)] =
+          static_cast<unsigned char>((x * 7 + y * 3) & 0xFF);
+  return pixels;
+}
+
+// A real JPEG file's bytes.
+inline std::string EncodeJpeg(int width, int height) {
+  std::vector<unsigned char> pixels = Gradient(width, height);
+  jpeg_compress_struct info;
+  jpeg_error_mgr errors;
+  info.err = jpeg_std_error(&errors);  // a failure ends the test program
+  jpeg_create_compress(&info);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&info, &buffer, &size);
+  info.image_width = static_cast<JDIMENSION>(width);
+  info.image_height = static_cast<JDIMENSION>(height);
+  info.input_components = 1;
+  info.in_color_space = JCS_GRAYSCALE;
+  jpeg_set_defaults(&info);
+  jpeg_start_compress(&info, TRUE);
+  while (info.next_scanline < info.image_height) {
+    JSAMPROW row = pixels.data() + static_cast<std::size_t>(info.next_scanline) * static_cast<std::size_t>(width);
+    jpeg_write_scanlines(&info, &row, 1);
+  }
+  jpeg_finish_compress(&info);
+  std::string bytes(reinterpret_cast<const char*>(buffer), size);
+  jpeg_destroy_compress(&info);
+  std::free(buffer);
+  return bytes;
+}
+
+// A real PNG file's bytes.
+inline std::string EncodePng(int width, int height) {
+  const std::vector<unsigned char> pixels = Gradient(width, height);
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  image.width = static_cast<png_uint_32>(width);
+  image.height = static_cast<png_uint_32>(height);
+  image.format = PNG_FORMAT_GRAY;
+  png_alloc_size_t size = 0;
+  if (!png_image_write_get_memory_size(image, size, 0, pixels.data(), 0, nullptr)) std::abort();
+  std::string bytes(size, '\0');
+  if (!png_image_write_to_memory(&image, bytes.data(), &size, 0, pixels.data(), 0, nullptr)) std::abort();
+  bytes.resize(size);
+  return bytes;
+}
+
+}  // namespace meridane::test
