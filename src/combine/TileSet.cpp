@@ -1,0 +1,40 @@
+#include <cmath>
+
+#include "combine/TileSink.h"
+#include "geo/Commonfunc.h"
+#include "task/TileGrid.h"
+
+namespace meridane {
+
+double TileEdgeXMetres(long long x, int zoom) {
+  return -MercatorHalfWorld + 2 * MercatorHalfWorld * static_cast<double>(x) / static_cast<double>(GridSize(zoom));
+}
+
+double TileEdgeYMetres(long long y, int zoom) {
+  return MercatorHalfWorld - 2 * MercatorHalfWorld * static_cast<double>(y) / static_cast<double>(GridSize(zoom));
+}
+
+TTileSet TileSetOf(const TTileGrid& grid, const std::string& taskName) {
+  const TTileRange& r = grid.Range();
+  TTileSet set;
+  set.Zoom = grid.Zoom();
+  set.MinX = r.MinX;
+  set.MaxX = r.MaxX;
+  // Rows counted from the south turn into rows from the north.
+  const long long last = GridSize(grid.Zoom()) - 1;
+  set.MinY = grid.FromSouth() == 1 ? static_cast<int>(last - r.MaxY) : r.MinY;
+  set.MaxY = grid.FromSouth() == 1 ? static_cast<int>(last - r.MinY) : r.MaxY;
+  set.West = TileXToLon(set.MinX, set.Zoom);
+  set.East = TileXToLon(static_cast<double>(set.MaxX) + 1, set.Zoom);
+  set.North = TileYToLat(set.MinY, set.Zoom, 0);
+  set.South = TileYToLat(static_cast<double>(set.MaxY) + 1, set.Zoom, 0);
+  set.WestMetres = TileEdgeXMetres(set.MinX, set.Zoom);
+  set.EastMetres = TileEdgeXMetres(static_cast<long long>(set.MaxX) + 1, set.Zoom);
+  set.NorthMetres = TileEdgeYMetres(set.MinY, set.Zoom);
+  set.SouthMetres = TileEdgeYMetres(static_cast<long long>(set.MaxY) + 1, set.Zoom);
+  set.Format = grid.Extension();
+  set.Name = taskName.substr(0, taskName.size() - FileExtension(taskName).size());
+  return set;
+}
+
+}  // namespace meridane
