@@ -29,9 +29,10 @@ class TMbtilesWriter : public ITileSink {
   void Add(int x, int y, std::optional<std::string_view> bytes) override;
   void Finish() override;
 
-  // Tiles of 10-30 KB fit in a leaf page of this size instead of a chain of
-  // overflow pages.
-  static constexpr int PageSize = 65536;
+  // A tile larger than a page fills a chain of overflow pages to the last
+  // byte; pages much larger than this leave space empty beside every tile of
+  // 10-60 KB (with 64 KB pages such a file is half as large again).
+  static constexpr int PageSize = 8192;
 
  private:
   [[noreturn]] void Fail(int code);

@@ -240,6 +240,30 @@ class TFile {
     Put(Buffer);
     Buffer.clear();
   }
+  // Appends length bytes of source from offset on, in the kernel where it can.
+  void CopyFrom(const TFile& source, std::uint64_t offset, std::uint64_t length) {
+    Flush();
+    while (length > 0 && CopyInKernel) {
+      auto in = static_cast<off_t>(offset);
+      const ssize_t moved = ::copy_file_range(source.Descriptor, &in, Descriptor, nullptr, length, 0);
+      if (moved < 0 && errno == EINTR) continue;
+      if (moved < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
+        CopyInKernel = false;
+      } else if (moved <= 0) {
+        Fail(moved < 0 ? errno : EIO);
+      } else {
+        offset += static_cast<std::uint64_t>(moved);
+        length -= static_cast<std::uint64_t>(moved);
+        Written += static_cast<std::uint64_t>(moved);
+      }
+    }
+    std::string piece;
+    for (std::uint64_t step = 0; length > 0; offset += step, length -= step) {
+      step = std::min<std::uint64_t>(length, Capacity);
+      source.ReadAt(offset, static_cast<std::size_t>(step), piece);
+      Write(piece);
+    }
+  }
   void ReadAt(std::uint64_t offset, std::size_t length, std::string& out) const {
     out.resize(length);
     std::size_t done = 0;
@@ -275,6 +299,7 @@ class TFile {
   [[noreturn]] void Fail(int error) const { throw std::runtime_error(ArchiveWriteMessage(Target, WriteFailureReason(error))); }
 
   int Descriptor = -1;
+  bool CopyInKernel = true;
   std::filesystem::path Target;  // named in messages, also for the unnamed tile file
   std::string Buffer;
   std::uint64_t Written = 0;
@@ -549,14 +574,20 @@ void TPmtilesWriter::Finish() {
   s.Output.Write(root);
   s.Output.Write(metadata);
   s.Output.Write(leaves);
-  std::uint64_t copied = 0;
+  // Tiles that lie one after the other in the tile file move as one piece.
+  std::uint64_t copied = 0, from = 0, length = 0;
   for (const TState::TEntry& e : s.Entries) {
     if (placed[e.Content] != copied) continue;
     const TState::TContent& content = s.Contents[e.Content];
-    s.Tiles.ReadAt(content.Offset, content.Length, s.Scratch);
-    s.Output.Write(s.Scratch);
+    if (content.Offset != from + length) {
+      s.Output.CopyFrom(s.Tiles, from, length);
+      from = content.Offset;
+      length = 0;
+    }
+    length += content.Length;
     copied += content.Length;
   }
+  s.Output.CopyFrom(s.Tiles, from, length);
   s.Output.Close();
 }
 

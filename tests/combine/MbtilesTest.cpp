@@ -65,7 +65,7 @@ TEST(Mbtiles, ClientsReadRowsMetadataAndExtent) {
       {"SELECT count(*) FROM tiles WHERE tile_data = (SELECT tile_data FROM tiles LIMIT 1)", {{"3"}}},
       {"SELECT name, \"unique\" FROM pragma_index_list('tiles')", {{"tile_index", "1"}}},
       {"SELECT name FROM pragma_index_info('tile_index') ORDER BY seqno", {{"zoom_level"}, {"tile_column"}, {"tile_row"}}},
-      {"PRAGMA page_size", {{"65536"}}},
+      {"PRAGMA page_size", {{"8192"}}},
       {"PRAGMA journal_mode", {{"delete"}}},
   };
   for (const auto& q : queries) EXPECT_EQ(Rows(db, q.Sql), q.Expected) << q.Sql;
