@@ -41,6 +41,9 @@ TEST(Pmtiles, RepeatedTilesAreStoredOnce) {
       {"two kinds in turn", [](int x, int y) { return (x + y) % 2 ? "ab" : "abc"; }, 16, 16, 2, 5},
       // The curve passes column 0 at steps 0, 3, 4 and 5: two runs remain.
       {"alike but column 0", [](int x, int) { return x ? std::optional("land") : std::nullopt; }, 12, 2, 1, 4},
+      // Large enough that the first of each kind has left the write buffer when it repeats.
+      {"three large kinds by column", [](int x, int) { return std::string(400'000, static_cast<char>('a' + x % 3)); }, 16, 8,
+       3, 1'200'000},
       {"all distinct", [](int x, int y) { return std::string(static_cast<std::size_t>(x * 4 + y + 1), 'd'); }, 16, 16, 16,
        136},
   };
