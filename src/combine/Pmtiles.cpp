@@ -418,6 +418,14 @@ struct TPmtilesWriter::TState {
   std::vector<std::uint32_t> Slots;  // open addressing: a content's index + 1, 0 when free
   std::string Scratch;
   bool Finished = false;
+  // Set while a step runs, and left set when it throws: what follows a half
+  // done step would write a damaged file.
+  bool Broken = false;
+
+  void Begin() {
+    if (Broken) throw std::runtime_error(ArchiveWriteMessage(Path, "an earlier write failed"));
+    Broken = true;
+  }
 
   std::uint32_t Store(std::string_view bytes);
   bool Same(const TContent& content, std::string_view bytes);
@@ -530,14 +538,16 @@ void TPmtilesWriter::Add(int x, int y, std::optional<std::string_view> bytes) {
   if (s.Finished) throw std::logic_error("tile added to a finished archive");
   if (x < 0 || y < 0 || x >= GridSize(s.Set.Zoom) || y >= GridSize(s.Set.Zoom))
     throw std::invalid_argument("tile outside the zoom's grid");
+  s.Begin();
   const std::uint32_t content = s.Store(*bytes);
   s.Entries.push_back({PmtilesTileId(s.Set.Zoom, static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y)), content, 1});
+  s.Broken = false;
 }
 
 void TPmtilesWriter::Finish() {
   TState& s = *State;
   if (s.Finished) return;
-  s.Finished = true;
+  s.Begin();
   s.Tiles.Flush();
   std::vector<std::uint32_t>().swap(s.Slots);
   std::sort(s.Entries.begin(), s.Entries.end(), [](const auto& a, const auto& b) { return a.TileId < b.TileId; });
@@ -589,6 +599,8 @@ void TPmtilesWriter::Finish() {
   }
   s.Output.CopyFrom(s.Tiles, from, length);
   s.Output.Close();
+  s.Finished = true;
+  s.Broken = false;
 }
 
 // ---------------------------------------------------------------------------

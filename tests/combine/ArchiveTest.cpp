@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <memory>
 #include <stdexcept>
 
 #include "combine/Archive.h"
@@ -78,16 +79,23 @@ TEST(Archives, FailedWritesThrowMessages) {
       SCOPED_TRACE(std::string(kind.File) + (folderMissing ? ": no folder" : ": file size limit"));
       TTempDir dir;
       const fs::path path = folderMissing ? dir / "missing" / kind.File : dir / kind.File;
-      const test::TResourceLimitGuard fileSize(RLIMIT_FSIZE);
-      if (!folderMissing) {
-        ASSERT_TRUE(fileSize.SetSoft(200'000));
+      std::unique_ptr<ITileSink> writer;
+      {
+        const test::TResourceLimitGuard fileSize(RLIMIT_FSIZE);
+        if (!folderMissing) {
+          ASSERT_TRUE(fileSize.SetSoft(200'000));
+        }
+        try {
+          writer = test::WriterOf(kind.Kind, path, set);
+          test::WriteSet(*writer, set, [&](int x, int y) { return tile + std::to_string(x) + std::to_string(y); });
+          ADD_FAILURE() << "no error";
+        } catch (const std::runtime_error& e) {
+          EXPECT_TRUE(std::string(e.what()).starts_with("Cannot create file " + path.string() + ": ")) << e.what();
+        }
       }
-      try {
-        test::WriteSet(*test::WriterOf(kind.Kind, path, set), set,
-                       [&](int x, int y) { return tile + std::to_string(x) + std::to_string(y); });
-        ADD_FAILURE() << "no error";
-      } catch (const std::runtime_error& e) {
-        EXPECT_TRUE(std::string(e.what()).starts_with("Cannot create file " + path.string() + ": ")) << e.what();
+      // A second attempt, with room again, does not pass a damaged file off as complete.
+      if (writer) {
+        EXPECT_THROW(writer->Finish(), std::runtime_error);
       }
     }
   }
