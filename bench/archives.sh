@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Time and peak memory of writing the MBTiles and the PMTiles archive of a task
+# on tmpfs, against its floor: reading every tile file once (cat into
+# /dev/null) plus writing as many bytes as the archive holds (dd). The tiles
+# are hard links to four JPEG files of noise (about 30 KB each); the writer
+# makes every tile distinct, so no archive gains from storing repeats once.
+# Last, the PMTiles writer's memory for TILES_MEMORY made-up tiles of 100 bytes.
+# Usage: bench/archives.sh [TILES...]   (default 10000 100000; TILES_MEMORY=1000000)
+# Needs: libjpeg-turbo-progs (cjpeg), time, bc (Debian packages), /dev/shm.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${MERIDANE_BUILD_DIR:-$root/build}
+sizes=("${@:-10000 100000}")
+read -r -a sizes <<<"${sizes[*]}"
+memory_tiles=${TILES_MEMORY:-1000000}
+work=$(mktemp -d /dev/shm/meridane-archives.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+
+for i in 1 2 3 4; do
+  { printf 'P6\n256 256\n255\n'; head -c $((256 * 256 * 3)) /dev/urandom; } | cjpeg -quality 60 >"$work/source$i.jpg"
+done
+writer=$build/bench/meridane_write_archive
+now() { date +%s.%N; }
+elapsed() { echo "$(now) - $1" | bc -l; }
+peak_mb() { awk '/Maximum resident set size/ { printf "%.1f", $6 / 1024 }' "$1"; }
+
+printf '%8s %-8s %9s %9s %8s %8s %8s %7s\n' tiles format write_s peak_MB out_MB cat_s dd_s ratio
+for tiles in "${sizes[@]}"; do
+  "$build/bench/meridane_link_tiles" "$tiles" "$work/task" "$work"/source*.jpg >/dev/null
+  for format in mbtiles pmtiles; do
+    out=$work/out.$format
+    start=$(now)
+    /usr/bin/time -v -o "$work/time.txt" "$writer" "$format" "$out" "$tiles" "$work/task" >/dev/null
+    write_s=$(elapsed "$start")
+    out_bytes=$(stat -c %s "$out")
+    rm -f "$out"
+    # The floor: the same files read once, the same bytes written once.
+    start=$(now)
+    find "$work/task/bench" -type f -print0 | xargs -0 cat >/dev/null
+    cat_s=$(elapsed "$start")
+    start=$(now)
+    dd if=/dev/zero of="$work/dd.out" bs=1M count=$((out_bytes / 1048576 + 1)) status=none
+    dd_s=$(elapsed "$start")
+    rm -f "$work/dd.out"
+    printf '%8d %-8s %9.2f %9s %8.1f %8.2f %8.2f %7.2f\n' "$tiles" "$format" "$write_s" "$(peak_mb "$work/time.txt")" \
+      "$(echo "$out_bytes / 1048576" | bc -l)" "$cat_s" "$dd_s" "$(echo "$write_s / ($cat_s + $dd_s)" | bc -l)"
+  done
+  rm -rf "$work/task"
+done
+
+/usr/bin/time -v -o "$work/time.txt" "$writer" pmtiles "$work/memory.pmtiles" "$memory_tiles" - >/dev/null
+echo "pmtiles, $memory_tiles made-up tiles: peak $(peak_mb "$work/time.txt") MB," \
+  "$(stat -c %s "$work/memory.pmtiles") bytes"

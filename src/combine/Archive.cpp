@@ -1,0 +1,135 @@
+#include "combine/Archive.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <numbers>
+#include <stdexcept>
+
+#include "combine/Mbtiles.h"
+#include "combine/Pmtiles.h"
+#include "config/AtomicFile.h"
+#include "geo/Commonfunc.h"
+
+namespace meridane {
+
+namespace {
+
+// The shortest text that reads back as the same double, with "." in every locale.
+std::string Number(double value) {
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+  return std::string(text, end);
+}
+
+std::optional<double> ParseNumber(std::string_view text) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  double value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return std::nullopt;
+  return value;
+}
+
+std::vector<double> ParseNumbers(const std::string& text) {
+  std::vector<double> numbers;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    const std::size_t comma = std::min(text.find(',', start), text.size());
+    const auto number = ParseNumber(std::string_view(text).substr(start, comma - start));
+    if (!number) return {};
+    numbers.push_back(*number);
+    start = comma + 1;
+  }
+  return numbers;
+}
+
+// Tile coordinates of a longitude and latitude, as fractions.
+double TileXOf(double lon, int zoom) { return (lon + 180) / 360 * static_cast<double>(GridSize(zoom)); }
+double TileYOf(double lat, int zoom) {
+  const double phi = lat * std::numbers::pi / 180;
+  return (1 - std::log(std::tan(phi) + 1 / std::cos(phi)) / std::numbers::pi) / 2 * static_cast<double>(GridSize(zoom));
+}
+
+// The tiles a range of fractional coordinates covers. Edges read back from text
+// may miss the tile edge by a rounding step, which must not add a tile.
+std::pair<int, int> Covered(double low, double high, int zoom) {
+  constexpr double Slack = 1e-3;
+  const double last = static_cast<double>(GridSize(zoom) - 1);
+  const double first = std::clamp(std::floor(low + Slack), 0.0, last);
+  const double end = std::clamp(std::ceil(high - Slack) - 1, first, last);
+  return {static_cast<int>(first), static_cast<int>(end)};
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, std::string>> ArchiveMetadata(const TTileSet& set) {
+  const std::string zoom = std::to_string(set.Zoom);
+  return {{"name", set.Name},
+          {"format", set.Format},
+          {"bounds", Number(set.West) + "," + Number(set.South) + "," + Number(set.East) + "," + Number(set.North)},
+          {"center", Number((set.West + set.East) / 2) + "," + Number((set.South + set.North) / 2) + "," + zoom},
+          {"minzoom", zoom},
+          {"maxzoom", zoom},
+          {"type", "baselayer"},
+          {"version", "1"},
+          {"description", set.Description}};
+}
+
+TTileSet TileSetFromMetadata(const std::map<std::string, std::string>& metadata, TTileSet set) {
+  const auto text = [&](const char* key) -> const std::string* {
+    const auto found = metadata.find(key);
+    return found == metadata.end() ? nullptr : &found->second;
+  };
+  if (const std::string* name = text("name")) set.Name = *name;
+  if (const std::string* format = text("format")) set.Format = *format;
+  if (const std::string* description = text("description")) set.Description = *description;
+  // An archive of several zooms is shown at its deepest.
+  if (const std::string* zoom = text("maxzoom")) {
+    if (const auto value = ParseNumber(*zoom); value && *value >= 0 && *value <= 30) set.Zoom = static_cast<int>(*value);
+  }
+  if (const std::string* bounds = text("bounds")) {
+    const std::vector<double> edges = ParseNumbers(*bounds);
+    if (edges.size() == 4 && edges[0] < edges[2] && edges[1] < edges[3]) {
+      set.West = edges[0];
+      set.South = edges[1];
+      set.East = edges[2];
+      set.North = edges[3];
+    }
+  }
+  // Latitudes beyond the Mercator limit have no tile row.
+  constexpr double MaxLatitude = 85.0511287798066;
+  std::tie(set.MinX, set.MaxX) = Covered(TileXOf(set.West, set.Zoom), TileXOf(set.East, set.Zoom), set.Zoom);
+  std::tie(set.MinY, set.MaxY) = Covered(TileYOf(std::min(set.North, MaxLatitude), set.Zoom),
+                                         TileYOf(std::max(set.South, -MaxLatitude), set.Zoom), set.Zoom);
+  set.WestMetres = TileEdgeXMetres(set.MinX, set.Zoom);
+  set.EastMetres = TileEdgeXMetres(static_cast<long long>(set.MaxX) + 1, set.Zoom);
+  set.NorthMetres = TileEdgeYMetres(set.MinY, set.Zoom);
+  set.SouthMetres = TileEdgeYMetres(static_cast<long long>(set.MaxY) + 1, set.Zoom);
+  return set;
+}
+
+std::string ArchiveWriteMessage(const std::filesystem::path& path, const std::string& reason) {
+  return CannotCreateMessage(path) + ": " + reason;
+}
+
+std::string WriteFailureReason(int error) {
+  if (error == ENOSPC || error == EDQUOT) return "the disk is full";
+  return std::strerror(error);
+}
+
+std::unique_ptr<ITileArchive> OpenTileArchive(const std::filesystem::path& path) {
+  char start[16] = {};
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error(CannotOpenMessage(path));
+  in.read(start, sizeof start);
+  const std::string_view first(start, static_cast<std::size_t>(in.gcount()));
+  if (first.starts_with(PmtilesMagic)) return std::make_unique<TPmtilesReader>(path);
+  if (first == std::string_view("SQLite format 3\0", 16)) return std::make_unique<TMbtilesReader>(path);
+  throw std::runtime_error(CannotOpenMessage(path) + ": not an MBTiles or PMTiles file");
+}
+
+}  // namespace meridane

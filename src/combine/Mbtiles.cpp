@@ -1,0 +1,170 @@
+#include "combine/Mbtiles.h"
+
+#include <sqlite3.h>
+
+#include <map>
+#include <stdexcept>
+#include <system_error>
+
+#include "config/AtomicFile.h"
+#include "geo/Commonfunc.h"
+
+namespace meridane {
+
+namespace {
+
+std::string Reason(sqlite3* db, int code) {
+  if ((code & 0xff) == SQLITE_FULL) return "the disk is full";
+  return db ? sqlite3_errmsg(db) : sqlite3_errstr(code);
+}
+
+// Rows of the format count from the south.
+long long TmsRow(int zoom, long long y) { return GridSize(zoom) - 1 - y; }
+
+}  // namespace
+
+TMbtilesWriter::TMbtilesWriter(std::filesystem::path path, const TTileSet& set) : Path(std::move(path)), Set(set) {
+  // SQLite would open an old file's tables; the file is made afresh.
+  std::error_code ec;
+  std::filesystem::remove(Path, ec);
+  std::filesystem::remove(Path.string() + "-journal", ec);
+  const int opened = sqlite3_open_v2(Path.c_str(), &Db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (opened != SQLITE_OK) Fail(opened);
+  sqlite3_extended_result_codes(Db, 1);
+  // The page size counts only before the first table. The rollback journal (no
+  // WAL) leaves one file; of a new file it keeps almost nothing. The cache lets
+  // the index be sorted in memory.
+  Execute(("PRAGMA page_size = " + std::to_string(PageSize)).c_str());
+  Execute("PRAGMA journal_mode = DELETE");
+  Execute("PRAGMA cache_size = -32768");
+  Execute("BEGIN");
+  Execute("CREATE TABLE metadata (name text, value text)");
+  Execute("CREATE TABLE tiles (zoom_level integer, tile_column integer, tile_row integer, tile_data blob)");
+  sqlite3_stmt* meta = nullptr;
+  int code = sqlite3_prepare_v2(Db, "INSERT INTO metadata (name, value) VALUES (?, ?)", -1, &meta, nullptr);
+  for (const auto& [name, value] : ArchiveMetadata(Set)) {
+    if (code != SQLITE_OK) break;
+    sqlite3_bind_text(meta, 1, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
+    sqlite3_bind_text(meta, 2, value.data(), static_cast<int>(value.size()), SQLITE_STATIC);
+    code = sqlite3_step(meta);
+    code = code == SQLITE_DONE ? sqlite3_reset(meta) : code;
+  }
+  sqlite3_finalize(meta);
+  if (code != SQLITE_OK) Fail(code);
+  code = sqlite3_prepare_v2(Db, "INSERT INTO tiles (zoom_level, tile_column, tile_row, tile_data) VALUES (?, ?, ?, ?)", -1,
+                            &Insert, nullptr);
+  if (code != SQLITE_OK) Fail(code);
+  sqlite3_bind_int(Insert, 1, Set.Zoom);
+}
+
+TMbtilesWriter::~TMbtilesWriter() { Close(); }
+
+void TMbtilesWriter::Close() noexcept {
+  sqlite3_finalize(Insert);
+  Insert = nullptr;
+  // Closing with the transaction open rolls it back.
+  sqlite3_close_v2(Db);
+  Db = nullptr;
+}
+
+void TMbtilesWriter::Fail(int code) {
+  const std::string reason = Reason(Db, code);
+  Close();
+  throw std::runtime_error(ArchiveWriteMessage(Path, reason));
+}
+
+void TMbtilesWriter::Execute(const char* sql) {
+  const int code = sqlite3_exec(Db, sql, nullptr, nullptr, nullptr);
+  if (code != SQLITE_OK) Fail(code);
+}
+
+void TMbtilesWriter::Add(int x, int y, std::optional<std::string_view> bytes) {
+  if (!bytes) return;
+  if (!Db) throw std::runtime_error(ArchiveWriteMessage(Path, "the file is closed"));
+  sqlite3_bind_int(Insert, 2, x);
+  sqlite3_bind_int64(Insert, 3, TmsRow(Set.Zoom, y));
+  sqlite3_bind_blob64(Insert, 4, bytes->data(), bytes->size(), SQLITE_STATIC);
+  int code = sqlite3_step(Insert);
+  code = code == SQLITE_DONE ? sqlite3_reset(Insert) : code;
+  if (code != SQLITE_OK) Fail(code);
+}
+
+void TMbtilesWriter::Finish() {
+  if (Finished) return;
+  if (!Db) throw std::runtime_error(ArchiveWriteMessage(Path, "the file is closed"));
+  Execute("CREATE UNIQUE INDEX tile_index ON tiles (zoom_level, tile_column, tile_row)");
+  Execute("COMMIT");
+  sqlite3_finalize(Insert);
+  Insert = nullptr;
+  const int closed = sqlite3_close(Db);
+  if (closed != SQLITE_OK) Fail(closed);
+  Db = nullptr;
+  Finished = true;
+}
+
+TMbtilesReader::TMbtilesReader(const std::filesystem::path& path) : Path(path) {
+  const auto fail = [&](const std::string& reason) {
+    sqlite3_finalize(Select);
+    sqlite3_close_v2(Db);
+    throw std::runtime_error(CannotOpenMessage(Path) + ": " + reason);
+  };
+  if (sqlite3_open_v2(Path.c_str(), &Db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK)
+    fail(Db ? sqlite3_errmsg(Db) : "out of memory");
+  std::map<std::string, std::string> metadata;
+  sqlite3_stmt* query = nullptr;
+  if (sqlite3_prepare_v2(Db, "SELECT name, value FROM metadata", -1, &query, nullptr) != SQLITE_OK)
+    fail(sqlite3_errmsg(Db));
+  while (sqlite3_step(query) == SQLITE_ROW) {
+    const auto text = [&](int column) {
+      const auto* value = reinterpret_cast<const char*>(sqlite3_column_text(query, column));
+      return value ? std::string(value, static_cast<std::size_t>(sqlite3_column_bytes(query, column))) : std::string();
+    };
+    metadata[text(0)] = text(1);
+  }
+  sqlite3_finalize(query);
+  // Without bounds the tiles of the deepest zoom give the rectangle.
+  TTileSet fallback;
+  if (!metadata.contains("bounds") &&
+      sqlite3_prepare_v2(Db,
+                         "SELECT zoom_level, MIN(tile_column), MAX(tile_column), MIN(tile_row), MAX(tile_row) FROM tiles "
+                         "WHERE zoom_level = (SELECT MAX(zoom_level) FROM tiles)",
+                         -1, &query, nullptr) == SQLITE_OK) {
+    if (sqlite3_step(query) == SQLITE_ROW && sqlite3_column_type(query, 0) != SQLITE_NULL) {
+      const int zoom = sqlite3_column_int(query, 0);
+      fallback.Zoom = zoom;
+      fallback.West = TileXToLon(sqlite3_column_int(query, 1), zoom);
+      fallback.East = TileXToLon(sqlite3_column_int(query, 2) + 1.0, zoom);
+      fallback.North = TileYToLat(static_cast<double>(TmsRow(zoom, sqlite3_column_int(query, 4))), zoom, 0);
+      fallback.South = TileYToLat(static_cast<double>(TmsRow(zoom, sqlite3_column_int(query, 3))) + 1, zoom, 0);
+    }
+    sqlite3_finalize(query);
+  }
+  Set = TileSetFromMetadata(metadata, fallback);
+  if (sqlite3_prepare_v2(Db, "SELECT tile_data FROM tiles WHERE zoom_level = ? AND tile_column = ? AND tile_row = ?",
+                         -1, &Select, nullptr) != SQLITE_OK)
+    fail(sqlite3_errmsg(Db));
+}
+
+TMbtilesReader::~TMbtilesReader() {
+  sqlite3_finalize(Select);
+  sqlite3_close_v2(Db);
+}
+
+std::optional<std::string> TMbtilesReader::Get(int zoom, int x, int y) {
+  if (zoom < 0 || zoom > 30 || x < 0 || y < 0 || x >= GridSize(zoom) || y >= GridSize(zoom)) return std::nullopt;
+  sqlite3_bind_int(Select, 1, zoom);
+  sqlite3_bind_int(Select, 2, x);
+  sqlite3_bind_int64(Select, 3, TmsRow(zoom, y));
+  std::optional<std::string> tile;
+  const int code = sqlite3_step(Select);
+  if (code == SQLITE_ROW) {
+    const auto* data = static_cast<const char*>(sqlite3_column_blob(Select, 0));
+    tile.emplace(data ? data : "", static_cast<std::size_t>(sqlite3_column_bytes(Select, 0)));
+  }
+  const std::string reason = code == SQLITE_ROW || code == SQLITE_DONE ? std::string() : sqlite3_errmsg(Db);
+  sqlite3_reset(Select);
+  if (!reason.empty()) throw std::runtime_error(CannotOpenMessage(Path) + ": " + reason);
+  return tile;
+}
+
+}  // namespace meridane

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "combine/Archive.h"
+#include "combine/TileSink.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace meridane {
+
+// Writes an MBTiles 1.3 file: the tiles' bytes as given, rows counted from the
+// south (tile_row = 2^zoom - 1 - y) as the format requires, and the metadata of
+// ArchiveMetadata. All in one transaction, made with the rollback journal; the
+// index is built once at Finish, which is faster than keeping it while rows
+// arrive in an order it does not sort by.
+class TMbtilesWriter : public ITileSink {
+ public:
+  // Creates the file at path, replacing what is there.
+  TMbtilesWriter(std::filesystem::path path, const TTileSet& set);
+  ~TMbtilesWriter() override;
+  TMbtilesWriter(const TMbtilesWriter&) = delete;
+  TMbtilesWriter& operator=(const TMbtilesWriter&) = delete;
+
+  void Add(int x, int y, std::optional<std::string_view> bytes) override;
+  void Finish() override;
+
+  // A tile larger than a page fills a chain of overflow pages to the last
+  // byte; pages much larger than this leave space empty beside every tile of
+  // 10-60 KB (with 64 KB pages such a file is half as large again).
+  static constexpr int PageSize = 8192;
+
+ private:
+  [[noreturn]] void Fail(int code);
+  void Execute(const char* sql);
+  void Close() noexcept;
+
+  std::filesystem::path Path;
+  TTileSet Set;
+  sqlite3* Db = nullptr;
+  sqlite3_stmt* Insert = nullptr;
+  bool Finished = false;
+};
+
+class TMbtilesReader : public ITileArchive {
+ public:
+  explicit TMbtilesReader(const std::filesystem::path& path);
+  ~TMbtilesReader() override;
+  TMbtilesReader(const TMbtilesReader&) = delete;
+  TMbtilesReader& operator=(const TMbtilesReader&) = delete;
+
+  const TTileSet& TileSet() const override { return Set; }
+  std::optional<std::string> Get(int zoom, int x, int y) override;
+
+ private:
+  std::filesystem::path Path;
+  TTileSet Set;
+  sqlite3* Db = nullptr;
+  sqlite3_stmt* Select = nullptr;
+};
+
+}  // namespace meridane

@@ -1,0 +1,161 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "combine/Archives.h"
+#include "support/Images.h"
+#include "support/TempDir.h"
+
+namespace meridane {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TTempDir;
+
+TEST(Pmtiles, TileIdsFollowTheHilbertCurve) {
+  struct TCase {
+    int Zoom, X, Y;
+    std::uint64_t Id;
+  } cases[] = {
+      {0, 0, 0, 0}, {1, 0, 0, 1}, {1, 0, 1, 2}, {1, 1, 1, 3}, {1, 1, 0, 4},
+      // Zoom 2 starts after the 5 tiles above; its curve of 16 steps.
+      {2, 0, 0, 5}, {2, 1, 0, 6}, {2, 1, 1, 7}, {2, 0, 1, 8}, {2, 0, 2, 9}, {2, 0, 3, 10}, {2, 1, 3, 11}, {2, 1, 2, 12},
+      {2, 2, 2, 13}, {2, 2, 3, 14}, {2, 3, 3, 15}, {2, 3, 2, 16}, {2, 3, 1, 17}, {2, 2, 1, 18}, {2, 2, 0, 19}, {2, 3, 0, 20},
+      // The last tile of zoom 30 is the one before zoom 31's first.
+      {30, (1 << 30) - 1, 0, ((std::uint64_t{1} << 62) - 1) / 3 - 1},
+  };
+  for (const TCase& c : cases) EXPECT_EQ(PmtilesTileId(c.Zoom, c.X, c.Y), c.Id) << c.Zoom << "/" << c.X << "/" << c.Y;
+}
+
+// Tiles alike are stored once, and one entry stands for a run of them.
+TEST(Pmtiles, RepeatedTilesAreStoredOnce) {
+  struct TCase {
+    const char* Name;
+    test::TTileRule Rule;
+    std::uint64_t Addressed, Entries, Contents, DataLength;
+  } cases[] = {
+      {"all alike", [](int, int) { return "sea"; }, 16, 1, 1, 3},
+      {"two kinds in turn", [](int x, int y) { return (x + y) % 2 ? "ab" : "abc"; }, 16, 16, 2, 5},
+      // The curve passes column 0 at steps 0, 3, 4 and 5: two runs remain.
+      {"alike but column 0", [](int x, int) { return x ? std::optional("land") : std::nullopt; }, 12, 2, 1, 4},
+      // Large enough that the first of each kind has left the write buffer when it repeats.
+      {"three large kinds by column", [](int x, int) { return std::string(400'000, static_cast<char>('a' + x % 3)); }, 16, 8,
+       3, 1'200'000},
+      {"all distinct", [](int x, int y) { return std::string(static_cast<std::size_t>(x * 4 + y + 1), 'd'); }, 16, 16, 16,
+       136},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TTempDir dir;
+    const TTileSet set = test::SetOf(2, 0, 0, 3, 3);
+    test::WriteSet(*test::WriterOf(test::TArchiveKind::Pmtiles, dir / "t.pmtiles", set), set, c.Rule);
+    TPmtilesReader reader(dir / "t.pmtiles");
+    const TPmtilesHeader& h = reader.Header();
+    EXPECT_EQ(std::tie(h.AddressedTiles, h.TileEntries, h.TileContents, h.DataLength),
+              std::tie(c.Addressed, c.Entries, c.Contents, c.DataLength));
+    EXPECT_EQ(h.DataOffset + h.DataLength, fs::file_size(dir / "t.pmtiles"));
+    for (int y = 0; y < 4; ++y)
+      for (int x = 0; x < 4; ++x) EXPECT_EQ(reader.Get(2, x, y), c.Rule(x, y)) << x << "," << y;
+  }
+}
+
+// The pmtiles package's reader, installed from the tarballs beside this test
+// into a folder of its own, reads a file: the header and metadata as JSON,
+// then every tile of a rectangle one tile larger than the set.
+std::string ReadWithPackage(const TTempDir& dir, const fs::path& archive, const TTileSet& set) {
+  const fs::path vendor = fs::path(MERIDANE_TEST_SOURCE_DIR) / "combine" / "vendor";
+  const fs::path modules = dir / "node_modules";
+  for (const char* package : {"pmtiles", "fflate"}) {
+    fs::create_directories(modules / package);
+    for (const auto& entry : fs::directory_iterator(vendor))
+      if (entry.path().filename().string().starts_with(std::string(package) + "-")) {
+        const std::string command = "tar -xzf '" + entry.path().string() + "' -C '" + (modules / package).string() + "' --strip-components=1";
+        EXPECT_EQ(test::RunCommand(command).second, 0) << command;
+      }
+  }
+  fs::copy_file(fs::path(MERIDANE_TEST_SOURCE_DIR) / "combine" / "read_pmtiles.mjs", dir / "read.mjs",
+                fs::copy_options::overwrite_existing);
+  std::ofstream requests(dir / "requests.txt");
+  for (int y = set.MinY - 1; y <= set.MaxY + 1; ++y)
+    for (int x = set.MinX - 1; x <= set.MaxX + 1; ++x) requests << set.Zoom << " " << x << " " << y << "\n";
+  requests.close();
+  const auto [log, status] = test::RunCommand("node '" + (dir / "read.mjs").string() + "' '" + archive.string() + "' '" +
+                                              (dir / "requests.txt").string() + "' '" + (dir / "read.txt").string() + "' 2>&1");
+  EXPECT_EQ(status, 0) << log;
+  return test::ReadAll(dir / "read.txt");
+}
+
+// What the package's reader should answer for the rectangle of ReadWithPackage.
+std::string Expected(const TTileSet& set, const test::TTileRule& rule) {
+  std::string out;
+  static const char Digits[] = "0123456789abcdef";
+  for (int y = set.MinY - 1; y <= set.MaxY + 1; ++y)
+    for (int x = set.MinX - 1; x <= set.MaxX + 1; ++x) {
+      const bool inside = x >= set.MinX && x <= set.MaxX && y >= set.MinY && y <= set.MaxY;
+      const std::optional<std::string> tile = inside ? rule(x, y) : std::nullopt;
+      out += std::to_string(set.Zoom) + " " + std::to_string(x) + " " + std::to_string(y) + " ";
+      if (!tile) out += "-";
+      for (const char c : tile.value_or(""))
+        out += {Digits[static_cast<unsigned char>(c) >> 4], Digits[static_cast<unsigned char>(c) & 15]};
+      out += "\n";
+    }
+  return out;
+}
+
+// A set too large for the root alone gets leaf directories, and the package's
+// reader, like ours, finds every tile: a small set of real images with gaps
+// and repeats, and 100,000 tiny tiles of many lengths.
+TEST(Pmtiles, ThePackageReaderReadsEveryTile) {
+  const bool haveNode = test::HaveProgram("node");
+  const std::string jpeg = test::EncodeJpeg(256, 256);
+  const struct {
+    const char* Name;
+    TTileSet Set;
+    test::TTileRule Rule;
+    bool Leaves;
+    std::string Metadata;
+  } cases[] = {
+      {"images", test::SetOf(9, 300, 200, 309, 205), [&](int x, int y) -> std::optional<std::string> {
+         if (x == y + 101) return std::nullopt;
+         return x % 4 ? jpeg : jpeg + std::to_string(x);
+       }, false,
+       R"("metadata":{"name":"Lake \"Ohrid\" \\ 2","format":"jpg","bounds":"30.9375,33.13755119234616,37.96875,36.597889133070204",)"
+       R"("center":"34.453125,34.86772016270818,9","minzoom":"9","maxzoom":"9","type":"baselayer","version":"1",)"
+       R"("description":"tiles of\na lake"}})"},
+      {"100,000 tiny tiles", test::SetOf(10, 100, 200, 499, 449, "png"), [](int x, int y) {
+         const unsigned mixed = static_cast<unsigned>(x) * 2654435761u ^ static_cast<unsigned>(y) * 40503u;
+         return std::to_string(x) + "," + std::to_string(y) + std::string(mixed % 23, '.');
+       }, true, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TTempDir dir;
+    const fs::path archive = dir / "t.pmtiles";
+    test::WriteSet(*test::WriterOf(test::TArchiveKind::Pmtiles, archive, c.Set), c.Set, c.Rule);
+    TPmtilesReader reader(archive);
+    EXPECT_EQ(reader.Header().LeafLength > 0, c.Leaves);
+    EXPECT_LE(reader.Header().RootOffset + reader.Header().RootLength, TPmtilesWriter::RootLimit);
+    std::string ours;
+    for (int y = c.Set.MinY - 1; y <= c.Set.MaxY + 1; ++y)
+      for (int x = c.Set.MinX - 1; x <= c.Set.MaxX + 1; ++x)
+        if (reader.Get(c.Set.Zoom, x, y) != (x >= c.Set.MinX && x <= c.Set.MaxX && y >= c.Set.MinY && y <= c.Set.MaxY ? c.Rule(x, y) : std::nullopt))
+          ours += std::to_string(x) + "," + std::to_string(y) + " ";
+    EXPECT_EQ(ours, "");
+
+    if (!haveNode) continue;
+    const std::string read = ReadWithPackage(dir, archive, c.Set);
+    const std::size_t firstLine = read.find('\n') + 1;
+    EXPECT_TRUE(read.substr(firstLine) == Expected(c.Set, c.Rule)) << read.substr(0, 2000);
+    const std::string head = read.substr(0, firstLine);
+    for (const std::string& part : {std::string("\"specVersion\":3,"), std::string("\"clustered\":true,\"internalCompression\":2,"),
+                                    "\"minZoom\":" + std::to_string(c.Set.Zoom), c.Metadata})
+      EXPECT_NE(head.find(part), std::string::npos) << part << " in " << head;
+  }
+  if (!haveNode) GTEST_SKIP() << "node is not installed: the pmtiles package's reader was not run";
+}
+
+}  // namespace
+}  // namespace meridane
