@@ -123,8 +123,7 @@ TCombineSummary Combine(const TTileSource& source, const TCombineRun& run) {
              if (run.OnProgress) run.OnProgress({.Done = done, .Total = summary.Tiles, .Seconds = seconds()});
            },
        .Stop = run.Stop});
-  summary.Counts = fed.Counts;
-  summary.Stopped = fed.Stopped;
+  static_cast<TFeedResult&>(summary) = fed;
   if (fed.Stopped) {
     sink.reset();  // before its files go
     summary.Seconds = seconds();

@@ -31,14 +31,12 @@ struct TCombineProgress {
 // "1200/20000 tiles, 4123 tiles/s, 0:00:04 left"
 std::string ProgressLine(const TCombineProgress& progress);
 
-struct TCombineSummary {
-  std::array<long long, TileKindCount> Counts{};  // of the tiles fed, by kind
-  long long Tiles = 0;                            // of the set
-  std::uintmax_t OutputBytes = 0;                 // of every file of the output
+// The tiles fed by kind, and whether a stop left nothing written.
+struct TCombineSummary : TFeedResult {
+  long long Tiles = 0;             // of the set
+  std::uintmax_t OutputBytes = 0;  // of every file of the output
   double Seconds = 0;
-  bool Stopped = false;  // nothing was written
 
-  long long Count(TTileKind kind) const { return Counts[static_cast<std::size_t>(kind)]; }
   long long Written() const { return Count(TTileKind::Good); }
 };
 // "1200 tiles written; left out: 3 placeholders, 40 missing, 0 empty, 1 not
