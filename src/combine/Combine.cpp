@@ -35,7 +35,10 @@ std::string ProgressLine(const TCombineProgress& p) {
 
 namespace {
 
+// "16 bytes", "1.2 MB (1234567 bytes)"
 std::string Size(std::uintmax_t bytes) {
+  const std::string exact = std::to_string(bytes) + " bytes";
+  if (bytes < 1024) return exact;
   char text[64];
   if (bytes < 1024 * 1024)
     std::snprintf(text, sizeof text, "%.1f KB", static_cast<double>(bytes) / 1024);
@@ -43,7 +46,7 @@ std::string Size(std::uintmax_t bytes) {
     std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1024 * 1024));
   else
     std::snprintf(text, sizeof text, "%.2f GB", static_cast<double>(bytes) / (1024 * 1024 * 1024));
-  return text;
+  return text + (" (" + exact + ")");
 }
 
 std::string Plural(long long count, const char* one, const char* many) {
@@ -85,7 +88,7 @@ std::string SummaryText(const TCombineSummary& s, const fs::path& output) {
          Plural(s.Count(TTileKind::Placeholder), "placeholder", "placeholders") + ", " +
          std::to_string(s.Count(TTileKind::Missing)) + " missing, " + std::to_string(s.Count(TTileKind::Empty)) +
          " empty, " + std::to_string(s.Count(TTileKind::NotImage)) + " not an image; " +
-         output.filename().string() + ", " + Size(s.OutputBytes) + " (" + std::to_string(s.OutputBytes) + " bytes)";
+         output.filename().string() + ", " + Size(s.OutputBytes);
 }
 
 fs::path PartialName(const fs::path& output) {

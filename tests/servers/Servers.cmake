@@ -63,3 +63,9 @@ meridane_server_test(qt_tests ONE_AT_A_TIME
   ${PROJECT_SOURCE_DIR}/tests/ui/qt/DialogsTest.cpp)
 add_dependencies(qt_tests meridane)
 target_compile_definitions(qt_tests PRIVATE MERIDANE_DESKTOP="$<TARGET_FILE:meridane>")
+
+# The map combiner: its driver with a recording output, its console in-process,
+# and a task downloaded from the servers joined.
+meridane_server_test(mosaren_tests
+  LIBRARIES meridane_mosaren meridane_cli
+  SOURCES ${PROJECT_SOURCE_DIR}/tests/combine/CombineTest.cpp ${PROJECT_SOURCE_DIR}/tests/mosaren/ConsoleTest.cpp)
