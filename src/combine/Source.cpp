@@ -16,6 +16,7 @@
 
 #include "config/AtomicFile.h"
 #include "geo/Commonfunc.h"
+#include "task/Descriptor.h"
 #include "task/MapTypes.h"
 #include "task/ProjectFile.h"
 
@@ -98,20 +99,6 @@ namespace {
 
 // A tile is read no further than this: anything longer is no tile.
 constexpr std::size_t MaxTileBytes = 16 * 1024 * 1024;
-
-class TDescriptor {
- public:
-  explicit TDescriptor(int descriptor) : Value(descriptor) {}
-  ~TDescriptor() {
-    if (Value >= 0) ::close(Value);
-  }
-  TDescriptor(const TDescriptor&) = delete;
-  TDescriptor& operator=(const TDescriptor&) = delete;
-  int Get() const { return Value; }
-
- private:
-  int Value;
-};
 
 // Consecutive tiles in row order, their good files' bytes one after another.
 struct TChunk {
@@ -221,11 +208,7 @@ class TReadAhead {
 }  // namespace
 
 TFeedResult FeedTiles(const TTileSource& source, ITileSink& sink, const TFeedOptions& options) {
-  std::string folder = source.Folder;
-  if (folder.size() > 1 && folder.back() == fs::path::preferred_separator) folder.pop_back();
-  const TDescriptor handle(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (handle.Get() < 0 && errno != ENOENT) throw EFileError(CannotOpenMessage(source.Folder));
-
+  const TDescriptor handle = OpenTileFolder(source.Folder);
   using Clock = std::chrono::steady_clock;
   auto nextProgress = Clock::now() + std::chrono::milliseconds(100);
   TFeedResult result;

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "task/Descriptor.h"
 #include "task/ImageData.h"
 
 namespace meridane {
@@ -85,20 +86,6 @@ namespace {
 // A decoded tile is at most this long: a file beyond it is read no further,
 // and a 256x256 image cut short there does not decode.
 constexpr std::size_t MaxDecodedBytes = 16 * 1024 * 1024;
-
-class TDescriptor {
- public:
-  explicit TDescriptor(int descriptor = -1) : Value(descriptor) {}
-  ~TDescriptor() {
-    if (Value >= 0) ::close(Value);
-  }
-  TDescriptor(const TDescriptor&) = delete;
-  TDescriptor& operator=(const TDescriptor&) = delete;
-  int Get() const { return Value; }
-
- private:
-  int Value;
-};
 
 // Sorts tile files of one folder, on one thread.
 class TTileReader {
@@ -310,10 +297,7 @@ class TCheckRun {
 
 TCoverageSummary CheckCoverage(const TTileGrid& grid, const TCoverageOptions& options) {
   const std::string blank = PlaceholderBytes(options.ProgramFolder, grid.Extension());
-  std::string folder = grid.TileFolder();
-  if (folder.size() > 1 && folder.back() == fs::path::preferred_separator) folder.pop_back();
-  const TDescriptor handle(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (handle.Get() < 0 && errno != ENOENT) throw EFileError(CannotOpenMessage(grid.TileFolder()));
+  const TDescriptor handle = OpenTileFolder(grid.TileFolder());
   TCheckRun run(grid, options, handle.Get(), blank);
   return run.Run();
 }
