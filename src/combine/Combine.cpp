@@ -139,7 +139,10 @@ TCombineSummary Combine(const TTileSource& source, const TCombineRun& run) {
     std::error_code ec;
     if (i > 0 && !fs::exists(partials[i])) continue;
     fs::rename(partials[i], finals[i], ec);
-    if (ec) throw EFileError(CannotCreateMessage(finals[i]));
+    if (!ec) continue;
+    // No world file without its picture.
+    for (std::size_t j = i + 1; j < finals.size(); ++j) fs::remove(finals[j], ec);
+    throw EFileError(CannotCreateMessage(finals[i]));
   }
   cleanup.Keep();
   for (const fs::path& file : finals) {
