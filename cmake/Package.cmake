@@ -1,5 +1,5 @@
-# The installed program: everything under one folder (/opt/meridane), the two
-# programs linked into /usr/bin, the desktop entry and icon where desktops look
+# The installed program: everything under one folder (/opt/meridane), the
+# programs linked into /usr/bin (the map combiner as meridane-combine), the desktop entry and icon where desktops look
 # for them. `cmake --install` and the Debian package (`cpack -G DEB`) both give it.
 set(MERIDANE_SYSTEM_FILES ON)
 if(NOT CMAKE_INSTALL_PREFIX STREQUAL "/opt/meridane")
@@ -12,9 +12,13 @@ configure_file(${PROJECT_SOURCE_DIR}/share/config.ini.in ${CMAKE_BINARY_DIR}/pac
 install(FILES ${CMAKE_BINARY_DIR}/package/config.ini DESTINATION ini)
 
 if(MERIDANE_SYSTEM_FILES)
-  foreach(program meridane meridane-cli)
-    file(CREATE_LINK ${CMAKE_INSTALL_PREFIX}/${program} ${CMAKE_BINARY_DIR}/package/${program} SYMBOLIC)
-    install(FILES ${CMAKE_BINARY_DIR}/package/${program} DESTINATION /usr/bin)
+  # Each link in /usr/bin and the program it leads to.
+  foreach(link meridane:meridane meridane-cli:meridane-cli meridane-combine:mosaren)
+    string(REPLACE ":" ";" pair ${link})
+    list(GET pair 0 name)
+    list(GET pair 1 program)
+    file(CREATE_LINK ${CMAKE_INSTALL_PREFIX}/${program} ${CMAKE_BINARY_DIR}/package/${name} SYMBOLIC)
+    install(FILES ${CMAKE_BINARY_DIR}/package/${name} DESTINATION /usr/bin)
   endforeach()
   install(FILES ${PROJECT_SOURCE_DIR}/share/meridane.desktop DESTINATION /usr/share/applications)
   install(FILES ${PROJECT_SOURCE_DIR}/share/meridane.svg DESTINATION /usr/share/icons/hicolor/scalable/apps)

@@ -14,16 +14,13 @@ double TileEdgeYMetres(long long y, int zoom) {
   return MercatorHalfWorld - 2 * MercatorHalfWorld * static_cast<double>(y) / static_cast<double>(GridSize(zoom));
 }
 
-TTileSet TileSetOf(const TTileGrid& grid, const std::string& taskName) {
-  const TTileRange& r = grid.Range();
+TTileSet TileSetOfRange(int zoom, int minX, int minY, int maxX, int maxY) {
   TTileSet set;
-  set.Zoom = grid.Zoom();
-  set.MinX = r.MinX;
-  set.MaxX = r.MaxX;
-  // Rows counted from the south turn into rows from the north.
-  const long long last = GridSize(grid.Zoom()) - 1;
-  set.MinY = grid.FromSouth() == 1 ? static_cast<int>(last - r.MaxY) : r.MinY;
-  set.MaxY = grid.FromSouth() == 1 ? static_cast<int>(last - r.MinY) : r.MaxY;
+  set.Zoom = zoom;
+  set.MinX = minX;
+  set.MaxX = maxX;
+  set.MinY = minY;
+  set.MaxY = maxY;
   set.West = TileXToLon(set.MinX, set.Zoom);
   set.East = TileXToLon(static_cast<double>(set.MaxX) + 1, set.Zoom);
   set.North = TileYToLat(set.MinY, set.Zoom, 0);
@@ -32,6 +29,16 @@ TTileSet TileSetOf(const TTileGrid& grid, const std::string& taskName) {
   set.EastMetres = TileEdgeXMetres(static_cast<long long>(set.MaxX) + 1, set.Zoom);
   set.NorthMetres = TileEdgeYMetres(set.MinY, set.Zoom);
   set.SouthMetres = TileEdgeYMetres(static_cast<long long>(set.MaxY) + 1, set.Zoom);
+  return set;
+}
+
+TTileSet TileSetOf(const TTileGrid& grid, const std::string& taskName) {
+  const TTileRange& r = grid.Range();
+  // Rows counted from the south turn into rows from the north.
+  const long long last = GridSize(grid.Zoom()) - 1;
+  const bool fromSouth = grid.FromSouth() == 1;
+  TTileSet set = TileSetOfRange(grid.Zoom(), r.MinX, fromSouth ? static_cast<int>(last - r.MaxY) : r.MinY, r.MaxX,
+                                fromSouth ? static_cast<int>(last - r.MinY) : r.MaxY);
   set.Format = grid.Extension();
   set.Name = taskName.substr(0, taskName.size() - FileExtension(taskName).size());
   return set;

@@ -25,6 +25,10 @@ struct TTileSet {
   long long Count() const { return Columns() * Rows(); }
 };
 
+// The tile set of the rectangle of columns minX..maxX and rows minY..maxY
+// (from the north) at zoom: its edges; the format and names are left empty.
+TTileSet TileSetOfRange(int zoom, int minX, int minY, int maxX, int maxY);
+
 // The tile set of a task: its range with rows from the north, its edges, the
 // tiles' format; Name is the task's name without ".mrd".
 TTileSet TileSetOf(const TTileGrid& grid, const std::string& taskName);

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "task/Descriptor.h"
 #include "task/ImageData.h"
 
 namespace meridane {
@@ -64,25 +65,27 @@ std::string CheckStatusLine(long long checked, long long tiles, long long bad, d
   return text;
 }
 
+TTileKind KindOfBytes(std::string_view bytes, std::string_view blank) {
+  if (bytes.empty()) return TTileKind::Empty;
+  if (!blank.empty() && bytes == blank) return TTileKind::Placeholder;
+  if (!IsImageData(bytes)) return TTileKind::NotImage;
+  return TTileKind::Good;
+}
+
+std::string PlaceholderBytes(const fs::path& programFolder, const std::string& extension) {
+  if (extension.empty()) return {};
+  try {
+    return ReadFileBytes(programFolder / "blankimg" / ("blank." + extension));
+  } catch (const EFileError&) {
+    return {};  // no blank image: no tile can be one
+  }
+}
+
 namespace {
 
 // A decoded tile is at most this long: a file beyond it is read no further,
 // and a 256x256 image cut short there does not decode.
 constexpr std::size_t MaxDecodedBytes = 16 * 1024 * 1024;
-
-class TDescriptor {
- public:
-  explicit TDescriptor(int descriptor = -1) : Value(descriptor) {}
-  ~TDescriptor() {
-    if (Value >= 0) ::close(Value);
-  }
-  TDescriptor(const TDescriptor&) = delete;
-  TDescriptor& operator=(const TDescriptor&) = delete;
-  int Get() const { return Value; }
-
- private:
-  int Value;
-};
 
 // Sorts tile files of one folder, on one thread.
 class TTileReader {
@@ -112,9 +115,8 @@ class TTileReader {
       size += static_cast<std::size_t>(n);
     }
     const std::string_view bytes(Buffer.data(), size);
-    if (bytes.empty()) return TTileKind::Empty;
-    if (!Blank.empty() && bytes == Blank) return TTileKind::Placeholder;
-    if (!IsImageData(bytes)) return TTileKind::NotImage;
+    const TTileKind kind = KindOfBytes(bytes, Blank);
+    if (kind != TTileKind::Good) return kind;
     if (Decode) {
       switch (CheckImage(bytes, TileSide, TileSide)) {
         case TImageCheck::Sound: break;
@@ -294,17 +296,8 @@ class TCheckRun {
 }  // namespace
 
 TCoverageSummary CheckCoverage(const TTileGrid& grid, const TCoverageOptions& options) {
-  std::string blank;
-  try {
-    const std::string extension = grid.Extension();
-    if (!extension.empty()) blank = ReadFileBytes(options.ProgramFolder / "blankimg" / ("blank." + extension));
-  } catch (const EFileError&) {
-    // No blank image: no tile can be one.
-  }
-  std::string folder = grid.TileFolder();
-  if (folder.size() > 1 && folder.back() == fs::path::preferred_separator) folder.pop_back();
-  const TDescriptor handle(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (handle.Get() < 0 && errno != ENOENT) throw EFileError(CannotOpenMessage(grid.TileFolder()));
+  const std::string blank = PlaceholderBytes(options.ProgramFolder, grid.Extension());
+  const TDescriptor handle = OpenTileFolder(grid.TileFolder());
   TCheckRun run(grid, options, handle.Get(), blank);
   return run.Run();
 }

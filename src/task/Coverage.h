@@ -22,6 +22,13 @@ inline constexpr int TileSide = 256;
 // "good", "missing", "empty", "not an image", "placeholder", "not decodable", "not 256x256".
 std::string_view TileKindName(TTileKind kind);
 
+// What a tile file's bytes hold, without decoding them: Empty, Placeholder (the
+// bytes of blank, when there is one), NotImage, or Good.
+TTileKind KindOfBytes(std::string_view bytes, std::string_view blank);
+// The placeholder of tiles with this extension ("jpg"): blankimg/blank.jpg of
+// the program folder; empty when there is none, and then no tile is one.
+std::string PlaceholderBytes(const std::filesystem::path& programFolder, const std::string& extension);
+
 struct TBadTile {
   int X = 0, Y = 0;
   TTileKind Kind = TTileKind::Good;

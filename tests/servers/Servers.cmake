@@ -58,8 +58,14 @@ target_compile_definitions(cli_tests PRIVATE MERIDANE_CLI="$<TARGET_FILE:meridan
 # The desktop program's widgets, offscreen, with a main of their own (QtMain.cpp).
 find_package(Qt6 REQUIRED COMPONENTS Test)
 meridane_server_test(qt_tests ONE_AT_A_TIME
-  LIBRARIES meridane_qt Qt6::Test
+  LIBRARIES meridane_qt meridane_mosaren Qt6::Test
   SOURCES ${PROJECT_SOURCE_DIR}/tests/ui/qt/QtMain.cpp ${PROJECT_SOURCE_DIR}/tests/ui/qt/MainWindowTest.cpp
-  ${PROJECT_SOURCE_DIR}/tests/ui/qt/DialogsTest.cpp)
+  ${PROJECT_SOURCE_DIR}/tests/ui/qt/DialogsTest.cpp ${PROJECT_SOURCE_DIR}/tests/ui/qt/CombineWindowTest.cpp)
 add_dependencies(qt_tests meridane)
 target_compile_definitions(qt_tests PRIVATE MERIDANE_DESKTOP="$<TARGET_FILE:meridane>")
+
+# The map combiner: its driver with a recording output, its console in-process,
+# and a task downloaded from the servers joined.
+meridane_server_test(mosaren_tests
+  LIBRARIES meridane_mosaren meridane_cli
+  SOURCES ${PROJECT_SOURCE_DIR}/tests/combine/CombineTest.cpp ${PROJECT_SOURCE_DIR}/tests/mosaren/ConsoleTest.cpp)

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "combine/Outputs.h"
+#include "combine/Source.h"
+
+namespace meridane {
+
+// What the user gave as the input: a project file, or a tile folder with its zoom.
+struct TCombineInput {
+  std::filesystem::path Path;
+  std::optional<int> Zoom;  // given: Path is a tile folder
+};
+
+// The input's tiles. config is the configuration file (empty: the one the
+// program finds in programFolder). Throws ECombineInputError.
+TTileSource OpenInput(const TCombineInput& input, const std::filesystem::path& config,
+                      const std::filesystem::path& programFolder);
+
+struct TCombineProgress {
+  long long Done = 0, Total = 0;
+  double Seconds = 0;
+};
+// "1200/20000 tiles, 4123 tiles/s, 0:00:04 left"
+std::string ProgressLine(const TCombineProgress& progress);
+
+// The tiles fed by kind, and whether a stop left nothing written.
+struct TCombineSummary : TFeedResult {
+  long long Tiles = 0;             // of the set
+  std::uintmax_t OutputBytes = 0;  // of every file of the output
+  double Seconds = 0;
+
+  long long Written() const { return Count(TTileKind::Good); }
+};
+// "1200 tiles written; left out: 3 placeholders, 40 missing, 0 empty, 1 not
+// an image; map.mbtiles, 1.2 MB (1234567 bytes)"
+std::string SummaryText(const TCombineSummary& summary, const std::filesystem::path& output);
+
+using TSinkFactory = std::function<std::unique_ptr<ITileSink>(TOutputFormat, const std::filesystem::path&,
+                                                              const TTileSet&, const TCombineOptions&)>;
+
+struct TCombineRun {
+  std::filesystem::path Output;  // its extension names the format
+  TCombineOptions Options;
+  std::filesystem::path ProgramFolder;  // holds blankimg/
+  // On the calling thread about every 100 ms.
+  std::function<void(const TCombineProgress&)> OnProgress{};
+  // Asked before every tile; true ends the run with nothing written.
+  std::function<bool()> Stop{};
+  TSinkFactory MakeSink = meridane::MakeSink;
+};
+
+// Where an output is written until it is complete: ".NAME.~partial.EXT" beside
+// it, so that a picture's world file has a name of its own too.
+std::filesystem::path PartialName(const std::filesystem::path& output);
+
+// Writes the output of the source's tiles. The files are written under their
+// partial names and take the output's names once complete; a stop, an error
+// or a full disk removes them and leaves the output's names as they were. An
+// output format or option the run cannot take throws ECombineInputError;
+// a failure while writing throws std::runtime_error with the user's message.
+TCombineSummary Combine(const TTileSource& source, const TCombineRun& run);
+
+}  // namespace meridane

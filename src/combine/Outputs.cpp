@@ -1,0 +1,71 @@
+#include "combine/Outputs.h"
+
+#include <algorithm>
+#include <cctype>
+#include <stdexcept>
+
+#include "combine/Mbtiles.h"
+#include "combine/Pmtiles.h"
+
+namespace meridane {
+
+namespace fs = std::filesystem;
+
+std::optional<TOutputFormat> OutputFormatOf(const fs::path& output) {
+  std::string extension = output.extension().string();
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (extension == ".mbtiles") return TOutputFormat::MBTiles;
+  if (extension == ".pmtiles") return TOutputFormat::PMTiles;
+  if (extension == ".tif" || extension == ".tiff") return TOutputFormat::GeoTiff;
+  if (extension == ".png") return TOutputFormat::Png;
+  if (extension == ".jpg" || extension == ".jpeg") return TOutputFormat::Jpeg;
+  return std::nullopt;
+}
+
+std::string_view FormatName(TOutputFormat format) {
+  switch (format) {
+    case TOutputFormat::MBTiles: return "MBTiles";
+    case TOutputFormat::PMTiles: return "PMTiles";
+    case TOutputFormat::GeoTiff: return "GeoTIFF";
+    case TOutputFormat::Png: return "PNG";
+    case TOutputFormat::Jpeg: return "JPEG";
+  }
+  return "";
+}
+
+std::string_view FormatExtension(TOutputFormat format) {
+  switch (format) {
+    case TOutputFormat::MBTiles: return ".mbtiles";
+    case TOutputFormat::PMTiles: return ".pmtiles";
+    case TOutputFormat::GeoTiff: return ".tif";
+    case TOutputFormat::Png: return ".png";
+    case TOutputFormat::Jpeg: return ".jpg";
+  }
+  return "";
+}
+
+bool IsArchive(TOutputFormat format) { return format == TOutputFormat::MBTiles || format == TOutputFormat::PMTiles; }
+
+std::vector<fs::path> OutputFiles(TOutputFormat format, const fs::path& output) {
+  std::vector<fs::path> files{output};
+  // The world file's extension: the picture's first and last letters and "w".
+  if (format == TOutputFormat::Png) files.push_back(fs::path(output).replace_extension(".pgw"));
+  if (format == TOutputFormat::Jpeg) files.push_back(fs::path(output).replace_extension(".jgw"));
+  return files;
+}
+
+std::unique_ptr<ITileSink> MakeSink(TOutputFormat format, const fs::path& path, const TTileSet& set,
+                                    const TCombineOptions& options) {
+  TTileSet named = set;
+  if (!options.Name.empty()) named.Name = options.Name;
+  named.Description = options.Description;
+  switch (format) {
+    case TOutputFormat::MBTiles: return std::make_unique<TMbtilesWriter>(path, named);
+    case TOutputFormat::PMTiles: return std::make_unique<TPmtilesWriter>(path, named);
+    default: break;
+  }
+  throw std::runtime_error("Writing " + std::string(FormatName(format)) + " is not available in this build.");
+}
+
+}  // namespace meridane

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "combine/TileSink.h"
+
+namespace meridane {
+
+// The kinds of file the combiner writes.
+enum class TOutputFormat { MBTiles, PMTiles, GeoTiff, Png, Jpeg };
+inline constexpr TOutputFormat OutputFormats[] = {TOutputFormat::MBTiles, TOutputFormat::PMTiles,
+                                                  TOutputFormat::GeoTiff, TOutputFormat::Png, TOutputFormat::Jpeg};
+
+// The format an output's name asks for, by its extension (".mbtiles",
+// ".pmtiles", ".tif" or ".tiff", ".png", ".jpg" or ".jpeg", in any case).
+std::optional<TOutputFormat> OutputFormatOf(const std::filesystem::path& output);
+// "MBTiles", "PMTiles", "GeoTIFF", "PNG", "JPEG".
+std::string_view FormatName(TOutputFormat format);
+// ".mbtiles", ".pmtiles", ".tif", ".png", ".jpg".
+std::string_view FormatExtension(TOutputFormat format);
+// Archives hold the tiles as they are, with a name and description; pictures
+// join them into one image.
+bool IsArchive(TOutputFormat format);
+
+// The files one output is made of: the file itself first, then the files
+// beside it that belong to it (a picture's world file: "map.png" has
+// "map.pgw", the same name with the extension replaced).
+std::vector<std::filesystem::path> OutputFiles(TOutputFormat format, const std::filesystem::path& output);
+
+// What the user chose for an output besides its file.
+struct TCombineOptions {
+  int Quality = 85;          // JPEG quality of a JPEG picture, 1..100
+  std::string Name;          // an archive's name; empty: the task's
+  std::string Description;   // an archive's description
+};
+
+// The writer of an output in the given format at path, which writes exactly
+// the files OutputFiles names for path. Throws std::runtime_error with the
+// user's message when it cannot begin.
+std::unique_ptr<ITileSink> MakeSink(TOutputFormat format, const std::filesystem::path& path, const TTileSet& set,
+                                    const TCombineOptions& options);
+
+}  // namespace meridane

@@ -1,0 +1,245 @@
+#include "combine/Source.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "config/AtomicFile.h"
+#include "geo/Commonfunc.h"
+#include "task/Descriptor.h"
+#include "task/MapTypes.h"
+#include "task/ProjectFile.h"
+
+namespace meridane {
+
+namespace fs = std::filesystem;
+
+std::string TTileSource::FileName(int x, int y) const {
+  const long long row = FromSouth ? GridSize(Set.Zoom) - 1 - y : y;
+  return Prefix + "_" + std::to_string(x) + "_" + std::to_string(row) + "_" + std::to_string(Set.Zoom) + "." +
+         Set.Format;
+}
+
+TTileSource TaskSource(const fs::path& project, const TStartConfig& config) {
+  try {
+    const TTaskParams params = OpenTaskReadOnly(project, config);
+    const TTileGrid grid(params);
+    TTileSource source;
+    source.Set = TileSetOf(grid, params.TaskName);
+    source.Folder = grid.TileFolder();
+    source.Prefix = std::string(MapTypeOf(grid.MapsType()).Prefix);
+    source.FromSouth = grid.FromSouth() == 1;
+    return source;
+  } catch (const std::runtime_error& e) {
+    throw ECombineInputError(*e.what() ? e.what() : CreateTaskFailureMessage);
+  }
+}
+
+TTileSource FolderSource(const fs::path& folder, int zoom) {
+  const std::string where = folder.string();
+  if (zoom < 0 || zoom > 30) throw ECombineInputError("The zoom level must be 0 to 30.");
+  std::error_code ec;
+  fs::directory_iterator entries(folder, ec);
+  if (ec) throw ECombineInputError(CannotOpenMessage(folder));
+  const long long size = GridSize(zoom);
+  std::set<std::string> prefixes;
+  TTileSource source;
+  int minX = 0, maxX = -1, minY = 0, maxY = -1;
+  for (const fs::directory_entry& entry : entries) {
+    const auto tile = ParseTileFileName(entry.path().filename().string());
+    if (!tile || tile->Zoom != zoom || tile->X >= size || tile->Y >= size) continue;
+    if (prefixes.insert(tile->Prefix).second) {
+      source.Prefix = tile->Prefix;
+      source.Set.Format = tile->Extension;
+    }
+    minX = maxX < minX ? tile->X : std::min(minX, tile->X);
+    maxX = std::max(maxX, tile->X);
+    minY = maxY < minY ? tile->Y : std::min(minY, tile->Y);
+    maxY = std::max(maxY, tile->Y);
+  }
+  if (prefixes.empty()) throw ECombineInputError("No tiles of zoom " + std::to_string(zoom) + " in " + where);
+  if (prefixes.size() > 1) {
+    std::string names;
+    for (const std::string& prefix : prefixes) names += (names.empty() ? "" : ", ") + prefix;
+    throw ECombineInputError(where + " holds tiles of more than one map type at zoom " + std::to_string(zoom) +
+                             ": " + names);
+  }
+  for (int type = 0; !MapTypeOf(type).Prefix.empty(); ++type)
+    if (MapTypeOf(type).Prefix == source.Prefix) source.FromSouth = MapTypeOf(type).FromSouth == 1;
+  if (source.FromSouth) {
+    const int last = static_cast<int>(size - 1);
+    std::tie(minY, maxY) = std::pair(last - maxY, last - minY);
+  }
+  const std::string format = source.Set.Format;
+  source.Set = TileSetOfRange(zoom, minX, minY, maxX, maxY);
+  source.Set.Format = format;
+  source.Set.Name = folder.filename().empty() ? folder.parent_path().filename().string() : folder.filename().string();
+  source.Folder = where;
+  if (!source.Folder.ends_with(fs::path::preferred_separator)) source.Folder += fs::path::preferred_separator;
+  return source;
+}
+
+long long TFeedResult::Fed() const {
+  long long fed = 0;
+  for (const long long count : Counts) fed += count;
+  return fed;
+}
+
+namespace {
+
+// A tile is read no further than this: anything longer is no tile.
+constexpr std::size_t MaxTileBytes = 16 * 1024 * 1024;
+
+// Consecutive tiles in row order, their good files' bytes one after another.
+struct TChunk {
+  std::vector<TTileKind> Kinds;
+  std::vector<std::size_t> Ends;  // where each tile's bytes end in Bytes
+  std::string Bytes;
+};
+
+// Reads the tiles into chunks on a thread of its own, at most Window chunks
+// ahead of the one who takes them.
+class TReadAhead {
+ public:
+  static constexpr std::size_t ChunkTiles = 256;
+  static constexpr std::size_t ChunkBytes = 4 * 1024 * 1024;
+  static constexpr std::size_t Window = 4;
+
+  TReadAhead(const TTileSource& source, int folder, std::string blank)
+      : Source(source), Folder(folder), Blank(std::move(blank)), Thread([this] { Work(); }) {}
+  ~TReadAhead() {
+    {
+      const std::lock_guard lock(Mutex);
+      Stopping = true;
+    }
+    Room.notify_all();
+    Thread.join();
+  }
+  TReadAhead(const TReadAhead&) = delete;
+  TReadAhead& operator=(const TReadAhead&) = delete;
+
+  // The next chunk; empty once every tile was read.
+  TChunk Next() {
+    std::unique_lock lock(Mutex);
+    Ready.wait(lock, [this] { return !Chunks.empty() || Ended || Failure; });
+    if (Failure) std::rethrow_exception(Failure);
+    if (Chunks.empty()) return {};
+    TChunk chunk = std::move(Chunks.front());
+    Chunks.pop_front();
+    lock.unlock();
+    Room.notify_one();
+    return chunk;
+  }
+
+ private:
+  void Work() {
+    try {
+      const TTileSet& set = Source.Set;
+      const long long columns = set.Columns();
+      TChunk chunk;
+      for (long long i = 0; i < set.Count(); ++i) {
+        const int x = static_cast<int>(set.MinX + i % columns), y = static_cast<int>(set.MinY + i / columns);
+        chunk.Kinds.push_back(Read(Source.FileName(x, y), chunk.Bytes));
+        chunk.Ends.push_back(chunk.Bytes.size());
+        if (chunk.Kinds.size() < ChunkTiles && chunk.Bytes.size() < ChunkBytes && i + 1 < set.Count()) continue;
+        std::unique_lock lock(Mutex);
+        Room.wait(lock, [this] { return Stopping || Chunks.size() < Window; });
+        if (Stopping) return;
+        Chunks.push_back(std::move(chunk));
+        chunk = {};
+        lock.unlock();
+        Ready.notify_one();
+      }
+      const std::lock_guard lock(Mutex);
+      Ended = true;
+    } catch (...) {
+      const std::lock_guard lock(Mutex);
+      Failure = std::current_exception();
+    }
+    Ready.notify_one();
+  }
+
+  // Appends a good tile's bytes to out and says what the file holds.
+  TTileKind Read(const std::string& name, std::string& out) const {
+    if (Folder < 0) return TTileKind::Missing;
+    // Not blocking: a pipe under a tile's name must not hold the run.
+    const TDescriptor file(::openat(Folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (file.Get() < 0) return errno == ENOENT ? TTileKind::Missing : TTileKind::NotImage;
+    struct stat status;
+    if (::fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode)) return TTileKind::NotImage;
+    const std::size_t start = out.size();
+    std::size_t size = 0;
+    // One byte more than the largest tile, to tell one that is too long.
+    const std::size_t wanted = std::min<std::size_t>(static_cast<std::size_t>(status.st_size) + 1, MaxTileBytes + 1);
+    out.resize(start + wanted);
+    while (size < wanted) {
+      const ssize_t n = ::read(file.Get(), out.data() + start + size, wanted - size);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      size += static_cast<std::size_t>(n);
+    }
+    const TTileKind kind =
+        size > MaxTileBytes ? TTileKind::NotImage : KindOfBytes(std::string_view(out).substr(start, size), Blank);
+    out.resize(kind == TTileKind::Good ? start + size : start);
+    return kind;
+  }
+
+  const TTileSource& Source;
+  const int Folder;
+  const std::string Blank;
+  std::mutex Mutex;
+  std::condition_variable Ready, Room;
+  std::deque<TChunk> Chunks;
+  bool Ended = false, Stopping = false;
+  std::exception_ptr Failure;
+  std::thread Thread;  // last: starts once the rest is there
+};
+
+}  // namespace
+
+TFeedResult FeedTiles(const TTileSource& source, ITileSink& sink, const TFeedOptions& options) {
+  const TDescriptor handle = OpenTileFolder(source.Folder);
+  using Clock = std::chrono::steady_clock;
+  auto nextProgress = Clock::now() + std::chrono::milliseconds(100);
+  TFeedResult result;
+  TReadAhead reader(source, handle.Get(), PlaceholderBytes(options.ProgramFolder, source.Set.Format));
+  const long long columns = source.Set.Columns();
+  long long fed = 0;
+  for (TChunk chunk = reader.Next(); !chunk.Kinds.empty(); chunk = reader.Next()) {
+    std::size_t begin = 0;
+    for (std::size_t k = 0; k < chunk.Kinds.size(); ++k, ++fed) {
+      if (options.Stop && options.Stop()) {
+        result.Stopped = true;
+        return result;
+      }
+      const int x = static_cast<int>(source.Set.MinX + fed % columns);
+      const int y = static_cast<int>(source.Set.MinY + fed / columns);
+      const TTileKind kind = chunk.Kinds[k];
+      if (kind == TTileKind::Good)
+        sink.Add(x, y, std::string_view(chunk.Bytes).substr(begin, chunk.Ends[k] - begin));
+      else
+        sink.Add(x, y, std::nullopt);
+      ++result.Counts[static_cast<std::size_t>(kind)];
+      begin = chunk.Ends[k];
+      if (options.OnProgress && Clock::now() >= nextProgress) {
+        nextProgress = Clock::now() + std::chrono::milliseconds(100);
+        options.OnProgress(fed + 1);
+      }
+    }
+  }
+  return result;
+}
+
+}  // namespace meridane

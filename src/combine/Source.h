@@ -1,0 +1,67 @@
+#pragma once
+
+#include <array>
+#include <filesystem>
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+#include "combine/TileSink.h"
+#include "task/Coverage.h"
+
+namespace meridane {
+
+struct TStartConfig;
+
+// The input could not be used: no task, no tiles, a choice out of range. The
+// message is the one to show.
+class ECombineInputError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Where the combiner's tiles are and how their files are named.
+struct TTileSource {
+  TTileSet Set;               // rows from the north; Format is the files' extension
+  std::string Folder;         // ends with the folder separator
+  std::string Prefix;         // "gs"
+  bool FromSouth = false;     // the files count rows from the south
+
+  // The file name of the tile at column x, row y from the north: "gs_843_388_10.jpg".
+  std::string FileName(int x, int y) const;
+};
+
+// The tiles of the task whose project file is at path, as the task names
+// them. Reads the project file only. Throws ECombineInputError.
+TTileSource TaskSource(const std::filesystem::path& project, const TStartConfig& config);
+// The tiles of zoom in a folder, named as a task names them: the rectangle is
+// the one around every tile found. Throws ECombineInputError when the folder
+// holds none, or tiles of more than one map type at that zoom.
+TTileSource FolderSource(const std::filesystem::path& folder, int zoom);
+
+struct TFeedResult {
+  // Tiles by kind: Good ones were handed on, all others left out.
+  std::array<long long, TileKindCount> Counts{};
+  bool Stopped = false;  // Stop answered true before every tile was fed
+
+  long long Count(TTileKind kind) const { return Counts[static_cast<std::size_t>(kind)]; }
+  long long Fed() const;
+};
+
+struct TFeedOptions {
+  std::filesystem::path ProgramFolder;  // holds blankimg/, the placeholders
+  // On the calling thread about every 100 ms: tiles fed so far.
+  std::function<void(long long fed)> OnProgress{};
+  // Asked before every tile; true ends the feed.
+  std::function<bool()> Stop{};
+};
+
+// Hands sink every tile of the source's set, row by row from the north, west
+// to east: a tile's bytes, or nothing for a tile that is missing, empty, not
+// an image or the placeholder. A second thread reads the files ahead of the
+// sink, a bounded number of them. Does not call Finish. A tile folder that is
+// missing holds no tile; one that cannot be opened throws EFileError. An error
+// the sink throws reaches the caller.
+TFeedResult FeedTiles(const TTileSource& source, ITileSink& sink, const TFeedOptions& options);
+
+}  // namespace meridane

@@ -1,0 +1,80 @@
+#include "mosaren/Console.h"
+
+#include <CLI/CLI.hpp>
+#include <chrono>
+
+#include "config/Config.h"
+#include "meridane/Version.h"
+
+namespace meridane {
+
+namespace fs = std::filesystem;
+
+int RunCombineConsole(int argc, char** argv, std::ostream& out, std::ostream& err, const TCombineEnvironment& env) {
+  CLI::App app{
+      "mosaren: joins the tiles of a download task, or of a tile folder, into one MBTiles or PMTiles archive, "
+      "a GeoTIFF, or a PNG or JPEG picture with a world file. Without arguments it opens its window."};
+  app.set_version_flag("--version", ProgramVersion, "print the version and exit");
+  std::string input, output, config;
+  TCombineOptions options;
+  std::optional<int> zoom;
+  bool progress = false;
+  app.add_option("input", input, "the task's project file (.mrd), or a tile folder with --zoom")->required();
+  app.add_option("-o,--output", output, "the file to write: .mbtiles, .pmtiles, .tif, .png or .jpg")->required();
+  app.add_option("--zoom", zoom, "the input is a tile folder: its tiles of this zoom level")->check(CLI::Range(0, 30));
+  app.add_option("--quality", options.Quality, "JPEG quality of a .jpg picture, 1..100 (default 85)")
+      ->check(CLI::Range(1, 100));
+  app.add_option("--name", options.Name, "the name stored in an archive (default: the task's)");
+  app.add_option("--description", options.Description, "the description stored in an archive");
+  app.add_option("--config", config, "configuration file (default: the program's)");
+  app.add_flag("--progress", progress, "a status line while the tiles are written");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    out << app.help();
+    return CombineExit::Written;
+  } catch (const CLI::CallForVersion&) {
+    out << "mosaren " << ProgramVersion << '\n';
+    return CombineExit::Written;
+  } catch (const CLI::ParseError& e) {
+    err << e.what() << '\n';
+    return CombineExit::InputError;
+  }
+
+  const fs::path program = env.ProgramFolder.empty() ? ProgramFolder() : env.ProgramFolder;
+  using Clock = std::chrono::steady_clock;
+  auto shown = Clock::now();
+  std::string lastLine;
+  const TCombineRun run{
+      .Output = output,
+      .Options = options,
+      .ProgramFolder = program,
+      .OnProgress =
+          [&](const TCombineProgress& p) {
+            lastLine = ProgressLine(p);
+            if (!progress || Clock::now() - shown < std::chrono::milliseconds(200)) return;
+            shown = Clock::now();
+            out << '\r' << lastLine << "\x1b[K" << std::flush;
+          },
+      .Stop = [&] { return env.StopSignal() != 0; },
+      .MakeSink = env.MakeSink,
+  };
+  TCombineSummary summary;
+  try {
+    const TTileSource source = OpenInput({.Path = input, .Zoom = zoom}, config, program);
+    summary = Combine(source, run);
+  } catch (const ECombineInputError& e) {
+    err << e.what() << '\n';
+    return CombineExit::InputError;
+  } catch (const std::exception& e) {
+    if (progress && !lastLine.empty()) out << '\n';
+    out << std::flush;
+    err << e.what() << '\n';
+    return CombineExit::Failed;
+  }
+  if (progress) out << '\r' << ProgressLine({summary.Fed(), summary.Tiles, summary.Seconds}) << "\x1b[K\n";
+  out << SummaryText(summary, output) << '\n' << std::flush;
+  return summary.Stopped ? 128 + env.StopSignal() : CombineExit::Written;
+}
+
+}  // namespace meridane

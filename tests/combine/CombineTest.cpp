@@ -1,0 +1,225 @@
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <map>
+
+#include "combine/RecordingSink.h"
+#include "support/TempDir.h"
+
+namespace meridane::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string Placeholder = "\xFF\xD8\xFF placeholder";
+std::string Jpeg(const std::string& what) { return "\xFF\xD8\xFF " + what; }
+
+// A program folder with its placeholder, and a tile folder beside it.
+struct TTiles {
+  TTiles() {
+    fs::create_directories(Program / "blankimg");
+    fs::create_directories(Folder);
+    WriteAll(Program / "blankimg" / "blank.jpg", Placeholder);
+  }
+  void Put(const std::string& name, const std::string& bytes) const { WriteAll(Folder / name, bytes); }
+  // The names in a folder, what the run left there.
+  static std::vector<std::string> Names(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  TTempDir Dir;
+  fs::path Program = Dir / "program";
+  fs::path Folder = Dir / "tiles";
+};
+
+TEST(FeedTilesTest, EveryTileOfTheRectangleRowByRowFromTheNorthWithTheBadOnesLeftOut) {
+  const std::string Html = "<html>Service unavailable</html>";
+  // Files at zoom 3 and the Add calls they give. "ms" rows count from the
+  // south: its file row 5 is row 2 from the north.
+  const struct {
+    const char* Name;
+    std::map<std::string, std::string> Files;
+    std::vector<TAdded> Expected;
+  } cases[] = {
+      {"rows from the north",
+       {{"gs_2_4_3.jpg", Jpeg("a")},
+        {"gs_4_4_3.jpg", Placeholder},
+        {"gs_3_5_3.jpg", ""},
+        {"gs_4_5_3.jpg", Html},
+        {"gs_2_5_3.jpg", Jpeg("d")},
+        {"gs_9_9_4.jpg", Jpeg("other zoom")},
+        {"gm_2_3_4.png", "\x89PNG\r\n\x1A\n other type, other zoom"}},
+       {{2, 4, Jpeg("a")},
+        {3, 4, std::nullopt},
+        {4, 4, std::nullopt},
+        {2, 5, Jpeg("d")},
+        {3, 5, std::nullopt},
+        {4, 5, std::nullopt}}},
+      {"rows from the south",
+       {{"ms_1_5_3.jpg", Jpeg("north")}, {"ms_1_4_3.jpg", Jpeg("south")}, {"ms_2_4_3.jpg", Placeholder}},
+       {{1, 2, Jpeg("north")}, {2, 2, std::nullopt}, {1, 3, Jpeg("south")}, {2, 3, std::nullopt}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TTiles tiles;
+    for (const auto& [name, bytes] : c.Files) tiles.Put(name, bytes);
+    TSinkLog log;
+    const TTileSource source = FolderSource(tiles.Folder, 3);
+    auto sink = RecordingSinks(log)(TOutputFormat::MBTiles, tiles.Dir / "out.mbtiles", source.Set, {});
+    const TFeedResult result = FeedTiles(source, *sink, {.ProgramFolder = tiles.Program});
+    EXPECT_EQ(log.Added, c.Expected);
+    long long good = 0;
+    for (const TAdded& added : c.Expected) good += added.Bytes.has_value();
+    EXPECT_EQ(result.Count(TTileKind::Good), good);
+    EXPECT_EQ(result.Fed(), static_cast<long long>(c.Expected.size()));
+    EXPECT_EQ(result.Count(TTileKind::Placeholder), 1);
+    EXPECT_FALSE(result.Stopped);
+  }
+}
+
+TEST(FeedTilesTest, ReadingAheadKeepsEveryTileWithItsBytes) {
+  // More tiles than the reader holds at once, of sizes that vary.
+  TTiles tiles;
+  for (int x = 0; x < 40; ++x)
+    for (int y = 0; y < 30; ++y)
+      if ((x + y) % 7 != 0) tiles.Put("gs_" + std::to_string(x) + "_" + std::to_string(y) + "_6.jpg",
+                                      Jpeg(std::string(static_cast<std::size_t>(x * y), 'x') + std::to_string(x)));
+  TSinkLog log;
+  const TTileSource source = FolderSource(tiles.Folder, 6);
+  auto sink = RecordingSinks(log)(TOutputFormat::PMTiles, tiles.Dir / "out.pmtiles", source.Set, {});
+  FeedTiles(source, *sink, {.ProgramFolder = tiles.Program});
+  ASSERT_EQ(log.Added.size(), 40U * 30U);
+  for (std::size_t i = 0; i < log.Added.size(); ++i) {
+    const TAdded& added = log.Added[i];
+    ASSERT_EQ(added.X, static_cast<int>(i % 40));
+    ASSERT_EQ(added.Y, static_cast<int>(i / 40));
+    const auto expected = (added.X + added.Y) % 7 == 0
+                              ? std::nullopt
+                              : std::optional(Jpeg(std::string(static_cast<std::size_t>(added.X * added.Y), 'x') +
+                                                   std::to_string(added.X)));
+    ASSERT_EQ(added.Bytes, expected) << added.X << "," << added.Y;
+  }
+}
+
+TEST(FolderSourceTest, AFolderWithoutOneMapTypeAtTheZoomIsRefused) {
+  const struct {
+    std::vector<std::string> Names;
+    const char* Message;
+  } cases[] = {
+      {{}, "No tiles of zoom 3 in "},
+      {{"gs_1_1_4.jpg", "notes.txt", "gs_8_1_3.jpg"}, "No tiles of zoom 3 in "},  // column 8 is off the grid
+      {{"gs_1_1_3.jpg", "gm_1_1_3.png"}, "holds tiles of more than one map type at zoom 3: gm, gs"},
+  };
+  for (const auto& c : cases) {
+    TTiles tiles;
+    for (const std::string& name : c.Names) tiles.Put(name, Jpeg(name));
+    try {
+      FolderSource(tiles.Folder, 3);
+      ADD_FAILURE() << c.Message;
+    } catch (const ECombineInputError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.Message), std::string::npos) << e.what();
+    }
+  }
+}
+
+TEST(CombineTest, TheOutputAppearsWhenCompleteAndNothingOtherwise) {
+  enum class TEnd { Done, Stopped, SinkFails };
+  const struct {
+    const char* Output;
+    TEnd End;
+    std::vector<std::string> Left;  // in the output's folder, besides "tiles"
+  } cases[] = {
+      {"map.mbtiles", TEnd::Done, {"map.mbtiles"}},
+      {"map.png", TEnd::Done, {"map.pgw", "map.png"}},
+      {"map.mbtiles", TEnd::Stopped, {}},
+      {"map.jpg", TEnd::Stopped, {}},
+      {"map.pmtiles", TEnd::SinkFails, {}},
+      {"map.png", TEnd::SinkFails, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.Output) + " " + std::to_string(static_cast<int>(c.End)));
+    TTiles tiles;
+    for (int x = 0; x < 4; ++x) tiles.Put("gs_" + std::to_string(x) + "_0_2.jpg", Jpeg(std::to_string(x)));
+    const fs::path out = tiles.Folder.parent_path() / "out";
+    fs::create_directories(out);
+    // What a killed run left is replaced.
+    WriteAll(PartialName(out / c.Output), "left by a kill");
+    TSinkLog log;
+    bool stop = false;
+    log.BeforeAdd = [&](int added) {
+      if (added < 2) return;
+      if (c.End == TEnd::Stopped) stop = true;
+      if (c.End == TEnd::SinkFails) throw std::runtime_error("Unable to write the output");
+    };
+    const TCombineRun run{.Output = out / c.Output,
+                          .Options = {},
+                          .ProgramFolder = tiles.Program,
+                          .OnProgress = {},
+                          .Stop = [&] { return stop; },
+                          .MakeSink = RecordingSinks(log)};
+    const TTileSource source = FolderSource(tiles.Folder, 2);
+    try {
+      const TCombineSummary summary = Combine(source, run);
+      EXPECT_NE(c.End, TEnd::SinkFails);
+      EXPECT_EQ(summary.Stopped, c.End == TEnd::Stopped);
+      EXPECT_EQ(log.Finished, c.End == TEnd::Done);
+      if (c.End == TEnd::Done) {
+        EXPECT_EQ(summary.Written(), 4);
+        EXPECT_EQ(ReadAll(out / c.Output), "\xFF\xD8\xFF 0\xFF\xD8\xFF 1\xFF\xD8\xFF 2\xFF\xD8\xFF 3");
+        EXPECT_EQ(summary.OutputBytes, 4 * 5U * c.Left.size());
+      }
+    } catch (const std::runtime_error& e) {
+      EXPECT_EQ(c.End, TEnd::SinkFails) << e.what();
+    }
+    EXPECT_EQ(TTiles::Names(out), c.Left);
+  }
+}
+
+TEST(CombineTest, AFullDiskLeavesNoOutput) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+  TTiles tiles;
+  const fs::path disk = tiles.Dir / "disk";
+  fs::create_directories(disk);
+  if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "cannot mount a tmpfs here";
+  for (int x = 0; x < 40; ++x) tiles.Put("gs_" + std::to_string(x) + "_0_6.jpg", Jpeg(std::string(8000, 'x')));
+  TSinkLog log;
+  const TCombineRun run{.Output = disk / "map.mbtiles",
+                        .Options = {},
+                        .ProgramFolder = tiles.Program,
+                        .OnProgress = {},
+                        .Stop = {},
+                        .MakeSink = RecordingSinks(log)};
+  EXPECT_THROW(Combine(FolderSource(tiles.Folder, 6), run), std::runtime_error);
+  EXPECT_EQ(TTiles::Names(disk), std::vector<std::string>{});
+  EXPECT_FALSE(log.Added.empty());
+  ::umount(disk.c_str());
+}
+
+TEST(OutputFormatTest, TheNameGivesTheFormatAndTheFilesBesideIt) {
+  const struct {
+    const char* Name;
+    std::optional<TOutputFormat> Format;
+    std::vector<std::string> Files;
+  } cases[] = {
+      {"a/map.MBTiles", TOutputFormat::MBTiles, {"a/map.MBTiles"}},
+      {"map.pmtiles", TOutputFormat::PMTiles, {"map.pmtiles"}},
+      {"map.tiff", TOutputFormat::GeoTiff, {"map.tiff"}},
+      {"map.v2.jpeg", TOutputFormat::Jpeg, {"map.v2.jpeg", "map.v2.jgw"}},
+      {"map.png", TOutputFormat::Png, {"map.png", "map.pgw"}},
+      {"map.mrd", std::nullopt, {}},
+      {"mbtiles", std::nullopt, {}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(OutputFormatOf(c.Name), c.Format) << c.Name;
+    if (!c.Format) continue;
+    std::vector<std::string> files;
+    for (const fs::path& file : OutputFiles(*c.Format, c.Name)) files.push_back(file.string());
+    EXPECT_EQ(files, c.Files);
+  }
+}
+
+}  // namespace
+}  // namespace meridane::test

@@ -1,0 +1,139 @@
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sstream>
+
+#include "cli/Cli.h"
+#include "cli/CliServer.h"
+#include "combine/RecordingSink.h"
+#include "config/Config.h"
+#include "mosaren/Console.h"
+#include "support/TempDir.h"
+#include "task/ProjectFile.h"
+
+namespace meridane::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct TConsoleRun {
+  int Status = 0;
+  std::string Out, Err;
+};
+
+TConsoleRun RunConsole(std::vector<std::string> args, const TCombineEnvironment& env) {
+  args.insert(args.begin(), "mosaren");
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  std::ostringstream out, err;
+  const int status = RunCombineConsole(static_cast<int>(argv.size()), argv.data(), out, err, env);
+  return {status, out.str(), err.str()};
+}
+
+TEST(CombineConsoleTest, ExitStatusesAndMessages) {
+  TTempDir dir;
+  fs::create_directories(dir / "tiles");
+  for (const char* name : {"gs_5_6_4.jpg", "gs_6_6_4.jpg"}) WriteAll(dir / "tiles" / name, "\xFF\xD8\xFF tile");
+  WriteAll(dir / "tiles" / "gs_5_7_4.jpg", "<html>");
+  const std::string tiles = (dir / "tiles").string(), out = (dir / "map.mbtiles").string();
+  const std::string none = (dir / "none.mrd").string();
+  TSinkLog log;
+  int signal = 0;
+  const TCombineEnvironment recording{
+      .ProgramFolder = dir.Path(), .StopSignal = [&] { return signal; }, .MakeSink = RecordingSinks(log)};
+  const TCombineEnvironment failing{.ProgramFolder = dir.Path(),
+                                    .StopSignal = [] { return 0; },
+                                    .MakeSink = [](TOutputFormat, const fs::path&, const TTileSet&,
+                                                   const TCombineOptions&) -> std::unique_ptr<ITileSink> {
+                                      throw std::runtime_error("No space left on the device");
+                                    }};
+  const std::string written =
+      "2 tiles written; left out: 0 placeholders, 1 missing, 0 empty, 1 not an image; map.mbtiles, 16 bytes\n";
+  const struct {
+    std::vector<std::string> Args;
+    const TCombineEnvironment& Env;
+    bool StopAtSecond;
+    int Status;
+    std::string Out, Err;
+  } cases[] = {
+      {{tiles, "--zoom", "4", "-o", out}, recording, false, 0, written, ""},
+      {{tiles, "--zoom", "4", "-o", out}, recording, true, 130, "Stopped: nothing written.\n", ""},
+      {{tiles, "--zoom", "4", "-o", out}, failing, false, 1, "", "No space left on the device\n"},
+      {{tiles, "--zoom", "5", "-o", out}, recording, false, 2, "", "No tiles of zoom 5 in " + tiles + "\n"},
+      {{tiles, "--zoom", "4", "-o", (dir / "map.gif").string()},
+       recording,
+       false,
+       2,
+       "",
+       "Unknown output format: map.gif (the name must end in .mbtiles, .pmtiles, .tif, .png or .jpg)\n"},
+      {{tiles, "--zoom", "4", "-o", (dir / "no" / "map.png").string()},
+       recording,
+       false,
+       2,
+       "",
+       "Cannot create file " + (dir / "no" / "map.png").string() + "\n"},
+      {{none, "-o", out}, recording, false, 2, "", "Cannot open file " + none + "\n"},
+      {{none}, recording, false, 2, "", "--output is required\n"},
+      {{none, "-o", out, "--quality", "0"}, recording, false, 2, "", "--quality: Value 0 not in range 1 to 100\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.Args));
+    signal = 0;
+    log.Added.clear();
+    log.BeforeAdd = [&, stop = c.StopAtSecond](int added) {
+      if (stop && added == 1) signal = SIGINT;
+    };
+    const TConsoleRun run = RunConsole(c.Args, c.Env);
+    EXPECT_EQ(run.Status, c.Status);
+    EXPECT_EQ(run.Out, c.Out);
+    EXPECT_EQ(run.Err, c.Err);
+    EXPECT_EQ(fs::exists(out), c.Status == 0);
+    fs::remove(out);
+  }
+}
+
+// A task downloaded from the test server, then joined: what the combiner
+// writes and leaves out is what the coverage check finds.
+using CombineTaskTest = TCliServer;
+
+TEST_F(CombineTaskTest, WritesTheGoodTilesOfADownloadedTask) {
+  const struct {
+    const char* Task;
+    std::vector<std::string> Area;
+  } tasks[] = {
+      {"good", {"116.39", "116.8", "39.9", "39.5"}},
+      {"missing", {"116.39", "116.8", "36.6", "36.6"}},  // a row the server lacks: placeholders
+  };
+  for (const auto& t : tasks) {
+    SCOPED_TRACE(t.Task);
+    std::vector<std::string> args = Area(t.Area[0].c_str(), t.Area[1].c_str(), t.Area[2].c_str(), t.Area[3].c_str());
+    args.insert(args.begin(), "meridane-cli");
+    args.insert(args.end(), {"--task", std::string(t.Task) + ".mrd"});
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    std::ostringstream ignored;
+    RunCli(static_cast<int>(argv.size()), argv.data(), ignored, ignored);
+
+    const fs::path project = Dir / "maps" / (std::string(t.Task) + ".mrd");
+    TSinkLog log;
+    const TCombineEnvironment env{.ProgramFolder = ProgramFolder(), .StopSignal = [] { return 0; },
+                                  .MakeSink = RecordingSinks(log)};
+    const TConsoleRun run =
+        RunConsole({project.string(), "-o", (Dir / "out.mbtiles").string(), "--config", Config.string()}, env);
+    ASSERT_EQ(run.Status, 0) << run.Err;
+
+    const TTileGrid grid(OpenTaskReadOnly(project, TConfig(Config).ReadStart()));
+    const TCoverageSummary coverage = CheckCoverage(grid, {.ProgramFolder = ProgramFolder()});
+    long long written = 0;
+    for (const TAdded& added : log.Added) written += added.Bytes.has_value();
+    EXPECT_EQ(static_cast<long long>(log.Added.size()), grid.Count());
+    EXPECT_EQ(written, coverage.Count(TTileKind::Good));
+    EXPECT_GT(coverage.Count(TTileKind::Good) + coverage.Count(TTileKind::Placeholder), 0);
+    EXPECT_NE(run.Out.find(std::to_string(coverage.Count(TTileKind::Placeholder)) + " placeholder"),
+              std::string::npos)
+        << run.Out;
+  }
+}
+
+}  // namespace
+}  // namespace meridane::test

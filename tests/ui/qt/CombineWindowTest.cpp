@@ -1,0 +1,113 @@
+// The map combiner's window, offscreen, over a recording output.
+#include <QComboBox>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include "combine/RecordingSink.h"
+#include "mosaren/CombineWindow.h"
+#include "ui/qt/QtHarness.h"
+
+namespace meridane::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+void Choose(QComboBox* combo, int index) {
+  combo->setCurrentIndex(index);
+  emit combo->activated(index);
+}
+
+void Type(QWidget* window, const char* name, const std::string& text) {
+  auto* edit = Find<QLineEdit>(window, name);
+  edit->clear();
+  QTest::keyClicks(edit, QString::fromStdString(text));
+}
+
+TEST(CombineWindowTest, AFolderJoinedIntoAPictureWithItsSummary) {
+  TTempDir dir;
+  fs::create_directories(dir / "tiles");
+  for (int x = 0; x < 30; ++x)
+    for (int y = 0; y < 20; ++y)
+      if (x != y) WriteAll(dir / "tiles" / ("gs_" + std::to_string(x) + "_" + std::to_string(y) + "_7.jpg"), "\xFF\xD8\xFF tile");
+  TSinkLog log;
+  TQtToolkit toolkit;
+  std::vector<std::string> opened;
+  toolkit.Opener = [&](const QUrl& url) {
+    opened.push_back(url.toLocalFile().toStdString());
+    return true;
+  };
+  TCombineForm form(toolkit, {.ProgramFolder = dir.Path(), .StopSignal = {}, .MakeSink = RecordingSinks(log)});
+  TCombineWindow window(toolkit, form);
+  window.show();
+  QApplication::processEvents();
+
+  // Every field is named for a screen reader and reached with the keyboard.
+  for (const char* name : {"InputKind", "InputPath", "Zoom", "Format", "OutputPath", "Quality", "ArchiveName",
+                           "Description", "BrowseInput", "BrowseOutput"}) {
+    auto* field = Find<QWidget>(&window, name);
+    EXPECT_FALSE(field->accessibleName().isEmpty()) << name;
+    EXPECT_NE(field->focusPolicy() & Qt::TabFocus, 0) << name;
+  }
+
+  Choose(Find<QComboBox>(&window, "InputKind"), 1);
+  EXPECT_TRUE(Find<QLineEdit>(&window, "Zoom")->isEnabled());
+  Type(&window, "InputPath", (dir / "tiles").string());
+  Type(&window, "Zoom", "7");
+  Type(&window, "OutputPath", (dir / "map.mbtiles").string());
+  EXPECT_FALSE(Find<QLineEdit>(&window, "Quality")->isEnabled());
+  // The name follows the format; the quality is a JPEG picture's.
+  Choose(Find<QComboBox>(&window, "Format"), 4);
+  EXPECT_EQ(Text(&window, "OutputPath"), (dir / "map.jpg").string());
+  EXPECT_TRUE(Find<QLineEdit>(&window, "Quality")->isEnabled());
+  EXPECT_FALSE(Find<QLineEdit>(&window, "ArchiveName")->isEnabled());
+  Type(&window, "Quality", "70");
+
+  Find<QPushButton>(&window, "Start")->click();
+  ASSERT_TRUE(WaitUntil([&] { return !Text(&window, "Summary").empty(); }));
+  EXPECT_EQ(Text(&window, "Summary"),
+            "580 tiles written; left out: 0 placeholders, 20 missing, 0 empty, 0 not an image; map.jpg, 9.1 KB "
+            "(9280 bytes)");  // with the world file
+  EXPECT_EQ(Find<QProgressBar>(&window, "Progress")->value(), 1000);
+  EXPECT_TRUE(fs::exists(dir / "map.jpg"));
+  EXPECT_TRUE(fs::exists(dir / "map.jgw"));
+  EXPECT_TRUE(Find<QPushButton>(&window, "Start")->isEnabled());
+  EXPECT_FALSE(Find<QPushButton>(&window, "Cancel")->isEnabled());
+  Find<QPushButton>(&window, "OpenFolder")->click();
+  EXPECT_EQ(opened, std::vector<std::string>{dir.Path().string()});
+
+  const QPixmap shot = window.grab();
+  EXPECT_TRUE(shot.save(QString::fromStdString(dir.Folder() + "combiner.png")));
+  if (const char* keep = std::getenv("MERIDANE_COMBINER_SCREENSHOT")) shot.save(keep);
+}
+
+TEST(CombineWindowTest, StartAsksForWhatIsMissing) {
+  TTempDir dir;
+  TQtToolkit toolkit;
+  TCombineForm form(toolkit, {.ProgramFolder = dir.Path(), .StopSignal = {}, .MakeSink = {}});
+  TCombineWindow window(toolkit, form);
+  window.show();
+  const struct {
+    int Kind;
+    std::string Input, Zoom, Output;
+    const char* Message;
+  } cases[] = {
+      {0, "", "", "", TCombineForm::ChooseInput},
+      {0, "a.mrd", "", "", TCombineForm::ChooseOutput},
+      {1, "tiles", "", "a.png", TCombineForm::EnterZoom},
+      {1, "tiles", "31", "a.png", TCombineForm::EnterZoom},
+  };
+  for (const auto& c : cases) {
+    Choose(Find<QComboBox>(&window, "InputKind"), c.Kind);
+    Type(&window, "InputPath", c.Input);
+    Type(&window, "Zoom", c.Zoom);
+    Type(&window, "OutputPath", c.Output);
+    auto text = std::make_shared<std::optional<std::string>>();
+    AnswerMessage(text);
+    Find<QPushButton>(&window, "Start")->click();
+    EXPECT_EQ(text->value_or("no message"), c.Message);
+    EXPECT_FALSE(form.Running());
+  }
+}
+
+}  // namespace
+}  // namespace meridane::test
