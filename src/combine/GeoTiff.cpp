@@ -154,15 +154,11 @@ struct TGeoTiffSink::TImpl {
     TIFFOpenOptionsSetErrorHandlerExtR(open, TiffError, &Error);
     TIFFOpenOptionsSetWarningHandlerExtR(open, TiffWarning, nullptr);
     errno = 0;
-    Tiff = TIFFOpenExt(Path.c_str(), NeedsBigTiff(set, Options.Compression) ? "w8" : "w", open);
+    Tiff.reset(TIFFOpenExt(Path.c_str(), NeedsBigTiff(set, Options.Compression) ? "w8" : "w", open));
     TIFFOpenOptionsFree(open);
     if (!Tiff) Failed();
     Describe(0, false);
     Georeference();
-  }
-
-  ~TImpl() {
-    if (Tiff) TIFFClose(Tiff);
   }
 
   bool Jpeg() const { return Options.Compression == TTiffCompression::Jpeg; }
@@ -178,7 +174,7 @@ struct TGeoTiffSink::TImpl {
 
   // The tags of one image of the file: level 0 or an overview, pixels or mask.
   void Describe(int level, bool mask) {
-    TIFF* t = Tiff;
+    TIFF* t = Tiff.get();
     const auto width = static_cast<uint32_t>(Pyramid.Width(level)), height = static_cast<uint32_t>(Pyramid.Height(level));
     TIFFSetField(t, TIFFTAG_SUBFILETYPE, (level > 0 ? FILETYPE_REDUCEDIMAGE : 0) | (mask ? FILETYPE_MASK : 0));
     TIFFSetField(t, TIFFTAG_IMAGEWIDTH, width);
@@ -214,9 +210,9 @@ struct TGeoTiffSink::TImpl {
     double scale[3] = {(Set.EastMetres - Set.WestMetres) / static_cast<double>(Pyramid.Width(0)),
                        (Set.NorthMetres - Set.SouthMetres) / static_cast<double>(Pyramid.Height(0)), 0};
     double tie[6] = {0, 0, 0, Set.WestMetres, Set.NorthMetres, 0};
-    TIFFSetField(Tiff, TIFFTAG_GEOPIXELSCALE, 3, scale);
-    TIFFSetField(Tiff, TIFFTAG_GEOTIEPOINTS, 6, tie);
-    GTIF* keys = GTIFNew(Tiff);
+    TIFFSetField(Tiff.get(), TIFFTAG_GEOPIXELSCALE, 3, scale);
+    TIFFSetField(Tiff.get(), TIFFTAG_GEOTIEPOINTS, 6, tie);
+    GTIF* keys = GTIFNew(Tiff.get());
     if (!keys) throw std::runtime_error("Cannot write " + Path + ": out of memory");
     GTIFKeySet(keys, GTModelTypeGeoKey, TYPE_SHORT, 1, ModelTypeProjected);
     GTIFKeySet(keys, GTRasterTypeGeoKey, TYPE_SHORT, 1, RasterPixelIsArea);
@@ -255,7 +251,7 @@ struct TGeoTiffSink::TImpl {
     if (e.Level == 0) {
       errno = 0;
       const auto index = static_cast<uint32_t>(e.Row * Set.Columns() + e.Column);
-      Check(TIFFWriteRawTile(Tiff, index, e.Image.data(), static_cast<tmsize_t>(e.Image.size())) >= 0);
+      Check(TIFFWriteRawTile(Tiff.get(), index, e.Image.data(), static_cast<tmsize_t>(e.Image.size())) >= 0);
       if (Jpeg()) Spooled(1, e.Mask);
       Pyramid.Add(e.Row, e.Column, e.Pixels, [this](int level, long long row, long long column, const TRgba& pixels) {
         Workers.Submit([this, level, row, column, pixels] {
@@ -283,20 +279,19 @@ struct TGeoTiffSink::TImpl {
     for (std::size_t stream = 1; stream < Streams.size(); ++stream) {
       if (Streams[stream].empty()) continue;
       errno = 0;
-      Check(TIFFWriteDirectory(Tiff));
+      Check(TIFFWriteDirectory(Tiff.get()));
       Describe(static_cast<int>(stream / 2), stream % 2 == 1);
       uint32_t index = 0;
       for (const auto& [at, size] : Streams[stream]) {
         bytes.resize(size);
         Spool.Read(at, bytes.data(), size);
         errno = 0;
-        Check(TIFFWriteRawTile(Tiff, index++, bytes.data(), static_cast<tmsize_t>(size)) >= 0);
+        Check(TIFFWriteRawTile(Tiff.get(), index++, bytes.data(), static_cast<tmsize_t>(size)) >= 0);
       }
     }
     errno = 0;
-    Check(TIFFWriteDirectory(Tiff));
-    TIFFClose(Tiff);
-    Tiff = nullptr;
+    Check(TIFFWriteDirectory(Tiff.get()));
+    Tiff.reset();
   }
 
   TTileSet Set;
@@ -304,7 +299,10 @@ struct TGeoTiffSink::TImpl {
   TGeoTiffOptions Options;
   std::string Folder;
   std::string Error;  // libtiff's last message
-  TIFF* Tiff = nullptr;
+  struct TClose {
+    void operator()(TIFF* t) const { TIFFClose(t); }
+  };
+  std::unique_ptr<TIFF, TClose> Tiff;
   TScratchFile Spool;
   TPyramid Pyramid;
   // The tiles in the scratch file: 2 * level for pixels, 2 * level + 1 for masks.

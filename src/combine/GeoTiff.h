@@ -34,6 +34,9 @@ bool NeedsBigTiff(const TTileSet& set, TTiffCompression compression);
 // TGeoTiffOptions), never the mosaic. Tiles are decoded and compressed on
 // worker threads. The overviews and masks wait in a scratch file beside path
 // until Finish writes them after the image.
+// Written with libtiff and libgeotiff rather than GDAL: raw tile writes let the
+// workers compress while the file is written in order, and the memory used is
+// ours to bound; GDAL's writer would hold its own cache of the mosaic.
 class TGeoTiffSink final : public ITileSink {
  public:
   TGeoTiffSink(const TTileSet& set, const std::string& path, TGeoTiffOptions options = {});

@@ -164,10 +164,21 @@ struct TPictureSink::TImpl {
         Width(set.Columns() * TileSide) {
     if (auto refusal = PictureSizeRefusal(set, format)) throw std::runtime_error(*refusal);
     Strip.resize(RowBytes() * TileSide);
+    try {
+      Start(quality);
+    } catch (...) {
+      Release();  // the destructor does not run for a constructor that throws
+      throw;
+    }
+  }
+
+  ~TImpl() { Release(); }
+
+  void Start(int quality) {
     errno = 0;
-    File = std::fopen(path.c_str(), "wb");
+    File = std::fopen(Path.c_str(), "wb");
     if (!File) Failed("");
-    const auto height = static_cast<unsigned>(set.Rows() * TileSide);
+    const auto height = static_cast<unsigned>(Set.Rows() * TileSide);
     if (Png()) {
       Pngs.Png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &Pngs, PngError, PngWarning);
       if (Pngs.Png) Pngs.Info = png_create_info_struct(Pngs.Png);
@@ -182,11 +193,13 @@ struct TPictureSink::TImpl {
     }
   }
 
-  ~TImpl() {
+  void Release() {
     Encoder.reset();  // no row is being written below
     if (Pngs.Png) png_destroy_write_struct(&Pngs.Png, &Pngs.Info);
     if (JpegCreated) jpeg_destroy_compress(&Jpegs.Info);
+    JpegCreated = false;
     if (File) std::fclose(File);
+    File = nullptr;
   }
 
   bool Png() const { return Format == TPictureFormat::Png; }

@@ -49,7 +49,7 @@ std::string SourceTile(int column, int row, const std::string& format) {
       pixels.push_back(static_cast<unsigned char>((x + y) / 4));
       if (format == "png") pixels.push_back(255);
     }
-  return format == "png" ? test::EncodeRgbaPng(pixels, TileSide, TileSide) : test::EncodeRgbJpeg(pixels, TileSide, TileSide);
+  return format == "png" ? test::EncodePngPixels(pixels, TileSide, TileSide, PNG_FORMAT_RGBA) : test::EncodeJpegPixels(pixels, TileSide, TileSide, 3, 95);
 }
 
 // The tiles the tests leave out: one missing, one that is not an image.
