@@ -106,6 +106,9 @@ TCombineSummary Combine(const TTileSource& source, const TCombineRun& run) {
   if (!fs::is_directory(folder)) throw ECombineInputError(CannotCreateMessage(run.Output));
 
   TTileSet set = source.Set;
+  // A picture too large for its format is refused before anything is written.
+  if (const auto picture = PictureFormatOf(*format))
+    if (const auto refusal = PictureSizeRefusal(set, *picture)) throw ECombineInputError(*refusal);
   if (!run.Options.Name.empty()) set.Name = run.Options.Name;
   set.Description = run.Options.Description;
   const fs::path partial = PartialName(run.Output);

@@ -4,7 +4,9 @@
 #include <cctype>
 #include <stdexcept>
 
+#include "combine/GeoTiff.h"
 #include "combine/Mbtiles.h"
+#include "combine/Picture.h"
 #include "combine/Pmtiles.h"
 
 namespace meridane {
@@ -47,12 +49,18 @@ std::string_view FormatExtension(TOutputFormat format) {
 
 bool IsArchive(TOutputFormat format) { return format == TOutputFormat::MBTiles || format == TOutputFormat::PMTiles; }
 
+std::optional<TPictureFormat> PictureFormatOf(TOutputFormat format) {
+  if (format == TOutputFormat::Png) return TPictureFormat::Png;
+  if (format == TOutputFormat::Jpeg) return TPictureFormat::Jpeg;
+  return std::nullopt;
+}
+
 std::vector<fs::path> OutputFiles(TOutputFormat format, const fs::path& output) {
-  std::vector<fs::path> files{output};
-  // The world file's extension: the picture's first and last letters and "w".
-  if (format == TOutputFormat::Png) files.push_back(fs::path(output).replace_extension(".pgw"));
-  if (format == TOutputFormat::Jpeg) files.push_back(fs::path(output).replace_extension(".jgw"));
-  return files;
+  const auto picture = PictureFormatOf(format);
+  if (!picture) return {output};
+  // The picture, its world file and the coordinate system beside it.
+  const std::vector<std::string> names = PictureFiles(output.string(), *picture);
+  return {names.begin(), names.end()};
 }
 
 std::unique_ptr<ITileSink> MakeSink(TOutputFormat format, const fs::path& path, const TTileSet& set,
@@ -63,7 +71,15 @@ std::unique_ptr<ITileSink> MakeSink(TOutputFormat format, const fs::path& path, 
   switch (format) {
     case TOutputFormat::MBTiles: return std::make_unique<TMbtilesWriter>(path, named);
     case TOutputFormat::PMTiles: return std::make_unique<TPmtilesWriter>(path, named);
-    default: break;
+    case TOutputFormat::GeoTiff: {
+      // Tiles downloaded as JPEG stay JPEG; PNG tiles keep every pixel.
+      const TTiffCompression compression = set.Format == "png" ? TTiffCompression::Deflate : TTiffCompression::Jpeg;
+      return std::make_unique<TGeoTiffSink>(named, path.string(),
+                                            TGeoTiffOptions{.Compression = compression, .JpegQuality = options.Quality});
+    }
+    case TOutputFormat::Png: return std::make_unique<TPictureSink>(named, path.string(), TPictureFormat::Png);
+    case TOutputFormat::Jpeg:
+      return std::make_unique<TPictureSink>(named, path.string(), TPictureFormat::Jpeg, options.Quality);
   }
   throw std::runtime_error("Writing " + std::string(FormatName(format)) + " is not available in this build.");
 }

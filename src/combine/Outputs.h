@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "combine/Picture.h"
 #include "combine/TileSink.h"
 
 namespace meridane {
@@ -29,8 +30,10 @@ bool IsArchive(TOutputFormat format);
 
 // The files one output is made of: the file itself first, then the files
 // beside it that belong to it (a picture's world file: "map.png" has
-// "map.pgw", the same name with the extension replaced).
+// "map.pgw", the same name with the extension replaced; and "map.png.aux.xml").
 std::vector<std::filesystem::path> OutputFiles(TOutputFormat format, const std::filesystem::path& output);
+// The picture format of a picture output; nothing for the others.
+std::optional<TPictureFormat> PictureFormatOf(TOutputFormat format);
 
 // What the user chose for an output besides its file.
 struct TCombineOptions {

@@ -133,7 +133,7 @@ TEST(CombineTest, TheOutputAppearsWhenCompleteAndNothingOtherwise) {
     std::vector<std::string> Left;  // in the output's folder, besides "tiles"
   } cases[] = {
       {"map.mbtiles", TEnd::Done, {"map.mbtiles"}},
-      {"map.png", TEnd::Done, {"map.pgw", "map.png"}},
+      {"map.png", TEnd::Done, {"map.pgw", "map.png", "map.png.aux.xml"}},
       {"map.mbtiles", TEnd::Stopped, {}},
       {"map.jpg", TEnd::Stopped, {}},
       {"map.pmtiles", TEnd::SinkFails, {}},
@@ -207,8 +207,8 @@ TEST(OutputFormatTest, TheNameGivesTheFormatAndTheFilesBesideIt) {
       {"a/map.MBTiles", TOutputFormat::MBTiles, {"a/map.MBTiles"}},
       {"map.pmtiles", TOutputFormat::PMTiles, {"map.pmtiles"}},
       {"map.tiff", TOutputFormat::GeoTiff, {"map.tiff"}},
-      {"map.v2.jpeg", TOutputFormat::Jpeg, {"map.v2.jpeg", "map.v2.jgw"}},
-      {"map.png", TOutputFormat::Png, {"map.png", "map.pgw"}},
+      {"map.v2.jpeg", TOutputFormat::Jpeg, {"map.v2.jpeg", "map.v2.jgw", "map.v2.jpeg.aux.xml"}},
+      {"map.png", TOutputFormat::Png, {"map.png", "map.pgw", "map.png.aux.xml"}},
       {"map.mrd", std::nullopt, {}},
       {"mbtiles", std::nullopt, {}},
   };
