@@ -121,10 +121,7 @@ void TDownThread::Execute() {
   WorkerFinished();
 }
 
-void TDownThread::SetUp() {
-  const TTaskParams& p = Task.Params;
-  HttpClient = Context.MakeClient();
-  THttpSettings& s = HttpClient->Settings;
+void ApplyRequestProfile(THttpSettings& s, const TTaskParams& p, const std::string& cookie) {
   if (p.UseProxy) {
     s.ProxyServer = p.ProxyServer;
     s.ProxyPort = PortNumber(p.ProxyPort);
@@ -132,15 +129,8 @@ void TDownThread::SetUp() {
     s.ProxyPassword = p.ProxyPassword;
   }
   if (p.MapsType < 3) {
-    std::string cookie;
-    try {
-      cookie = LookupCookie(p.CookieFile, p.HomePage);
-    } catch (const EFileError& e) {
-      // Tiles can often be had without cookies: the task goes on.
-      AddLogLine("T" + Number() + " Error: " + e.what());
-    }
     s.Referer = p.HomePage;
-    s.UserAgent = DefaultUserAgentForMaps;
+    s.UserAgent = TDownThread::DefaultUserAgentForMaps;
     s.Connection = "Keep_Alive";
     // No cookie, no line: an empty "Cookie:" header only confuses servers.
     if (!cookie.empty()) s.ExtraHeaders.push_back("Cookie: " + cookie);
@@ -149,6 +139,24 @@ void TDownThread::SetUp() {
   s.StallTimeoutSeconds = p.StallTimeoutSeconds;
   s.TransferTimeoutSeconds = p.TileTimeoutSeconds;
   s.MaxBodyBytes = p.MaxTileBytes;
+}
+
+void TDownThread::SetUp() {
+  const TTaskParams& p = Task.Params;
+  HttpClient = Context.MakeClient();
+  // A proxy port that is no number ends the worker before the cookie lookup can log.
+  if (p.UseProxy) PortNumber(p.ProxyPort);
+  std::string cookie;
+  if (p.MapsType < 3) {
+    try {
+      cookie = LookupCookie(p.CookieFile, p.HomePage);
+    } catch (const EFileError& e) {
+      // Tiles can often be had without cookies: the task goes on.
+      AddLogLine("T" + Number() + " Error: " + e.what());
+    }
+  }
+  THttpSettings& s = HttpClient->Settings;
+  ApplyRequestProfile(s, p, cookie);
   s.StopRequested = [this] { return Terminated(); };
   Fetcher = std::make_unique<TTileFetcher>(*HttpClient, WorkerRetryPolicy(), *Context.Sleeper, StopSignal());
   BlankImage = Context.ProgramFolder / "blankimg" / ("blank." + Task.TileExtension());

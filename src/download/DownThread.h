@@ -85,6 +85,11 @@ struct TWorkerContext {
   TTileFlusher* Flusher = nullptr;      // null: the saves' flushes alone put the tiles on the disk
 };
 
+// The workers' request profile on a client: proxy, Referer, User-Agent, the
+// cookie (empty: no Cookie line), time-outs and the size limit. Throws
+// std::invalid_argument for a proxy port that is no number.
+void ApplyRequestProfile(THttpSettings& settings, const TTaskParams& params, const std::string& cookie);
+
 // One download worker: fetches its share of the task's tiles with the workers'
 // retry policy, substitutes the blank image, and reports lines and events.
 class TDownThread final : public TThread {

@@ -10,6 +10,7 @@
 #include "config/Config.h"
 #include "geo/Convert.h"
 #include "task/MapTypes.h"
+#include "ui/MapPickForm.h"
 
 namespace meridane {
 
@@ -41,26 +42,6 @@ int StoredThreadCount(const TTaskParams& request, int threadCount) {
   }
 }
 
-// The four coordinate texts read and checked as Start checks them, in its
-// order: the first failing check's message, or null with the numbers in area.
-struct TArea {
-  double Left = 0, Right = 0, Top = 0, Bottom = 0;
-};
-const char* CheckArea(const std::string& leftText, const std::string& topText, const std::string& rightText,
-                      const std::string& bottomText, TArea& area) {
-  const auto left = ParseCoordinate(leftText), right = ParseCoordinate(rightText);
-  const auto top = ParseCoordinate(topText), bottom = ParseCoordinate(bottomText);
-  if (!left || !right || !top || !bottom) return MainFormText::InputError;
-  if (*left < -180 || *left > 180) return MainFormText::LeftRange;
-  if (*right < -180 || *right > 180) return MainFormText::RightRange;
-  if (*top < -90 || *top > 90) return MainFormText::TopRange;
-  if (*bottom < -90 || *bottom > 90) return MainFormText::BottomRange;
-  if (*left > *right) return MainFormText::LeftRight;
-  if (*top < *bottom) return MainFormText::BottomTop;
-  area = {*left, *right, *top, *bottom};
-  return nullptr;
-}
-
 // A typical satellite tile, and its line in the image list: what the estimate
 // counts per tile.
 constexpr double EstimatedTileBytes = 20 * 1024 + 150;
@@ -77,6 +58,21 @@ std::string SizeText(double bytes) {
 }
 
 }  // namespace
+
+const char* CheckArea(const std::string& leftText, const std::string& topText, const std::string& rightText,
+                      const std::string& bottomText, TArea& area) {
+  const auto left = ParseCoordinate(leftText), right = ParseCoordinate(rightText);
+  const auto top = ParseCoordinate(topText), bottom = ParseCoordinate(bottomText);
+  if (!left || !right || !top || !bottom) return MainFormText::InputError;
+  if (*left < -180 || *left > 180) return MainFormText::LeftRange;
+  if (*right < -180 || *right > 180) return MainFormText::RightRange;
+  if (*top < -90 || *top > 90) return MainFormText::TopRange;
+  if (*bottom < -90 || *bottom > 90) return MainFormText::BottomRange;
+  if (*left > *right) return MainFormText::LeftRight;
+  if (*top < *bottom) return MainFormText::BottomTop;
+  area = {*left, *right, *top, *bottom};
+  return nullptr;
+}
 
 std::vector<std::string> RequestDifferences(const TProjectReader& project, const TStoredRequest& request) {
   std::vector<std::string> lines;
@@ -162,7 +158,7 @@ std::string EstimateText(const std::string& left, const std::string& top, const 
 }
 
 TForm1::TForm1(IToolkit& toolkit, TMainFormEnvironment environment)
-    : Toolkit(toolkit), Environment(std::move(environment)) {
+    : MapPick(std::make_unique<TMapPickForm>(toolkit, *this)), Toolkit(toolkit), Environment(std::move(environment)) {
   TrackBar1.OnChange = [this] { TrackBar1Change(); };
 }
 
@@ -223,6 +219,10 @@ void TForm1::TrackBar1Change() {
   Label8.Caption = std::to_string(TrackBar1.Position());
   TrackBar1.Hint = Label8.Caption;
   RequestChanged();
+}
+
+void TForm1::ButtonMapClick() {
+  RunHandler(Toolkit, [this] { MapPick->Execute(); });
 }
 
 void TForm1::BitBtn1Click() {

@@ -18,6 +18,8 @@
 
 namespace meridane {
 
+class TMapPickForm;
+
 // One entry of the map-type list: its name and the zoom range it offers.
 struct TMapKind {
   const char* Name;
@@ -77,6 +79,9 @@ class TForm1 : public IWorkerHost {
   TLabel StatusBar1{"Download satellite images from Google Maps."};
   TTimerModel Timer1;
 
+  // The map dialog "Map..." opens.
+  std::unique_ptr<TMapPickForm> MapPick;
+
   // State.
   std::array<std::unique_ptr<TDownThread>, WorkerSlots> DownThreads;
   int RunningCount = 0;
@@ -99,6 +104,8 @@ class TForm1 : public IWorkerHost {
   void Timer1Timer();
   void Viewlogfile1Click();
   void LoadParametersfromprojectfilel1Click();
+  // "Map...": the rectangle picked on a map.
+  void ButtonMapClick();
   // A field of the request changed: the estimate follows.
   void RequestChanged();
   // Before the program ends: a running task is stopped, its workers waited for
@@ -183,6 +190,14 @@ std::string ReplaceQuestion(const std::string& project, const std::vector<std::s
 // A folder as typed, made absolute: a leading "~/" is the home folder, a
 // relative path is taken from the current folder; links and ".." are resolved.
 std::string AbsoluteFolder(const std::string& text);
+
+// The four coordinate texts read and checked as Start checks them, in its
+// order: the first failing check's message, or null with the numbers in area.
+struct TArea {
+  double Left = 0, Right = 0, Top = 0, Bottom = 0;
+};
+const char* CheckArea(const std::string& leftText, const std::string& topText, const std::string& rightText,
+                      const std::string& bottomText, TArea& area);
 
 // "Tiles: 12, about 240 KB" for the request the coordinate texts and zoom
 // describe; "Tiles: —" while they describe none.

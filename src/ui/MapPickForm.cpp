@@ -1,0 +1,205 @@
+#include "ui/MapPickForm.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <numbers>
+#include <system_error>
+
+#include "task/ProjectFile.h"
+#include "ui/MainForm.h"
+
+namespace meridane {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double Pi = std::numbers::pi;
+constexpr int MinViewZoom = 0, MaxViewZoom = 18;
+
+double Clamp01(double v) { return std::clamp(v, 0.0, 1.0); }
+TWorldPoint Clamped(TWorldPoint p) { return {Clamp01(p.X), Clamp01(p.Y)}; }
+
+TWorldRect Spanning(TWorldPoint a, TWorldPoint b) {
+  return {std::min(a.X, b.X), std::min(a.Y, b.Y), std::max(a.X, b.X), std::max(a.Y, b.Y)};
+}
+
+}  // namespace
+
+double LongitudeAt(double x) { return x * 360.0 - 180.0; }
+
+double LatitudeAt(double y) { return std::atan(std::sinh(Pi * (1 - 2 * y))) * 180.0 / Pi; }
+
+TWorldPoint WorldAt(double longitude, double latitude) {
+  const double phi = std::clamp(latitude, -89.9999, 89.9999) * Pi / 180.0;
+  const double y = (1 - std::log(std::tan(phi) + 1 / std::cos(phi)) / Pi) / 2;
+  return Clamped({(longitude + 180.0) / 360.0, y});
+}
+
+TGeoRect GeoOf(const TWorldRect& r) {
+  return {LongitudeAt(r.Left), LatitudeAt(r.Top), LongitudeAt(r.Right), LatitudeAt(r.Bottom)};
+}
+
+TWorldRect WorldOf(const TGeoRect& r) { return Spanning(WorldAt(r.Left, r.Top), WorldAt(r.Right, r.Bottom)); }
+
+double TMapView::WorldPixels() const { return 256.0 * static_cast<double>(1LL << Zoom); }
+
+TWorldPoint TMapView::WorldAtPixel(double px, double py) const {
+  return {Centre.X + (px - Width / 2.0) / WorldPixels(), Centre.Y + (py - Height / 2.0) / WorldPixels()};
+}
+
+double TMapView::PixelX(double x) const { return (x - Centre.X) * WorldPixels() + Width / 2.0; }
+double TMapView::PixelY(double y) const { return (y - Centre.Y) * WorldPixels() + Height / 2.0; }
+
+void TMapView::ZoomAround(int steps, double px, double py) {
+  const TWorldPoint held = WorldAtPixel(px, py);
+  Zoom = std::clamp(Zoom + steps, MinViewZoom, MaxViewZoom);
+  Centre = {held.X - (px - Width / 2.0) / WorldPixels(), held.Y - (py - Height / 2.0) / WorldPixels()};
+}
+
+unsigned TSelection::GripAt(TWorldPoint p, double tolerance) const {
+  if (!Current) return GripNone;
+  const TWorldRect& r = *Current;
+  const bool acrossX = p.X >= r.Left - tolerance && p.X <= r.Right + tolerance;
+  const bool acrossY = p.Y >= r.Top - tolerance && p.Y <= r.Bottom + tolerance;
+  if (!acrossX || !acrossY) return GripNone;
+  unsigned grip = GripNone;
+  if (std::abs(p.X - r.Left) <= tolerance)
+    grip |= GripLeft;
+  else if (std::abs(p.X - r.Right) <= tolerance)
+    grip |= GripRight;
+  if (std::abs(p.Y - r.Top) <= tolerance)
+    grip |= GripTop;
+  else if (std::abs(p.Y - r.Bottom) <= tolerance)
+    grip |= GripBottom;
+  return grip != GripNone ? grip : GripInside;
+}
+
+void TSelection::Press(TWorldPoint p, double tolerance) {
+  p = Clamped(p);
+  Before = Current;
+  Grip = GripAt(p, tolerance);
+  Active = true;
+  if (Grip == GripNone) {
+    Anchor = p;
+    Current = Spanning(p, p);
+  } else if (Grip == GripInside) {
+    Anchor = p;
+  }
+}
+
+void TSelection::Drag(TWorldPoint p) {
+  if (!Active) return;
+  p = Clamped(p);
+  if (Grip == GripNone) {
+    Current = Spanning(Anchor, p);
+    return;
+  }
+  const TWorldRect start = *Before;
+  if (Grip == GripInside) {
+    // The whole rectangle moves, and stops at the world's edges.
+    const double dx = std::clamp(p.X - Anchor.X, -start.Left, 1 - start.Right);
+    const double dy = std::clamp(p.Y - Anchor.Y, -start.Top, 1 - start.Bottom);
+    Current = TWorldRect{start.Left + dx, start.Top + dy, start.Right + dx, start.Bottom + dy};
+    return;
+  }
+  // The grabbed edges follow the point; past the opposite edge they swap roles.
+  TWorldPoint a{start.Left, start.Top}, b{start.Right, start.Bottom};
+  if (Grip & GripLeft) a.X = p.X;
+  if (Grip & GripRight) b.X = p.X;
+  if (Grip & GripTop) a.Y = p.Y;
+  if (Grip & GripBottom) b.Y = p.Y;
+  Current = Spanning(a, b);
+}
+
+void TSelection::Release(TWorldPoint p) {
+  if (!Active) return;
+  Drag(p);
+  Active = false;
+  if (Current->Right <= Current->Left || Current->Bottom <= Current->Top) Current = Before;
+}
+
+std::string CoordinateText(double degrees) {
+  char text[40];
+  const auto end = std::to_chars(text, text + sizeof text, degrees, std::chars_format::fixed, 6).ptr;
+  std::string result(text, end);
+  if (result == "-0.000000") result.erase(0, 1);
+  return result;
+}
+
+std::vector<TTaskOutline> FindTaskOutlines(const fs::path& folder) {
+  std::vector<TTaskOutline> outlines;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const fs::path& path = it->path();
+    if (path.extension() != ".mrd" || !it->is_regular_file(ec)) continue;
+    const TProjectReader project(path);
+    TArea area;
+    if (CheckArea(project.Text(TProjectValue::LeftLongitude), project.Text(TProjectValue::TopLatitude),
+                  project.Text(TProjectValue::RightLongitude), project.Text(TProjectValue::BottomLatitude), area))
+      continue;
+    outlines.push_back({path.stem().string(), {area.Left, area.Top, area.Right, area.Bottom}});
+  }
+  std::sort(outlines.begin(), outlines.end(), [](const auto& a, const auto& b) { return a.Name < b.Name; });
+  return outlines;
+}
+
+TMapPickForm::TMapPickForm(IToolkit& toolkit, TForm1& form1) : Toolkit(toolkit), Form1(form1) {}
+
+void TMapPickForm::FormShow() { SelectionChanged(); }
+
+void TMapPickForm::Execute() {
+  TArea area;
+  Selection.Set(std::nullopt);
+  if (!CheckArea(Form1.Edit1.Text, Form1.Edit2.Text, Form1.Edit3.Text, Form1.Edit4.Text, area) &&
+      area.Left < area.Right && area.Bottom < area.Top)
+    Selection.Set(WorldOf({area.Left, area.Top, area.Right, area.Bottom}));
+  Opened = Selection.Rect();
+  Zoom = Form1.TrackBar1.Position();
+  Outlines = FindTaskOutlines(AbsoluteFolder(Form1.Edit6.Text));
+  FitView();
+  SelectionChanged();
+  Toolkit.ShowModal(*this);
+}
+
+std::optional<std::array<std::string, 4>> TMapPickForm::FieldTexts() const {
+  if (!Selection.Rect()) return std::nullopt;
+  const TGeoRect g = GeoOf(*Selection.Rect());
+  return std::array{CoordinateText(g.Left), CoordinateText(g.Top), CoordinateText(g.Right), CoordinateText(g.Bottom)};
+}
+
+void TMapPickForm::SelectionChanged() {
+  const auto texts = FieldTexts();
+  LabelEstimate.Caption = texts ? EstimateText((*texts)[0], (*texts)[1], (*texts)[2], (*texts)[3], Zoom)
+                                : "Drag a rectangle on the map.";
+}
+
+void TMapPickForm::OkClick() {
+  // A rectangle left as it opened keeps the fields' own texts.
+  if (const auto texts = FieldTexts(); texts && Selection.Rect() != Opened) {
+    Form1.Edit1.Text = (*texts)[0];
+    Form1.Edit2.Text = (*texts)[1];
+    Form1.Edit3.Text = (*texts)[2];
+    Form1.Edit4.Text = (*texts)[3];
+    Form1.RequestChanged();
+  }
+  Toolkit.CloseForm(*this);
+}
+
+void TMapPickForm::CancelClick() { Toolkit.CloseForm(*this); }
+
+void TMapPickForm::FitView() {
+  if (View.Width <= 0 || View.Height <= 0) View.Width = 640, View.Height = 480;
+  const TWorldRect r = Selection.Rect().value_or(TWorldRect{0, 0, 1, 1});
+  View.Centre = {(r.Left + r.Right) / 2, (r.Top + r.Bottom) / 2};
+  // The largest zoom at which the rectangle, with a margin, fits.
+  View.Zoom = MinViewZoom;
+  while (View.Zoom < MaxViewZoom) {
+    const double scale = 256.0 * static_cast<double>(1LL << (View.Zoom + 1));
+    if ((r.Right - r.Left) * scale * 1.5 > View.Width || (r.Bottom - r.Top) * scale * 1.5 > View.Height) break;
+    ++View.Zoom;
+  }
+}
+
+}  // namespace meridane

@@ -1,0 +1,120 @@
+#pragma once
+
+#include <array>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ui/Controls.h"
+#include "ui/Toolkit.h"
+
+namespace meridane {
+
+class TForm1;
+
+// A point of the Mercator world square: X from 0 at 180° W to 1 at 180° E, Y
+// from 0 at the projection's northern limit to 1 at its southern one.
+struct TWorldPoint {
+  double X = 0, Y = 0;
+};
+// Left < Right and Top < Bottom (Y grows southwards).
+struct TWorldRect {
+  double Left = 0, Top = 0, Right = 0, Bottom = 0;
+  bool operator==(const TWorldRect&) const = default;
+};
+// Decimal degrees.
+struct TGeoRect {
+  double Left = 0, Top = 0, Right = 0, Bottom = 0;
+};
+
+double LongitudeAt(double x);
+double LatitudeAt(double y);
+TWorldPoint WorldAt(double longitude, double latitude);
+TGeoRect GeoOf(const TWorldRect& rect);
+TWorldRect WorldOf(const TGeoRect& rect);
+
+// What a view of the world square shows: its centre, its zoom (the world is
+// 256 * 2^Zoom pixels wide) and its size in pixels.
+struct TMapView {
+  TWorldPoint Centre{0.5, 0.5};
+  int Zoom = 1;
+  int Width = 0, Height = 0;
+  double WorldPixels() const;
+  TWorldPoint WorldAtPixel(double px, double py) const;
+  double PixelX(double x) const;
+  double PixelY(double y) const;
+  // Zoom by steps around a pixel, which keeps its world point.
+  void ZoomAround(int steps, double px, double py);
+};
+
+// The parts of the rectangle a point grabs: edges (combined at corners) or
+// the inside, for a move.
+enum TGrip : unsigned { GripNone = 0, GripLeft = 1, GripRight = 2, GripTop = 4, GripBottom = 8, GripInside = 16 };
+
+// The rectangle the user draws, moves and resizes with the mouse, in world
+// units. Every point is clamped to the world; the rectangle is kept normalised.
+class TSelection {
+ public:
+  const std::optional<TWorldRect>& Rect() const { return Current; }
+  void Set(std::optional<TWorldRect> rect) { Current = rect; }
+  // What a press at p would grab; tolerance is how near an edge counts as on it.
+  unsigned GripAt(TWorldPoint p, double tolerance) const;
+  void Press(TWorldPoint p, double tolerance);
+  void Drag(TWorldPoint p);
+  // A rectangle without width or height gives way to the one before the press.
+  void Release(TWorldPoint p);
+  bool Dragging() const { return Active; }
+
+ private:
+  std::optional<TWorldRect> Current, Before;
+  bool Active = false;
+  unsigned Grip = GripNone;
+  TWorldPoint Anchor;
+};
+
+// A coordinate field's text: six decimals, "." whatever the locale, never "-0".
+std::string CoordinateText(double degrees);
+
+// A task found in the download folder, for the map's outlines.
+struct TTaskOutline {
+  std::string Name;
+  TGeoRect Area;
+};
+// The tasks whose project files (*.mrd) lie directly in folder and hold a
+// valid rectangle, by name; a folder that cannot be read has none.
+std::vector<TTaskOutline> FindTaskOutlines(const std::filesystem::path& folder);
+
+// The map dialog's logic: it opens on the main window's rectangle, shows the
+// tiles of the picked one at the main window's zoom, and OK puts it into the
+// four coordinate fields.
+class TMapPickForm : public IForm {
+ public:
+  TMapPickForm(IToolkit& toolkit, TForm1& form1);
+  const char* FormName() const override { return "frmMapPick"; }
+  void FormShow() override;
+
+  TSelection Selection;
+  TLabel LabelEstimate;
+  TMapView View;
+  std::vector<TTaskOutline> Outlines;
+  int Zoom = 0;  // the main window's
+
+  // The fields' rectangle when they hold one, the outlines, then the dialog.
+  void Execute();
+  // After every change of the rectangle.
+  void SelectionChanged();
+  void OkClick();
+  void CancelClick();
+  // The four field texts of the rectangle: left, top, right, bottom.
+  std::optional<std::array<std::string, 4>> FieldTexts() const;
+  // Shows the whole rectangle, or the whole world without one.
+  void FitView();
+
+ private:
+  IToolkit& Toolkit;
+  TForm1& Form1;
+  std::optional<TWorldRect> Opened;  // the fields' rectangle when the dialog opened
+};
+
+}  // namespace meridane
