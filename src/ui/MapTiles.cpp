@@ -1,0 +1,159 @@
+#include "ui/MapTiles.h"
+
+#include <cstdlib>
+
+#include "config/AtomicFile.h"
+#include "download/Cookies.h"
+#include "task/ImageData.h"
+#include "task/MapTypes.h"
+
+namespace meridane {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A short stable name for a tile source (FNV-1a of its address pattern and hosts).
+std::string SourceName(const TTaskParams& p) {
+  std::uint32_t hash = 2166136261u;
+  auto add = [&hash](const std::string& text) {
+    for (const unsigned char c : text) hash = (hash ^ c) * 16777619u;
+    hash = (hash ^ 0xFFu) * 16777619u;
+  };
+  add(p.UrlTemplate);
+  for (const std::string& host : p.Hosts) add(host);
+  static constexpr char Digits[] = "0123456789abcdef";
+  std::string name;
+  for (int shift = 28; shift >= 0; shift -= 4) name += Digits[(hash >> shift) & 0xFu];
+  return name;
+}
+
+std::tuple<int, int, int> Tuple(const TMapTileKey& key) { return {key.Zoom, key.X, key.Y}; }
+
+// Idle, the loader looks for new wishes this often.
+constexpr int IdlePollMs = 50;
+
+}  // namespace
+
+fs::path MapTileCacheFolder() {
+  const char* cache = std::getenv("XDG_CACHE_HOME");
+  fs::path base;
+  // Relative values are to be ignored, as if unset.
+  if (cache && *cache && fs::path(cache).is_absolute()) {
+    base = cache;
+  } else {
+    const char* home = std::getenv("HOME");
+    base = fs::path(home && *home ? home : ".") / ".cache";
+  }
+  return base / "meridane" / "tiles";
+}
+
+TMapTileSource::TMapTileSource(const TTaskParams& params, fs::path cacheFolder)
+    : Request(params), Folder(std::move(cacheFolder) / SourceName(params)) {
+  Request.MapsType = SatelliteMapType;
+  for (int zoom = 0; zoom <= MaxZoom; ++zoom) {
+    TTaskParams atZoom = Request;
+    atZoom.Zoom = zoom;
+    Grids.emplace_back(atZoom);
+  }
+}
+
+std::string TMapTileSource::Url(const TMapTileKey& key) const {
+  return Grids.at(static_cast<std::size_t>(key.Zoom)).TileUrl(key.X, key.Y);
+}
+
+fs::path TMapTileSource::CachePath(const TMapTileKey& key) const {
+  return Folder / std::to_string(key.Zoom) / std::to_string(key.X) /
+         (std::to_string(key.Y) + "." + Grids.front().Extension());
+}
+
+TMapTileLoader::TMapTileLoader(IMainThread& mainThread, TMapTileSource source, std::unique_ptr<IHttpClient> client,
+                               ISleeper& sleeper, std::function<void(const TMapTileKey&)> onCached)
+    : TThread(mainThread),
+      Source(std::move(source)),
+      Client(std::move(client)),
+      Sleeper(sleeper),
+      OnCached(std::move(onCached)) {}
+
+TMapTileLoader::~TMapTileLoader() {
+  Terminate();
+  WaitFor();
+}
+
+void TMapTileLoader::Want(const std::vector<TMapTileKey>& keys) {
+  std::lock_guard<std::mutex> guard(Lock);
+  Queue.clear();
+  for (const TMapTileKey& key : keys)
+    if (key.Zoom >= 0 && key.Zoom <= TMapTileSource::MaxZoom && !Tried.contains(Tuple(key))) Queue.push_back(key);
+}
+
+bool TMapTileLoader::Offline() const {
+  std::lock_guard<std::mutex> guard(Lock);
+  return GaveUp;
+}
+
+bool TMapTileLoader::NextKey(TMapTileKey& key) {
+  std::lock_guard<std::mutex> guard(Lock);
+  while (!Queue.empty()) {
+    key = Queue.back();
+    Queue.pop_back();
+    if (Tried.insert(Tuple(key)).second) return true;
+  }
+  return false;
+}
+
+void TMapTileLoader::Execute() {
+  std::string cookie;
+  try {
+    cookie = LookupCookie(Source.Params().CookieFile, Source.Params().HomePage);
+  } catch (const EFileError&) {
+    // Tiles can often be had without cookies.
+  }
+  try {
+    ApplyRequestProfile(Client->Settings, Source.Params(), cookie);
+  } catch (const std::exception&) {
+    // A proxy port that is no number: nothing can be fetched.
+    std::lock_guard<std::mutex> guard(Lock);
+    GaveUp = true;
+    return;
+  }
+  Client->Settings.StopRequested = [this] { return Terminated(); };
+  while (!Terminated() && !Offline()) {
+    TMapTileKey key;
+    if (!NextKey(key)) {
+      StopSignal().WaitFor(IdlePollMs);
+      continue;
+    }
+    std::error_code ec;
+    if (!fs::exists(Source.CachePath(key), ec)) Fetch(key);
+  }
+}
+
+void TMapTileLoader::Fetch(const TMapTileKey& key) {
+  if (Requested) {
+    Sleeper.Pause(RequestGapMs, StopSignal());
+    if (Terminated()) return;
+  }
+  Requested = true;
+  std::string body;
+  try {
+    Client->Get(Source.Url(key), body);
+    if (!IsImageData(body)) throw EHttpError(std::string(InvalidImageMessage));
+    const fs::path path = Source.CachePath(key);
+    fs::create_directories(path.parent_path());
+    // A tile can be fetched again: no need to wait for the disk.
+    TAtomicFileWriter file(path, TFlush::Cache);
+    file.Write(body);
+    file.Commit();
+  } catch (const std::exception&) {
+    if (++FailuresInARow >= FailuresToGiveUp) {
+      std::lock_guard<std::mutex> guard(Lock);
+      GaveUp = true;
+    }
+    return;
+  }
+  FailuresInARow = 0;
+  HandOver([onCached = OnCached, key] { onCached(key); });
+}
+
+}  // namespace meridane

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "download/DownThread.h"
+
+namespace meridane {
+
+// $XDG_CACHE_HOME/meridane/tiles, or ~/.cache/meridane/tiles without it.
+std::filesystem::path MapTileCacheFolder();
+
+struct TMapTileKey {
+  int Zoom = 0, X = 0, Y = 0;
+  bool operator==(const TMapTileKey&) const = default;
+};
+
+// The configured tile source at the low zooms a map background uses: each
+// tile's address, as the workers build it, and its file in the cache. Sources
+// with other addresses keep their tiles apart.
+class TMapTileSource {
+ public:
+  static constexpr int MaxZoom = 8;
+
+  // params: the servers and the request profile, as Start fills them.
+  TMapTileSource(const TTaskParams& params, std::filesystem::path cacheFolder);
+  const TTaskParams& Params() const { return Request; }
+  std::string Url(const TMapTileKey& key) const;
+  std::filesystem::path CachePath(const TMapTileKey& key) const;
+
+ private:
+  TTaskParams Request;
+  std::filesystem::path Folder;
+  std::vector<TTileGrid> Grids;  // one per zoom, 0..MaxZoom
+};
+
+// Fetches the tiles a map shows into the cache, one at a time over one
+// connection, with a pause before every request after the first: a map that is
+// looked at must not put more load on the server than a person browsing it.
+// After a few failures in a row it stops asking (no network): the map then
+// does without. Tiles already cached are never asked for.
+class TMapTileLoader final : public TThread {
+ public:
+  static constexpr int RequestGapMs = 400;
+  static constexpr int FailuresToGiveUp = 3;
+
+  // onCached runs on the main thread for each tile written to the cache.
+  TMapTileLoader(IMainThread& mainThread, TMapTileSource source, std::unique_ptr<IHttpClient> client,
+                 ISleeper& sleeper, std::function<void(const TMapTileKey&)> onCached);
+  ~TMapTileLoader() override;
+
+  // From the main thread: the tiles the map shows now, the most wanted last.
+  // Replaces what was wanted before and is not fetched yet.
+  void Want(const std::vector<TMapTileKey>& keys);
+  // True once the loader has given up.
+  bool Offline() const;
+
+ protected:
+  void Execute() override;
+
+ private:
+  bool NextKey(TMapTileKey& key);
+  void Fetch(const TMapTileKey& key);
+
+  const TMapTileSource Source;
+  std::unique_ptr<IHttpClient> Client;
+  ISleeper& Sleeper;
+  std::function<void(const TMapTileKey&)> OnCached;
+  mutable std::mutex Lock;
+  std::deque<TMapTileKey> Queue;
+  std::set<std::tuple<int, int, int>> Tried;  // fetched or failed: not asked again
+  bool GaveUp = false;
+  bool Requested = false;  // a request was made: the next waits its turn
+  int FailuresInARow = 0;
+};
+
+}  // namespace meridane
