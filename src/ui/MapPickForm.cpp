@@ -16,12 +16,11 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr double Pi = std::numbers::pi;
-constexpr int MinViewZoom = 0, MaxViewZoom = 18;
 
 double Clamp01(double v) { return std::clamp(v, 0.0, 1.0); }
-TWorldPoint Clamped(TWorldPoint p) { return {Clamp01(p.X), Clamp01(p.Y)}; }
+TMercatorPoint Clamped(TMercatorPoint p) { return {Clamp01(p.X), Clamp01(p.Y)}; }
 
-TWorldRect Spanning(TWorldPoint a, TWorldPoint b) {
+TMercatorRect Spanning(TMercatorPoint a, TMercatorPoint b) {
   return {std::min(a.X, b.X), std::min(a.Y, b.Y), std::max(a.X, b.X), std::max(a.Y, b.Y)};
 }
 
@@ -31,36 +30,21 @@ double LongitudeAt(double x) { return x * 360.0 - 180.0; }
 
 double LatitudeAt(double y) { return std::atan(std::sinh(Pi * (1 - 2 * y))) * 180.0 / Pi; }
 
-TWorldPoint WorldAt(double longitude, double latitude) {
+TMercatorPoint MercatorAt(double longitude, double latitude) {
   const double phi = std::clamp(latitude, -89.9999, 89.9999) * Pi / 180.0;
   const double y = (1 - std::log(std::tan(phi) + 1 / std::cos(phi)) / Pi) / 2;
   return Clamped({(longitude + 180.0) / 360.0, y});
 }
 
-TGeoRect GeoOf(const TWorldRect& r) {
+TGeoRect GeoOf(const TMercatorRect& r) {
   return {LongitudeAt(r.Left), LatitudeAt(r.Top), LongitudeAt(r.Right), LatitudeAt(r.Bottom)};
 }
 
-TWorldRect WorldOf(const TGeoRect& r) { return Spanning(WorldAt(r.Left, r.Top), WorldAt(r.Right, r.Bottom)); }
+TMercatorRect MercatorOf(const TGeoRect& r) { return Spanning(MercatorAt(r.Left, r.Top), MercatorAt(r.Right, r.Bottom)); }
 
-double TMapView::WorldPixels() const { return 256.0 * static_cast<double>(1LL << Zoom); }
-
-TWorldPoint TMapView::WorldAtPixel(double px, double py) const {
-  return {Centre.X + (px - Width / 2.0) / WorldPixels(), Centre.Y + (py - Height / 2.0) / WorldPixels()};
-}
-
-double TMapView::PixelX(double x) const { return (x - Centre.X) * WorldPixels() + Width / 2.0; }
-double TMapView::PixelY(double y) const { return (y - Centre.Y) * WorldPixels() + Height / 2.0; }
-
-void TMapView::ZoomAround(int steps, double px, double py) {
-  const TWorldPoint held = WorldAtPixel(px, py);
-  Zoom = std::clamp(Zoom + steps, MinViewZoom, MaxViewZoom);
-  Centre = {held.X - (px - Width / 2.0) / WorldPixels(), held.Y - (py - Height / 2.0) / WorldPixels()};
-}
-
-unsigned TSelection::GripAt(TWorldPoint p, double tolerance) const {
+unsigned TSelection::GripAt(TMercatorPoint p, double tolerance) const {
   if (!Current) return GripNone;
-  const TWorldRect& r = *Current;
+  const TMercatorRect& r = *Current;
   const bool acrossX = p.X >= r.Left - tolerance && p.X <= r.Right + tolerance;
   const bool acrossY = p.Y >= r.Top - tolerance && p.Y <= r.Bottom + tolerance;
   if (!acrossX || !acrossY) return GripNone;
@@ -76,7 +60,7 @@ unsigned TSelection::GripAt(TWorldPoint p, double tolerance) const {
   return grip != GripNone ? grip : GripInside;
 }
 
-void TSelection::Press(TWorldPoint p, double tolerance) {
+void TSelection::Press(TMercatorPoint p, double tolerance) {
   p = Clamped(p);
   Before = Current;
   Grip = GripAt(p, tolerance);
@@ -89,23 +73,23 @@ void TSelection::Press(TWorldPoint p, double tolerance) {
   }
 }
 
-void TSelection::Drag(TWorldPoint p) {
+void TSelection::Drag(TMercatorPoint p) {
   if (!Active) return;
   p = Clamped(p);
   if (Grip == GripNone) {
     Current = Spanning(Anchor, p);
     return;
   }
-  const TWorldRect start = *Before;
+  const TMercatorRect start = *Before;
   if (Grip == GripInside) {
     // The whole rectangle moves, and stops at the world's edges.
     const double dx = std::clamp(p.X - Anchor.X, -start.Left, 1 - start.Right);
     const double dy = std::clamp(p.Y - Anchor.Y, -start.Top, 1 - start.Bottom);
-    Current = TWorldRect{start.Left + dx, start.Top + dy, start.Right + dx, start.Bottom + dy};
+    Current = TMercatorRect{start.Left + dx, start.Top + dy, start.Right + dx, start.Bottom + dy};
     return;
   }
   // The grabbed edges follow the point; past the opposite edge they swap roles.
-  TWorldPoint a{start.Left, start.Top}, b{start.Right, start.Bottom};
+  TMercatorPoint a{start.Left, start.Top}, b{start.Right, start.Bottom};
   if (Grip & GripLeft) a.X = p.X;
   if (Grip & GripRight) b.X = p.X;
   if (Grip & GripTop) a.Y = p.Y;
@@ -113,7 +97,7 @@ void TSelection::Drag(TWorldPoint p) {
   Current = Spanning(a, b);
 }
 
-void TSelection::Release(TWorldPoint p) {
+void TSelection::Release(TMercatorPoint p) {
   if (!Active) return;
   Drag(p);
   Active = false;
@@ -154,11 +138,10 @@ void TMapPickForm::Execute() {
   Selection.Set(std::nullopt);
   if (!CheckArea(Form1.Edit1.Text, Form1.Edit2.Text, Form1.Edit3.Text, Form1.Edit4.Text, area) &&
       area.Left < area.Right && area.Bottom < area.Top)
-    Selection.Set(WorldOf({area.Left, area.Top, area.Right, area.Bottom}));
+    Selection.Set(MercatorOf({area.Left, area.Top, area.Right, area.Bottom}));
   Opened = Selection.Rect();
   Zoom = Form1.TrackBar1.Position();
   Outlines = FindTaskOutlines(AbsoluteFolder(Form1.Edit6.Text));
-  FitView();
   SelectionChanged();
   Toolkit.ShowModal(*this);
 }
@@ -188,18 +171,5 @@ void TMapPickForm::OkClick() {
 }
 
 void TMapPickForm::CancelClick() { Toolkit.CloseForm(*this); }
-
-void TMapPickForm::FitView() {
-  if (View.Width <= 0 || View.Height <= 0) View.Width = 640, View.Height = 480;
-  const TWorldRect r = Selection.Rect().value_or(TWorldRect{0, 0, 1, 1});
-  View.Centre = {(r.Left + r.Right) / 2, (r.Top + r.Bottom) / 2};
-  // The largest zoom at which the rectangle, with a margin, fits.
-  View.Zoom = MinViewZoom;
-  while (View.Zoom < MaxViewZoom) {
-    const double scale = 256.0 * static_cast<double>(1LL << (View.Zoom + 1));
-    if ((r.Right - r.Left) * scale * 1.5 > View.Width || (r.Bottom - r.Top) * scale * 1.5 > View.Height) break;
-    ++View.Zoom;
-  }
-}
 
 }  // namespace meridane

@@ -15,13 +15,13 @@ class TForm1;
 
 // A point of the Mercator world square: X from 0 at 180° W to 1 at 180° E, Y
 // from 0 at the projection's northern limit to 1 at its southern one.
-struct TWorldPoint {
+struct TMercatorPoint {
   double X = 0, Y = 0;
 };
 // Left < Right and Top < Bottom (Y grows southwards).
-struct TWorldRect {
+struct TMercatorRect {
   double Left = 0, Top = 0, Right = 0, Bottom = 0;
-  bool operator==(const TWorldRect&) const = default;
+  bool operator==(const TMercatorRect&) const = default;
 };
 // Decimal degrees.
 struct TGeoRect {
@@ -30,23 +30,9 @@ struct TGeoRect {
 
 double LongitudeAt(double x);
 double LatitudeAt(double y);
-TWorldPoint WorldAt(double longitude, double latitude);
-TGeoRect GeoOf(const TWorldRect& rect);
-TWorldRect WorldOf(const TGeoRect& rect);
-
-// What a view of the world square shows: its centre, its zoom (the world is
-// 256 * 2^Zoom pixels wide) and its size in pixels.
-struct TMapView {
-  TWorldPoint Centre{0.5, 0.5};
-  int Zoom = 1;
-  int Width = 0, Height = 0;
-  double WorldPixels() const;
-  TWorldPoint WorldAtPixel(double px, double py) const;
-  double PixelX(double x) const;
-  double PixelY(double y) const;
-  // Zoom by steps around a pixel, which keeps its world point.
-  void ZoomAround(int steps, double px, double py);
-};
+TMercatorPoint MercatorAt(double longitude, double latitude);
+TGeoRect GeoOf(const TMercatorRect& rect);
+TMercatorRect MercatorOf(const TGeoRect& rect);
 
 // The parts of the rectangle a point grabs: edges (combined at corners) or
 // the inside, for a move.
@@ -56,21 +42,21 @@ enum TGrip : unsigned { GripNone = 0, GripLeft = 1, GripRight = 2, GripTop = 4, 
 // units. Every point is clamped to the world; the rectangle is kept normalised.
 class TSelection {
  public:
-  const std::optional<TWorldRect>& Rect() const { return Current; }
-  void Set(std::optional<TWorldRect> rect) { Current = rect; }
+  const std::optional<TMercatorRect>& Rect() const { return Current; }
+  void Set(std::optional<TMercatorRect> rect) { Current = rect; }
   // What a press at p would grab; tolerance is how near an edge counts as on it.
-  unsigned GripAt(TWorldPoint p, double tolerance) const;
-  void Press(TWorldPoint p, double tolerance);
-  void Drag(TWorldPoint p);
+  unsigned GripAt(TMercatorPoint p, double tolerance) const;
+  void Press(TMercatorPoint p, double tolerance);
+  void Drag(TMercatorPoint p);
   // A rectangle without width or height gives way to the one before the press.
-  void Release(TWorldPoint p);
+  void Release(TMercatorPoint p);
   bool Dragging() const { return Active; }
 
  private:
-  std::optional<TWorldRect> Current, Before;
+  std::optional<TMercatorRect> Current, Before;
   bool Active = false;
   unsigned Grip = GripNone;
-  TWorldPoint Anchor;
+  TMercatorPoint Anchor;
 };
 
 // A coordinate field's text: six decimals, "." whatever the locale, never "-0".
@@ -96,7 +82,6 @@ class TMapPickForm : public IForm {
 
   TSelection Selection;
   TLabel LabelEstimate;
-  TMapView View;
   std::vector<TTaskOutline> Outlines;
   int Zoom = 0;  // the main window's
 
@@ -108,13 +93,11 @@ class TMapPickForm : public IForm {
   void CancelClick();
   // The four field texts of the rectangle: left, top, right, bottom.
   std::optional<std::array<std::string, 4>> FieldTexts() const;
-  // Shows the whole rectangle, or the whole world without one.
-  void FitView();
 
  private:
   IToolkit& Toolkit;
   TForm1& Form1;
-  std::optional<TWorldRect> Opened;  // the fields' rectangle when the dialog opened
+  std::optional<TMercatorRect> Opened;  // the fields' rectangle when the dialog opened
 };
 
 }  // namespace meridane

@@ -1,4 +1,4 @@
-#include "ui/MapTiles.h"
+#include "ui/BackgroundTiles.h"
 
 #include <cstdlib>
 
@@ -28,14 +28,14 @@ std::string SourceName(const TTaskParams& p) {
   return name;
 }
 
-std::tuple<int, int, int> Tuple(const TMapTileKey& key) { return {key.Zoom, key.X, key.Y}; }
+std::tuple<int, int, int> Tuple(const TBackgroundTile& key) { return {key.Zoom, key.X, key.Y}; }
 
 // Idle, the loader looks for new wishes this often.
 constexpr int IdlePollMs = 50;
 
 }  // namespace
 
-fs::path MapTileCacheFolder() {
+fs::path BackgroundCacheFolder() {
   const char* cache = std::getenv("XDG_CACHE_HOME");
   fs::path base;
   // Relative values are to be ignored, as if unset.
@@ -48,7 +48,7 @@ fs::path MapTileCacheFolder() {
   return base / "meridane" / "tiles";
 }
 
-TMapTileSource::TMapTileSource(const TTaskParams& params, fs::path cacheFolder)
+TBackgroundSource::TBackgroundSource(const TTaskParams& params, fs::path cacheFolder)
     : Request(params), Folder(std::move(cacheFolder) / SourceName(params)) {
   Request.MapsType = SatelliteMapType;
   for (int zoom = 0; zoom <= MaxZoom; ++zoom) {
@@ -58,41 +58,41 @@ TMapTileSource::TMapTileSource(const TTaskParams& params, fs::path cacheFolder)
   }
 }
 
-std::string TMapTileSource::Url(const TMapTileKey& key) const {
+std::string TBackgroundSource::Url(const TBackgroundTile& key) const {
   return Grids.at(static_cast<std::size_t>(key.Zoom)).TileUrl(key.X, key.Y);
 }
 
-fs::path TMapTileSource::CachePath(const TMapTileKey& key) const {
+fs::path TBackgroundSource::CachePath(const TBackgroundTile& key) const {
   return Folder / std::to_string(key.Zoom) / std::to_string(key.X) /
          (std::to_string(key.Y) + "." + Grids.front().Extension());
 }
 
-TMapTileLoader::TMapTileLoader(IMainThread& mainThread, TMapTileSource source, std::unique_ptr<IHttpClient> client,
-                               ISleeper& sleeper, std::function<void(const TMapTileKey&)> onCached)
+TBackgroundLoader::TBackgroundLoader(IMainThread& mainThread, TBackgroundSource source, std::unique_ptr<IHttpClient> client,
+                               ISleeper& sleeper, std::function<void(const TBackgroundTile&)> onCached)
     : TThread(mainThread),
       Source(std::move(source)),
       Client(std::move(client)),
       Sleeper(sleeper),
       OnCached(std::move(onCached)) {}
 
-TMapTileLoader::~TMapTileLoader() {
+TBackgroundLoader::~TBackgroundLoader() {
   Terminate();
   WaitFor();
 }
 
-void TMapTileLoader::Want(const std::vector<TMapTileKey>& keys) {
+void TBackgroundLoader::Want(const std::vector<TBackgroundTile>& keys) {
   std::lock_guard<std::mutex> guard(Lock);
   Queue.clear();
-  for (const TMapTileKey& key : keys)
-    if (key.Zoom >= 0 && key.Zoom <= TMapTileSource::MaxZoom && !Tried.contains(Tuple(key))) Queue.push_back(key);
+  for (const TBackgroundTile& key : keys)
+    if (key.Zoom >= 0 && key.Zoom <= TBackgroundSource::MaxZoom && !Tried.contains(Tuple(key))) Queue.push_back(key);
 }
 
-bool TMapTileLoader::Offline() const {
+bool TBackgroundLoader::Offline() const {
   std::lock_guard<std::mutex> guard(Lock);
   return GaveUp;
 }
 
-bool TMapTileLoader::NextKey(TMapTileKey& key) {
+bool TBackgroundLoader::NextKey(TBackgroundTile& key) {
   std::lock_guard<std::mutex> guard(Lock);
   while (!Queue.empty()) {
     key = Queue.back();
@@ -102,7 +102,7 @@ bool TMapTileLoader::NextKey(TMapTileKey& key) {
   return false;
 }
 
-void TMapTileLoader::Execute() {
+void TBackgroundLoader::Execute() {
   std::string cookie;
   try {
     cookie = LookupCookie(Source.Params().CookieFile, Source.Params().HomePage);
@@ -119,7 +119,7 @@ void TMapTileLoader::Execute() {
   }
   Client->Settings.StopRequested = [this] { return Terminated(); };
   while (!Terminated() && !Offline()) {
-    TMapTileKey key;
+    TBackgroundTile key;
     if (!NextKey(key)) {
       StopSignal().WaitFor(IdlePollMs);
       continue;
@@ -129,7 +129,7 @@ void TMapTileLoader::Execute() {
   }
 }
 
-void TMapTileLoader::Fetch(const TMapTileKey& key) {
+void TBackgroundLoader::Fetch(const TBackgroundTile& key) {
   if (Requested) {
     Sleeper.Pause(RequestGapMs, StopSignal());
     if (Terminated()) return;

@@ -15,25 +15,25 @@
 namespace meridane {
 
 // $XDG_CACHE_HOME/meridane/tiles, or ~/.cache/meridane/tiles without it.
-std::filesystem::path MapTileCacheFolder();
+std::filesystem::path BackgroundCacheFolder();
 
-struct TMapTileKey {
+struct TBackgroundTile {
   int Zoom = 0, X = 0, Y = 0;
-  bool operator==(const TMapTileKey&) const = default;
+  bool operator==(const TBackgroundTile&) const = default;
 };
 
 // The configured tile source at the low zooms a map background uses: each
 // tile's address, as the workers build it, and its file in the cache. Sources
 // with other addresses keep their tiles apart.
-class TMapTileSource {
+class TBackgroundSource {
  public:
   static constexpr int MaxZoom = 8;
 
   // params: the servers and the request profile, as Start fills them.
-  TMapTileSource(const TTaskParams& params, std::filesystem::path cacheFolder);
+  TBackgroundSource(const TTaskParams& params, std::filesystem::path cacheFolder);
   const TTaskParams& Params() const { return Request; }
-  std::string Url(const TMapTileKey& key) const;
-  std::filesystem::path CachePath(const TMapTileKey& key) const;
+  std::string Url(const TBackgroundTile& key) const;
+  std::filesystem::path CachePath(const TBackgroundTile& key) const;
 
  private:
   TTaskParams Request;
@@ -46,19 +46,19 @@ class TMapTileSource {
 // looked at must not put more load on the server than a person browsing it.
 // After a few failures in a row it stops asking (no network): the map then
 // does without. Tiles already cached are never asked for.
-class TMapTileLoader final : public TThread {
+class TBackgroundLoader final : public TThread {
  public:
   static constexpr int RequestGapMs = 400;
   static constexpr int FailuresToGiveUp = 3;
 
   // onCached runs on the main thread for each tile written to the cache.
-  TMapTileLoader(IMainThread& mainThread, TMapTileSource source, std::unique_ptr<IHttpClient> client,
-                 ISleeper& sleeper, std::function<void(const TMapTileKey&)> onCached);
-  ~TMapTileLoader() override;
+  TBackgroundLoader(IMainThread& mainThread, TBackgroundSource source, std::unique_ptr<IHttpClient> client,
+                 ISleeper& sleeper, std::function<void(const TBackgroundTile&)> onCached);
+  ~TBackgroundLoader() override;
 
   // From the main thread: the tiles the map shows now, the most wanted last.
   // Replaces what was wanted before and is not fetched yet.
-  void Want(const std::vector<TMapTileKey>& keys);
+  void Want(const std::vector<TBackgroundTile>& keys);
   // True once the loader has given up.
   bool Offline() const;
 
@@ -66,15 +66,15 @@ class TMapTileLoader final : public TThread {
   void Execute() override;
 
  private:
-  bool NextKey(TMapTileKey& key);
-  void Fetch(const TMapTileKey& key);
+  bool NextKey(TBackgroundTile& key);
+  void Fetch(const TBackgroundTile& key);
 
-  const TMapTileSource Source;
+  const TBackgroundSource Source;
   std::unique_ptr<IHttpClient> Client;
   ISleeper& Sleeper;
-  std::function<void(const TMapTileKey&)> OnCached;
+  std::function<void(const TBackgroundTile&)> OnCached;
   mutable std::mutex Lock;
-  std::deque<TMapTileKey> Queue;
+  std::deque<TBackgroundTile> Queue;
   std::set<std::tuple<int, int, int>> Tried;  // fetched or failed: not asked again
   bool GaveUp = false;
   bool Requested = false;  // a request was made: the next waits its turn
