@@ -160,6 +160,8 @@ std::string EstimateText(const std::string& left, const std::string& top, const 
 TForm1::TForm1(IToolkit& toolkit, TMainFormEnvironment environment)
     : MapPick(std::make_unique<TMapPickForm>(toolkit, *this)), Toolkit(toolkit), Environment(std::move(environment)) {
   TrackBar1.OnChange = [this] { TrackBar1Change(); };
+  MapPick->MakeClient = Environment.MakeClient;
+  MapPick->Sleeper = Environment.Sleeper ? Environment.Sleeper : &RealSleeper;
 }
 
 TForm1::~TForm1() {

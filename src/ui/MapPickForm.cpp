@@ -6,6 +6,7 @@
 #include <numbers>
 #include <system_error>
 
+#include "config/Config.h"
 #include "task/ProjectFile.h"
 #include "ui/MainForm.h"
 
@@ -171,5 +172,11 @@ void TMapPickForm::OkClick() {
 }
 
 void TMapPickForm::CancelClick() { Toolkit.CloseForm(*this); }
+
+TTaskParams TMapPickForm::SourceParams() const {
+  TTaskParams params;
+  ApplyStartConfig(params, TConfig(Form1.ConfigPath).ReadStart());
+  return params;
+}
 
 }  // namespace meridane

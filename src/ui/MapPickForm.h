@@ -2,10 +2,15 @@
 
 #include <array>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "download/HttpClient.h"
+#include "download/Sleeper.h"
+#include "task/TaskParams.h"
 #include "ui/Controls.h"
 #include "ui/Toolkit.h"
 
@@ -84,6 +89,9 @@ class TMapPickForm : public IForm {
   TLabel LabelEstimate;
   std::vector<TTaskOutline> Outlines;
   int Zoom = 0;  // the main window's
+  // How the map's background is fetched: the main window's client and sleeper.
+  std::function<std::unique_ptr<IHttpClient>()> MakeClient;
+  ISleeper* Sleeper = nullptr;
 
   // The fields' rectangle when they hold one, the outlines, then the dialog.
   void Execute();
@@ -91,6 +99,8 @@ class TMapPickForm : public IForm {
   void SelectionChanged();
   void OkClick();
   void CancelClick();
+  // The tile source and request profile of config.ini, as Start reads them.
+  TTaskParams SourceParams() const;
   // The four field texts of the rectangle: left, top, right, bottom.
   std::optional<std::array<std::string, 4>> FieldTexts() const;
 

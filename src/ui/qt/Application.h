@@ -3,13 +3,16 @@
 #include "config/Config.h"
 #include "ui/MainMenu.h"
 #include "ui/qt/Dialogs.h"
+#include "ui/MapPickForm.h"
 #include "ui/qt/MainWindow.h"
+#include "ui/qt/MapPickDialog.h"
 
 namespace meridane {
 
-// The desktop program's five windows over their logic, created once in the
+// The desktop program's windows over their logic, created once in the
 // program's order: the main window, About, the converter, Options and the
-// re-download dialog. Tests build it over a program folder of their own.
+// re-download dialog, then the map dialog of "Map...". Tests build it over a
+// program folder of their own.
 struct TApplication {
   explicit TApplication(TMainFormEnvironment environment = {})
       : Form1(Toolkit, environment),
@@ -22,7 +25,8 @@ struct TApplication {
         AboutDialog(Toolkit, frmAbout, &MainWindow),
         ConvertDialog(Toolkit, frmConvert, &MainWindow),
         OptionsDialog(Toolkit, frmOptions, &MainWindow),
-        FltDialog(Toolkit, frmFlt, &MainWindow) {}
+        FltDialog(Toolkit, frmFlt, &MainWindow),
+        MapPickDialog(Toolkit, *Form1.MapPick, &MainWindow) {}
 
   TQtToolkit Toolkit;
   TForm1 Form1;
@@ -36,6 +40,7 @@ struct TApplication {
   TConvertDialog ConvertDialog;
   TOptionsDialog OptionsDialog;
   TFltDialog FltDialog;
+  TMapPickDialog MapPickDialog;
 };
 
 }  // namespace meridane

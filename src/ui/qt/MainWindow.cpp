@@ -104,7 +104,12 @@ TForm1Window::TForm1Window(TQtToolkit& toolkit, TForm1& form, TMainMenu& menu)
   }
   auto* LabelEstimate = Named<QLabel>(panel, "LabelEstimate");
   LabelEstimate->setStyleSheet("color: navy");
-  grid->addWidget(LabelEstimate, 7, 0, 1, 4);
+  grid->addWidget(LabelEstimate, 7, 0, 1, 3);
+  // Beside the fields it fills: the rectangle picked on a map.
+  auto* ButtonMap = Named<QPushButton>(panel, "ButtonMap", "Map...");
+  ButtonMap->setToolTip("Pick the area on a map");
+  grid->addWidget(ButtonMap, 7, 3);
+  connect(ButtonMap, &QPushButton::clicked, this, [this] { Handle([this] { Form.ButtonMapClick(); }); });
 
   // The folder with "...", the thread count.
   auto* Label6 = Named<QLabel>(panel, "Label6");
