@@ -60,7 +60,8 @@ find_package(Qt6 REQUIRED COMPONENTS Test)
 meridane_server_test(qt_tests ONE_AT_A_TIME
   LIBRARIES meridane_qt meridane_mosaren Qt6::Test
   SOURCES ${PROJECT_SOURCE_DIR}/tests/ui/qt/QtMain.cpp ${PROJECT_SOURCE_DIR}/tests/ui/qt/MainWindowTest.cpp
-  ${PROJECT_SOURCE_DIR}/tests/ui/qt/DialogsTest.cpp ${PROJECT_SOURCE_DIR}/tests/ui/qt/CombineWindowTest.cpp)
+  ${PROJECT_SOURCE_DIR}/tests/ui/qt/DialogsTest.cpp ${PROJECT_SOURCE_DIR}/tests/ui/qt/CombineWindowTest.cpp
+  ${PROJECT_SOURCE_DIR}/tests/ui/qt/MapPickDialogTest.cpp)
 add_dependencies(qt_tests meridane)
 target_compile_definitions(qt_tests PRIVATE MERIDANE_DESKTOP="$<TARGET_FILE:meridane>")
 
