@@ -6,6 +6,7 @@
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace meridane {
 
@@ -67,6 +68,7 @@ void TMapWidget::SetSource(std::unique_ptr<IMapSource> source) {
           StopScan);
     });
   }
+  FitWhenSized = !isVisible();
   FitTask();
   emit CountsChanged();
 }
@@ -100,6 +102,7 @@ void TMapWidget::Refresh() {
 
 void TMapWidget::resizeEvent(QResizeEvent*) {
   MapView.Resize(width(), height());
+  if (std::exchange(FitWhenSized, false)) return FitTask();
   Refresh();
 }
 

@@ -98,6 +98,8 @@ class TMapWidget : public QWidget {
   std::shared_ptr<std::atomic<bool>> RepaintAsked = std::make_shared<std::atomic<bool>>(false);
   TKindCounts KindCounts;
   bool Dragging = false;
+  // A source set before the widget was laid out is fitted at its first size.
+  bool FitWhenSized = false;
   QPointF DragFrom;
   int Unloaded = 0;
 };
