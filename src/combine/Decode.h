@@ -5,10 +5,11 @@
 #include <string_view>
 #include <vector>
 
+#include "task/Coverage.h"
+
 namespace meridane {
 
-// Every tile of a tile set is this size, and the outputs' own tiles are too.
-inline constexpr int TileSide = 256;
+// Every tile of a tile set is TileSide square, and the outputs' own tiles are too.
 inline constexpr std::size_t TilePixels = static_cast<std::size_t>(TileSide) * TileSide;
 
 // A tile's pixels, RGBA, 8 bits a sample, rows from the top. Alpha 0 is a

@@ -60,8 +60,12 @@ find_package(Qt6 REQUIRED COMPONENTS Test)
 meridane_server_test(qt_tests ONE_AT_A_TIME
   LIBRARIES meridane_qt meridane_mosaren Qt6::Test
   SOURCES ${PROJECT_SOURCE_DIR}/tests/ui/qt/QtMain.cpp ${PROJECT_SOURCE_DIR}/tests/ui/qt/MainWindowTest.cpp
-  ${PROJECT_SOURCE_DIR}/tests/ui/qt/DialogsTest.cpp ${PROJECT_SOURCE_DIR}/tests/ui/qt/CombineWindowTest.cpp)
+  ${PROJECT_SOURCE_DIR}/tests/ui/qt/DialogsTest.cpp ${PROJECT_SOURCE_DIR}/tests/ui/qt/CombineWindowTest.cpp
+  ${PROJECT_SOURCE_DIR}/tests/ui/qt/MapWidgetTest.cpp)
 add_dependencies(qt_tests meridane)
+# The map widget's test task is made of real images.
+target_link_libraries(qt_tests PRIVATE JPEG::JPEG PNG::PNG)
+target_compile_definitions(qt_tests PRIVATE MERIDANE_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}/tests")
 target_compile_definitions(qt_tests PRIVATE MERIDANE_DESKTOP="$<TARGET_FILE:meridane>")
 
 # The map combiner: its driver with a recording output, its console in-process,

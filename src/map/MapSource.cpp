@@ -1,0 +1,157 @@
+#include "map/MapSource.h"
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+#include <system_error>
+
+#include "combine/Archive.h"
+#include "combine/Source.h"
+#include "config/Config.h"
+#include "task/Coverage.h"
+#include "task/ProjectFile.h"
+
+namespace meridane {
+
+namespace fs = std::filesystem;
+
+TTileRect IMapSource::Rect() const {
+  const TTileSet& set = TileSet();
+  return {set.MinX, set.MinY, set.MaxX, set.MaxY};
+}
+
+namespace {
+
+TDecodedTile Decoded(std::string_view bytes) {
+  TDecodedTile tile;
+  tile.Kind = DecodeTile(bytes, tile.Pixels) ? TMapTileKind::Good : TMapTileKind::Damaged;
+  if (tile.Kind != TMapTileKind::Good) tile.Pixels.clear();
+  return tile;
+}
+
+std::optional<std::string> ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Tiles as files named the way a task names them.
+class TFileMapSource : public IMapSource {
+ public:
+  TFileMapSource(TTileSource source, std::string blank, std::optional<TLonLatBox> requested)
+      : Source(std::move(source)), Blank(std::move(blank)), Asked(requested) {}
+
+  const TTileSet& TileSet() const override { return Source.Set; }
+  std::optional<TLonLatBox> Requested() const override { return Asked; }
+
+  TDecodedTile Load(int x, int y) override {
+    const std::optional<std::string> bytes = ReadFile(Source.Folder + Source.FileName(x, y));
+    if (!bytes || bytes->empty()) return {};
+    switch (KindOfBytes(*bytes, Blank)) {
+      case TTileKind::Placeholder: return {TMapTileKind::Placeholder, {}};
+      case TTileKind::Good: return Decoded(*bytes);
+      default: return {TMapTileKind::Damaged, {}};
+    }
+  }
+
+  std::optional<TMapTileKind> Classify(int x, int y) override {
+    const std::string path = Source.Folder + Source.FileName(x, y);
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || info.st_size == 0) return TMapTileKind::Missing;
+    // Only a file of the placeholder's size can be it: most tiles are never read.
+    if (Blank.empty() || static_cast<std::size_t>(info.st_size) != Blank.size()) return TMapTileKind::Good;
+    const std::optional<std::string> bytes = ReadFile(path);
+    return bytes && *bytes == Blank ? TMapTileKind::Placeholder : TMapTileKind::Good;
+  }
+
+ private:
+  TTileSource Source;
+  std::string Blank;
+  std::optional<TLonLatBox> Asked;
+};
+
+// An MBTiles or PMTiles file: its reader serves one thread at a time, the
+// decoding runs in parallel.
+class TArchiveMapSource : public IMapSource {
+ public:
+  explicit TArchiveMapSource(std::unique_ptr<ITileArchive> archive) : Archive(std::move(archive)) {}
+
+  const TTileSet& TileSet() const override { return Archive->TileSet(); }
+
+  TDecodedTile Load(int x, int y) override {
+    std::optional<std::string> bytes;
+    {
+      const std::lock_guard guard(Reading);
+      bytes = Archive->Get(TileSet().Zoom, x, y);
+    }
+    if (!bytes) return {};
+    return Decoded(*bytes);
+  }
+
+ private:
+  std::unique_ptr<ITileArchive> Archive;
+  std::mutex Reading;
+};
+
+// The zoom most of a folder's tile files are of.
+int FolderZoom(const fs::path& folder) {
+  std::map<int, long long> counts;
+  std::error_code error;
+  for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error))
+    if (const auto name = ParseTileFileName(entry->path().filename().string())) ++counts[name->Zoom];
+  if (counts.empty()) throw std::runtime_error("No tiles in folder " + folder.string());
+  auto best = counts.begin();
+  for (auto it = counts.begin(); it != counts.end(); ++it)
+    if (it->second > best->second) best = it;
+  return best->first;
+}
+
+}  // namespace
+
+std::unique_ptr<IMapSource> OpenMapSource(const fs::path& path, const fs::path& programFolder,
+                                          const TStartConfig& config) {
+  std::error_code error;
+  if (fs::is_directory(path, error)) {
+    TTileSource source = FolderSource(path, FolderZoom(path));
+    std::string blank = PlaceholderBytes(programFolder, source.Set.Format);
+    return std::make_unique<TFileMapSource>(std::move(source), std::move(blank), std::nullopt);
+  }
+  if (path.extension() == ".mrd") {
+    TTileSource source = TaskSource(path, config);
+    const TTaskParams params = OpenTaskReadOnly(path, config);
+    const TLonLatBox asked{params.LeftLongitude, params.BottomLatitude, params.RightLongitude, params.TopLatitude};
+    std::string blank = PlaceholderBytes(programFolder, source.Set.Format);
+    return std::make_unique<TFileMapSource>(std::move(source), std::move(blank), asked);
+  }
+  return std::make_unique<TArchiveMapSource>(OpenTileArchive(path));
+}
+
+void ScanKinds(IMapSource& source, const std::function<void(const TKindCounts&)>& report,
+               const std::atomic<bool>& stop) {
+  const TTileRect rect = source.Rect();
+  if (rect.Empty() || !source.Classify(rect.MinX, rect.MinY)) return;
+  TKindCounts counts;
+  auto next = std::chrono::steady_clock::now();
+  for (int y = rect.MinY; y <= rect.MaxY; ++y) {
+    for (int x = rect.MinX; x <= rect.MaxX; ++x) {
+      if (stop) return;
+      const TMapTileKind kind = source.Classify(x, y).value_or(TMapTileKind::Good);
+      ++counts.Checked;
+      counts.Missing += kind == TMapTileKind::Missing;
+      counts.Placeholder += kind == TMapTileKind::Placeholder;
+    }
+    if (const auto now = std::chrono::steady_clock::now(); now >= next) {
+      report(counts);
+      next = now + std::chrono::milliseconds(100);
+    }
+  }
+  counts.Done = true;
+  report(counts);
+}
+
+}  // namespace meridane

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "combine/TileSink.h"
+#include "map/Pyramid.h"
+#include "map/TileCache.h"
+
+namespace meridane {
+
+struct TStartConfig;
+
+// The requested rectangle of a task, in degrees.
+struct TLonLatBox {
+  double West = 0, South = 0, East = 0, North = 0;
+};
+
+// Tiles of one zoom a map shows: a task, a tile folder or an archive.
+class IMapSource {
+ public:
+  virtual ~IMapSource() = default;
+  // The tiles the source has (or a task asks for): zoom, rectangle, edges.
+  virtual const TTileSet& TileSet() const = 0;
+  // What a task asked for; nothing for a folder or an archive.
+  virtual std::optional<TLonLatBox> Requested() const { return std::nullopt; }
+  // Reads and decodes the tile at (x, y) of the set's zoom. Safe to call from
+  // several threads at once. Throws std::runtime_error when the source cannot
+  // be read at all.
+  virtual TDecodedTile Load(int x, int y) = 0;
+  // Sorts the tile by its file alone, without decoding: Good, Missing or
+  // Placeholder. Nothing when the source cannot tell tiles apart this way
+  // (an archive holds only good tiles).
+  virtual std::optional<TMapTileKind> Classify(int x, int y) { (void)x, (void)y; return std::nullopt; }
+
+  TTileRect Rect() const;
+};
+
+// Opens what a user gave: a project file (.mrd), a tile folder, or an MBTiles
+// or PMTiles file. programFolder holds blankimg/, the placeholders. Throws
+// std::runtime_error with a message for the user.
+std::unique_ptr<IMapSource> OpenMapSource(const std::filesystem::path& path, const std::filesystem::path& programFolder,
+                                          const TStartConfig& config);
+
+// Counts of the tiles a kind scan found.
+struct TKindCounts {
+  long long Checked = 0, Missing = 0, Placeholder = 0;
+  bool Done = false;
+};
+
+// Sorts every tile of the source with Classify, row by row, and reports the
+// counts about every 100 ms and at the end (on the scan's thread). Stops
+// early when stop holds. Nothing is reported for a source that cannot classify.
+void ScanKinds(IMapSource& source, const std::function<void(const TKindCounts&)>& report,
+               const std::atomic<bool>& stop);
+
+}  // namespace meridane
