@@ -72,4 +72,9 @@ target_compile_definitions(qt_tests PRIVATE MERIDANE_DESKTOP="$<TARGET_FILE:meri
 # and a task downloaded from the servers joined.
 meridane_server_test(mosaren_tests
   LIBRARIES meridane_mosaren meridane_cli
-  SOURCES ${PROJECT_SOURCE_DIR}/tests/combine/CombineTest.cpp ${PROJECT_SOURCE_DIR}/tests/mosaren/ConsoleTest.cpp)
+  SOURCES ${PROJECT_SOURCE_DIR}/tests/combine/CombineTest.cpp ${PROJECT_SOURCE_DIR}/tests/mosaren/ConsoleTest.cpp
+  ${PROJECT_SOURCE_DIR}/tests/mosaren/EndToEndTest.cpp)
+# Outputs read back with sqlite3, GDAL and the pmtiles package, against real images.
+find_package(SQLite3 REQUIRED)
+target_link_libraries(mosaren_tests PRIVATE SQLite::SQLite3 JPEG::JPEG PNG::PNG)
+target_compile_definitions(mosaren_tests PRIVATE MERIDANE_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}/tests")
