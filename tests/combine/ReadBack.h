@@ -4,12 +4,14 @@
 // ones, the pmtiles package's reader (node) for PMTiles; and the real tiles
 // they are compared with.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -84,6 +86,26 @@ inline TComparison Compare(const TRgba& got, const TRgba& want) {
   }
   c.MeanDifference = sum / (TilePixels * 3);
   return c;
+}
+
+// Every tile of an MBTiles file by column and row from the north.
+inline std::map<std::pair<int, int>, std::string> MbtilesTiles(const std::filesystem::path& file) {
+  std::map<std::pair<int, int>, std::string> tiles;
+  sqlite3* db = nullptr;
+  EXPECT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  sqlite3_stmt* select = nullptr;
+  EXPECT_EQ(sqlite3_prepare_v2(db, "SELECT zoom_level, tile_column, tile_row, tile_data FROM tiles", -1, &select, nullptr),
+            SQLITE_OK)
+      << sqlite3_errmsg(db);
+  while (select && sqlite3_step(select) == SQLITE_ROW) {
+    const int zoom = sqlite3_column_int(select, 0);
+    const auto* data = static_cast<const char*>(sqlite3_column_blob(select, 3));
+    tiles[{sqlite3_column_int(select, 1), (1 << zoom) - 1 - sqlite3_column_int(select, 2)}] =
+        std::string(data, static_cast<std::size_t>(sqlite3_column_bytes(select, 3)));
+  }
+  sqlite3_finalize(select);
+  sqlite3_close(db);
+  return tiles;
 }
 
 // The pmtiles package's reader, installed from the tarballs in combine/vendor

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -32,6 +33,14 @@ class TServedTask : public TCliServer {
     return SourceTile(column, row, "jpg");
   }
   static std::optional<std::string> TileAt(int x, int y) { return Tile(x - MinX, y - MinY); }
+  // Every served tile by column and row from the north, as MbtilesTiles reads them.
+  static std::map<std::pair<int, int>, std::string> TilesServed() {
+    std::map<std::pair<int, int>, std::string> tiles;
+    for (int y = MinY; y < MinY + Rows; ++y)
+      for (int x = MinX; x < MinX + Columns; ++x)
+        if (const auto tile = TileAt(x, y)) tiles[{x, y}] = *tile;
+    return tiles;
+  }
 
   // Serves the tiles and downloads them into the task maps/NAME.mrd; returns its project file.
   std::filesystem::path Download(const std::string& name) {

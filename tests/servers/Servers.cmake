@@ -58,7 +58,7 @@ target_compile_definitions(cli_tests PRIVATE MERIDANE_CLI="$<TARGET_FILE:meridan
 # The desktop program's widgets, offscreen, with a main of their own (QtMain.cpp).
 find_package(Qt6 REQUIRED COMPONENTS Test)
 meridane_server_test(qt_tests ONE_AT_A_TIME
-  LIBRARIES meridane_qt meridane_mosaren Qt6::Test
+  LIBRARIES meridane_qt meridane_mosaren meridane_cli Qt6::Test
   SOURCES ${PROJECT_SOURCE_DIR}/tests/ui/qt/QtMain.cpp ${PROJECT_SOURCE_DIR}/tests/ui/qt/MainWindowTest.cpp
   ${PROJECT_SOURCE_DIR}/tests/ui/qt/DialogsTest.cpp ${PROJECT_SOURCE_DIR}/tests/ui/qt/CombineWindowTest.cpp
   ${PROJECT_SOURCE_DIR}/tests/ui/qt/MapWidgetTest.cpp)
@@ -74,7 +74,9 @@ meridane_server_test(mosaren_tests
   LIBRARIES meridane_mosaren meridane_cli
   SOURCES ${PROJECT_SOURCE_DIR}/tests/combine/CombineTest.cpp ${PROJECT_SOURCE_DIR}/tests/mosaren/ConsoleTest.cpp
   ${PROJECT_SOURCE_DIR}/tests/mosaren/EndToEndTest.cpp)
-# Outputs read back with sqlite3, GDAL and the pmtiles package, against real images.
+# The combiner's outputs read back with sqlite3, GDAL and the pmtiles package, against real images.
 find_package(SQLite3 REQUIRED)
-target_link_libraries(mosaren_tests PRIVATE SQLite::SQLite3 JPEG::JPEG PNG::PNG)
-target_compile_definitions(mosaren_tests PRIVATE MERIDANE_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}/tests")
+foreach(name mosaren_tests qt_tests)
+  target_link_libraries(${name} PRIVATE SQLite::SQLite3 JPEG::JPEG PNG::PNG)
+  target_compile_definitions(${name} PRIVATE MERIDANE_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}/tests")
+endforeach()
