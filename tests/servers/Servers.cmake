@@ -76,7 +76,6 @@ meridane_server_test(mosaren_tests
   ${PROJECT_SOURCE_DIR}/tests/mosaren/EndToEndTest.cpp)
 # The combiner's outputs read back with sqlite3, GDAL and the pmtiles package, against real images.
 find_package(SQLite3 REQUIRED)
-foreach(name mosaren_tests qt_tests)
-  target_link_libraries(${name} PRIVATE SQLite::SQLite3 JPEG::JPEG PNG::PNG)
-  target_compile_definitions(${name} PRIVATE MERIDANE_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}/tests")
-endforeach()
+target_link_libraries(mosaren_tests PRIVATE SQLite::SQLite3 JPEG::JPEG PNG::PNG)
+target_compile_definitions(mosaren_tests PRIVATE MERIDANE_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}/tests")
+target_link_libraries(qt_tests PRIVATE SQLite::SQLite3)
