@@ -1,6 +1,7 @@
 # The installed program: everything under one folder (/opt/meridane), the
-# programs linked into /usr/bin (the map combiner as meridane-combine), the desktop entry and icon where desktops look
-# for them. `cmake --install` and the Debian package (`cpack -G DEB`) both give it.
+# programs linked into /usr/bin (the map combiner as meridane-combine, the map viewer as
+# meridane-viewer), the desktop entries, the file types of tasks and archives, and the icon
+# where desktops look for them. `cmake --install` and the Debian package (`cpack -G DEB`) both give it.
 set(MERIDANE_SYSTEM_FILES ON)
 if(NOT CMAKE_INSTALL_PREFIX STREQUAL "/opt/meridane")
   # A copy elsewhere (a user's own folder) stays in that folder.
@@ -13,17 +14,21 @@ install(FILES ${CMAKE_BINARY_DIR}/package/config.ini DESTINATION ini)
 
 if(MERIDANE_SYSTEM_FILES)
   # Each link in /usr/bin and the program it leads to.
-  foreach(link meridane:meridane meridane-cli:meridane-cli meridane-combine:mosaren)
+  foreach(link meridane:meridane meridane-cli:meridane-cli meridane-combine:mosaren meridane-viewer:vistorel)
     string(REPLACE ":" ";" pair ${link})
     list(GET pair 0 name)
     list(GET pair 1 program)
     file(CREATE_LINK ${CMAKE_INSTALL_PREFIX}/${program} ${CMAKE_BINARY_DIR}/package/${name} SYMBOLIC)
     install(FILES ${CMAKE_BINARY_DIR}/package/${name} DESTINATION /usr/bin)
   endforeach()
-  install(FILES ${PROJECT_SOURCE_DIR}/share/meridane.desktop DESTINATION /usr/share/applications)
+  install(FILES ${PROJECT_SOURCE_DIR}/share/meridane.desktop ${PROJECT_SOURCE_DIR}/share/meridane-viewer.desktop
+          DESTINATION /usr/share/applications)
+  install(FILES ${PROJECT_SOURCE_DIR}/share/meridane-mime.xml DESTINATION /usr/share/mime/packages RENAME meridane.xml)
   install(FILES ${PROJECT_SOURCE_DIR}/share/meridane.svg DESTINATION /usr/share/icons/hicolor/scalable/apps)
 else()
-  install(FILES ${PROJECT_SOURCE_DIR}/share/meridane.desktop DESTINATION share/applications)
+  install(FILES ${PROJECT_SOURCE_DIR}/share/meridane.desktop ${PROJECT_SOURCE_DIR}/share/meridane-viewer.desktop
+          DESTINATION share/applications)
+  install(FILES ${PROJECT_SOURCE_DIR}/share/meridane-mime.xml DESTINATION share/mime/packages RENAME meridane.xml)
   install(FILES ${PROJECT_SOURCE_DIR}/share/meridane.svg DESTINATION share/icons/hicolor/scalable/apps)
 endif()
 

@@ -37,7 +37,7 @@ std::optional<TPictureFormat> PictureFormatOf(TOutputFormat format);
 
 // What the user chose for an output besides its file.
 struct TCombineOptions {
-  int Quality = 85;          // JPEG quality of a JPEG picture, 1..100
+  int Quality = 85;          // JPEG quality of a JPEG picture or a GeoTIFF of JPEG tiles, 1..100
   std::string Name;          // an archive's name; empty: the task's
   std::string Description;   // an archive's description
 };

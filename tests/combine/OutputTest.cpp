@@ -18,6 +18,7 @@
 #include "combine/GeoTiff.h"
 #include "combine/Picture.h"
 #include "combine/Pyramid.h"
+#include "combine/ReadBack.h"
 #include "support/Images.h"
 #include "support/ProcessState.h"
 #include "support/TempDir.h"
@@ -25,6 +26,10 @@
 namespace meridane {
 namespace {
 
+using test::Compare;
+using test::GdalWindow;
+using test::SourceTile;
+using test::TComparison;
 using test::TTempDir;
 
 // Five by three tiles at zoom 14; three overviews (640x384, 320x192, 160x96).
@@ -36,20 +41,6 @@ TTileSet SmallSet(const std::string& format) {
   set.NorthMetres = TileEdgeYMetres(set.MinY, set.Zoom), set.SouthMetres = TileEdgeYMetres(set.MaxY + 1LL, set.Zoom);
   set.Format = format;
   return set;
-}
-
-// Smooth gradients over a colour of the tile's own, so a tile in the wrong place shows.
-std::string SourceTile(int column, int row, const std::string& format) {
-  const int seed = column * 7 + row * 13;
-  std::vector<unsigned char> pixels;
-  for (int y = 0; y < TileSide; ++y)
-    for (int x = 0; x < TileSide; ++x) {
-      pixels.push_back(static_cast<unsigned char>(seed * 29 % 200 + x / 8));
-      pixels.push_back(static_cast<unsigned char>(seed * 53 % 200 + y / 8));
-      pixels.push_back(static_cast<unsigned char>((x + y) / 4));
-      if (format == "png") pixels.push_back(255);
-    }
-  return format == "png" ? test::EncodePngPixels(pixels, TileSide, TileSide, PNG_FORMAT_RGBA) : test::EncodeJpegPixels(pixels, TileSide, TileSide, 3, 95);
 }
 
 // The tiles the tests leave out: one missing, one that is not an image.
@@ -67,64 +58,6 @@ void WriteMosaic(ITileSink& sink, const TTileSet& set) {
         sink.Add(x, y, SourceTile(column, row, set.Format));
     }
   sink.Finish();
-}
-
-std::string Run(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = ::popen(command.c_str(), "r")) {
-    char buffer[4096];
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
-    ::pclose(pipe);
-  }
-  return out;
-}
-
-// gdalinfo -json without white space, so its parts can be looked for as text.
-std::string GdalInfo(const std::string& path) {
-  std::string json = Run("gdalinfo -json '" + path + "'");
-  json.erase(std::remove_if(json.begin(), json.end(), [](char c) { return c == ' ' || c == '\n'; }), json.end());
-  return json;
-}
-
-std::vector<double> GeoTransform(const std::string& json) {
-  std::smatch m;
-  std::vector<double> numbers;
-  if (std::regex_search(json, m, std::regex(R"("geoTransform":\[([^\]]*)\])"))) {
-    std::stringstream list(m[1].str());
-    for (std::string item; std::getline(list, item, ',');) numbers.push_back(std::stod(item));
-  }
-  return numbers;
-}
-
-// A 256x256 window of the output (full size pixels, or those of the first
-// overview over twice the window) as RGBA, read by GDAL.
-TRgba GdalWindow(const std::string& path, const std::string& bands, int left, int top, bool overview = false) {
-  const std::string png = path + ".window.png";
-  const int side = overview ? 2 * TileSide : TileSide;
-  std::remove(png.c_str());
-  Run("gdal_translate -q -of PNG " + bands + (overview ? " -ovr 0" : "") + " -srcwin " + std::to_string(left) + " " +
-      std::to_string(top) + " " + std::to_string(side) + " " + std::to_string(side) + " '" + path + "' '" + png + "'");
-  TRgba pixels;
-  EXPECT_TRUE(DecodeTile(test::ReadAll(png), pixels)) << "GDAL read no window at " << left << "," << top;
-  return pixels;
-}
-
-// The mean absolute difference of the colours and the extremes of the alpha.
-struct TComparison {
-  double MeanDifference = 0;
-  int MinAlpha = 255, MaxAlpha = 0;
-};
-
-TComparison Compare(const TRgba& got, const TRgba& want) {
-  TComparison c;
-  double sum = 0;
-  for (std::size_t i = 0; i < TilePixels; ++i) {
-    for (int k = 0; k < 3; ++k) sum += std::abs(got[i * 4 + k] - want[i * 4 + k]);
-    c.MinAlpha = std::min<int>(c.MinAlpha, got[i * 4 + 3]);
-    c.MaxAlpha = std::max<int>(c.MaxAlpha, got[i * 4 + 3]);
-  }
-  c.MeanDifference = sum / (TilePixels * 3);
-  return c;
 }
 
 TEST(CombineOutputs, GdalReadsEveryOutputWithItsPlaceAndPixels) {
@@ -161,9 +94,9 @@ TEST(CombineOutputs, GdalReadsEveryOutputWithItsPlaceAndPixels) {
     WriteMosaic(*c.Make(set, path), set);
     const bool tiff = path.ends_with(".tif");
 
-    const std::string info = GdalInfo(path);
+    const std::string info = test::GdalInfo(path);
     EXPECT_NE(info.find(R"(ID[\"EPSG\",3857]])"), std::string::npos);
-    const std::vector<double> g = GeoTransform(info);
+    const std::vector<double> g = test::GeoTransform(info);
     ASSERT_EQ(g.size(), 6u);
     EXPECT_NEAR(g[0], set.WestMetres, 1e-3);
     EXPECT_NEAR(g[3], set.NorthMetres, 1e-3);

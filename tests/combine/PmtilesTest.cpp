@@ -6,6 +6,7 @@
 #include <string>
 
 #include "combine/Archives.h"
+#include "combine/ReadBack.h"
 #include "support/Images.h"
 #include "support/TempDir.h"
 
@@ -62,49 +63,6 @@ TEST(Pmtiles, RepeatedTilesAreStoredOnce) {
   }
 }
 
-// The pmtiles package's reader, installed from the tarballs beside this test
-// into a folder of its own, reads a file: the header and metadata as JSON,
-// then every tile of a rectangle one tile larger than the set.
-std::string ReadWithPackage(const TTempDir& dir, const fs::path& archive, const TTileSet& set) {
-  const fs::path vendor = fs::path(MERIDANE_TEST_SOURCE_DIR) / "combine" / "vendor";
-  const fs::path modules = dir / "node_modules";
-  for (const char* package : {"pmtiles", "fflate"}) {
-    fs::create_directories(modules / package);
-    for (const auto& entry : fs::directory_iterator(vendor))
-      if (entry.path().filename().string().starts_with(std::string(package) + "-")) {
-        const std::string command = "tar -xzf '" + entry.path().string() + "' -C '" + (modules / package).string() + "' --strip-components=1";
-        EXPECT_EQ(test::RunCommand(command).second, 0) << command;
-      }
-  }
-  fs::copy_file(fs::path(MERIDANE_TEST_SOURCE_DIR) / "combine" / "read_pmtiles.mjs", dir / "read.mjs",
-                fs::copy_options::overwrite_existing);
-  std::ofstream requests(dir / "requests.txt");
-  for (int y = set.MinY - 1; y <= set.MaxY + 1; ++y)
-    for (int x = set.MinX - 1; x <= set.MaxX + 1; ++x) requests << set.Zoom << " " << x << " " << y << "\n";
-  requests.close();
-  const auto [log, status] = test::RunCommand("node '" + (dir / "read.mjs").string() + "' '" + archive.string() + "' '" +
-                                              (dir / "requests.txt").string() + "' '" + (dir / "read.txt").string() + "' 2>&1");
-  EXPECT_EQ(status, 0) << log;
-  return test::ReadAll(dir / "read.txt");
-}
-
-// What the package's reader should answer for the rectangle of ReadWithPackage.
-std::string Expected(const TTileSet& set, const test::TTileRule& rule) {
-  std::string out;
-  static const char Digits[] = "0123456789abcdef";
-  for (int y = set.MinY - 1; y <= set.MaxY + 1; ++y)
-    for (int x = set.MinX - 1; x <= set.MaxX + 1; ++x) {
-      const bool inside = x >= set.MinX && x <= set.MaxX && y >= set.MinY && y <= set.MaxY;
-      const std::optional<std::string> tile = inside ? rule(x, y) : std::nullopt;
-      out += std::to_string(set.Zoom) + " " + std::to_string(x) + " " + std::to_string(y) + " ";
-      if (!tile) out += "-";
-      for (const char c : tile.value_or(""))
-        out += {Digits[static_cast<unsigned char>(c) >> 4], Digits[static_cast<unsigned char>(c) & 15]};
-      out += "\n";
-    }
-  return out;
-}
-
 // A set too large for the root alone gets leaf directories, and the package's
 // reader, like ours, finds every tile: a small set of real images with gaps
 // and repeats, and 100,000 tiny tiles of many lengths.
@@ -146,9 +104,9 @@ TEST(Pmtiles, ThePackageReaderReadsEveryTile) {
     EXPECT_EQ(ours, "");
 
     if (!haveNode) continue;
-    const std::string read = ReadWithPackage(dir, archive, c.Set);
+    const std::string read = test::ReadWithPackage(dir, archive, c.Set);
     const std::size_t firstLine = read.find('\n') + 1;
-    EXPECT_TRUE(read.substr(firstLine) == Expected(c.Set, c.Rule)) << read.substr(0, 2000);
+    EXPECT_TRUE(read.substr(firstLine) == test::PackageExpected(c.Set, c.Rule)) << read.substr(0, 2000);
     const std::string head = read.substr(0, firstLine);
     for (const std::string& part : {std::string("\"specVersion\":3,"), std::string("\"clustered\":true,\"internalCompression\":2,"),
                                     "\"minZoom\":" + std::to_string(c.Set.Zoom), c.Metadata})

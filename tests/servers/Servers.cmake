@@ -58,15 +58,24 @@ target_compile_definitions(cli_tests PRIVATE MERIDANE_CLI="$<TARGET_FILE:meridan
 # The desktop program's widgets, offscreen, with a main of their own (QtMain.cpp).
 find_package(Qt6 REQUIRED COMPONENTS Test)
 meridane_server_test(qt_tests ONE_AT_A_TIME
-  LIBRARIES meridane_qt meridane_mosaren Qt6::Test
+  LIBRARIES meridane_qt meridane_mosaren meridane_cli Qt6::Test
   SOURCES ${PROJECT_SOURCE_DIR}/tests/ui/qt/QtMain.cpp ${PROJECT_SOURCE_DIR}/tests/ui/qt/MainWindowTest.cpp
   ${PROJECT_SOURCE_DIR}/tests/ui/qt/DialogsTest.cpp ${PROJECT_SOURCE_DIR}/tests/ui/qt/CombineWindowTest.cpp
-  ${PROJECT_SOURCE_DIR}/tests/ui/qt/MapPickDialogTest.cpp)
+  ${PROJECT_SOURCE_DIR}/tests/ui/qt/MapWidgetTest.cpp ${PROJECT_SOURCE_DIR}/tests/ui/qt/MapPickDialogTest.cpp)
 add_dependencies(qt_tests meridane)
+# The map widget's test task is made of real images.
+target_link_libraries(qt_tests PRIVATE JPEG::JPEG PNG::PNG)
+target_compile_definitions(qt_tests PRIVATE MERIDANE_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}/tests")
 target_compile_definitions(qt_tests PRIVATE MERIDANE_DESKTOP="$<TARGET_FILE:meridane>")
 
 # The map combiner: its driver with a recording output, its console in-process,
 # and a task downloaded from the servers joined.
 meridane_server_test(mosaren_tests
   LIBRARIES meridane_mosaren meridane_cli
-  SOURCES ${PROJECT_SOURCE_DIR}/tests/combine/CombineTest.cpp ${PROJECT_SOURCE_DIR}/tests/mosaren/ConsoleTest.cpp)
+  SOURCES ${PROJECT_SOURCE_DIR}/tests/combine/CombineTest.cpp ${PROJECT_SOURCE_DIR}/tests/mosaren/ConsoleTest.cpp
+  ${PROJECT_SOURCE_DIR}/tests/mosaren/EndToEndTest.cpp)
+# The combiner's outputs read back with sqlite3, GDAL and the pmtiles package, against real images.
+find_package(SQLite3 REQUIRED)
+target_link_libraries(mosaren_tests PRIVATE SQLite::SQLite3 JPEG::JPEG PNG::PNG)
+target_compile_definitions(mosaren_tests PRIVATE MERIDANE_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}/tests")
+target_link_libraries(qt_tests PRIVATE SQLite::SQLite3)

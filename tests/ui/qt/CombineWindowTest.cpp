@@ -1,10 +1,13 @@
-// The map combiner's window, offscreen, over a recording output.
+// The map combiner's window, offscreen, over a recording output, and over the
+// real one with a downloaded task.
 #include <QComboBox>
 #include <QProgressBar>
 #include <QPushButton>
 
 #include "combine/RecordingSink.h"
+#include "config/Config.h"
 #include "mosaren/CombineWindow.h"
+#include "mosaren/ServedTask.h"
 #include "ui/qt/QtHarness.h"
 
 namespace meridane::test {
@@ -78,6 +81,27 @@ TEST(CombineWindowTest, AFolderJoinedIntoAPictureWithItsSummary) {
   const QPixmap shot = window.grab();
   EXPECT_TRUE(shot.save(QString::fromStdString(dir.Folder() + "combiner.png")));
   if (const char* keep = std::getenv("MERIDANE_COMBINER_SCREENSHOT")) shot.save(keep);
+}
+
+using CombineWindowTask = TServedTask;
+
+TEST_F(CombineWindowTask, ADownloadedTaskJoinedIntoMbtilesHoldsItsTiles) {
+  const fs::path project = Download("window");
+  TQtToolkit toolkit;
+  TCombineForm form(toolkit, {.ProgramFolder = ProgramFolder()});
+  TCombineWindow window(toolkit, form);
+  window.show();
+  QApplication::processEvents();
+  Choose(Find<QComboBox>(&window, "InputKind"), 0);
+  Type(&window, "InputPath", project.string());
+  Choose(Find<QComboBox>(&window, "Format"), 0);
+  Type(&window, "OutputPath", (Dir / "map.mbtiles").string());
+  Find<QPushButton>(&window, "Start")->click();
+  ASSERT_TRUE(WaitUntil([&] { return !Text(&window, "Summary").empty() && !form.Running(); }));
+  EXPECT_TRUE(Text(&window, "Summary").starts_with("11 tiles written; left out: 1 placeholder, 0 missing,"))
+      << Text(&window, "Summary");
+  EXPECT_EQ(MbtilesTiles(Dir / "map.mbtiles"), TilesServed());
+  if (const char* keep = std::getenv("MERIDANE_COMBINER_SCREENSHOT")) window.grab().save(keep);
 }
 
 TEST(CombineWindowTest, StartAsksForWhatIsMissing) {

@@ -1,0 +1,228 @@
+#include "ui/qt/MapWidget.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QWheelEvent>
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace meridane {
+
+namespace {
+
+// Wheel notches of 120 units; half a zoom level each keeps zooming smooth.
+constexpr double ZoomPerNotch = 0.5;
+constexpr double ArrowStep = 64;
+
+QRectF ScreenRect(const TMapView& view, const TLonLatBox& box) {
+  const TWorldPoint nw = view.LonLatToScreen({box.West, box.North});
+  const TWorldPoint se = view.LonLatToScreen({box.East, box.South});
+  return QRectF(QPointF(nw.X, nw.Y), QPointF(se.X, se.Y)).normalized();
+}
+
+}  // namespace
+
+QColor TMapWidget::GridBackground() { return {232, 232, 228}; }
+QColor TMapWidget::MissingHatch() { return {128, 128, 128}; }
+QColor TMapWidget::PlaceholderHatch() { return {220, 30, 30}; }
+QColor TMapWidget::RequestedOutline() { return {20, 60, 230}; }
+
+TMapWidget::TMapWidget(QWidget* parent) : QWidget(parent) {
+  setMouseTracking(true);
+  setFocusPolicy(Qt::StrongFocus);
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setMinimumSize(200, 150);
+}
+
+TMapWidget::~TMapWidget() { StopSource(); }
+
+void TMapWidget::StopSource() {
+  StopScan = true;
+  if (Scan.joinable()) Scan.join();
+  Loader.reset();
+  StopScan = false;
+}
+
+void TMapWidget::SetSource(std::unique_ptr<IMapSource> source) {
+  StopSource();
+  Cache.Clear();
+  MapSource = std::move(source);
+  KindCounts = {};
+  // A fresh flag: repaints still queued for the old loader do no harm.
+  RepaintAsked = std::make_shared<std::atomic<bool>>(false);
+  if (MapSource) {
+    Loader = std::make_unique<TTileLoader>(*MapSource, Cache, [this, asked = RepaintAsked](const TTileKey&) {
+      if (asked->exchange(true)) return;
+      QMetaObject::invokeMethod(
+          this, [this, asked] { asked->store(false), update(); }, Qt::QueuedConnection);
+    });
+    Scan = std::thread([this, source = MapSource.get()] {
+      ScanKinds(
+          *source,
+          [this](const TKindCounts& counts) {
+            QMetaObject::invokeMethod(
+                this, [this, counts] { KindCounts = counts, emit CountsChanged(); }, Qt::QueuedConnection);
+          },
+          StopScan);
+    });
+  }
+  FitWhenSized = !isVisible();
+  FitTask();
+  emit CountsChanged();
+}
+
+void TMapWidget::FitBox(const TLonLatBox& box) {
+  const double maxZoom = MapSource ? MapSource->TileSet().Zoom + 2 : TMapView::MaxZoom;
+  MapView.Fit(box.West, box.South, box.East, box.North, 16, maxZoom);
+  Refresh();
+}
+
+void TMapWidget::FitTask() {
+  MapView.Resize(width(), height());
+  if (!MapSource) {
+    MapView.CentreOn({0, 0}, std::max(0.0, std::log2(std::min(width(), height()) / 256.0)));
+    Refresh();
+    return;
+  }
+  if (const auto asked = MapSource->Requested()) return FitBox(*asked);
+  const TTileSet& set = MapSource->TileSet();
+  FitBox({set.West, set.South, set.East, set.North});
+}
+
+void TMapWidget::Refresh() {
+  if (Loader) {
+    const TPyramidChoice choice = ChooseTiles(MapView, MapSource->TileSet().Zoom, MapSource->Rect());
+    Loader->Request(LoadOrder(MapView, choice));
+  }
+  update();
+  emit ViewChanged();
+}
+
+void TMapWidget::resizeEvent(QResizeEvent*) {
+  MapView.Resize(width(), height());
+  if (std::exchange(FitWhenSized, false)) return FitTask();
+  Refresh();
+}
+
+void TMapWidget::PaintGrid(QPainter& painter) {
+  painter.fillRect(rect(), GridBackground());
+  // Lines on the tile edges of the nearest whole zoom, so the grid moves with the map.
+  const double step = 256 * std::exp2(MapView.Zoom() - std::round(MapView.Zoom()));
+  const TWorldPoint origin = MapView.ScreenToPixel(0, 0);
+  painter.setPen(QPen(GridBackground().darker(112), 1));
+  for (double x = -std::fmod(origin.X, step); x < width(); x += step) painter.drawLine(QPointF(x, 0), QPointF(x, height()));
+  for (double y = -std::fmod(origin.Y, step); y < height(); y += step) painter.drawLine(QPointF(0, y), QPointF(width(), y));
+}
+
+void TMapWidget::PaintTiles(QPainter& painter) {
+  Unloaded = 0;
+  if (!MapSource) return;
+  const TTileSet& set = MapSource->TileSet();
+  const TPyramidChoice choice = ChooseTiles(MapView, set.Zoom, MapSource->Rect());
+  if (choice.Overview) {
+    // Too far out to draw single tiles: the tiles' area, tinted.
+    painter.fillRect(ScreenRect(MapView, {set.West, set.South, set.East, set.North}), QColor(180, 180, 170, 120));
+    return;
+  }
+  painter.setRenderHint(QPainter::SmoothPixmapTransform, choice.Scale < 1);
+  const double side = 256 * choice.Scale;
+  const QBrush missing(MissingHatch(), Qt::BDiagPattern);
+  const QBrush placeholder(PlaceholderHatch(), Qt::FDiagPattern);
+  for (int y = choice.Tiles.MinY; y <= choice.Tiles.MaxY; ++y) {
+    for (int x = choice.Tiles.MinX; x <= choice.Tiles.MaxX; ++x) {
+      const TWorldPoint at = MapView.PixelToScreen({256.0 * x * choice.Scale, 256.0 * y * choice.Scale});
+      // Whole pixels on both edges: neighbours meet without a seam.
+      const QRectF target(QPointF(std::round(at.X), std::round(at.Y)),
+                          QPointF(std::round(at.X + side), std::round(at.Y + side)));
+      const std::shared_ptr<const TDecodedTile> tile = Cache.Find({set.Zoom, x, y});
+      if (!tile) {
+        ++Unloaded;
+        continue;
+      }
+      if (tile->Kind == TMapTileKind::Good) {
+        const QImage image(tile->Pixels.data(), TileSide, TileSide, TileSide * 4, QImage::Format_RGBA8888);
+        painter.drawImage(target, image);
+      } else {
+        painter.fillRect(target, tile->Kind == TMapTileKind::Placeholder ? placeholder : missing);
+      }
+    }
+  }
+}
+
+void TMapWidget::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  PaintGrid(painter);
+  if (PaintUnder) PaintUnder(painter, MapView);
+  PaintTiles(painter);
+  if (MapSource) {
+    painter.setBrush(Qt::NoBrush);
+    if (const auto asked = MapSource->Requested()) {
+      painter.setPen(QPen(RequestedOutline(), 2));
+      painter.drawRect(ScreenRect(MapView, *asked));
+    }
+  }
+  if (PaintOver) PaintOver(painter, MapView);
+}
+
+void TMapWidget::ReportPointer(QPointF at) {
+  const TLonLat place = MapView.ScreenToLonLat(at.x(), at.y());
+  const int zoom = MapSource ? MapSource->TileSet().Zoom : static_cast<int>(std::round(MapView.Zoom()));
+  const TTileKey tile = PixelToTile(LonLatToPixel(place, zoom), zoom);
+  emit PointerMoved(place.Lon, place.Lat, tile.X, tile.Y, zoom);
+}
+
+void TMapWidget::mousePressEvent(QMouseEvent* event) {
+  if (MouseHook && MouseHook(TMouse::Press, event)) return;
+  if (event->button() == Qt::LeftButton) {
+    Dragging = true;
+    DragFrom = event->position();
+  }
+}
+
+void TMapWidget::mouseMoveEvent(QMouseEvent* event) {
+  ReportPointer(event->position());
+  if (MouseHook && MouseHook(TMouse::Move, event)) return;
+  if (!Dragging) return;
+  const QPointF by = event->position() - DragFrom;
+  DragFrom = event->position();
+  MapView.Pan(by.x(), by.y());
+  Refresh();
+}
+
+void TMapWidget::mouseReleaseEvent(QMouseEvent* event) {
+  if (MouseHook && MouseHook(TMouse::Release, event)) return;
+  if (event->button() == Qt::LeftButton) Dragging = false;
+}
+
+void TMapWidget::mouseDoubleClickEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) return;
+  MapView.ZoomAbout(event->position().x(), event->position().y(), 1);
+  Refresh();
+}
+
+void TMapWidget::wheelEvent(QWheelEvent* event) {
+  const double notches = event->angleDelta().y() / 120.0;
+  if (notches == 0) return;
+  MapView.ZoomAbout(event->position().x(), event->position().y(), notches * ZoomPerNotch);
+  Refresh();
+  ReportPointer(event->position());
+}
+
+void TMapWidget::keyPressEvent(QKeyEvent* event) {
+  const double cx = width() / 2.0, cy = height() / 2.0;
+  switch (event->key()) {
+    case Qt::Key_Left: MapView.Pan(ArrowStep, 0); break;
+    case Qt::Key_Right: MapView.Pan(-ArrowStep, 0); break;
+    case Qt::Key_Up: MapView.Pan(0, ArrowStep); break;
+    case Qt::Key_Down: MapView.Pan(0, -ArrowStep); break;
+    case Qt::Key_Plus:
+    case Qt::Key_Equal: MapView.ZoomAbout(cx, cy, 1); break;
+    case Qt::Key_Minus: MapView.ZoomAbout(cx, cy, -1); break;
+    default: QWidget::keyPressEvent(event); return;
+  }
+  Refresh();
+}
+
+}  // namespace meridane

@@ -1,0 +1,107 @@
+#pragma once
+
+#include <QWidget>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "map/MapSource.h"
+#include "map/TileCache.h"
+#include "map/TileLoader.h"
+#include "map/View.h"
+
+class QPainter;
+
+namespace meridane {
+
+// A slippy map of one tile source over a neutral grid: drag, arrow keys, the
+// wheel, + and - and a double click move it; tiles are read and decoded off
+// the window's thread and drawn as they arrive. Everything it shows is worked
+// out by the toolkit-free map library; this class only paints and forwards input.
+//
+// Overlays (for a caller's own drawing, such as a selection):
+// - PaintUnder and PaintOver draw below the source's tiles (above the grid)
+//   and above everything, in widget pixels; View() converts degrees to them.
+// - MouseHook sees every press, move and release first; when it answers true
+//   the widget does not pan. Call Refresh() after changing what a hook draws.
+class TMapWidget : public QWidget {
+  Q_OBJECT
+ public:
+  explicit TMapWidget(QWidget* parent = nullptr);
+  ~TMapWidget() override;
+
+  // Shows these tiles (none: the grid alone) and fits them in view. Tiles of
+  // the previous source are dropped.
+  void SetSource(std::unique_ptr<IMapSource> source);
+  IMapSource* Source() const { return MapSource.get(); }
+
+  // The view; after changing it, call Refresh().
+  TMapView& View() { return MapView; }
+  const TMapView& View() const { return MapView; }
+  // Asks for the tiles in sight and repaints.
+  void Refresh();
+  // Shows the task's requested rectangle whole (the source's tiles when it is
+  // no task); the zoom stays at most two levels past the source's.
+  void FitTask();
+  void FitBox(const TLonLatBox& box);
+
+  // The missing and placeholder tiles found so far by the scan SetSource starts.
+  const TKindCounts& Counts() const { return KindCounts; }
+  // Tiles drawn in the last paint that were not yet loaded (0: a complete picture).
+  int UnloadedInLastPaint() const { return Unloaded; }
+  // The tile loader's count of tiles read, for measurements.
+  long long TilesLoaded() const { return Loader ? Loader->Loaded() : 0; }
+
+  std::function<void(QPainter&, const TMapView&)> PaintUnder, PaintOver;
+  enum class TMouse { Press, Move, Release };
+  std::function<bool(TMouse, QMouseEvent*)> MouseHook;
+
+  // Colours of what the map marks, for the picture and its tests.
+  static QColor GridBackground();
+  static QColor MissingHatch();
+  static QColor PlaceholderHatch();
+  static QColor RequestedOutline();
+
+ signals:
+  // The pointer's place: degrees, and the source's tile under it (its zoom;
+  // the view's rounded when there is no source).
+  void PointerMoved(double lon, double lat, int tileX, int tileY, int zoom);
+  void CountsChanged();
+  void ViewChanged();
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  void StopSource();
+  void PaintGrid(QPainter& painter);
+  void PaintTiles(QPainter& painter);
+  void ReportPointer(QPointF at);
+
+  TMapView MapView;
+  TTileCache Cache;
+  std::unique_ptr<IMapSource> MapSource;
+  std::unique_ptr<TTileLoader> Loader;
+  std::thread Scan;
+  std::atomic<bool> StopScan = false;
+  // Set by the loaders' threads, cleared by the repaint they ask for: one
+  // queued repaint however many tiles arrive meanwhile.
+  std::shared_ptr<std::atomic<bool>> RepaintAsked = std::make_shared<std::atomic<bool>>(false);
+  TKindCounts KindCounts;
+  bool Dragging = false;
+  // A source set before the widget was laid out is fitted at its first size.
+  bool FitWhenSized = false;
+  QPointF DragFrom;
+  int Unloaded = 0;
+};
+
+}  // namespace meridane

@@ -1,0 +1,111 @@
+#include "vistorel/ViewerWindow.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QStatusBar>
+#include <exception>
+
+#include "config/Config.h"
+
+namespace meridane {
+
+namespace {
+
+QString Degrees(double value) { return QString::number(value, 'f', 6); }
+
+}  // namespace
+
+TViewerWindow::TViewerWindow(std::filesystem::path programFolder)
+    : ProgramFolder(std::move(programFolder)),
+      MapWidget(new TMapWidget(this)),
+      Place(new QLabel(this)),
+      Kinds(new QLabel(this)) {
+  setWindowTitle("Map Viewer");
+  setAcceptDrops(true);
+  setCentralWidget(MapWidget);
+  resize(1024, 720);
+
+  QMenu* file = menuBar()->addMenu("&File");
+  file->addAction("&Open...", QKeySequence::Open, [this] {
+    const QString path = QFileDialog::getOpenFileName(
+        this, "Open", {}, "Tasks and tile archives (*.mrd *.mbtiles *.pmtiles);;All files (*)");
+    if (!path.isEmpty()) Open(path.toStdString());
+  });
+  file->addAction("Open &folder...", [this] {
+    const QString path = QFileDialog::getExistingDirectory(this, "Open folder");
+    if (!path.isEmpty()) Open(path.toStdString());
+  });
+  file->addSeparator();
+  file->addAction("E&xit", QKeySequence::Quit, this, &QWidget::close);
+  QMenu* view = menuBar()->addMenu("&View");
+  view->addAction("&Fit task", QKeySequence(Qt::CTRL | Qt::Key_0), [this] { MapWidget->FitTask(); });
+
+  statusBar()->addWidget(Place, 1);
+  statusBar()->addPermanentWidget(Kinds);
+
+  MapWidget->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(MapWidget, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    const TLonLat place = MapWidget->View().ScreenToLonLat(at.x(), at.y());
+    PointerLon = place.Lon;
+    PointerLat = place.Lat;
+    QMenu menu(this);
+    menu.addAction("Copy coordinates", [this] { QApplication::clipboard()->setText(PointerText()); });
+    menu.addAction("Fit task", [this] { MapWidget->FitTask(); });
+    menu.exec(MapWidget->mapToGlobal(at));
+  });
+  connect(MapWidget, &TMapWidget::PointerMoved, this, [this](double lon, double lat, int x, int y, int zoom) {
+    PointerLon = lon;
+    PointerLat = lat;
+    Place->setText(QString("Lat %1  Lon %2   Tile x %3  y %4  zoom %5")
+                       .arg(Degrees(lat), Degrees(lon))
+                       .arg(x)
+                       .arg(y)
+                       .arg(zoom));
+  });
+  connect(MapWidget, &TMapWidget::CountsChanged, this, &TViewerWindow::ShowCounts);
+}
+
+QString TViewerWindow::PointerText() const { return Degrees(PointerLat) + ", " + Degrees(PointerLon); }
+
+bool TViewerWindow::Open(const std::filesystem::path& path) {
+  try {
+    const TStartConfig config = TConfig(TConfigSource({}, ProgramFolder).Read()).ReadStart();
+    MapWidget->SetSource(OpenMapSource(path, ProgramFolder, config));
+    setWindowTitle(QString::fromStdString(path.filename().string()) + " - Map Viewer");
+    return true;
+  } catch (const std::exception& error) {
+    QMessageBox::warning(this, "Map Viewer", QString::fromStdString(error.what()));
+    return false;
+  }
+}
+
+void TViewerWindow::ShowCounts() {
+  IMapSource* source = MapWidget->Source();
+  if (!source) return Kinds->clear();
+  const TKindCounts& counts = MapWidget->Counts();
+  const long long tiles = source->Rect().Count();
+  if (counts.Checked == 0 && !counts.Done) return Kinds->setText(QString("%1 tiles").arg(tiles));
+  Kinds->setText(QString("%1 tiles: %2 missing, %3 placeholder%4")
+                     .arg(tiles)
+                     .arg(counts.Missing)
+                     .arg(counts.Placeholder)
+                     .arg(counts.Done ? QString() : QString(" (%1 checked)").arg(counts.Checked)));
+}
+
+void TViewerWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void TViewerWindow::dropEvent(QDropEvent* event) {
+  const QList<QUrl> urls = event->mimeData()->urls();
+  if (!urls.isEmpty() && urls.front().isLocalFile()) Open(urls.front().toLocalFile().toStdString());
+}
+
+}  // namespace meridane

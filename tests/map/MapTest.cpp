@@ -1,0 +1,250 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <set>
+
+#include "config/Config.h"
+#include "map/MapSource.h"
+#include "map/Pyramid.h"
+#include "map/TileLoader.h"
+#include "map/MapTask.h"
+
+namespace meridane {
+namespace {
+
+TEST(MapProjection, LonLatToTileAndBack) {
+  const struct {
+    double Lon, Lat;
+    int Zoom, X, Y;
+  } rows[] = {
+      {0, 0, 0, 0, 0},
+      {13.4, 52.5, 10, 550, 335},
+      {2.2945, 48.8584, 20, 530971, 360731},
+      {-122.4194, 37.7749, 22, 670862, 1621186},
+      {151.2153, -33.8568, 16, 60295, 39325},
+      {179.999, -85, 5, 31, 31},
+      {-74.0445, 40.6892, 30, 316024588, 403799155},
+      {-180, 90, 12, 0, 0},       // the corner of the world, the pole kept at the limit
+      {180, -90, 12, 4095, 4095},  // the far edges stay in the last tile
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << row.Lon << "," << row.Lat << " z" << row.Zoom);
+    const TWorldPoint pixel = LonLatToPixel({row.Lon, row.Lat}, row.Zoom);
+    EXPECT_EQ(PixelToTile(pixel, row.Zoom), (TTileKey{row.Zoom, row.X, row.Y}));
+    const TLonLat back = PixelToLonLat(pixel, row.Zoom);
+    EXPECT_NEAR(back.Lon, row.Lon, 1e-9);
+    EXPECT_NEAR(back.Lat, std::clamp(row.Lat, -MercatorMaxLatitude, MercatorMaxLatitude), 1e-9);
+    // A tile's own corner lies in it, and a pixel before it in the one before.
+    const TWorldPoint corner = TileOrigin({row.Zoom, row.X, row.Y});
+    EXPECT_EQ(PixelToTile(LonLatToPixel(PixelToLonLat(corner, row.Zoom), row.Zoom), row.Zoom).X, row.X);
+    if (row.X > 0) {
+      EXPECT_EQ(PixelToTile({corner.X - 1e-3, corner.Y}, row.Zoom).X, row.X - 1);
+    }
+  }
+}
+
+TEST(MapView, ZoomKeepsThePointerAndFitShowsTheRectangle) {
+  const struct {
+    double X, Y, Delta;
+  } zooms[] = {{0, 0, 1}, {640, 480, -2.5}, {100, 400, 0.25}, {320, 240, 3}};
+  for (const auto& row : zooms) {
+    TMapView view;
+    view.Resize(640, 480);
+    view.CentreOn({116.8, 39.9}, 10);
+    const TLonLat before = view.ScreenToLonLat(row.X, row.Y);
+    view.ZoomAbout(row.X, row.Y, row.Delta);
+    const TLonLat after = view.ScreenToLonLat(row.X, row.Y);
+    EXPECT_NEAR(after.Lon, before.Lon, 1e-9) << row.Delta;
+    EXPECT_NEAR(after.Lat, before.Lat, 1e-9) << row.Delta;
+    EXPECT_DOUBLE_EQ(view.Zoom(), 10 + row.Delta);
+  }
+  const struct {
+    double West, South, East, North;
+  } boxes[] = {{116.5, 39.6, 117.2, 40.2}, {-10, -60, 170, 70}, {8.5, 47.37, 8.5001, 47.3701}};
+  for (const auto& box : boxes) {
+    TMapView view;
+    view.Resize(800, 600);
+    view.Fit(box.West, box.South, box.East, box.North, 16, 30);
+    const TWorldPoint nw = view.LonLatToScreen({box.West, box.North});
+    const TWorldPoint se = view.LonLatToScreen({box.East, box.South});
+    EXPECT_GE(nw.X, 15.99);
+    EXPECT_GE(nw.Y, 15.99);
+    EXPECT_LE(se.X, 784.01);
+    EXPECT_LE(se.Y, 584.01);
+    // Whole, and no smaller than it must be: one side meets the margins.
+    EXPECT_TRUE(std::abs(nw.X - 16) < 0.01 || std::abs(nw.Y - 16) < 0.01 || view.Zoom() == TMapView::MaxZoom)
+        << box.West << " " << nw.X << "," << nw.Y;
+  }
+  TMapView view;
+  view.Resize(400, 300);
+  view.CentreOn({0, 0}, 4);
+  const TWorldPoint before = view.LonLatToScreen({10, 10});
+  view.Pan(25, -40);
+  const TWorldPoint after = view.LonLatToScreen({10, 10});
+  EXPECT_NEAR(after.X - before.X, 25, 1e-9);
+  EXPECT_NEAR(after.Y - before.Y, -40, 1e-9);
+}
+
+TEST(MapPyramid, TilesInSightAtTheViewsZoom) {
+  // A 512 x 512 view centred on the middle of tile (550, 335) at zoom 10.
+  const TTileRect world{0, 0, 1023, 1023};
+  const struct {
+    double ViewZoom;
+    TTileRect Source;
+    long long MaxTiles;
+    TTileRect Tiles;
+    double Scale;
+    bool Overview;
+  } rows[] = {
+      {10, world, 768, {549, 334, 551, 336}, 1, false},
+      {11, world, 768, {550, 335, 550, 335}, 2, false},    // scaled up: one tile fills the view
+      {9, world, 768, {548, 333, 552, 337}, 0.5, false},   // scaled down: the source's tiles, halved
+      {10.5, world, 768, {549, 334, 551, 336}, std::exp2(0.5), false},
+      {9, world, 24, {548, 333, 552, 337}, 0.5, true},     // too many: nothing loaded
+      {10, {550, 335, 560, 340}, 768, {550, 335, 551, 336}, 1, false},
+      {10, {600, 600, 610, 610}, 768, {}, 1, false},        // out of sight
+  };
+  for (const auto& row : rows) {
+    TMapView view;
+    view.Resize(512, 512);
+    view.CentreOn(PixelToLonLat({550.5 * 256, 335.5 * 256}, 10), row.ViewZoom);
+    const TPyramidChoice choice = ChooseTiles(view, 10, row.Source, row.MaxTiles);
+    SCOPED_TRACE(testing::Message() << "zoom " << row.ViewZoom << " max " << row.MaxTiles);
+    EXPECT_EQ(choice.Tiles.Count(), row.Tiles.Count());
+    if (!row.Tiles.Empty()) {
+      EXPECT_EQ(std::tie(choice.Tiles.MinX, choice.Tiles.MinY, choice.Tiles.MaxX, choice.Tiles.MaxY),
+                std::tie(row.Tiles.MinX, row.Tiles.MinY, row.Tiles.MaxX, row.Tiles.MaxY));
+    }
+    EXPECT_DOUBLE_EQ(choice.Scale, row.Scale);
+    EXPECT_EQ(choice.Overview, row.Overview);
+    const std::vector<TTileKey> order = LoadOrder(view, choice);
+    EXPECT_EQ(static_cast<long long>(order.size()), row.Overview ? 0 : row.Tiles.Count());
+    if (!order.empty() && row.Source.Contains(550, 335)) {
+      EXPECT_EQ(order.front(), (TTileKey{10, 550, 335}));
+    }
+  }
+}
+
+TEST(MapCache, KeepsWithinItsBoundDroppingTheLeastRecentlyUsed) {
+  const std::size_t good = CachedBytes(TDecodedTile{TMapTileKind::Good, TRgba(TilePixels * 4)});
+  const auto key = [](int x) { return TTileKey{5, x, 0}; };
+  const struct {
+    std::size_t BoundInTiles;
+    std::vector<int> Steps;  // x >= 0: put tile x; -x - 1: find tile x
+    std::set<int> Held;
+  } rows[] = {
+      {3, {0, 1, 2, 3}, {1, 2, 3}},
+      {3, {0, 1, 2, -1, 3}, {0, 2, 3}},  // the tile found is kept
+      {3, {0, 1, 2, 0, 3}, {0, 2, 3}},   // put again: recent, counted once
+      {1, {0, 1}, {1}},
+      {0, {0, 1}, {1}},                  // the newest stays even over the bound
+  };
+  for (const auto& row : rows) {
+    TTileCache cache(row.BoundInTiles * good);
+    for (const int step : row.Steps) {
+      if (step >= 0)
+        cache.Put(key(step), std::make_shared<TDecodedTile>(TDecodedTile{TMapTileKind::Good, TRgba(TilePixels * 4)}));
+      else
+        cache.Find(key(-step - 1));
+    }
+    std::set<int> held;
+    for (int x = 0; x < 5; ++x)
+      if (cache.Contains(key(x))) held.insert(x);
+    EXPECT_EQ(held, row.Held) << row.BoundInTiles;
+    EXPECT_EQ(cache.Bytes(), held.size() * good);
+  }
+}
+
+TEST(MapSource, LoadsAndSortsATasksTiles) {
+  test::TTempDir dir;
+  const test::TMapTask task(dir);
+  const auto source = OpenMapSource(task.Project, task.Program, TStartConfig{});
+  ASSERT_EQ(source->Rect().Count(), 9);
+  ASSERT_TRUE(source->Requested());
+  EXPECT_NEAR(source->Requested()->West, PixelToLonLat({843.5 * 256, 0}, 10).Lon, 1e-12);
+  TTileCache cache;
+  std::atomic<int> loaded = 0;
+  {
+    TTileLoader loader(*source, cache, [&](const TTileKey&) { ++loaded; });
+    std::vector<TTileKey> all;
+    for (int y = task.MinY; y < task.MinY + 3; ++y)
+      for (int x = task.MinX; x < task.MinX + 3; ++x) all.push_back({task.Zoom, x, y});
+    loader.Request(all);
+    for (int i = 0; i < 2000 && loaded < 9; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_EQ(loaded, 9);
+  const struct {
+    int X, Y;
+    TMapTileKind Kind;
+  } kinds[] = {{843, 387, TMapTileKind::Good}, {845, 387, TMapTileKind::Missing},
+               {843, 389, TMapTileKind::Placeholder}};
+  for (const auto& row : kinds) {
+    const auto tile = cache.Find({task.Zoom, row.X, row.Y});
+    ASSERT_TRUE(tile);
+    EXPECT_EQ(tile->Kind, row.Kind) << row.X << "," << row.Y;
+    EXPECT_EQ(tile->Pixels.size(), row.Kind == TMapTileKind::Good ? TilePixels * 4 : 0);
+  }
+  TKindCounts counts;
+  std::atomic<bool> stop = false;
+  ScanKinds(*source, [&](const TKindCounts& c) { counts = c; }, stop);
+  EXPECT_TRUE(counts.Done);
+  EXPECT_EQ(std::tie(counts.Checked, counts.Missing, counts.Placeholder), std::tuple(9LL, 1LL, 1LL));
+}
+
+// Holds the first tile read until released, so requests can overtake it.
+class TGateSource : public IMapSource {
+ public:
+  const TTileSet& TileSet() const override { return Set; }
+  TDecodedTile Load(int x, int) override {
+    {
+      std::unique_lock guard(Lock);
+      Read.push_back(x);
+      Changed.notify_all();
+      Changed.wait(guard, [this] { return Open; });
+    }
+    return {};
+  }
+  void Release() {
+    const std::lock_guard guard(Lock);
+    Open = true;
+    Changed.notify_all();
+  }
+  void WaitForReads(std::size_t count) {
+    std::unique_lock guard(Lock);
+    Changed.wait(guard, [&] { return Read.size() >= count; });
+  }
+  std::vector<int> Reads() {
+    const std::lock_guard guard(Lock);
+    return Read;
+  }
+
+ private:
+  TTileSet Set;
+  std::mutex Lock;
+  std::condition_variable Changed;
+  bool Open = false;
+  std::vector<int> Read;
+};
+
+TEST(MapLoader, ANewRequestDropsTheTilesNoLongerWanted) {
+  TGateSource source;
+  TTileCache cache;
+  std::atomic<int> loaded = 0;
+  {
+    TTileLoader loader(source, cache, [&](const TTileKey&) { ++loaded; }, 1);
+    loader.Request({{3, 0, 0}, {3, 1, 0}, {3, 2, 0}, {3, 3, 0}});
+    source.WaitForReads(1);
+    // Tile 0 is being read; 1..3 are no longer in sight, 0 and 5 are.
+    loader.Request({{3, 0, 0}, {3, 5, 0}});
+    source.Release();
+    for (int i = 0; i < 2000 && loaded < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_EQ(source.Reads(), (std::vector<int>{0, 5}));
+}
+
+}  // namespace
+}  // namespace meridane
