@@ -114,8 +114,8 @@ TCombineWindow::TCombineWindow(TQtToolkit& toolkit, TCombineForm& form) : Toolki
     bar->setValue(total > 0 ? static_cast<int>(Form.ProgressDone() * 1000 / total) : 0);
   });
 
-  auto handle = [this](auto* widget, auto signal, void (TCombineForm::*handler)()) {
-    connect(widget, signal, this, [this, handler] { Binder.Run([this, handler] { (Form.*handler)(); }); });
+  auto handle = [this](auto* widget, auto signal, void (TCombineForm::*click)()) {
+    connect(widget, signal, this, [this, click] { Handle(click); });
   };
   handle(inputKind, &QComboBox::activated, &TCombineForm::InputKindChange);
   handle(format, &QComboBox::activated, &TCombineForm::FormatChange);
@@ -130,6 +130,13 @@ TCombineWindow::TCombineWindow(TQtToolkit& toolkit, TCombineForm& form) : Toolki
 }
 
 TCombineWindow::~TCombineWindow() { Toolkit.Refresh = nullptr; }
+
+// The form is captured, not this: GCC 12's UBSan checks the closure as the
+// window when a lambda calls a member pointer through a member of this.
+void TCombineWindow::Handle(void (TCombineForm::*click)()) {
+  TCombineForm* const form = &Form;
+  Binder.Run([form, click] { (form->*click)(); });
+}
 
 void TCombineWindow::closeEvent(QCloseEvent* event) {
   // A run stops with the window: nothing is left under the output's name.

@@ -19,6 +19,9 @@ class TCombineWindow : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  // Runs a handler of the logic as the binder runs every handler.
+  void Handle(void (TCombineForm::*click)());
+
   TQtToolkit& Toolkit;
   TCombineForm& Form;
   TBinder Binder;
