@@ -36,13 +36,13 @@ TTileRange ComputeTileRange(const TTaskParams& params) {
   if (zoom < 0 || zoom > 30) throw ETaskBuildError("");
 
   TTileRange r;
-  r.MinX = LonToTileX(params.LeftLongitude, zoom);
-  r.MaxX = LonToTileX(params.RightLongitude, zoom);
-  // Rows outside the grid have no tiles: north or south of the projection limit
-  // the range ends at the first or last row.
-  const int lastRow = static_cast<int>(GridSize(zoom) - 1);
-  const int yBottom = std::clamp(LatToTileY(params.BottomLatitude, zoom, fromSouth), 0, lastRow);
-  const int yTop = std::clamp(LatToTileY(params.TopLatitude, zoom, fromSouth), 0, lastRow);
+  // Columns and rows outside the grid have no tiles: past the antimeridian, or
+  // north or south of the projection limit, the range ends at the grid's edge.
+  const int last = static_cast<int>(GridSize(zoom) - 1);
+  r.MinX = std::clamp(LonToTileX(params.LeftLongitude, zoom), 0, last);
+  r.MaxX = std::clamp(LonToTileX(params.RightLongitude, zoom), 0, last);
+  const int yBottom = std::clamp(LatToTileY(params.BottomLatitude, zoom, fromSouth), 0, last);
+  const int yTop = std::clamp(LatToTileY(params.TopLatitude, zoom, fromSouth), 0, last);
   r.MinY = yBottom;
   r.MaxY = yTop;
   r.LeftEdge = TileXToLon(r.MinX, zoom);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -108,6 +109,32 @@ TEST(TileGrid, WalksColumnByColumn) {
       EXPECT_EQ(grid.TileUrl(t.X, t.Y), t.Url) << t.Name;
     }
     EXPECT_EQ(grid.SequenceOf(0, 0), c.SequenceOfOrigin);
+  }
+}
+
+// The grid's first and last columns bound the range, as its rows do: the east
+// edge at 180 degrees is the last column's edge, not a column past it.
+TEST(TileGrid, ColumnsStayWithinTheGrid) {
+  const double belowEast = std::nextafter(180.0, 0.0);
+  const struct {
+    double Left, Right;
+    int Zoom;
+    int MinX, MaxX;  // -1: the last column
+  } cases[] = {
+      {-180, 180, 0, 0, -1},        {-180, 180, 1, 0, -1},       {-180, 180, 12, 0, -1},
+      {-180, 180, 30, 0, -1},       {179.9, 180, 8, 255, -1},    {179.9, belowEast, 8, 255, -1},
+      {belowEast, 180, 20, -1, -1}, {180, 180, 5, -1, -1},       {-180, -180, 17, 0, 0},
+      {-181, -180, 3, 0, 0},        {180, 181.5, 3, -1, -1},     {-200, 200, 4, 0, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.Left << ".." << c.Right << " at " << c.Zoom);
+    const int last = (1 << c.Zoom) - 1;
+    const TTileRange r = ComputeTileRange(Request(c.Left, c.Right, 0.5, 0.5, c.Zoom, 1));
+    EXPECT_EQ(r.MinX, c.MinX < 0 ? last : c.MinX);
+    EXPECT_EQ(r.MaxX, c.MaxX < 0 ? last : c.MaxX);
+    EXPECT_EQ(r.TotalCount, r.MaxX - r.MinX + 1);
+    EXPECT_LE(r.RightEdge, 180);
+    EXPECT_GE(r.LeftEdge, -180);
   }
 }
 

@@ -6,7 +6,6 @@
 #include <QPointer>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 
@@ -30,150 +29,74 @@ double GraticuleStep(double degreesPerPixel) {
   return 30;
 }
 
-}  // namespace
-
-TPickMapCanvas::TPickMapCanvas(TMapPickForm& form, QWidget* parent) : QWidget(parent), Form(form) {
-  setObjectName("MapCanvas");
-  setAccessibleName("Map");
-  setMinimumSize(480, 320);
-  setMouseTracking(true);
-  setCursor(Qt::CrossCursor);
-}
-
-void TPickMapCanvas::SetBackground(TBackgroundSource* source, TBackgroundLoader* loader) {
-  Source = source;
-  Loader = loader;
-  Tiles.clear();
-  ViewChanged();
-}
-
-void TPickMapCanvas::TileCached(const TBackgroundTile& tile) {
-  Tiles.erase({tile.Zoom, tile.X, tile.Y});
-  update();
-}
-
-void TPickMapCanvas::Fit() {
-  View.Resize(width(), height());
-  if (const auto& rect = Form.Selection.Rect()) {
-    const TGeoRect g = GeoOf(*rect);
-    View.Fit(g.Left, g.Bottom, g.Right, g.Top, 48);
-    // Whole zoom levels: the background tiles are drawn at their own size.
-    View.CentreOn(View.Centre(), std::floor(View.Zoom()));
-  } else {
-    View.CentreOn({0, 0}, std::max(0.0, std::floor(std::log2(std::min(width(), height()) / 256.0))));
-  }
-  ViewChanged();
-}
-
-TMercatorPoint TPickMapCanvas::MercatorAtScreen(double x, double y) const {
-  const TWorldPoint p = View.ScreenToPixel(x, y);
-  const double side = WorldPixels(View.Zoom());
+// Where a screen point lies in the world square, and back.
+TMercatorPoint MercatorAtScreen(const TMapView& view, QPointF at) {
+  const TWorldPoint p = view.ScreenToPixel(at.x(), at.y());
+  const double side = WorldPixels(view.Zoom());
   return {p.X / side, p.Y / side};
 }
 
-QPointF TPickMapCanvas::ScreenAt(TMercatorPoint p) const {
-  const double side = WorldPixels(View.Zoom());
-  const TWorldPoint s = View.PixelToScreen({p.X * side, p.Y * side});
+QPointF ScreenAt(const TMapView& view, TMercatorPoint p) {
+  const double side = WorldPixels(view.Zoom());
+  const TWorldPoint s = view.PixelToScreen({p.X * side, p.Y * side});
   return {s.X, s.Y};
 }
 
-double TPickMapCanvas::GripTolerance() const { return GripPixels / WorldPixels(View.Zoom()); }
-
-void TPickMapCanvas::ViewChanged() {
-  if (Loader) {
-    const int zoom = std::clamp(static_cast<int>(std::floor(View.Zoom())), 0, TBackgroundSource::MaxZoom);
-    const int last = static_cast<int>((1LL << zoom) - 1);
-    const TPyramidChoice choice = ChooseTiles(View, zoom, {0, 0, last, last}, 64);
-    std::vector<TBackgroundTile> wanted;
-    const std::vector<TTileKey> order = LoadOrder(View, choice);
-    // The loader takes the most wanted last.
-    for (auto it = order.rbegin(); it != order.rend(); ++it) wanted.push_back({it->Zoom, it->X, it->Y});
-    Loader->Want(wanted);
-  }
-  update();
+QRectF ScreenRect(const TMapView& view, const TMercatorRect& r) {
+  return {ScreenAt(view, {r.Left, r.Top}), ScreenAt(view, {r.Right, r.Bottom})};
 }
 
-void TPickMapCanvas::resizeEvent(QResizeEvent* event) {
-  QWidget::resizeEvent(event);
-  View.Resize(width(), height());
-  ViewChanged();
+double GripTolerance(const TMapView& view) { return GripPixels / WorldPixels(view.Zoom()); }
+
+// The background's zoom: its tiles are drawn at their size or enlarged.
+int BackgroundZoom(const TMapView& view) {
+  return std::clamp(static_cast<int>(std::floor(view.Zoom())), 0, TBackgroundSource::MaxZoom);
 }
 
-void TPickMapCanvas::paintEvent(QPaintEvent*) {
-  QPainter painter(this);
-  painter.fillRect(rect(), Sea);
-  // The world's edges: outside it there is nothing to pick.
-  const QRectF world(ScreenAt({0, 0}), ScreenAt({1, 1}));
-  painter.fillRect(rect(), QColor(0x80, 0x80, 0x80));
-  painter.fillRect(world, Sea);
-  PaintTiles(painter);
-  painter.setRenderHint(QPainter::Antialiasing);
-  PaintGraticule(painter);
-  PaintOutlines(painter);
-  PaintSelection(painter);
-}
-
-void TPickMapCanvas::PaintTiles(QPainter& painter) {
-  if (!Source) return;
-  const int zoom = std::clamp(static_cast<int>(std::floor(View.Zoom())), 0, TBackgroundSource::MaxZoom);
+TTileRect WholeWorld(int zoom) {
   const int last = static_cast<int>((1LL << zoom) - 1);
-  const TPyramidChoice choice = ChooseTiles(View, zoom, {0, 0, last, last}, 256);
-  if (choice.Overview) return;
-  painter.setRenderHint(QPainter::SmoothPixmapTransform);
-  const double side = 1.0 / static_cast<double>(1LL << zoom);
-  for (int y = choice.Tiles.MinY; y <= choice.Tiles.MaxY; ++y)
-    for (int x = choice.Tiles.MinX; x <= choice.Tiles.MaxX; ++x) {
-      auto [it, added] = Tiles.try_emplace({zoom, x, y});
-      if (added) {
-        const auto path = Source->CachePath({zoom, x, y});
-        it->second.load(QString::fromStdString(path.string()));
-      }
-      if (it->second.isNull()) continue;
-      painter.drawPixmap(QRectF(ScreenAt({x * side, y * side}), ScreenAt({(x + 1) * side, (y + 1) * side})),
-                         it->second, it->second.rect());
-    }
+  return {0, 0, last, last};
 }
 
-void TPickMapCanvas::PaintGraticule(QPainter& painter) {
-  const TLonLat nw = View.ScreenToLonLat(0, 0), se = View.ScreenToLonLat(width(), height());
-  const double step = GraticuleStep(360.0 / WorldPixels(View.Zoom()));
+void PaintGraticule(QPainter& painter, const TMapView& view, QFont font) {
+  const TLonLat nw = view.ScreenToLonLat(0, 0), se = view.ScreenToLonLat(view.Width(), view.Height());
+  const double step = GraticuleStep(360.0 / WorldPixels(view.Zoom()));
   painter.setPen(QPen(GridLine, 1));
-  QFont small = font();
-  small.setPointSizeF(small.pointSizeF() * 0.8);
-  painter.setFont(small);
+  font.setPointSizeF(font.pointSizeF() * 0.8);
+  painter.setFont(font);
   const auto label = [step](double degrees) {
     const int decimals = step >= 1 ? 0 : step >= 0.1 ? 1 : step >= 0.01 ? 2 : 3;
     return QString::number(degrees, 'f', decimals);
   };
   for (double lon = std::ceil(std::max(-180.0, nw.Lon) / step) * step; lon <= std::min(180.0, se.Lon); lon += step) {
-    const double x = ScreenAt(MercatorAt(lon, 0)).x();
-    painter.drawLine(QPointF(x, 0), QPointF(x, height()));
-    painter.drawText(QPointF(x + 2, height() - 4), label(lon));
+    const double x = ScreenAt(view, MercatorAt(lon, 0)).x();
+    painter.drawLine(QPointF(x, 0), QPointF(x, view.Height()));
+    painter.drawText(QPointF(x + 2, view.Height() - 4), label(lon));
   }
   for (double lat = std::ceil(std::max(-85.0, se.Lat) / step) * step; lat <= std::min(85.0, nw.Lat); lat += step) {
-    const double y = ScreenAt(MercatorAt(0, lat)).y();
-    painter.drawLine(QPointF(0, y), QPointF(width(), y));
+    const double y = ScreenAt(view, MercatorAt(0, lat)).y();
+    painter.drawLine(QPointF(0, y), QPointF(view.Width(), y));
     painter.drawText(QPointF(2, y - 2), label(lat));
   }
 }
 
-void TPickMapCanvas::PaintOutlines(QPainter& painter) {
+void PaintOutlines(QPainter& painter, const TMapView& view, const std::vector<TTaskOutline>& outlines) {
+  painter.setBrush(Qt::NoBrush);
   painter.setPen(QPen(Outline, 1.5, Qt::DashLine));
-  for (const TTaskOutline& task : Form.Outlines) {
-    const TMercatorRect r = MercatorOf(task.Area);
-    const QRectF box(ScreenAt({r.Left, r.Top}), ScreenAt({r.Right, r.Bottom}));
+  for (const TTaskOutline& task : outlines) {
+    const QRectF box = ScreenRect(view, MercatorOf(task.Area));
     painter.drawRect(box);
     painter.drawText(box.topLeft() + QPointF(3, -3), QString::fromStdString(task.Name));
   }
 }
 
-void TPickMapCanvas::PaintSelection(QPainter& painter) {
-  const auto& rect = Form.Selection.Rect();
-  if (!rect) return;
-  const QRectF box(ScreenAt({rect->Left, rect->Top}), ScreenAt({rect->Right, rect->Bottom}));
+void PaintSelection(QPainter& painter, const TMapView& view, const TMercatorRect& rect) {
+  painter.setRenderHint(QPainter::Antialiasing);
+  const QRectF box = ScreenRect(view, rect);
   QColor fill = Picked;
   fill.setAlpha(50);
   painter.fillRect(box, fill);
+  painter.setBrush(Qt::NoBrush);
   painter.setPen(QPen(Picked, 2));
   painter.drawRect(box);
   painter.setBrush(Qt::white);
@@ -182,76 +105,45 @@ void TPickMapCanvas::PaintSelection(QPainter& painter) {
     painter.drawRect(QRectF(corner - QPointF(3, 3), QSizeF(6, 6)));
 }
 
-void TPickMapCanvas::mousePressEvent(QMouseEvent* event) {
-  const QPointF at = event->position();
-  if (event->button() == Qt::LeftButton) {
-    Form.Selection.Press(MercatorAtScreen(at.x(), at.y()), GripTolerance());
-    update();
-  } else if (event->button() == Qt::RightButton || event->button() == Qt::MiddleButton) {
-    Panning = true;
-    PanFrom = at;
-    setCursor(Qt::ClosedHandCursor);
-  }
-}
-
-void TPickMapCanvas::mouseMoveEvent(QMouseEvent* event) {
-  const QPointF at = event->position();
-  if (Panning) {
-    View.Pan(at.x() - PanFrom.x(), at.y() - PanFrom.y());
-    PanFrom = at;
-    ViewChanged();
-    return;
-  }
-  const TMercatorPoint p = MercatorAtScreen(at.x(), at.y());
-  if (Form.Selection.Dragging()) {
-    Form.Selection.Drag(p);
-    if (OnSelectionChanged) OnSelectionChanged();
-    update();
-    return;
-  }
-  // The cursor tells what a press would grab.
-  const unsigned grip = Form.Selection.GripAt(p, GripTolerance());
+// The cursor tells what a press would grab.
+Qt::CursorShape GripCursor(unsigned grip) {
   const bool horizontal = grip & (GripLeft | GripRight), vertical = grip & (GripTop | GripBottom);
-  if (grip == GripInside)
-    setCursor(Qt::SizeAllCursor);
-  else if (horizontal && vertical)
-    setCursor(((grip & GripLeft) != 0) == ((grip & GripTop) != 0) ? Qt::SizeFDiagCursor : Qt::SizeBDiagCursor);
-  else if (horizontal)
-    setCursor(Qt::SizeHorCursor);
-  else if (vertical)
-    setCursor(Qt::SizeVerCursor);
-  else
-    setCursor(Qt::CrossCursor);
+  if (grip == GripInside) return Qt::SizeAllCursor;
+  if (horizontal && vertical)
+    return ((grip & GripLeft) != 0) == ((grip & GripTop) != 0) ? Qt::SizeFDiagCursor : Qt::SizeBDiagCursor;
+  if (horizontal) return Qt::SizeHorCursor;
+  if (vertical) return Qt::SizeVerCursor;
+  return Qt::CrossCursor;
 }
 
-void TPickMapCanvas::mouseReleaseEvent(QMouseEvent* event) {
-  const QPointF at = event->position();
-  if (event->button() == Qt::LeftButton && Form.Selection.Dragging()) {
-    Form.Selection.Release(MercatorAtScreen(at.x(), at.y()));
-    if (OnSelectionChanged) OnSelectionChanged();
-    update();
-  } else if (Panning && (event->button() == Qt::RightButton || event->button() == Qt::MiddleButton)) {
-    Panning = false;
-    setCursor(Qt::CrossCursor);
-  }
-}
-
-void TPickMapCanvas::wheelEvent(QWheelEvent* event) {
-  const int steps = event->angleDelta().y() / 120;
-  if (steps == 0) return;
-  const QPointF at = event->position();
-  View.ZoomAbout(at.x(), at.y(), steps);
-  View.CentreOn(View.Centre(), std::round(View.Zoom()));
-  ViewChanged();
-}
+}  // namespace
 
 TMapPickDialog::TMapPickDialog(TQtToolkit& toolkit, TMapPickForm& form, QWidget* parent)
     : QDialog(parent), Toolkit(toolkit), Form(form) {
   setObjectName(form.FormName());
   setWindowTitle("Pick the area on the map");
   auto* layout = new QVBoxLayout(this);
-  Map = new TPickMapCanvas(form, this);
-  layout->addWidget(Map, 1);
+  MapView = new TMapWidget(this);
+  MapView->setObjectName("Map");
+  MapView->setAccessibleName("Map");
+  MapView->setMinimumSize(480, 320);
+  MapView->setCursor(Qt::CrossCursor);
+  // The left button is the selection's.
+  MapView->PanButtons = Qt::RightButton | Qt::MiddleButton;
+  MapView->MouseHook = [this](TMapWidget::TMouse what, QMouseEvent* event) { return Mouse(what, event); };
+  MapView->PaintUnder = [this](QPainter& painter, const TMapView& view) {
+    // The world's edges: outside it there is nothing to pick.
+    painter.fillRect(QRectF(ScreenAt(view, {0, 0}), ScreenAt(view, {1, 1})), Sea);
+    PaintTiles(painter, view);
+    painter.setRenderHint(QPainter::Antialiasing);
+    PaintGraticule(painter, view, MapView->font());
+    PaintOutlines(painter, view, Form.Outlines);
+  };
+  MapView->PaintOver = [this](QPainter& painter, const TMapView& view) {
+    if (const auto& rect = Form.Selection.Rect()) PaintSelection(painter, view, *rect);
+  };
+  connect(MapView, &TMapWidget::ViewChanged, this, [this] { WantTiles(); });
+  layout->addWidget(MapView, 1);
   auto* hint = Named<QLabel>(this, "LabelHint",
                              "Drag to draw the area; drag its edges to resize it, its inside to move it. "
                              "Right button: pan. Wheel: zoom.");
@@ -267,10 +159,6 @@ TMapPickDialog::TMapPickDialog(TQtToolkit& toolkit, TMapPickForm& form, QWidget*
   layout->addWidget(buttons);
   connect(buttons, &QDialogButtonBox::accepted, this, [this] { Toolkit.RunIn(this, [this] { Form.OkClick(); }); });
   connect(buttons, &QDialogButtonBox::rejected, this, [this] { Toolkit.RunIn(this, [this] { Form.CancelClick(); }); });
-  Map->OnSelectionChanged = [this] {
-    Form.SelectionChanged();
-    Refresh();
-  };
   auto* poll = new QTimer(this);
   poll->setInterval(500);
   connect(poll, &QTimer::timeout, this, [this] { Refresh(); });
@@ -287,21 +175,109 @@ void TMapPickDialog::Refresh() {
                                                : "Map tiles from the configured server, kept in the cache");
 }
 
+void TMapPickDialog::Fit() {
+  TMapView& view = MapView->View();
+  view.Resize(MapView->width(), MapView->height());
+  // Whole zoom levels: the background tiles are drawn at their own size.
+  if (const auto& rect = Form.Selection.Rect()) {
+    const TGeoRect g = GeoOf(*rect);
+    view.Fit(g.Left, g.Bottom, g.Right, g.Top, 48);
+    view.CentreOn(view.Centre(), std::floor(view.Zoom()));
+  } else {
+    view.CentreOn({0, 0}, std::max(0.0, std::floor(std::log2(std::min(view.Width(), view.Height()) / 256.0))));
+  }
+  MapView->Refresh();
+}
+
+void TMapPickDialog::WantTiles() {
+  if (!Loader) return;
+  const TMapView& view = MapView->View();
+  const int zoom = BackgroundZoom(view);
+  const std::vector<TTileKey> order = LoadOrder(view, ChooseTiles(view, zoom, WholeWorld(zoom), 64));
+  // The loader takes the most wanted last.
+  std::vector<TBackgroundTile> wanted;
+  for (auto it = order.rbegin(); it != order.rend(); ++it) wanted.push_back({it->Zoom, it->X, it->Y});
+  Loader->Want(wanted);
+}
+
+void TMapPickDialog::TileCached(const TBackgroundTile& tile) {
+  Tiles.erase({tile.Zoom, tile.X, tile.Y});
+  MapView->update();
+}
+
+void TMapPickDialog::PaintTiles(QPainter& painter, const TMapView& view) {
+  if (!Source) return;
+  const int zoom = BackgroundZoom(view);
+  const TPyramidChoice choice = ChooseTiles(view, zoom, WholeWorld(zoom), 256);
+  if (choice.Overview) return;
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  const double side = 1.0 / static_cast<double>(1LL << zoom);
+  for (int y = choice.Tiles.MinY; y <= choice.Tiles.MaxY; ++y)
+    for (int x = choice.Tiles.MinX; x <= choice.Tiles.MaxX; ++x) {
+      auto [it, added] = Tiles.try_emplace({zoom, x, y});
+      if (added) it->second.load(QString::fromStdString(Source->CachePath({zoom, x, y}).string()));
+      if (it->second.isNull()) continue;
+      // Whole pixels on both edges: neighbours meet without a seam.
+      const QRectF target(ScreenAt(view, {x * side, y * side}).toPoint(),
+                          ScreenAt(view, {(x + 1) * side, (y + 1) * side}).toPoint());
+      painter.drawPixmap(target, it->second, it->second.rect());
+    }
+}
+
+bool TMapPickDialog::Mouse(TMapWidget::TMouse what, QMouseEvent* event) {
+  const TMapView& view = MapView->View();
+  const TMercatorPoint p = MercatorAtScreen(view, event->position());
+  const auto changed = [this] {
+    Form.SelectionChanged();
+    Refresh();
+    MapView->update();
+  };
+  switch (what) {
+    case TMapWidget::TMouse::Press:
+      if (event->button() != Qt::LeftButton) {
+        MapView->setCursor(Qt::ClosedHandCursor);
+        return false;
+      }
+      Form.Selection.Press(p, GripTolerance(view));
+      MapView->update();
+      return true;
+    case TMapWidget::TMouse::Move:
+      if (Form.Selection.Dragging()) {
+        Form.Selection.Drag(p);
+        changed();
+        return true;
+      }
+      if (!(event->buttons() & MapView->PanButtons))
+        MapView->setCursor(GripCursor(Form.Selection.GripAt(p, GripTolerance(view))));
+      return false;
+    case TMapWidget::TMouse::Release:
+      if (event->button() != Qt::LeftButton) {
+        MapView->setCursor(Qt::CrossCursor);
+        return false;
+      }
+      if (Form.Selection.Dragging()) {
+        Form.Selection.Release(p);
+        changed();
+      }
+      return true;
+  }
+  return false;
+}
+
 void TMapPickDialog::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   Form.FormShow();
   StopBackground();
   Source = std::make_unique<TBackgroundSource>(Form.SourceParams(), BackgroundCacheFolder());
   if (Form.MakeClient && Form.Sleeper) {
-    QPointer<TPickMapCanvas> canvas(Map);
+    QPointer<TMapPickDialog> dialog(this);
     Loader = std::make_unique<TBackgroundLoader>(Toolkit.MainThread(), *Source, Form.MakeClient(), *Form.Sleeper,
-                                                 [canvas](const TBackgroundTile& tile) {
-                                                   if (canvas) canvas->TileCached(tile);
+                                                 [dialog](const TBackgroundTile& tile) {
+                                                   if (dialog) dialog->TileCached(tile);
                                                  });
     Loader->Start();
   }
-  Map->SetBackground(Source.get(), Loader.get());
-  Map->Fit();
+  Fit();
   Refresh();
 }
 
@@ -311,9 +287,10 @@ void TMapPickDialog::done(int result) {
 }
 
 void TMapPickDialog::StopBackground() {
-  Map->SetBackground(nullptr, nullptr);
   Loader.reset();
   Source.reset();
+  Tiles.clear();
+  MapView->update();
 }
 
 }  // namespace meridane

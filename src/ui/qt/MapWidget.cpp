@@ -175,7 +175,7 @@ void TMapWidget::ReportPointer(QPointF at) {
 
 void TMapWidget::mousePressEvent(QMouseEvent* event) {
   if (MouseHook && MouseHook(TMouse::Press, event)) return;
-  if (event->button() == Qt::LeftButton) {
+  if (PanButtons & event->button()) {
     Dragging = true;
     DragFrom = event->position();
   }
@@ -193,7 +193,7 @@ void TMapWidget::mouseMoveEvent(QMouseEvent* event) {
 
 void TMapWidget::mouseReleaseEvent(QMouseEvent* event) {
   if (MouseHook && MouseHook(TMouse::Release, event)) return;
-  if (event->button() == Qt::LeftButton) Dragging = false;
+  if (!(PanButtons & event->buttons())) Dragging = false;
 }
 
 void TMapWidget::mouseDoubleClickEvent(QMouseEvent* event) {

@@ -57,6 +57,8 @@ class TMapWidget : public QWidget {
   std::function<void(QPainter&, const TMapView&)> PaintUnder, PaintOver;
   enum class TMouse { Press, Move, Release };
   std::function<bool(TMouse, QMouseEvent*)> MouseHook;
+  // The buttons that drag the map (a caller may keep the left one for itself).
+  Qt::MouseButtons PanButtons = Qt::LeftButton;
 
   // Colours of what the map marks, for the picture and its tests.
   static QColor GridBackground();

@@ -22,11 +22,14 @@ TEST(DesktopMapPick, DragFillsTheFieldsOnOkOnly) {
     const char* Name;
     QPointF From, To;
     bool Moves, Ok;
+    Qt::MouseButton Button = Qt::LeftButton;
   } cases[] = {
       {"drawn, OK", {0.02, 0.03}, {0.4, 0.45}, false, true},
       {"drawn backwards, OK", {0.98, 0.97}, {0.6, 0.55}, false, true},
       {"moved, OK", {0.5, 0.5}, {0.56, 0.41}, true, true},
       {"drawn, Cancel", {0.02, 0.03}, {0.4, 0.45}, false, false},
+      // The map moves under a right drag; the rectangle stays.
+      {"panned, Cancel", {0.5, 0.5}, {0.3, 0.6}, false, false, Qt::RightButton},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -45,27 +48,37 @@ TEST(DesktopMapPick, DragFillsTheFieldsOnOkOnly) {
     std::array<std::string, 4> expected;
     std::string estimate;
     test::WhenModal([&](QWidget* dialog) {
-      auto* canvas = static_cast<TPickMapCanvas*>(test::Find<QWidget>(dialog, "MapCanvas"));
+      auto* map = test::Find<TMapWidget>(dialog, "Map");
       // It opens on the fields' rectangle.
       const auto opened = run.App->Form1.MapPick->Selection.Rect();
       ASSERT_TRUE(opened.has_value());
       const TGeoRect shown = GeoOf(*opened);
       EXPECT_EQ(CoordinateText(shown.Left), "116.300000");
       EXPECT_EQ(CoordinateText(shown.Bottom), "39.900000");
-      const QPoint from(static_cast<int>(c.From.x() * canvas->width()), static_cast<int>(c.From.y() * canvas->height()));
-      const QPoint to(static_cast<int>(c.To.x() * canvas->width()), static_cast<int>(c.To.y() * canvas->height()));
-      QTest::mousePress(canvas, Qt::LeftButton, {}, from);
-      QTest::mouseMove(canvas, (from + to) / 2);
-      QTest::mouseMove(canvas, to);
-      QTest::mouseRelease(canvas, Qt::LeftButton, {}, to);
-      // What was dragged, read back through the view the canvas draws with.
-      const TMercatorPoint a = canvas->MercatorAtScreen(from.x(), from.y());
-      const TMercatorPoint b = canvas->MercatorAtScreen(to.x(), to.y());
-      const double dx = b.X - a.X, dy = b.Y - a.Y;
-      const TGeoRect g =
-          c.Moves ? GeoOf({opened->Left + dx, opened->Top + dy, opened->Right + dx, opened->Bottom + dy})
-                  : GeoOf({std::min(a.X, b.X), std::min(a.Y, b.Y), std::max(a.X, b.X), std::max(a.Y, b.Y)});
+      const QPoint from(static_cast<int>(c.From.x() * map->width()), static_cast<int>(c.From.y() * map->height()));
+      const QPoint to(static_cast<int>(c.To.x() * map->width()), static_cast<int>(c.To.y() * map->height()));
+      // The rectangle the drag means, in degrees of the map's own view.
+      const TMapView& view = map->View();
+      QPointF nw = from, se = to;
+      if (c.Moves) {
+        const TWorldPoint a = view.LonLatToScreen({shown.Left, shown.Top});
+        const TWorldPoint b = view.LonLatToScreen({shown.Right, shown.Bottom});
+        nw = QPointF(a.X, a.Y) + (to - from), se = QPointF(b.X, b.Y) + (to - from);
+      }
+      const TLonLat p = view.ScreenToLonLat(nw.x(), nw.y()), q = view.ScreenToLonLat(se.x(), se.y());
+      const TGeoRect g{std::min(p.Lon, q.Lon), std::max(p.Lat, q.Lat), std::max(p.Lon, q.Lon), std::min(p.Lat, q.Lat)};
+      const TWorldPoint before = view.LonLatToScreen({shown.Left, shown.Top});
+      QTest::mousePress(map, c.Button, {}, from);
+      QTest::mouseMove(map, (from + to) / 2);
+      QTest::mouseMove(map, to);
+      QTest::mouseRelease(map, c.Button, {}, to);
       expected = {CoordinateText(g.Left), CoordinateText(g.Top), CoordinateText(g.Right), CoordinateText(g.Bottom)};
+      if (c.Button != Qt::LeftButton) {
+        EXPECT_EQ(run.App->Form1.MapPick->Selection.Rect(), opened);
+        const TWorldPoint after = view.LonLatToScreen({shown.Left, shown.Top});
+        EXPECT_NEAR(after.X - before.X, to.x() - from.x(), 1e-6);
+        EXPECT_NEAR(after.Y - before.Y, to.y() - from.y(), 1e-6);
+      }
       estimate = test::Text(dialog, "LabelEstimate");
       if (const char* folder = std::getenv("MERIDANE_GRAB_DIR"))
         dialog->grab().save(QString(folder) + "/map-pick-" + QString::number(&c - cases) + ".png");
