@@ -150,28 +150,39 @@ struct TLookup {
 
 TEST(Config, LocateConfig) {
   enum TWhere { Shipped, HomeConfig, XdgConfig };
+  // The package's ini/ is a link to the folder of the shipped defaults.
+  enum TIni { IniFolder, NoIni, IniLink };
   const struct {
     const char* Name;
-    bool IniFolder, IniWritable, ProgramWritable;
+    TIni Ini;
+    bool IniWritable, ProgramWritable;
     std::optional<std::string> Xdg;  // none: unset; "@": the absolute folder
     bool UserFileExists;
     TWhere Read, Write;
   } cases[] = {
-      {"writable ini folder", true, true, false, "@", true, Shipped, Shipped},
-      {"writable program folder without ini", false, false, true, "@", false, Shipped, Shipped},
-      {"read-only ini folder in a writable program folder", true, false, true, "@", false, Shipped, XdgConfig},
-      {"read-only program folder without ini", false, false, false, "@", false, Shipped, XdgConfig},
-      {"user's file exists", true, false, false, "@", true, XdgConfig, XdgConfig},
-      {"XDG_CONFIG_HOME unset", true, false, false, std::nullopt, false, Shipped, HomeConfig},
-      {"XDG_CONFIG_HOME empty", true, false, false, "", true, HomeConfig, HomeConfig},
-      {"XDG_CONFIG_HOME relative", true, false, false, "rel", true, HomeConfig, HomeConfig},
+      {"writable ini folder", IniFolder, true, false, "@", true, Shipped, Shipped},
+      {"writable program folder without ini", NoIni, false, true, "@", false, Shipped, Shipped},
+      {"read-only ini folder in a writable program folder", IniFolder, false, true, "@", false, Shipped, XdgConfig},
+      {"read-only program folder without ini", NoIni, false, false, "@", false, Shipped, XdgConfig},
+      {"ini a link to a read-only folder", IniLink, false, false, "@", false, Shipped, XdgConfig},
+      {"ini a link to a read-only folder in a writable program folder", IniLink, false, true, "@", false, Shipped,
+       XdgConfig},
+      {"ini a link, the user's file exists", IniLink, false, false, "@", true, XdgConfig, XdgConfig},
+      {"user's file exists", IniFolder, false, false, "@", true, XdgConfig, XdgConfig},
+      {"XDG_CONFIG_HOME unset", IniFolder, false, false, std::nullopt, false, Shipped, HomeConfig},
+      {"XDG_CONFIG_HOME empty", IniFolder, false, false, "", true, HomeConfig, HomeConfig},
+      {"XDG_CONFIG_HOME relative", IniFolder, false, false, "rel", true, HomeConfig, HomeConfig},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
     TLookup at;
     if (!c.Xdg) ::unsetenv("XDG_CONFIG_HOME");
     if (c.Xdg && c.Xdg != "@") at.Xdg.Set(*c.Xdg);
-    if (!c.IniFolder) std::filesystem::remove(at.Program / "ini");
+    if (c.Ini != IniFolder) std::filesystem::remove(at.Program / "ini");
+    if (c.Ini == IniLink) {
+      std::filesystem::create_directories(at.Dir / "etc/meridane");
+      std::filesystem::create_directory_symlink(at.Dir / "etc/meridane", at.Program / "ini");
+    }
     const std::filesystem::path user = c.Xdg == "@" ? at.XdgConfig : at.HomeConfig;
     if (c.UserFileExists) {
       std::filesystem::create_directories(user.parent_path());
