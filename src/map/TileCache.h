@@ -18,6 +18,9 @@ enum class TMapTileKind { Good, Missing, Placeholder, Damaged };
 struct TDecodedTile {
   TMapTileKind Kind = TMapTileKind::Missing;
   TRgba Pixels;  // TileSide * TileSide RGBA for a good tile, else empty
+  // An overview tile: the source tiles it was sampled from, a side (it is
+  // exact once that reaches the source tiles it stands for).
+  int Samples = 0;
 };
 
 // What a tile is charged against the cache's bound.
