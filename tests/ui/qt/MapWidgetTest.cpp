@@ -4,24 +4,14 @@
 
 #include "config/Config.h"
 #include "map/MapTask.h"
+#include "ui/qt/Grab.h"
 #include "ui/qt/MapWidget.h"
 #include "ui/qt/QtHarness.h"
 
 namespace meridane {
 namespace {
 
-// How many pixels of the 32 x 32 block around a point are near the colour.
-int Near(const QImage& image, QPoint at, QColor colour) {
-  int count = 0;
-  for (int y = at.y() - 16; y < at.y() + 16; ++y)
-    for (int x = at.x() - 16; x < at.x() + 16; ++x) {
-      const QColor c = image.pixelColor(x, y);
-      count += std::abs(c.red() - colour.red()) + std::abs(c.green() - colour.green()) +
-                   std::abs(c.blue() - colour.blue()) <
-               24;
-    }
-  return count;
-}
+using test::Near;
 
 TEST(MapWidget, ShowsTheTaskWithItsHolesMarked) {
   test::TTempDir dir;
