@@ -4,6 +4,7 @@
 // to its refined picture, then the paint times of 300 frames panned across it
 // at the task's zoom and fitted whole, with the cache cold (a fresh open) and
 // warm (the same frames again), and the process's peak memory.
+// MERIDANE_KEEP_GRAB=FILE keeps the first and the refined picture (FILE.refined.png).
 #include <sys/resource.h>
 
 #include <QApplication>
@@ -80,10 +81,13 @@ int main(int argc, char** argv) {
   clock.start();
   if (!window.Open(task)) return 1;
   const double opened = clock.nsecsElapsed() / 1e6;
+  const QString keep = qEnvironmentVariable("MERIDANE_KEEP_GRAB");
   Until(map, [&] { return map.UnloadedInLastPaint() == 0; });
   const double first = clock.nsecsElapsed() / 1e6;
+  if (!keep.isEmpty()) window.grab().save(keep);
   Until(map, [&] { return map.LoadingDone(); });
   const double refined = clock.nsecsElapsed() / 1e6;
+  if (!keep.isEmpty()) window.grab().save(keep + ".refined.png");
   std::printf("opened %.1f ms, first complete picture %.1f ms, refined %.1f ms (view zoom %.2f, %lld tiles built)\n",
               opened, first, refined, map.View().Zoom(), map.TilesLoaded());
 
