@@ -133,6 +133,7 @@ void TMapWidget::PaintTiles(QPainter& painter) {
       const std::shared_ptr<const TDecodedTile> tile = Cache.Find({choice.Zoom, x, y});
       if (!tile) {
         ++Unloaded;
+        PaintCoarser(painter, {choice.Zoom, x, y}, target);
         continue;
       }
       if (tile->Kind == TMapTileKind::Good) {
@@ -143,6 +144,20 @@ void TMapWidget::PaintTiles(QPainter& painter) {
         painter.fillRect(target, tile->Kind == TMapTileKind::Placeholder ? placeholder : missing);
       }
     }
+  }
+}
+
+void TMapWidget::PaintCoarser(QPainter& painter, const TTileKey& key, const QRectF& target) {
+  // A few levels up: further, a tile's part is a blur of a few pixels.
+  for (int up = 1; up <= 4 && key.Zoom - up >= 0; ++up) {
+    const std::shared_ptr<const TDecodedTile> tile = Cache.Find({key.Zoom - up, key.X >> up, key.Y >> up});
+    if (!tile) continue;
+    if (tile->Kind != TMapTileKind::Good) return;
+    const double part = static_cast<double>(TileSide >> up);
+    const QRectF from((key.X & ((1 << up) - 1)) * part, (key.Y & ((1 << up) - 1)) * part, part, part);
+    const QImage image(tile->Pixels.data(), TileSide, TileSide, TileSide * 4, QImage::Format_RGBA8888);
+    painter.drawImage(target, image, from);
+    return;
   }
 }
 

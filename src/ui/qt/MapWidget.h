@@ -90,6 +90,9 @@ class TMapWidget : public QWidget {
   void StopSource();
   void PaintGrid(QPainter& painter);
   void PaintTiles(QPainter& painter);
+  // A tile not loaded yet, from an overview tile of a lower zoom in the cache
+  // (one already shown while zoomed out): zooming in shows a blur, not a hole.
+  void PaintCoarser(QPainter& painter, const TTileKey& key, const QRectF& target);
   void ReportPointer(QPointF at);
 
   TMapView MapView;
