@@ -107,7 +107,6 @@ class TArchiveMapSource : public IMapSource {
     return Decoded(*bytes, eighth);
   }
 
-
   std::unique_ptr<ITileArchive> Archive;
   std::mutex Reading;
 };

@@ -19,8 +19,8 @@ struct TTileRect {
 
 // The tiles a view draws of a source that has tiles of one zoom.
 struct TPyramidChoice {
-  int Zoom = 0;       // the source's zoom
-  TTileRect Tiles;    // the source's tiles in sight
+  int Zoom = 0;       // the zoom of the tiles drawn: the source's, or an overview level's
+  TTileRect Tiles;    // those tiles in sight
   double Scale = 1;   // screen pixels per tile pixel: below 1 scaled down, above scaled up
   // 0: the source's own tiles; k: overview tiles of zoom Zoom, each standing
   // for 2^k x 2^k source tiles (ChooseLevel).
