@@ -28,7 +28,7 @@ void JpegMessage(j_common_ptr info, int level) {
   if (level < 0) reinterpret_cast<TJpegErrors*>(info->err)->Warned = true;
 }
 
-bool DecodeJpeg(std::string_view bytes, unsigned char* out) {
+bool DecodeJpeg(std::string_view bytes, unsigned char* out, bool eighth = false) {
   jpeg_decompress_struct info;
   TJpegErrors errors;
   info.err = jpeg_std_error(&errors.Manager);
@@ -43,9 +43,13 @@ bool DecodeJpeg(std::string_view bytes, unsigned char* out) {
     if (info.image_width == TileSide && info.image_height == TileSide) {
       // libjpeg-turbo writes RGBA itself, grey and colour alike.
       info.out_color_space = JCS_EXT_RGBA;
+      if (eighth) {
+        info.scale_num = 1;
+        info.scale_denom = 8;
+      }
       jpeg_start_decompress(&info);
       while (info.output_scanline < info.output_height) {
-        JSAMPROW row = out + static_cast<std::size_t>(info.output_scanline) * TileSide * 4;
+        JSAMPROW row = out + static_cast<std::size_t>(info.output_scanline) * info.output_width * 4;
         jpeg_read_scanlines(&info, &row, 1);
       }
       jpeg_finish_decompress(&info);
@@ -79,6 +83,34 @@ bool DecodeTile(std::string_view bytes, TRgba& pixels) {
     case TImageFormat::Png: sound = DecodePng(bytes, pixels.data()); break;
     default: break;
   }
+  if (!sound) std::fill(pixels.begin(), pixels.end(), 0);
+  return sound;
+}
+
+void ShrinkToEighth(TRgba& pixels) {
+  // Written over pixels already read: pixel (x, y) lies before block (x, y)'s rows and columns.
+  for (int y = 0; y < EighthSide; ++y)
+    for (int x = 0; x < EighthSide; ++x)
+      for (int c = 0; c < 4; ++c) {
+        unsigned sum = 0;
+        for (int dy = 0; dy < 8; ++dy)
+          for (int dx = 0; dx < 8; ++dx) sum += pixels[((y * 8 + dy) * TileSide + x * 8 + dx) * 4 + c];
+        pixels[(y * EighthSide + x) * 4 + c] = static_cast<unsigned char>(sum / 64);
+      }
+  pixels.resize(static_cast<std::size_t>(EighthSide) * EighthSide * 4);
+}
+
+bool DecodeTileEighth(std::string_view bytes, TRgba& pixels) {
+  const std::size_t size = static_cast<std::size_t>(EighthSide) * EighthSide * 4;
+  bool sound = false;
+  if (ImageFormatOf(bytes) == TImageFormat::Jpeg) {
+    pixels.resize(size);
+    sound = DecodeJpeg(bytes, pixels.data(), true);
+  } else if (DecodeTile(bytes, pixels)) {
+    ShrinkToEighth(pixels);
+    sound = true;
+  }
+  pixels.resize(size);
   if (!sound) std::fill(pixels.begin(), pixels.end(), 0);
   return sound;
 }

@@ -25,11 +25,18 @@ TTileRect IMapSource::Rect() const {
   return {set.MinX, set.MinY, set.MaxX, set.MaxY};
 }
 
+TDecodedTile IMapSource::LoadEighth(int x, int y) {
+  TDecodedTile tile = Load(x, y);
+  if (tile.Kind == TMapTileKind::Good) ShrinkToEighth(tile.Pixels);
+  return tile;
+}
+
 namespace {
 
-TDecodedTile Decoded(std::string_view bytes) {
+TDecodedTile Decoded(std::string_view bytes, bool eighth = false) {
   TDecodedTile tile;
-  tile.Kind = DecodeTile(bytes, tile.Pixels) ? TMapTileKind::Good : TMapTileKind::Damaged;
+  const bool sound = eighth ? DecodeTileEighth(bytes, tile.Pixels) : DecodeTile(bytes, tile.Pixels);
+  tile.Kind = sound ? TMapTileKind::Good : TMapTileKind::Damaged;
   if (tile.Kind != TMapTileKind::Good) tile.Pixels.clear();
   return tile;
 }
@@ -49,15 +56,8 @@ class TFileMapSource : public IMapSource {
   const TTileSet& TileSet() const override { return Source.Set; }
   std::optional<TLonLatBox> Requested() const override { return Asked; }
 
-  TDecodedTile Load(int x, int y) override {
-    const std::optional<std::string> bytes = ReadFile(Source.Folder + Source.FileName(x, y));
-    if (!bytes || bytes->empty()) return {};
-    switch (KindOfBytes(*bytes, Blank)) {
-      case TTileKind::Placeholder: return {TMapTileKind::Placeholder, {}};
-      case TTileKind::Good: return Decoded(*bytes);
-      default: return {TMapTileKind::Damaged, {}};
-    }
-  }
+  TDecodedTile Load(int x, int y) override { return Read(x, y, false); }
+  TDecodedTile LoadEighth(int x, int y) override { return Read(x, y, true); }
 
   std::optional<TMapTileKind> Classify(int x, int y) override {
     const std::string path = Source.Folder + Source.FileName(x, y);
@@ -70,6 +70,16 @@ class TFileMapSource : public IMapSource {
   }
 
  private:
+  TDecodedTile Read(int x, int y, bool eighth) {
+    const std::optional<std::string> bytes = ReadFile(Source.Folder + Source.FileName(x, y));
+    if (!bytes || bytes->empty()) return {};
+    switch (KindOfBytes(*bytes, Blank)) {
+      case TTileKind::Placeholder: return {TMapTileKind::Placeholder, {}};
+      case TTileKind::Good: return Decoded(*bytes, eighth);
+      default: return {TMapTileKind::Damaged, {}};
+    }
+  }
+
   TTileSource Source;
   std::string Blank;
   std::optional<TLonLatBox> Asked;
@@ -83,17 +93,20 @@ class TArchiveMapSource : public IMapSource {
 
   const TTileSet& TileSet() const override { return Archive->TileSet(); }
 
-  TDecodedTile Load(int x, int y) override {
+  TDecodedTile Load(int x, int y) override { return Read(x, y, false); }
+  TDecodedTile LoadEighth(int x, int y) override { return Read(x, y, true); }
+
+ private:
+  TDecodedTile Read(int x, int y, bool eighth) {
     std::optional<std::string> bytes;
     {
       const std::lock_guard guard(Reading);
       bytes = Archive->Get(TileSet().Zoom, x, y);
     }
     if (!bytes) return {};
-    return Decoded(*bytes);
+    return Decoded(*bytes, eighth);
   }
 
- private:
   std::unique_ptr<ITileArchive> Archive;
   std::mutex Reading;
 };

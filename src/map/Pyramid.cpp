@@ -25,6 +25,23 @@ TPyramidChoice ChooseTiles(const TMapView& view, int zoom, const TTileRect& sour
   return choice;
 }
 
+TTileRect LevelRect(const TTileRect& source, int level) {
+  if (source.Empty()) return source;
+  // Tile numbers are never negative: a shift divides rounding down.
+  return {source.MinX >> level, source.MinY >> level, source.MaxX >> level, source.MaxY >> level};
+}
+
+TPyramidChoice ChooseLevel(const TMapView& view, int zoom, const TTileRect& source, long long maxTiles) {
+  const double below = zoom - view.Zoom();
+  // A little slack so a view fitted to exactly half size keeps the source's tiles.
+  int level = below < 1 - 1e-9 ? 0 : std::min(static_cast<int>(std::floor(below + 1e-9)), zoom);
+  for (;; ++level) {
+    TPyramidChoice choice = ChooseTiles(view, zoom - level, LevelRect(source, level), maxTiles);
+    choice.Level = level;
+    if (!choice.Overview || level == zoom) return choice;
+  }
+}
+
 std::vector<TTileKey> LoadOrder(const TMapView& view, const TPyramidChoice& choice) {
   std::vector<TTileKey> tiles;
   if (choice.Overview || choice.Tiles.Empty()) return tiles;

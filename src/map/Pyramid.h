@@ -19,9 +19,12 @@ struct TTileRect {
 
 // The tiles a view draws of a source that has tiles of one zoom.
 struct TPyramidChoice {
-  int Zoom = 0;       // the source's zoom
-  TTileRect Tiles;    // the source's tiles in sight
+  int Zoom = 0;       // the zoom of the tiles drawn: the source's, or an overview level's
+  TTileRect Tiles;    // those tiles in sight
   double Scale = 1;   // screen pixels per tile pixel: below 1 scaled down, above scaled up
+  // 0: the source's own tiles; k: overview tiles of zoom Zoom, each standing
+  // for 2^k x 2^k source tiles (ChooseLevel).
+  int Level = 0;
   // More tiles in sight than a view loads: it draws those already decoded
   // and a neutral grid for the others, and loads none.
   bool Overview = false;
@@ -33,6 +36,17 @@ inline constexpr long long DefaultMaxViewTiles = 768;
 
 // The tiles of the source's rectangle (at zoom) the view shows.
 TPyramidChoice ChooseTiles(const TMapView& view, int zoom, const TTileRect& source,
+                           long long maxTiles = DefaultMaxViewTiles);
+
+// The source's rectangle in tiles of the overview level (2^level source tiles a side).
+TTileRect LevelRect(const TTileRect& source, int level);
+
+// The tiles a view draws when it may use overview tiles: the source's own
+// tiles down to half their size, below that the level whose tiles show at
+// more than half their size (coarser still while more than maxTiles are in
+// sight). Only the source's own tiles can show what each tile is; an
+// overview tile shows a picture.
+TPyramidChoice ChooseLevel(const TMapView& view, int zoom, const TTileRect& source,
                            long long maxTiles = DefaultMaxViewTiles);
 
 // The choice's tiles, those nearest the view's centre first, for a loader.

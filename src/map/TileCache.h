@@ -17,7 +17,10 @@ enum class TMapTileKind { Good, Missing, Placeholder, Damaged };
 
 struct TDecodedTile {
   TMapTileKind Kind = TMapTileKind::Missing;
-  TRgba Pixels;  // TileSide * TileSide RGBA for a good tile, else empty
+  TRgba Pixels;  // TileSide * TileSide RGBA for a good tile (EighthSide a side from LoadEighth), else empty
+  // An overview tile: the source tiles it was sampled from, a side (it is
+  // exact once that reaches the source tiles it stands for).
+  int Samples = 0;
 };
 
 // What a tile is charged against the cache's bound.

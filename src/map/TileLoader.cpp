@@ -2,6 +2,8 @@
 
 #include <exception>
 
+#include "map/Overview.h"
+
 namespace meridane {
 
 TTileLoader::TTileLoader(IMapSource& source, TTileCache& cache, TLoaded loaded, int threads)
@@ -14,17 +16,23 @@ TTileLoader::~TTileLoader() {
     const std::lock_guard guard(Lock);
     Stopping = true;
     Queue.clear();
+    Refine.clear();
   }
   Wake.notify_all();
   for (std::thread& thread : Threads) thread.join();
 }
 
 void TTileLoader::Request(const std::vector<TTileKey>& tiles) {
+  const int zoom = Source.TileSet().Zoom;
   {
     const std::lock_guard guard(Lock);
+    ++Generation;
     Queue.clear();
-    for (const TTileKey& key : tiles)
+    Refine.clear();
+    for (const TTileKey& key : tiles) {
+      if (key.Zoom < zoom && (1LL << (zoom - key.Zoom)) > CoarseSamples) Refine.push_back(key);
       if (!InFlight.contains(key) && !Cache.Contains(key)) Queue.push_back(key);
+    }
   }
   Wake.notify_all();
 }
@@ -34,37 +42,66 @@ std::size_t TTileLoader::Pending() const {
   return Queue.size();
 }
 
+bool TTileLoader::Idle() const {
+  const std::lock_guard guard(Lock);
+  return Queue.empty() && Refine.empty() && Busy == 0;
+}
+
 long long TTileLoader::Loaded() const {
   const std::lock_guard guard(Lock);
   return LoadedCount;
 }
 
+bool TTileLoader::Next(TTileKey& key, bool& refine, unsigned& generation) {
+  std::unique_lock guard(Lock);
+  // Refinements wait for every quick build: they start from its tile.
+  Wake.wait(guard, [this] { return Stopping || !Queue.empty() || (!Refine.empty() && InFlight.empty()); });
+  if (Stopping) return false;
+  refine = Queue.empty();
+  std::deque<TTileKey>& from = refine ? Refine : Queue;
+  key = from.front();
+  from.pop_front();
+  if (!refine) InFlight.insert(key);
+  generation = Generation;
+  ++Busy;
+  return true;
+}
+
 void TTileLoader::Run() {
-  for (;;) {
-    TTileKey key;
-    {
-      std::unique_lock guard(Lock);
-      Wake.wait(guard, [this] { return Stopping || !Queue.empty(); });
-      if (Stopping) return;
-      key = Queue.front();
-      Queue.pop_front();
-      InFlight.insert(key);
+  const int zoom = Source.TileSet().Zoom;
+  TTileKey key;
+  bool refine = false;
+  unsigned generation = 0;
+  while (Next(key, refine, generation)) {
+    std::shared_ptr<const TDecodedTile> tile;
+    if (key.Zoom >= zoom) {
+      auto loaded = std::make_shared<TDecodedTile>();
+      try {
+        *loaded = Source.Load(key.X, key.Y);
+      } catch (const std::exception&) {
+        // An unreadable source shows the tile as damaged, not as garbage.
+        loaded->Kind = TMapTileKind::Damaged;
+        loaded->Pixels.clear();
+      }
+      tile = std::move(loaded);
+    } else if (!refine) {
+      if (auto built = BuildOverview(Source, Cache, key, CoarseSamples, [this] { return Stopping.load(); }))
+        tile = std::make_shared<const TDecodedTile>(std::move(*built));
+    } else if (const auto held = Cache.Find(key); held && Refinable(*held, zoom - key.Zoom, FineSamples)) {
+      // A refinement the view no longer waits for is given up.
+      const auto stale = [this, generation] { return Stopping || Generation != generation; };
+      if (auto built = BuildOverview(Source, Cache, key, FineSamples, stale))
+        tile = std::make_shared<const TDecodedTile>(std::move(*built));
     }
-    auto tile = std::make_shared<TDecodedTile>();
-    try {
-      *tile = Source.Load(key.X, key.Y);
-    } catch (const std::exception&) {
-      // An unreadable source shows the tile as damaged, not as garbage.
-      tile->Kind = TMapTileKind::Damaged;
-      tile->Pixels.clear();
-    }
-    Cache.Put(key, std::move(tile));
+    if (tile) Cache.Put(key, tile);
     {
       const std::lock_guard guard(Lock);
-      InFlight.erase(key);
-      ++LoadedCount;
+      if (!refine) InFlight.erase(key);
+      --Busy;
+      LoadedCount += tile != nullptr;
     }
-    if (OnLoaded) OnLoaded(key);
+    Wake.notify_all();
+    if (tile && OnLoaded) OnLoaded(key);
   }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -15,7 +16,10 @@ namespace meridane {
 
 // Reads and decodes tiles off the window's thread into a cache. The view hands
 // it the tiles it wants, nearest first, on every change; tiles it no longer
-// wants are dropped from the queue before they are read.
+// wants are dropped from the queue before they are read. Tiles of a zoom below
+// the source's are overview tiles (Overview.h): each is built quickly first,
+// and once nothing else waits, the overview tiles of the last request are
+// built again finer; a new request abandons such a refinement.
 class TTileLoader {
  public:
   // Called on a loader thread once a tile is in the cache; the window turns it
@@ -32,11 +36,15 @@ class TTileLoader {
   void Request(const std::vector<TTileKey>& tiles);
   // Tiles queued and not yet taken by a thread.
   std::size_t Pending() const;
+  // Nothing queued, nothing to refine, nothing being read.
+  bool Idle() const;
   // Tiles read since the start (for tests and the benchmark).
   long long Loaded() const;
 
  private:
   void Run();
+  // Takes the next job: a tile to load or build, or one to refine. False when stopping.
+  bool Next(TTileKey& key, bool& refine, unsigned& generation);
 
   IMapSource& Source;
   TTileCache& Cache;
@@ -44,8 +52,11 @@ class TTileLoader {
   mutable std::mutex Lock;
   std::condition_variable Wake;
   std::deque<TTileKey> Queue;
+  std::deque<TTileKey> Refine;  // overview tiles of the last request, built again finer when idle
   std::unordered_set<TTileKey, TTileKeyHash> InFlight;  // taken by a thread, not yet cached
-  bool Stopping = false;
+  int Busy = 0;  // threads working on a job
+  std::atomic<bool> Stopping = false;
+  std::atomic<unsigned> Generation = 0;  // counts requests
   long long LoadedCount = 0;
   std::vector<std::thread> Threads;
 };

@@ -27,6 +27,8 @@ TViewerWindow::TViewerWindow(std::filesystem::path programFolder)
       MapWidget(new TMapWidget(this)),
       Place(new QLabel(this)),
       Kinds(new QLabel(this)) {
+  Place->setObjectName("Place");
+  Kinds->setObjectName("Kinds");
   setWindowTitle("Map Viewer");
   setAcceptDrops(true);
   setCentralWidget(MapWidget);
@@ -84,6 +86,10 @@ bool TViewerWindow::Open(const std::filesystem::path& path) {
     QMessageBox::warning(this, "Map Viewer", QString::fromStdString(error.what()));
     return false;
   }
+}
+
+void TViewerWindow::OpenArguments(const QStringList& arguments) {
+  if (arguments.size() > 1) Open(arguments.at(1).toStdString());
 }
 
 void TViewerWindow::ShowCounts() {

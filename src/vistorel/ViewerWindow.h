@@ -19,6 +19,8 @@ class TViewerWindow : public QMainWindow {
   // Opens the file or folder; a failure is shown in a message box and leaves
   // the map as it was. True when it opened.
   bool Open(const std::filesystem::path& path);
+  // Opens the file a command line names after the program, if it names one.
+  void OpenArguments(const QStringList& arguments);
   TMapWidget& Map() { return *MapWidget; }
   // "LAT, LON" of the last place the pointer was over, as Copy coordinates copies it.
   QString PointerText() const;

@@ -10,7 +10,6 @@ int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "C");
   meridane::TViewerWindow window(meridane::ProgramFolder());
   window.show();
-  const QStringList arguments = QApplication::arguments();
-  if (arguments.size() > 1) window.Open(arguments.at(1).toStdString());
+  window.OpenArguments(QApplication::arguments());
   return QApplication::exec();
 }

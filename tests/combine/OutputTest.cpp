@@ -298,4 +298,37 @@ TEST(DecodeTile, LeavesOutWhatIsNotA256PixelImage) {
 }
 
 }  // namespace
+TEST(DecodeTile, AnEighthHoldsTheMeansOfThe8x8Blocks) {
+  std::vector<unsigned char> rgba(TilePixels * 4);
+  for (std::size_t i = 0; i < rgba.size(); ++i) rgba[i] = static_cast<unsigned char>(i * 37 % 251);
+  const std::string jpeg = test::EncodeJpeg(256, 256);
+  const struct {
+    std::string Bytes;
+    bool Sound;
+    int Tolerance;  // a JPEG's scaled transform is near the mean, not on it
+  } rows[] = {
+      {jpeg, true, 2},
+      {test::EncodePng(256, 256), true, 0},
+      {test::EncodePngPixels(rgba, 256, 256, PNG_FORMAT_RGBA), true, 0},
+      {test::EncodeJpeg(256, 255), false, 0},
+      {jpeg.substr(0, jpeg.size() / 2), false, 0},
+  };
+  for (std::size_t i = 0; i < std::size(rows); ++i) {
+    TRgba whole, eighth(5, 7);
+    DecodeTile(rows[i].Bytes, whole);
+    EXPECT_EQ(DecodeTileEighth(rows[i].Bytes, eighth), rows[i].Sound) << i;
+    ASSERT_EQ(eighth.size(), static_cast<std::size_t>(EighthSide * EighthSide * 4)) << i;
+    int worst = 0;
+    for (int y = 0; y < EighthSide; ++y)
+      for (int x = 0; x < EighthSide; ++x)
+        for (int c = 0; c < 4; ++c) {
+          int sum = 0;
+          for (int dy = 0; dy < 8; ++dy)
+            for (int dx = 0; dx < 8; ++dx) sum += whole[((y * 8 + dy) * TileSide + x * 8 + dx) * 4 + c];
+          worst = std::max(worst, std::abs(eighth[(y * EighthSide + x) * 4 + c] - sum / 64));
+        }
+    EXPECT_LE(worst, rows[i].Tolerance) << i;
+  }
+}
+
 }  // namespace meridane

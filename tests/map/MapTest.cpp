@@ -8,6 +8,7 @@
 
 #include "config/Config.h"
 #include "map/MapSource.h"
+#include "map/Overview.h"
 #include "map/Pyramid.h"
 #include "map/TileLoader.h"
 #include "map/MapTask.h"
@@ -126,6 +127,138 @@ TEST(MapPyramid, TilesInSightAtTheViewsZoom) {
       EXPECT_EQ(order.front(), (TTileKey{10, 550, 335}));
     }
   }
+}
+
+TEST(MapPyramid, OverviewLevelsBelowTheSourcesZoom) {
+  // The same 512 x 512 view; the source's tiles are of zoom 10.
+  const TTileRect world{0, 0, 1023, 1023};
+  const struct {
+    double ViewZoom;
+    TTileRect Source;
+    long long MaxTiles;
+    int Level;
+    TTileRect Tiles;
+    double Scale;
+  } rows[] = {
+      {10, world, 768, 0, {549, 334, 551, 336}, 1},
+      {9.5, world, 768, 0, {549, 334, 551, 336}, std::exp2(-0.5)},  // down to half size: the source's tiles
+      {9, world, 768, 1, {274, 166, 276, 168}, 1},                  // then tiles of 2 x 2
+      {7.5, world, 768, 2, {136, 82, 139, 85}, std::exp2(-0.5)},
+      {9, world, 4, 2, {137, 83, 138, 84}, 2},                      // too many in sight: coarser
+      {9, {550, 335, 560, 340}, 768, 1, {275, 167, 276, 168}, 1},  // the source's part
+      {0, world, 768, 10, {0, 0, 0, 0}, 1},                         // the whole world in one tile
+  };
+  for (const auto& row : rows) {
+    TMapView view;
+    view.Resize(512, 512);
+    view.CentreOn(PixelToLonLat({550.5 * 256, 335.5 * 256}, 10), row.ViewZoom);
+    const TPyramidChoice choice = ChooseLevel(view, 10, row.Source, row.MaxTiles);
+    SCOPED_TRACE(testing::Message() << "zoom " << row.ViewZoom << " max " << row.MaxTiles);
+    EXPECT_EQ(std::tie(choice.Level, choice.Zoom), std::tuple(row.Level, 10 - row.Level));
+    EXPECT_EQ(std::tie(choice.Tiles.MinX, choice.Tiles.MinY, choice.Tiles.MaxX, choice.Tiles.MaxY),
+              std::tie(row.Tiles.MinX, row.Tiles.MinY, row.Tiles.MaxX, row.Tiles.MaxY));
+    EXPECT_DOUBLE_EQ(choice.Scale, row.Scale);
+    EXPECT_FALSE(choice.Overview);
+  }
+}
+
+// Tiles of zoom 4 made on the fly: (x, y) is solid red 16x, green 16y, but for
+// a missing (1, 0) and (3, 3) in columns of red 0 and 200 by turns.
+class TPaintedSource : public IMapSource {
+ public:
+  explicit TPaintedSource(TTileRect rect, int zoom = 4) {
+    Set.Zoom = zoom;
+    Set.MinX = rect.MinX, Set.MinY = rect.MinY, Set.MaxX = rect.MaxX, Set.MaxY = rect.MaxY;
+  }
+  const TTileSet& TileSet() const override { return Set; }
+  TDecodedTile Load(int x, int y) override {
+    ++Loads;
+    if (x == 1 && y == 0) return {};
+    TDecodedTile tile{TMapTileKind::Good, TRgba(TilePixels * 4)};
+    for (std::size_t i = 0; i < TilePixels; ++i) {
+      const bool striped = x == 3 && y == 3;
+      tile.Pixels[i * 4] = static_cast<unsigned char>(striped ? (i % 2) * 200 : x * 16);
+      tile.Pixels[i * 4 + 1] = static_cast<unsigned char>(striped ? 0 : y * 16);
+      tile.Pixels[i * 4 + 3] = 255;
+    }
+    return tile;
+  }
+  std::atomic<int> Loads = 0;
+
+ private:
+  TTileSet Set;
+};
+
+TEST(MapOverview, ScalesDownSampledSourceTiles) {
+  const TTileRect all{0, 0, 15, 15};
+  struct TPixel {
+    int X, Y;
+    int Red, Green, Alpha;
+  };
+  const struct {
+    const char* Name;
+    TTileRect Source;
+    TTileKey Key;
+    int Samples;
+    int Loads, Kept;
+    std::vector<TPixel> Pixels;
+  } rows[] = {
+      {"2 x 2, exact", all, {3, 0, 0}, 8, 4, 2, {{0, 0, 0, 0, 255}, {133, 5, 0, 0, 0}, {5, 200, 0, 16, 255}}},
+      {"averaged stripes", all, {3, 1, 1}, 8, 4, 2, {{200, 200, 100, 0, 255}, {100, 100, 32, 32, 255}}},
+      // 16 x 16 tiles from 8 x 8 samples: each the first of its 2 x 2 block
+      // standing for all of it, the missing tile hidden.
+      {"sampled", all, {0, 0, 0}, 8, 64, 8, {{16, 0, 0, 0, 255}, {40, 0, 32, 0, 255}, {255, 255, 224, 224, 255}}},
+      {"sampled finer", all, {0, 0, 0}, 32, 256, 16, {{16, 0, 0, 0, 0}, {40, 0, 32, 0, 255}, {255, 255, 240, 240, 255}}},
+      // Only the source's tiles are painted, the middle one of a block's part standing for it.
+      {"the source's part", {2, 2, 5, 5}, {1, 0, 0}, 2, 4, 2,
+       {{0, 0, 0, 0, 0}, {64, 64, 32, 32, 255}, {191, 191, 64, 64, 255}, {200, 200, 0, 0, 0}}},
+      {"outside the source", {2, 2, 5, 5}, {2, 2, 2}, 8, 0, 4, {}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Name);
+    TPaintedSource source(row.Source);
+    TTileCache cache;
+    const std::optional<TDecodedTile> tile = BuildOverview(source, cache, row.Key, row.Samples);
+    ASSERT_TRUE(tile);
+    EXPECT_EQ(source.Loads, row.Loads);
+    EXPECT_EQ(tile->Samples, row.Kept);
+    EXPECT_EQ(tile->Kind, row.Pixels.empty() ? TMapTileKind::Missing : TMapTileKind::Good);
+    for (const TPixel& p : row.Pixels) {
+      const unsigned char* at = tile->Pixels.data() + (p.Y * TileSide + p.X) * 4;
+      EXPECT_EQ(std::tuple(at[0], at[1], at[3]), std::tuple(p.Red, p.Green, p.Alpha)) << p.X << "," << p.Y;
+    }
+  }
+  // A source tile already decoded is taken from the cache; a stop ends the build.
+  TPaintedSource source(all);
+  TTileCache cache;
+  cache.Put({4, 0, 0}, std::make_shared<TDecodedTile>(TDecodedTile{TMapTileKind::Good, TRgba(TilePixels * 4, 77)}));
+  const std::optional<TDecodedTile> tile = BuildOverview(source, cache, {3, 0, 0}, 8);
+  EXPECT_EQ(source.Loads, 3);
+  EXPECT_EQ(tile->Pixels[0], 77);
+  EXPECT_FALSE(BuildOverview(source, cache, {3, 0, 0}, 8, [] { return true; }));
+}
+
+TEST(MapLoader, RefinesOverviewTilesOnceTheQuickOnesAreDone) {
+  // Zoom 6: tile (0, 0) of zoom 0 stands for 64 x 64 source tiles.
+  TPaintedSource source({0, 0, 63, 63}, 6);
+  TTileCache cache;
+  {
+    TTileLoader loader(source, cache, {});
+    loader.Request({{0, 0, 0}, {1, 0, 0}});
+    for (int i = 0; i < 4000 && !loader.Idle(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(loader.Idle());
+  }
+  const struct {
+    TTileKey Key;
+    int Samples;
+  } rows[] = {{{0, 0, 0}, 32}, {{1, 0, 0}, 32}};
+  for (const auto& row : rows) {
+    const auto tile = cache.Find(row.Key);
+    ASSERT_TRUE(tile) << row.Key.Zoom;
+    EXPECT_EQ(tile->Samples, row.Samples) << row.Key.Zoom;
+  }
+  // Each quick (8 x 8) and refined (32 x 32) build read its samples.
+  EXPECT_EQ(source.Loads, 2 * (64 + 1024));
 }
 
 TEST(MapCache, KeepsWithinItsBoundDroppingTheLeastRecentlyUsed) {

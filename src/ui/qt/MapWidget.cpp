@@ -93,7 +93,7 @@ void TMapWidget::FitTask() {
 
 void TMapWidget::Refresh() {
   if (Loader) {
-    const TPyramidChoice choice = ChooseTiles(MapView, MapSource->TileSet().Zoom, MapSource->Rect());
+    const TPyramidChoice choice = ChooseLevel(MapView, MapSource->TileSet().Zoom, MapSource->Rect());
     Loader->Request(LoadOrder(MapView, choice));
   }
   update();
@@ -119,13 +119,7 @@ void TMapWidget::PaintGrid(QPainter& painter) {
 void TMapWidget::PaintTiles(QPainter& painter) {
   Unloaded = 0;
   if (!MapSource) return;
-  const TTileSet& set = MapSource->TileSet();
-  const TPyramidChoice choice = ChooseTiles(MapView, set.Zoom, MapSource->Rect());
-  if (choice.Overview) {
-    // Too far out to draw single tiles: the tiles' area, tinted.
-    painter.fillRect(ScreenRect(MapView, {set.West, set.South, set.East, set.North}), QColor(180, 180, 170, 120));
-    return;
-  }
+  const TPyramidChoice choice = ChooseLevel(MapView, MapSource->TileSet().Zoom, MapSource->Rect());
   painter.setRenderHint(QPainter::SmoothPixmapTransform, choice.Scale < 1);
   const double side = 256 * choice.Scale;
   const QBrush missing(MissingHatch(), Qt::BDiagPattern);
@@ -136,18 +130,34 @@ void TMapWidget::PaintTiles(QPainter& painter) {
       // Whole pixels on both edges: neighbours meet without a seam.
       const QRectF target(QPointF(std::round(at.X), std::round(at.Y)),
                           QPointF(std::round(at.X + side), std::round(at.Y + side)));
-      const std::shared_ptr<const TDecodedTile> tile = Cache.Find({set.Zoom, x, y});
+      const std::shared_ptr<const TDecodedTile> tile = Cache.Find({choice.Zoom, x, y});
       if (!tile) {
         ++Unloaded;
+        PaintCoarser(painter, {choice.Zoom, x, y}, target);
         continue;
       }
       if (tile->Kind == TMapTileKind::Good) {
         const QImage image(tile->Pixels.data(), TileSide, TileSide, TileSide * 4, QImage::Format_RGBA8888);
         painter.drawImage(target, image);
-      } else {
+      } else if (choice.Level == 0) {
+        // Only the source's own tiles tell their kind; an overview leaves holes to the grid.
         painter.fillRect(target, tile->Kind == TMapTileKind::Placeholder ? placeholder : missing);
       }
     }
+  }
+}
+
+void TMapWidget::PaintCoarser(QPainter& painter, const TTileKey& key, const QRectF& target) {
+  // A few levels up: further, a tile's part is a blur of a few pixels.
+  for (int up = 1; up <= 4 && key.Zoom - up >= 0; ++up) {
+    const std::shared_ptr<const TDecodedTile> tile = Cache.Find({key.Zoom - up, key.X >> up, key.Y >> up});
+    if (!tile) continue;
+    if (tile->Kind != TMapTileKind::Good) return;
+    const double part = static_cast<double>(TileSide >> up);
+    const QRectF from((key.X & ((1 << up) - 1)) * part, (key.Y & ((1 << up) - 1)) * part, part, part);
+    const QImage image(tile->Pixels.data(), TileSide, TileSide, TileSide * 4, QImage::Format_RGBA8888);
+    painter.drawImage(target, image, from);
+    return;
   }
 }
 

@@ -18,8 +18,11 @@ namespace meridane {
 
 // A slippy map of one tile source over a neutral grid: drag, arrow keys, the
 // wheel, + and - and a double click move it; tiles are read and decoded off
-// the window's thread and drawn as they arrive. Everything it shows is worked
-// out by the toolkit-free map library; this class only paints and forwards input.
+// the window's thread and drawn as they arrive. A level and more below the
+// source's zoom it shows overview tiles (a scaled-down picture); the missing
+// and placeholder tiles are hatched only down to half their size. Everything
+// it shows is worked out by the toolkit-free map library; this class only
+// paints and forwards input.
 //
 // Overlays (for a caller's own drawing, such as a selection):
 // - PaintUnder and PaintOver draw below the source's tiles (above the grid)
@@ -51,6 +54,8 @@ class TMapWidget : public QWidget {
   const TKindCounts& Counts() const { return KindCounts; }
   // Tiles drawn in the last paint that were not yet loaded (0: a complete picture).
   int UnloadedInLastPaint() const { return Unloaded; }
+  // Nothing left to load or refine for the view as it is.
+  bool LoadingDone() const { return !Loader || Loader->Idle(); }
   // The tile loader's count of tiles read, for measurements.
   long long TilesLoaded() const { return Loader ? Loader->Loaded() : 0; }
 
@@ -87,6 +92,9 @@ class TMapWidget : public QWidget {
   void StopSource();
   void PaintGrid(QPainter& painter);
   void PaintTiles(QPainter& painter);
+  // A tile not loaded yet, from an overview tile of a lower zoom in the cache
+  // (one already shown while zoomed out): zooming in shows a blur, not a hole.
+  void PaintCoarser(QPainter& painter, const TTileKey& key, const QRectF& target);
   void ReportPointer(QPointF at);
 
   TMapView MapView;

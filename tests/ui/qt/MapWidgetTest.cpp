@@ -1,27 +1,19 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <condition_variable>
+#include <mutex>
 
 #include "config/Config.h"
 #include "map/MapTask.h"
+#include "ui/qt/Grab.h"
 #include "ui/qt/MapWidget.h"
 #include "ui/qt/QtHarness.h"
 
 namespace meridane {
 namespace {
 
-// How many pixels of the 32 x 32 block around a point are near the colour.
-int Near(const QImage& image, QPoint at, QColor colour) {
-  int count = 0;
-  for (int y = at.y() - 16; y < at.y() + 16; ++y)
-    for (int x = at.x() - 16; x < at.x() + 16; ++x) {
-      const QColor c = image.pixelColor(x, y);
-      count += std::abs(c.red() - colour.red()) + std::abs(c.green() - colour.green()) +
-                   std::abs(c.blue() - colour.blue()) <
-               24;
-    }
-  return count;
-}
+using test::Near;
 
 TEST(MapWidget, ShowsTheTaskWithItsHolesMarked) {
   test::TTempDir dir;
@@ -62,6 +54,63 @@ TEST(MapWidget, ShowsTheTaskWithItsHolesMarked) {
     EXPECT_GE(near, row.AtLeast) << row.At.x() << "," << row.At.y() << " " << row.Colour.name().toStdString();
     EXPECT_LE(near, row.AtMost) << row.At.x() << "," << row.At.y() << " " << row.Colour.name().toStdString();
   }
+}
+
+// Tiles of zoom 4, columns and rows 0..3, solid blue; reads wait while closed.
+class TGatedSource : public IMapSource {
+ public:
+  TGatedSource() { Set.Zoom = 4, Set.MaxX = 3, Set.MaxY = 3; }
+  const TTileSet& TileSet() const override { return Set; }
+  TDecodedTile Load(int, int) override {
+    std::unique_lock guard(Lock);
+    Changed.wait(guard, [this] { return Open; });
+    TDecodedTile tile{TMapTileKind::Good, TRgba(TilePixels * 4, 255)};
+    for (std::size_t i = 0; i < TilePixels; ++i) tile.Pixels[i * 4] = tile.Pixels[i * 4 + 1] = 0;
+    return tile;
+  }
+  void SetOpen(bool open) {
+    const std::lock_guard guard(Lock);
+    Open = open;
+    Changed.notify_all();
+  }
+
+ private:
+  TTileSet Set;
+  std::mutex Lock;
+  std::condition_variable Changed;
+  bool Open = true;
+};
+
+TEST(MapWidget, ZoomingInShowsTheOverviewUntilTheTilesArrive) {
+  auto owned = std::make_unique<TGatedSource>();
+  TGatedSource& source = *owned;
+  TMapWidget map;
+  map.resize(512, 512);
+  map.show();
+  map.SetSource(std::move(owned));
+  // Zoom 2: one overview tile stands for all 16 tiles.
+  const TLonLat middle = PixelToLonLat({2 * 256, 2 * 256}, 4);
+  map.View().CentreOn(middle, 2);
+  map.Refresh();
+  ASSERT_TRUE(test::WaitUntil([&] {
+    map.repaint();
+    return map.UnloadedInLastPaint() == 0 && map.LoadingDone();
+  }));
+  source.SetOpen(false);
+  map.View().CentreOn(middle, 4);
+  map.Refresh();
+  map.repaint();
+  const QImage picture = map.grab().toImage();
+  const int unloaded = map.UnloadedInLastPaint();
+  source.SetOpen(true);
+  EXPECT_GT(unloaded, 0);
+  const QColor blue(0, 0, 255);
+  const struct {
+    QPoint At;
+    QColor Colour;
+    int AtLeast;
+  } rows[] = {{{256, 256}, blue, 1024}, {{40, 40}, blue, 1024}, {{470, 470}, blue, 1024}};
+  for (const auto& row : rows) EXPECT_GE(Near(picture, row.At, row.Colour), row.AtLeast) << row.At.x();
 }
 
 }  // namespace
