@@ -157,9 +157,11 @@ void ScanKinds(IMapSource& source, const std::function<void(const TKindCounts&)>
       ++counts.Checked;
       counts.Missing += kind == TMapTileKind::Missing;
       counts.Placeholder += kind == TMapTileKind::Placeholder;
+      if (kind == TMapTileKind::Missing || kind == TMapTileKind::Placeholder) counts.Found.push_back({x, y, kind});
     }
     if (const auto now = std::chrono::steady_clock::now(); now >= next) {
       report(counts);
+      counts.Found.clear();
       next = now + std::chrono::milliseconds(100);
     }
   }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "combine/TileSink.h"
 #include "map/Pyramid.h"
@@ -53,6 +54,13 @@ std::unique_ptr<IMapSource> OpenMapSource(const std::filesystem::path& path, con
 struct TKindCounts {
   long long Checked = 0, Missing = 0, Placeholder = 0;
   bool Done = false;
+  // The tiles found missing or placeholders since the last report, so a view
+  // can mark them at any zoom.
+  struct TBad {
+    int X = 0, Y = 0;
+    TMapTileKind Kind = TMapTileKind::Missing;
+  };
+  std::vector<TBad> Found;
 };
 
 // Sorts every tile of the source with Classify, row by row, and reports the

@@ -12,11 +12,13 @@
 
 #include "config/IniFile.h"
 #include "geo/Commonfunc.h"
+#include "support/ProcessState.h"
 #include "support/TempDir.h"
 #include "support/TestServers.h"
 #include "task/TextFile.h"
 #include "ui/HeadlessToolkit.h"
 #include "ui/MainForm.h"
+#include "ui/MapPickForm.h"
 
 namespace meridane {
 namespace {
@@ -217,6 +219,37 @@ TEST_F(MainWindowDownload, RefusedAndMissingTiles) {
   EXPECT_EQ(project.ReadInteger("THREADS", "T1X", 0), 1705);
   EXPECT_EQ(project.ReadInteger("THREADS", "T1Y", 0), 791);
   EXPECT_EQ(Requests()["/kh/v=91&s=" + GalileoPrefix(1706, 788) + "&x=1706&y=788&z=11"], 3);
+}
+
+}  // namespace
+}  // namespace meridane
+
+namespace meridane {
+namespace {
+
+// A rectangle dragged on the map, from the middle of one tile to the middle of
+// another, fills the fields with what Start downloads: exactly those tiles.
+TEST_F(MainWindowDownload, RectanglePickedOnTheMapStartsItsTiles) {
+  const test::TEnvironmentGuard cacheHome("XDG_CACHE_HOME");
+  cacheHome.Set((Dir / "cache").string());
+  TGateSleeper free(1 << 30);
+  auto form = Form(free, 1700, 1700, 780, 780, 1);
+  Toolkit.WhileModal = [](IForm& dialog) {
+    auto& pick = dynamic_cast<TMapPickForm&>(dialog);
+    const double tiles = 2048;  // the world's width in tiles at zoom 11
+    pick.Selection.Press({1700.5 / tiles, 780.5 / tiles}, 1e-9);
+    pick.Selection.Release({1702.5 / tiles, 781.5 / tiles});
+    pick.SelectionChanged();
+    pick.OkClick();
+  };
+  form->ButtonMapClick();
+  Toolkit.WhileModal = nullptr;
+  form->BitBtn1Click();
+  ASSERT_EQ(form->LabelTotalxy.Caption, "Total images: 6");
+  RunToCompletion(*form);
+  for (int x = 1700; x <= 1702; ++x)
+    for (int y = 780; y <= 781; ++y) EXPECT_EQ(ReadAll(TilePath(x, y)), ServedTile(x, y)) << x << "," << y;
+  EXPECT_EQ(Requests().size(), 6u);
 }
 
 }  // namespace

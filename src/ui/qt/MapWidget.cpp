@@ -50,6 +50,7 @@ void TMapWidget::SetSource(std::unique_ptr<IMapSource> source) {
   Cache.Clear();
   MapSource = std::move(source);
   KindCounts = {};
+  MarkedTiles.clear();
   // A fresh flag: repaints still queued for the old loader do no harm.
   RepaintAsked = std::make_shared<std::atomic<bool>>(false);
   if (MapSource) {
@@ -63,7 +64,17 @@ void TMapWidget::SetSource(std::unique_ptr<IMapSource> source) {
           *source,
           [this](const TKindCounts& counts) {
             QMetaObject::invokeMethod(
-                this, [this, counts] { KindCounts = counts, emit CountsChanged(); }, Qt::QueuedConnection);
+                this,
+                [this, counts] {
+                  const std::size_t room = MaxMarkedTiles - std::min(MaxMarkedTiles, MarkedTiles.size());
+                  MarkedTiles.insert(MarkedTiles.end(), counts.Found.begin(),
+                                     counts.Found.begin() + static_cast<std::ptrdiff_t>(std::min(room, counts.Found.size())));
+                  KindCounts = counts;
+                  KindCounts.Found.clear();
+                  if (!counts.Found.empty()) update();
+                  emit CountsChanged();
+                },
+                Qt::QueuedConnection);
           },
           StopScan);
     });
@@ -140,10 +151,25 @@ void TMapWidget::PaintTiles(QPainter& painter) {
         const QImage image(tile->Pixels.data(), TileSide, TileSide, TileSide * 4, QImage::Format_RGBA8888);
         painter.drawImage(target, image);
       } else if (choice.Level == 0) {
-        // Only the source's own tiles tell their kind; an overview leaves holes to the grid.
         painter.fillRect(target, tile->Kind == TMapTileKind::Placeholder ? placeholder : missing);
       }
     }
+  }
+  // An overview leaves holes to the grid: the scan's findings mark them.
+  if (choice.Level > 0) PaintMarks(painter, side / (1 << choice.Level));
+}
+
+void TMapWidget::PaintMarks(QPainter& painter, double side) {
+  // Below a few pixels a mark would be noise.
+  if (side < 3) return;
+  const QBrush missing(MissingHatch(), Qt::BDiagPattern);
+  const QBrush placeholder(PlaceholderHatch(), Qt::FDiagPattern);
+  const QRectF shown = rect();
+  for (const TKindCounts::TBad& bad : MarkedTiles) {
+    const TWorldPoint at = MapView.PixelToScreen({side * bad.X, side * bad.Y});
+    const QRectF target(QPointF(std::round(at.X), std::round(at.Y)),
+                        QPointF(std::round(at.X + side), std::round(at.Y + side)));
+    if (target.intersects(shown)) painter.fillRect(target, bad.Kind == TMapTileKind::Placeholder ? placeholder : missing);
   }
 }
 

@@ -95,6 +95,8 @@ class TMapWidget : public QWidget {
   // A tile not loaded yet, from an overview tile of a lower zoom in the cache
   // (one already shown while zoomed out): zooming in shows a blur, not a hole.
   void PaintCoarser(QPainter& painter, const TTileKey& key, const QRectF& target);
+  // The marked tiles over an overview, where the tiles themselves do not tell their kind.
+  void PaintMarks(QPainter& painter, double side);
   void ReportPointer(QPointF at);
 
   TMapView MapView;
@@ -107,6 +109,10 @@ class TMapWidget : public QWidget {
   // queued repaint however many tiles arrive meanwhile.
   std::shared_ptr<std::atomic<bool>> RepaintAsked = std::make_shared<std::atomic<bool>>(false);
   TKindCounts KindCounts;
+  // The missing and placeholder tiles the scan found, marked at every zoom; a
+  // task with more has the rest marked only at its own zoom.
+  static constexpr std::size_t MaxMarkedTiles = 1'000'000;
+  std::vector<TKindCounts::TBad> MarkedTiles;
   bool Dragging = false;
   // A source set before the widget was laid out is fitted at its first size.
   bool FitWhenSized = false;

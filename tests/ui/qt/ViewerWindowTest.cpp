@@ -53,8 +53,8 @@ TEST(ViewerWindow, OpensATaskFromTheCommandLineFittedWithItsHolesCounted) {
   EXPECT_LE(se.X, map.width() - 15.5);
   EXPECT_LE(se.Y, map.height() - 15.5);
 
-  // Far out the tiles are scaled down into overview tiles: the holes are left
-  // to the grid, not hatched, and the good tiles are still green.
+  // Far out the tiles are scaled down into overview tiles, which leave the holes
+  // to the grid; the scan's findings hatch them there too.
   map.View().CentreOn(PixelToLonLat({844.5 * 256, 388.5 * 256}, 10), 6);
   map.Refresh();
   const QImage far = Settled(window);
@@ -77,8 +77,8 @@ TEST(ViewerWindow, OpensATaskFromTheCommandLineFittedWithItsHolesCounted) {
       {"outline", fitted, fittedView, 843, 388, 0.5, 0.5, TMapWidget::RequestedOutline(), 16, 32, 160},
       {"far good", far, farView, 844, 388, 0.5, 0.5, green, 5, 100, 100},
       {"far missing", far, farView, 845, 387, 0.6, 0.4, green, 5, 0, 0},
-      {"far missing, grid", far, farView, 845, 387, 0.6, 0.4, TMapWidget::GridBackground(), 5, 50, 100},
-      {"far placeholder", far, farView, 843, 389, 0.4, 0.6, TMapWidget::PlaceholderHatch(), 5, 0, 0},
+      {"far missing hatched", far, farView, 845, 387, 0.6, 0.4, TMapWidget::MissingHatch(), 5, 6, 40},
+      {"far placeholder hatched", far, farView, 843, 389, 0.4, 0.6, TMapWidget::PlaceholderHatch(), 5, 6, 40},
   };
   for (const auto& row : rows) {
     const int near = test::Near(row.Picture, OnScreen(row.View, row.X, row.Y, row.Fx, row.Fy), row.Colour, row.Radius);
