@@ -186,7 +186,8 @@ void TForm1::FormShow() {
   RunHandler(Toolkit, [this] {
     Folder = Environment.ProgramFolder.empty() ? meridane::ProgramFolder() : Environment.ProgramFolder;
     ConfigPath = TConfigSource(Environment.ConfigPath, Folder).Read().string();
-    HelpPath = (Folder / "help" / "help.chm").string();
+    // The manual, an HTML page the desktop's browser opens.
+    HelpPath = (Folder / "help" / "index.html").string();
     comboMapsType.Items.clear();
     for (const TMapKind& kind : MapsTypeList) comboMapsType.Items.emplace_back(kind.Name);
     const TMainWindowConfig config = TConfig(ConfigPath).ReadMainWindow();

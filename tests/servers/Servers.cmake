@@ -62,7 +62,7 @@ meridane_server_test(qt_tests ONE_AT_A_TIME
   SOURCES ${PROJECT_SOURCE_DIR}/tests/ui/qt/QtMain.cpp ${PROJECT_SOURCE_DIR}/tests/ui/qt/MainWindowTest.cpp
   ${PROJECT_SOURCE_DIR}/tests/ui/qt/DialogsTest.cpp ${PROJECT_SOURCE_DIR}/tests/ui/qt/CombineWindowTest.cpp
   ${PROJECT_SOURCE_DIR}/tests/ui/qt/MapWidgetTest.cpp ${PROJECT_SOURCE_DIR}/tests/ui/qt/MapPickDialogTest.cpp
-  ${PROJECT_SOURCE_DIR}/tests/ui/qt/ViewerWindowTest.cpp)
+  ${PROJECT_SOURCE_DIR}/tests/ui/qt/ViewerWindowTest.cpp ${PROJECT_SOURCE_DIR}/tests/ui/qt/ManualPicturesTest.cpp)
 add_dependencies(qt_tests meridane)
 # The map widget's test task is made of real images.
 target_link_libraries(qt_tests PRIVATE JPEG::JPEG PNG::PNG)

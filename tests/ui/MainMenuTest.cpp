@@ -59,7 +59,7 @@ TEST(MainMenu, TableAndEachCommand) {
       {"CombineImages1", {"start <program>/mosaren"}},
       {"dowloadfailedfiles1", {"ShowModal frmFlt"}},
       {"Checktask1", {}},  // the file dialog cancelled
-      {"Usermanual1", {"open <program>/help/help.chm"}},
+      {"Usermanual1", {"open <program>/help/index.html"}},
       {"Homepage1", {"open https://meridane.example.org/"}},
       {"About1", {"ShowModal frmAbout"}},
   };

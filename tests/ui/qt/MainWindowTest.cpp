@@ -275,7 +275,7 @@ TEST_F(DesktopDownload, RunsToTheEndWithTheProgressAtItsMaximum) {
   EXPECT_NE(shown.find("Task Stoped!"), std::string::npos);
   EXPECT_EQ(ReadAll(Run->Tasks + "desk_log.txt").find("Log file has been saved as"),
             ReadAll(Run->Tasks + "desk_log.txt").rfind("Log file has been saved as"));
-  // What the user sees; MERIDANE_SCREENSHOT keeps it (the README's picture).
+  // What the user sees; MERIDANE_SCREENSHOT keeps it.
   const QPixmap shot = main->grab();
   EXPECT_EQ(shot.size(), QSize(627, 442));
   const char* keep = std::getenv("MERIDANE_SCREENSHOT");
