@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "vistorel/ViewerWindow.h"
+#include "vistorel/qt/ViewerWindow.h"
 
 namespace {
 

@@ -5,7 +5,7 @@ set -uo pipefail
 layers=$1
 tree=$(mktemp -d)
 trap 'rm -rf "$tree"' EXIT
-mkdir -p "$tree"/src/{geo,config,task,download,ui/qt,cli,combine,mosaren}
+mkdir -p "$tree"/src/{geo,config,task,download,ui/qt,cli,combine,mosaren/qt}
 for header in geo/G.h config/C.h task/T.h download/D.h ui/U.h ui/qt/Q.h cli/L.h; do : >"$tree/src/$header"; done
 
 # file | include line | what the check says, empty when the include is allowed
@@ -16,8 +16,10 @@ cases=(
   'cli/A.cpp|#include "task/T.h"|'
   'geo/A.cpp|#include "meridane/Version.h"|'
   'ui/qt/A.cpp|#include <QWidget>|'
-  'mosaren/A.cpp|#include <QWidget>|'
-  'mosaren/A.cpp|#include "ui/qt/Q.h"|'
+  'mosaren/qt/A.cpp|#include <QWidget>|'
+  'mosaren/qt/A.cpp|#include "ui/qt/Q.h"|'
+  'mosaren/A.cpp|#include <QWidget>|Qt header <QWidget> outside a qt/ folder'
+  'mosaren/A.cpp|#include "ui/qt/Q.h"|mosaren may not include "ui/qt/Q.h" of ui/qt'
   'task/A.cpp|#include <queue>|'
   'config/A.cpp|#include "geo/G.h"|config may not include "geo/G.h" of geo'
   'geo/A.cpp|#include "task/T.h"|geo may not include "task/T.h" of task'
@@ -26,10 +28,10 @@ cases=(
   'cli/A.cpp|#include "ui/qt/Q.h"|cli may not include "ui/qt/Q.h" of ui/qt'
   'ui/qt/A.cpp|#include "cli/L.h"|ui/qt may not include "cli/L.h" of cli'
   'geo/A.cpp|#include "nowhere/N.h"|"nowhere/N.h" is no header of a library of src/'
-  'ui/A.cpp|#include <QString>|Qt header <QString> outside src/ui/qt/'
-  'download/A.cpp|  #  include <QtCore/QObject>|Qt header <QtCore/QObject> outside src/ui/qt/'
-  'cli/A.h|#include <qglobal.h>|Qt header <qglobal.h> outside src/ui/qt/'
-  'combine/A.cpp|#include <QImage>|Qt header <QImage> outside src/ui/qt/'
+  'ui/A.cpp|#include <QString>|Qt header <QString> outside a qt/ folder'
+  'download/A.cpp|  #  include <QtCore/QObject>|Qt header <QtCore/QObject> outside a qt/ folder'
+  'cli/A.h|#include <qglobal.h>|Qt header <qglobal.h> outside a qt/ folder'
+  'combine/A.cpp|#include <QImage>|Qt header <QImage> outside a qt/ folder'
   'mosaren/A.cpp|#include "cli/L.h"|mosaren may not include "cli/L.h" of cli'
 )
 failures=0

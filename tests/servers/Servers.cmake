@@ -58,7 +58,7 @@ target_compile_definitions(cli_tests PRIVATE MERIDANE_CLI="$<TARGET_FILE:meridan
 # The desktop program's widgets, offscreen, with a main of their own (QtMain.cpp).
 find_package(Qt6 REQUIRED COMPONENTS Test)
 meridane_server_test(qt_tests ONE_AT_A_TIME
-  LIBRARIES meridane_qt meridane_mosaren meridane_vistorel meridane_cli Qt6::Test
+  LIBRARIES meridane_qt meridane_mosaren_qt meridane_vistorel meridane_cli Qt6::Test
   SOURCES ${PROJECT_SOURCE_DIR}/tests/ui/qt/QtMain.cpp ${PROJECT_SOURCE_DIR}/tests/ui/qt/MainWindowTest.cpp
   ${PROJECT_SOURCE_DIR}/tests/ui/qt/DialogsTest.cpp ${PROJECT_SOURCE_DIR}/tests/ui/qt/CombineWindowTest.cpp
   ${PROJECT_SOURCE_DIR}/tests/ui/qt/MapWidgetTest.cpp ${PROJECT_SOURCE_DIR}/tests/ui/qt/MapPickDialogTest.cpp

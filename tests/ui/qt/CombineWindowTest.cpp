@@ -6,7 +6,7 @@
 
 #include "combine/RecordingSink.h"
 #include "config/Config.h"
-#include "mosaren/CombineWindow.h"
+#include "mosaren/qt/CombineWindow.h"
 #include "mosaren/ServedTask.h"
 #include "ui/qt/QtHarness.h"
 

@@ -13,10 +13,10 @@
 
 #include "geo/Commonfunc.h"
 #include "map/MapTask.h"
-#include "mosaren/CombineWindow.h"
+#include "mosaren/qt/CombineWindow.h"
 #include "support/TestServers.h"
 #include "ui/qt/QtHarness.h"
-#include "vistorel/ViewerWindow.h"
+#include "vistorel/qt/ViewerWindow.h"
 
 namespace meridane {
 namespace {

@@ -4,7 +4,7 @@
 #include "map/MapTask.h"
 #include "ui/qt/Grab.h"
 #include "ui/qt/QtHarness.h"
-#include "vistorel/ViewerWindow.h"
+#include "vistorel/qt/ViewerWindow.h"
 
 namespace meridane {
 namespace {

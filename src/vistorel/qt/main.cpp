@@ -2,7 +2,7 @@
 #include <clocale>
 
 #include "config/Config.h"
-#include "vistorel/ViewerWindow.h"
+#include "vistorel/qt/ViewerWindow.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);

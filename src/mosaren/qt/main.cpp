@@ -4,7 +4,7 @@
 #include <csignal>
 #include <iostream>
 
-#include "mosaren/CombineWindow.h"
+#include "mosaren/qt/CombineWindow.h"
 #include "mosaren/Console.h"
 
 namespace {

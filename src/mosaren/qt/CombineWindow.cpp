@@ -1,4 +1,4 @@
-#include "mosaren/CombineWindow.h"
+#include "mosaren/qt/CombineWindow.h"
 
 #include <QCloseEvent>
 #include <QComboBox>

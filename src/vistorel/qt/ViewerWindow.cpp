@@ -1,4 +1,4 @@
-#include "vistorel/ViewerWindow.h"
+#include "vistorel/qt/ViewerWindow.h"
 
 #include <QApplication>
 #include <QClipboard>
