@@ -1,88 +1,14 @@
 #include "combine/Decode.h"
 
-#include <png.h>
-
 #include <algorithm>
-#include <csetjmp>
-#include <cstdio>
-
-// jpeglib.h needs FILE and size_t declared before it.
-#include <jpeglib.h>
 
 #include "task/ImageData.h"
 
 namespace meridane {
 
-namespace {
-
-// libjpeg reports a fatal error through error_exit, which must not return: it
-// jumps back into DecodeJpeg, which holds nothing with a destructor.
-struct TJpegErrors {
-  jpeg_error_mgr Manager;  // first: libjpeg hands its address back as info->err
-  std::jmp_buf Jump;
-  bool Warned;
-};
-
-void JpegFail(j_common_ptr info) { std::longjmp(reinterpret_cast<TJpegErrors*>(info->err)->Jump, 1); }
-void JpegMessage(j_common_ptr info, int level) {
-  if (level < 0) reinterpret_cast<TJpegErrors*>(info->err)->Warned = true;
-}
-
-bool DecodeJpeg(std::string_view bytes, unsigned char* out, bool eighth = false) {
-  jpeg_decompress_struct info;
-  TJpegErrors errors;
-  info.err = jpeg_std_error(&errors.Manager);
-  errors.Manager.error_exit = JpegFail;
-  errors.Manager.emit_message = JpegMessage;
-  errors.Warned = false;
-  volatile bool sound = false;
-  if (setjmp(errors.Jump) == 0) {
-    jpeg_create_decompress(&info);
-    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
-    jpeg_read_header(&info, TRUE);
-    if (info.image_width == TileSide && info.image_height == TileSide) {
-      // libjpeg-turbo writes RGBA itself, grey and colour alike.
-      info.out_color_space = JCS_EXT_RGBA;
-      if (eighth) {
-        info.scale_num = 1;
-        info.scale_denom = 8;
-      }
-      jpeg_start_decompress(&info);
-      while (info.output_scanline < info.output_height) {
-        JSAMPROW row = out + static_cast<std::size_t>(info.output_scanline) * info.output_width * 4;
-        jpeg_read_scanlines(&info, &row, 1);
-      }
-      jpeg_finish_decompress(&info);
-      sound = !errors.Warned;
-    }
-  }
-  jpeg_destroy_decompress(&info);
-  return sound;
-}
-
-bool DecodePng(std::string_view bytes, unsigned char* out) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) return false;
-  if (image.width != TileSide || image.height != TileSide) {
-    png_image_free(&image);
-    return false;
-  }
-  image.format = PNG_FORMAT_RGBA;
-  if (!png_image_finish_read(&image, nullptr, out, 0, nullptr)) return false;
-  return !(image.warning_or_error & PNG_IMAGE_WARNING);
-}
-
-}  // namespace
-
 bool DecodeTile(std::string_view bytes, TRgba& pixels) {
   pixels.resize(TilePixels * 4);
-  bool sound = false;
-  switch (ImageFormatOf(bytes)) {
-    case TImageFormat::Jpeg: sound = DecodeJpeg(bytes, pixels.data()); break;
-    case TImageFormat::Png: sound = DecodePng(bytes, pixels.data()); break;
-    default: break;
-  }
+  const bool sound = DecodeImage(bytes, TileSide, TileSide, pixels.data()) == TImageCheck::Sound;
   if (!sound) std::fill(pixels.begin(), pixels.end(), 0);
   return sound;
 }
@@ -105,7 +31,7 @@ bool DecodeTileEighth(std::string_view bytes, TRgba& pixels) {
   bool sound = false;
   if (ImageFormatOf(bytes) == TImageFormat::Jpeg) {
     pixels.resize(size);
-    sound = DecodeJpeg(bytes, pixels.data(), true);
+    sound = DecodeImage(bytes, TileSide, TileSide, pixels.data(), 8) == TImageCheck::Sound;
   } else if (DecodeTile(bytes, pixels)) {
     ShrinkToEighth(pixels);
     sound = true;

@@ -22,8 +22,8 @@ TImageFormat ImageFormatOf(std::string_view b) {
 namespace {
 
 // libjpeg reports a fatal error by calling error_exit, which must not return:
-// it jumps back into CheckJpeg. Only libjpeg's C frames lie between, and
-// CheckJpeg holds nothing with a destructor, so the jump skips no C++ clean-up.
+// it jumps back into DecodeJpeg. Only libjpeg's C frames lie between, and
+// DecodeJpeg holds nothing with a destructor, so the jump skips no C++ clean-up.
 struct TJpegErrors {
   jpeg_error_mgr Manager;  // first: libjpeg hands its address back as info->err
   std::jmp_buf Jump;
@@ -38,7 +38,7 @@ void JpegMessage(j_common_ptr info, int level) {
   if (level < 0) reinterpret_cast<TJpegErrors*>(info->err)->Warned = true;
 }
 
-TImageCheck CheckJpeg(const unsigned char* data, unsigned long size, unsigned width, unsigned height) {
+TImageCheck DecodeJpeg(std::string_view bytes, unsigned width, unsigned height, unsigned char* out, int scale) {
   jpeg_decompress_struct info;
   TJpegErrors errors;
   info.err = jpeg_std_error(&errors.Manager);
@@ -49,21 +49,31 @@ TImageCheck CheckJpeg(const unsigned char* data, unsigned long size, unsigned wi
   volatile TImageCheck result = TImageCheck::Undecodable;
   if (setjmp(errors.Jump) == 0) {
     jpeg_create_decompress(&info);
-    jpeg_mem_src(&info, data, size);
+    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
     jpeg_read_header(&info, TRUE);
     if (info.image_width != width || info.image_height != height) {
       result = TImageCheck::OtherSize;
     } else {
-      // An eighth of the size still reads every coefficient of the data, which
-      // is what finds damage; the full inverse transform would only cost time.
       info.scale_num = 1;
-      info.scale_denom = 8;
-      info.dct_method = JDCT_IFAST;
-      info.do_fancy_upsampling = FALSE;
+      info.scale_denom = static_cast<unsigned>(scale);
+      if (out) {
+        // libjpeg-turbo writes RGBA itself, grey and colour alike.
+        info.out_color_space = JCS_EXT_RGBA;
+      } else {
+        // Only read through: an eighth of the size still reads every
+        // coefficient, which is what finds damage, and the fast transform will do.
+        info.scale_denom = 8;
+        info.dct_method = JDCT_IFAST;
+        info.do_fancy_upsampling = FALSE;
+      }
       jpeg_start_decompress(&info);
-      JSAMPARRAY row = (*info.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE,
-                                                 info.output_width * static_cast<unsigned>(info.output_components), 1);
-      while (info.output_scanline < info.output_height) jpeg_read_scanlines(&info, row, 1);
+      const unsigned rowBytes = info.output_width * static_cast<unsigned>(info.output_components);
+      JSAMPARRAY scratch =
+          out ? nullptr : (*info.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE, rowBytes, 1);
+      while (info.output_scanline < info.output_height) {
+        JSAMPROW row = out ? out + static_cast<std::size_t>(info.output_scanline) * rowBytes : scratch[0];
+        jpeg_read_scanlines(&info, &row, 1);
+      }
       jpeg_finish_decompress(&info);
       if (!errors.Warned) result = TImageCheck::Sound;
     }
@@ -73,7 +83,7 @@ TImageCheck CheckJpeg(const unsigned char* data, unsigned long size, unsigned wi
 }
 
 // libpng's simplified reader catches its own errors inside libpng.
-TImageCheck CheckPng(std::string_view bytes, unsigned width, unsigned height) {
+TImageCheck DecodePng(std::string_view bytes, unsigned width, unsigned height, unsigned char* out) {
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
   if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) return TImageCheck::Undecodable;
@@ -81,25 +91,28 @@ TImageCheck CheckPng(std::string_view bytes, unsigned width, unsigned height) {
     png_image_free(&image);
     return TImageCheck::OtherSize;
   }
-  image.format &= ~static_cast<png_uint_32>(PNG_FORMAT_FLAG_COLORMAP);  // pixels, not indices
-  // Kept from tile to tile: the same size every time.
-  thread_local std::vector<unsigned char> pixels;
-  pixels.resize(PNG_IMAGE_SIZE(image));
-  if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) return TImageCheck::Undecodable;
+  if (out)
+    image.format = PNG_FORMAT_RGBA;
+  else
+    image.format &= ~static_cast<png_uint_32>(PNG_FORMAT_FLAG_COLORMAP);  // pixels, not indices
+  // Kept from tile to tile when only read through: the same size every time.
+  thread_local std::vector<unsigned char> scratch;
+  if (!out) scratch.resize(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, out ? out : scratch.data(), 0, nullptr)) return TImageCheck::Undecodable;
   return (image.warning_or_error & PNG_IMAGE_WARNING) ? TImageCheck::Undecodable : TImageCheck::Sound;
 }
 
 }  // namespace
 
-TImageCheck CheckImage(std::string_view bytes, int width, int height) {
+TImageCheck DecodeImage(std::string_view bytes, int width, int height, unsigned char* out, int scale) {
   if (width <= 0 || height <= 0) return TImageCheck::OtherSize;
   const auto w = static_cast<unsigned>(width), h = static_cast<unsigned>(height);
   switch (ImageFormatOf(bytes)) {
-    case TImageFormat::Jpeg:
-      return CheckJpeg(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), w, h);
-    case TImageFormat::Png: return CheckPng(bytes, w, h);
+    case TImageFormat::Jpeg: return DecodeJpeg(bytes, w, h, out, scale);
+    case TImageFormat::Png: return scale == 1 || !out ? DecodePng(bytes, w, h, out) : TImageCheck::Undecodable;
+    // Not decoded here: sound when only checked, no pixels when asked for.
     case TImageFormat::Gif:
-    case TImageFormat::WebP: return TImageCheck::Sound;
+    case TImageFormat::WebP: return out ? TImageCheck::Undecodable : TImageCheck::Sound;
     case TImageFormat::None: break;
   }
   return TImageCheck::Undecodable;
