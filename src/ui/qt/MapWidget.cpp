@@ -164,12 +164,18 @@ void TMapWidget::PaintMarks(QPainter& painter, double side) {
   if (side < 3) return;
   const QBrush missing(MissingHatch(), Qt::BDiagPattern);
   const QBrush placeholder(PlaceholderHatch(), Qt::FDiagPattern);
-  const QRectF shown = rect();
-  for (const TKindCounts::TBad& bad : MarkedTiles) {
-    const TWorldPoint at = MapView.PixelToScreen({side * bad.X, side * bad.Y});
+  // The scan finds them row by row: only the rows in sight are looked at.
+  const TWorldPoint first = MapView.ScreenToPixel(0, 0), last = MapView.ScreenToPixel(width(), height());
+  const double minX = std::floor(first.X / side), maxX = last.X / side;
+  const double minY = std::floor(first.Y / side), maxY = last.Y / side;
+  auto bad = std::lower_bound(MarkedTiles.begin(), MarkedTiles.end(), minY,
+                              [](const TKindCounts::TBad& tile, double row) { return tile.Y < row; });
+  for (; bad != MarkedTiles.end() && bad->Y <= maxY; ++bad) {
+    if (bad->X < minX || bad->X > maxX) continue;
+    const TWorldPoint at = MapView.PixelToScreen({side * bad->X, side * bad->Y});
     const QRectF target(QPointF(std::round(at.X), std::round(at.Y)),
                         QPointF(std::round(at.X + side), std::round(at.Y + side)));
-    if (target.intersects(shown)) painter.fillRect(target, bad.Kind == TMapTileKind::Placeholder ? placeholder : missing);
+    painter.fillRect(target, bad->Kind == TMapTileKind::Placeholder ? placeholder : missing);
   }
 }
 

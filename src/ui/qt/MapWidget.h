@@ -109,8 +109,8 @@ class TMapWidget : public QWidget {
   // queued repaint however many tiles arrive meanwhile.
   std::shared_ptr<std::atomic<bool>> RepaintAsked = std::make_shared<std::atomic<bool>>(false);
   TKindCounts KindCounts;
-  // The missing and placeholder tiles the scan found, marked at every zoom; a
-  // task with more has the rest marked only at its own zoom.
+  // The missing and placeholder tiles the scan found, row by row as it goes,
+  // marked at every zoom; a task with more has the rest marked only at its own zoom.
   static constexpr std::size_t MaxMarkedTiles = 1'000'000;
   std::vector<TKindCounts::TBad> MarkedTiles;
   bool Dragging = false;
