@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <numbers>
 #include <system_error>
 
 #include "config/Config.h"
+#include "map/Projection.h"
 #include "task/ProjectFile.h"
 #include "ui/MainForm.h"
 
@@ -15,8 +15,6 @@ namespace meridane {
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr double Pi = std::numbers::pi;
 
 double Clamp01(double v) { return std::clamp(v, 0.0, 1.0); }
 TMercatorPoint Clamped(TMercatorPoint p) { return {Clamp01(p.X), Clamp01(p.Y)}; }
@@ -27,14 +25,14 @@ TMercatorRect Spanning(TMercatorPoint a, TMercatorPoint b) {
 
 }  // namespace
 
-double LongitudeAt(double x) { return x * 360.0 - 180.0; }
+// The world square of side 1 is the projection's at zoom 0, scaled down.
+double LongitudeAt(double x) { return PixelToLonLat({x * WorldPixels(0), 0}, 0).Lon; }
 
-double LatitudeAt(double y) { return std::atan(std::sinh(Pi * (1 - 2 * y))) * 180.0 / Pi; }
+double LatitudeAt(double y) { return PixelToLonLat({0, y * WorldPixels(0)}, 0).Lat; }
 
 TMercatorPoint MercatorAt(double longitude, double latitude) {
-  const double phi = std::clamp(latitude, -89.9999, 89.9999) * Pi / 180.0;
-  const double y = (1 - std::log(std::tan(phi) + 1 / std::cos(phi)) / Pi) / 2;
-  return Clamped({(longitude + 180.0) / 360.0, y});
+  const TWorldPoint p = LonLatToPixel({longitude, latitude}, 0);
+  return Clamped({p.X / WorldPixels(0), p.Y / WorldPixels(0)});
 }
 
 TGeoRect GeoOf(const TMercatorRect& r) {
