@@ -8,20 +8,13 @@
 # Usage: bench/archives.sh [TILES...]   (default 10000 100000; TILES_MEMORY=1000000)
 # Needs: libjpeg-turbo-progs (cjpeg), time, bc (Debian packages), /dev/shm.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${MERIDANE_BUILD_DIR:-$root/build}
+source "$(dirname "$0")/common.sh"
 sizes=("${@:-10000 100000}")
 read -r -a sizes <<<"${sizes[*]}"
 memory_tiles=${TILES_MEMORY:-1000000}
-work=$(mktemp -d /dev/shm/meridane-archives.XXXXXX)
-trap 'rm -rf "$work"' EXIT
-
-for i in 1 2 3 4; do
-  { printf 'P6\n256 256\n255\n'; head -c $((256 * 256 * 3)) /dev/urandom; } | cjpeg -quality 60 >"$work/source$i.jpg"
-done
+work_folder archives
+noise_sources
 writer=$build/bench/meridane_write_archive
-now() { date +%s.%N; }
-elapsed() { echo "$(now) - $1" | bc -l; }
 peak_mb() { awk '/Maximum resident set size/ { printf "%.1f", $6 / 1024 }' "$1"; }
 
 printf '%8s %-8s %9s %9s %8s %8s %8s %7s\n' tiles format write_s peak_MB out_MB cat_s dd_s ratio

@@ -8,25 +8,17 @@
 # Usage: bench/check.sh [TILES] [DECODED_TILES] [ROUNDS]   (default 1000000 10000 5)
 # Needs: libjpeg-turbo-progs (cjpeg, djpeg), time, bc (Debian packages), /dev/shm.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${MERIDANE_BUILD_DIR:-$root/build}
+source "$(dirname "$0")/common.sh"
 tiles=${1:-1000000}
 decoded=${2:-10000}
 rounds=${3:-5}
-work=$(mktemp -d /dev/shm/meridane-check.XXXXXX)
-trap 'rm -rf "$work"' EXIT
-
-# Four 256x256 tiles of noise, about 30 KB each: more data to decode than most
-# real tiles. The tasks' tiles are hard links to them in turn.
-for i in 1 2 3 4; do
-  { printf 'P6\n256 256\n255\n'; head -c $((256 * 256 * 3)) /dev/urandom; } | cjpeg -quality 60 >"$work/source$i.jpg"
-done
-"$build/bench/meridane_link_tiles" "$tiles" "$work/big" "$work"/source*.jpg >/dev/null
-"$build/bench/meridane_link_tiles" "$decoded" "$work/small" "$work"/source*.jpg >/dev/null
+work_folder check
+noise_sources
+# The task is the nearest rectangle to the count asked for: count what it holds.
+tiles=$("$build/bench/meridane_link_tiles" "$tiles" "$work/big" "$work"/source*.jpg | cut -d' ' -f2)
+decoded=$("$build/bench/meridane_link_tiles" "$decoded" "$work/small" "$work"/source*.jpg | cut -d' ' -f2)
 cli=$build/meridane-cli
 
-now() { date +%s.%N; }
-elapsed() { echo "$(now) - $1" | bc -l; }
 run_find() {
   local start counted
   start=$(now)

@@ -8,13 +8,11 @@
 # Usage: bench/mosaic.sh [SIDES...]   (default: 100 316, i.e. 10,000 and 99,856 tiles)
 # Needs: gdal-bin, libvips-tools, libjpeg-turbo-progs (cjpeg), python3, time.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${MERIDANE_BUILD_DIR:-$root/build}
+source "$(dirname "$0")/common.sh"
 mosaic=$build/bench/meridane_mosaic
 sides=("${@:-100 316}")
 read -r -a sides <<<"${sides[*]}"
-work=$(mktemp -d /dev/shm/meridane-mosaic.XXXXXX)
-trap 'rm -rf "$work"' EXIT
+work_folder mosaic
 limit=${MERIDANE_BENCH_LIMIT:-300}  # seconds a case may take
 
 # Map-like tiles: flat areas, lines and some texture, each of its own colours.

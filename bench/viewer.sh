@@ -5,17 +5,10 @@
 # Usage: bench/viewer.sh [TILES]   (default 1000000)
 # Needs: libjpeg-turbo-progs (cjpeg), time (Debian packages), /dev/shm.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${MERIDANE_BUILD_DIR:-$root/build}
+source "$(dirname "$0")/common.sh"
 tiles=${1:-1000000}
-work=$(mktemp -d /dev/shm/meridane-viewer.XXXXXX)
-trap 'rm -rf "$work"' EXIT
-
-# Four tiles of noise, about 30 KB each: the task's tiles are
-# hard links to them in turn.
-for i in 1 2 3 4; do
-  { printf 'P6\n256 256\n255\n'; head -c $((256 * 256 * 3)) /dev/urandom; } | cjpeg -quality 60 >"$work/source$i.jpg"
-done
+work_folder viewer
+noise_sources
 "$build/bench/meridane_link_tiles" "$tiles" "$work/big" "$work"/source*.jpg >/dev/null
 mkdir -p "$work/program/blankimg"
 cp "$root/blankimg/blank.jpg" "$root/blankimg/blank.png" "$work/program/blankimg/"
