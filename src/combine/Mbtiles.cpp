@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <map>
 #include <stdexcept>
 #include <system_error>
@@ -14,7 +15,7 @@ namespace meridane {
 namespace {
 
 std::string Reason(sqlite3* db, int code) {
-  if ((code & 0xff) == SQLITE_FULL) return "the disk is full";
+  if ((code & 0xff) == SQLITE_FULL) return WriteFailureReason(ENOSPC);
   return db ? sqlite3_errmsg(db) : sqlite3_errstr(code);
 }
 

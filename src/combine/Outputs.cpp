@@ -65,21 +65,18 @@ std::vector<fs::path> OutputFiles(TOutputFormat format, const fs::path& output) 
 
 std::unique_ptr<ITileSink> MakeSink(TOutputFormat format, const fs::path& path, const TTileSet& set,
                                     const TCombineOptions& options) {
-  TTileSet named = set;
-  if (!options.Name.empty()) named.Name = options.Name;
-  named.Description = options.Description;
   switch (format) {
-    case TOutputFormat::MBTiles: return std::make_unique<TMbtilesWriter>(path, named);
-    case TOutputFormat::PMTiles: return std::make_unique<TPmtilesWriter>(path, named);
+    case TOutputFormat::MBTiles: return std::make_unique<TMbtilesWriter>(path, set);
+    case TOutputFormat::PMTiles: return std::make_unique<TPmtilesWriter>(path, set);
     case TOutputFormat::GeoTiff: {
       // Tiles downloaded as JPEG stay JPEG; PNG tiles keep every pixel.
       const TTiffCompression compression = set.Format == "png" ? TTiffCompression::Deflate : TTiffCompression::Jpeg;
-      return std::make_unique<TGeoTiffSink>(named, path.string(),
+      return std::make_unique<TGeoTiffSink>(set, path.string(),
                                             TGeoTiffOptions{.Compression = compression, .JpegQuality = options.Quality});
     }
-    case TOutputFormat::Png: return std::make_unique<TPictureSink>(named, path.string(), TPictureFormat::Png);
+    case TOutputFormat::Png: return std::make_unique<TPictureSink>(set, path.string(), TPictureFormat::Png);
     case TOutputFormat::Jpeg:
-      return std::make_unique<TPictureSink>(named, path.string(), TPictureFormat::Jpeg, options.Quality);
+      return std::make_unique<TPictureSink>(set, path.string(), TPictureFormat::Jpeg, options.Quality);
   }
   throw std::runtime_error("Writing " + std::string(FormatName(format)) + " is not available in this build.");
 }

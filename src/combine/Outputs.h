@@ -43,8 +43,10 @@ struct TCombineOptions {
 };
 
 // The writer of an output in the given format at path, which writes exactly
-// the files OutputFiles names for path. Throws std::runtime_error with the
-// user's message when it cannot begin.
+// the files OutputFiles names for path. The set already holds the name and
+// description to store (Combine puts the user's there); of options only the
+// quality counts. Throws std::runtime_error with the user's message when it
+// cannot begin.
 std::unique_ptr<ITileSink> MakeSink(TOutputFormat format, const std::filesystem::path& path, const TTileSet& set,
                                     const TCombineOptions& options);
 

@@ -114,10 +114,10 @@ bool JpegEnd(TJpegState& s) {
   return true;
 }
 
-// A decoded tile as it comes back from a worker.
+// A decoded tile as it comes back from a worker; one left out, or one that
+// does not decode, is all transparent.
 struct TDecoded {
   long long Column = 0;
-  bool Sound = false;
   TRgba Pixels;
 };
 
@@ -231,7 +231,7 @@ struct TPictureSink::TImpl {
       // JPEG has no transparency: left-out tiles are white, and so is what
       // shows through a PNG tile's transparent pixels.
       for (std::size_t x = 0; x < TileSide; ++x, in += 4, out += 3) {
-        const unsigned a = tile.Sound ? in[3] : 0;
+        const unsigned a = in[3];
         for (int c = 0; c < 3; ++c) out[c] = static_cast<unsigned char>((in[c] * a + 255 * (255 - a) + 127) / 255);
       }
     }
@@ -297,7 +297,7 @@ void TPictureSink::Add(int x, int y, std::optional<std::string_view> bytes) {
     TDecoded d;
     d.Column = column;
     if (copy)
-      d.Sound = DecodeTile(*copy, d.Pixels);
+      DecodeTile(*copy, d.Pixels);
     else
       d.Pixels.assign(TilePixels * 4, 0);
     return d;

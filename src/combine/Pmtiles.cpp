@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "combine/Pyramid.h"
 #include "config/AtomicFile.h"
 #include "geo/Commonfunc.h"
 
@@ -305,21 +306,6 @@ class TFile {
   std::uint64_t Written = 0;
 };
 
-// A file for the tiles as they come, with no name: nothing is left when the
-// program ends. Where unnamed files are not possible, a named one is unlinked
-// at once.
-int UnnamedFileBeside(const std::filesystem::path& target) {
-  const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
-#ifdef O_TMPFILE
-  const int unnamed = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (unnamed >= 0) return unnamed;
-#endif
-  std::string name = (folder / (target.filename().string() + ".tiles-XXXXXX")).string();
-  const int named = ::mkostemp(name.data(), O_CLOEXEC);
-  if (named >= 0) ::unlink(name.c_str());
-  return named;
-}
-
 }  // namespace
 
 std::uint64_t PmtilesTileId(int zoom, std::uint32_t x, std::uint32_t y) {
@@ -527,7 +513,7 @@ TPmtilesWriter::TPmtilesWriter(std::filesystem::path path, const TTileSet& set) 
   State->Path = std::move(path);
   State->Set = set;
   State->Output.Open(::open(State->Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666), State->Path);
-  State->Tiles.Open(UnnamedFileBeside(State->Path), State->Path);
+  State->Tiles.Open(OpenUnnamedFile(State->Path.parent_path().string()), State->Path);
 }
 
 TPmtilesWriter::~TPmtilesWriter() = default;

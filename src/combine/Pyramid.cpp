@@ -21,15 +21,20 @@ constexpr std::size_t HalfTileBytes = TilePixels * 4 / 2;
 
 }  // namespace
 
+int OpenUnnamedFile(const std::string& folder) {
+  const std::string in = folder.empty() ? "." : folder;
+  const int unnamed = ::open(in.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (unnamed >= 0) return unnamed;
+  // Not every file system takes O_TMPFILE: a named file, removed at once.
+  std::string name = in + "/.meridane-scratch-XXXXXX";
+  const int named = ::mkostemp(name.data(), O_CLOEXEC);
+  if (named >= 0) ::unlink(name.c_str());
+  return named;
+}
+
 TScratchFile::TScratchFile(const std::string& folder) : Folder(folder.empty() ? "." : folder) {
-  Fd = ::open(Folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (Fd < 0) {
-    // Not every file system takes O_TMPFILE: a named file, removed at once.
-    std::string name = Folder + "/.meridane-scratch-XXXXXX";
-    Fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (Fd < 0) ScratchFailed(Folder);
-    ::unlink(name.c_str());
-  }
+  Fd = OpenUnnamedFile(Folder);
+  if (Fd < 0) ScratchFailed(Folder);
 }
 
 TScratchFile::~TScratchFile() { ::close(Fd); }

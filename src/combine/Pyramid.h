@@ -11,6 +11,12 @@
 
 namespace meridane {
 
+// A file open for reading and writing in folder ("": the current one) that
+// has no name, so nothing is left of it however the program ends; where the
+// file system has no unnamed files, a named one removed at once. -1, with
+// errno set, when neither can be made.
+int OpenUnnamedFile(const std::string& folder);
+
 // A file for data too big to keep in memory, in a given folder; it has no name
 // (removed as soon as it is opened), so nothing is left behind whatever happens.
 class TScratchFile {

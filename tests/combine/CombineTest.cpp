@@ -4,6 +4,7 @@
 
 #include <map>
 
+#include "combine/Archive.h"
 #include "combine/RecordingSink.h"
 #include "support/TempDir.h"
 
@@ -175,6 +176,28 @@ TEST(CombineTest, TheOutputAppearsWhenCompleteAndNothingOtherwise) {
       EXPECT_EQ(c.End, TEnd::SinkFails) << e.what();
     }
     EXPECT_EQ(TTiles::Names(out), c.Left);
+  }
+}
+
+TEST(CombineTest, AnArchiveStoresTheUsersNameAndDescription) {
+  const struct {
+    const char* Output;
+    TCombineOptions Options;
+    const char* Name;
+  } cases[] = {
+      {"map.mbtiles", {.Quality = 85, .Name = "Lake", .Description = "tiles of\na lake"}, "Lake"},
+      {"map.pmtiles", {.Quality = 85, .Name = "Lake", .Description = "tiles of\na lake"}, "Lake"},
+      {"unnamed.mbtiles", {.Quality = 85, .Name = {}, .Description = "tiles of\na lake"}, "tiles"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Output);
+    TTiles tiles;
+    tiles.Put("gs_1_1_2.jpg", Jpeg("a"));
+    const TCombineRun run{.Output = tiles.Dir / c.Output, .Options = c.Options, .ProgramFolder = tiles.Program};
+    Combine(FolderSource(tiles.Folder, 2), run);
+    const TTileSet stored = OpenTileArchive(run.Output)->TileSet();
+    EXPECT_EQ(stored.Name, c.Name);
+    EXPECT_EQ(stored.Description, c.Options.Description);
   }
 }
 
