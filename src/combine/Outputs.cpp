@@ -49,6 +49,8 @@ std::string_view FormatExtension(TOutputFormat format) {
 
 bool IsArchive(TOutputFormat format) { return format == TOutputFormat::MBTiles || format == TOutputFormat::PMTiles; }
 
+bool UsesJpegQuality(TOutputFormat format) { return format == TOutputFormat::Jpeg || format == TOutputFormat::GeoTiff; }
+
 std::optional<TPictureFormat> PictureFormatOf(TOutputFormat format) {
   if (format == TOutputFormat::Png) return TPictureFormat::Png;
   if (format == TOutputFormat::Jpeg) return TPictureFormat::Jpeg;

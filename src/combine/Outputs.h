@@ -27,6 +27,9 @@ std::string_view FormatExtension(TOutputFormat format);
 // Archives hold the tiles as they are, with a name and description; pictures
 // join them into one image.
 bool IsArchive(TOutputFormat format);
+// The formats that encode JPEG themselves: a JPEG picture, and a GeoTIFF of JPEG
+// tiles (its overviews and its blank tile).
+bool UsesJpegQuality(TOutputFormat format);
 
 // The files one output is made of: the file itself first, then the files
 // beside it that belong to it (a picture's world file: "map.png" has

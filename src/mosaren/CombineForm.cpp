@@ -108,7 +108,7 @@ void TCombineForm::StartClick() {
   }
   const TOutputFormat format = SelectedFormat();
   TCombineOptions options{.Quality = TCombineOptions{}.Quality, .Name = {}, .Description = {}};
-  if (format == TOutputFormat::Jpeg) {
+  if (UsesJpegQuality(format)) {
     const auto quality = ParseWholeNumber(Quality.Text);
     if (!quality || *quality < 1 || *quality > 100) return Toolkit.ShowMessage(EnterQuality);
     options.Quality = *quality;

@@ -93,7 +93,7 @@ TCombineWindow::TCombineWindow(TQtToolkit& toolkit, TCombineForm& form) : Toolki
   Binder.Button(cancel, Form.Cancel);
   Binder.Button(openFolder, Form.OpenFolder);
   // What a field is for follows the choices: the zoom for a folder, the
-  // quality for a JPEG picture, the name and description for an archive.
+  // quality where JPEG is encoded, the name and description for an archive.
   Binder.OnPush([=, this] {
     const bool running = Form.Running();
     const TOutputFormat chosen = Form.SelectedFormat();
@@ -102,7 +102,7 @@ TCombineWindow::TCombineWindow(TQtToolkit& toolkit, TCombineForm& form) : Toolki
                            static_cast<QWidget*>(outputPath), static_cast<QWidget*>(browseOutput)})
       field->setEnabled(!running);
     zoom->setEnabled(!running && Form.FolderInput());
-    quality->setEnabled(!running && chosen == TOutputFormat::Jpeg);
+    quality->setEnabled(!running && UsesJpegQuality(chosen));
     name->setEnabled(!running && IsArchive(chosen));
     description->setEnabled(!running && IsArchive(chosen));
     start->setEnabled(!running);

@@ -58,6 +58,8 @@ TEST(CombineWindowTest, AFolderJoinedIntoAPictureWithItsSummary) {
   Type(&window, "Zoom", "7");
   Type(&window, "OutputPath", (dir / "map.mbtiles").string());
   EXPECT_FALSE(Find<QLineEdit>(&window, "Quality")->isEnabled());
+  Choose(Find<QComboBox>(&window, "Format"), 2);  // a GeoTIFF encodes its overviews as JPEG
+  EXPECT_TRUE(Find<QLineEdit>(&window, "Quality")->isEnabled());
   // The name follows the format; the quality is a JPEG picture's.
   Choose(Find<QComboBox>(&window, "Format"), 4);
   EXPECT_EQ(Text(&window, "OutputPath"), (dir / "map.jpg").string());
@@ -112,19 +114,25 @@ TEST(CombineWindowTest, StartAsksForWhatIsMissing) {
   window.show();
   const struct {
     int Kind;
-    std::string Input, Zoom, Output;
+    std::string Input, Zoom;
+    int Format;
+    std::string Output, Quality;
     const char* Message;
   } cases[] = {
-      {0, "", "", "", TCombineForm::ChooseInput},
-      {0, "a.mrd", "", "", TCombineForm::ChooseOutput},
-      {1, "tiles", "", "a.png", TCombineForm::EnterZoom},
-      {1, "tiles", "31", "a.png", TCombineForm::EnterZoom},
+      {0, "", "", 0, "", "85", TCombineForm::ChooseInput},
+      {0, "a.mrd", "", 0, "", "85", TCombineForm::ChooseOutput},
+      {1, "tiles", "", 3, "a.png", "85", TCombineForm::EnterZoom},
+      {1, "tiles", "31", 3, "a.png", "85", TCombineForm::EnterZoom},
+      {0, "a.mrd", "", 2, "a.tif", "0", TCombineForm::EnterQuality},
+      {0, "a.mrd", "", 4, "a.jpg", "101", TCombineForm::EnterQuality},
   };
   for (const auto& c : cases) {
     Choose(Find<QComboBox>(&window, "InputKind"), c.Kind);
     Type(&window, "InputPath", c.Input);
     Type(&window, "Zoom", c.Zoom);
+    Choose(Find<QComboBox>(&window, "Format"), c.Format);
     Type(&window, "OutputPath", c.Output);
+    Type(&window, "Quality", c.Quality);
     auto text = std::make_shared<std::optional<std::string>>();
     AnswerMessage(text);
     Find<QPushButton>(&window, "Start")->click();
