@@ -28,8 +28,6 @@ std::string SourceName(const TTaskParams& p) {
   return name;
 }
 
-std::tuple<int, int, int> Tuple(const TBackgroundTile& key) { return {key.Zoom, key.X, key.Y}; }
-
 // Idle, the loader looks for new wishes this often.
 constexpr int IdlePollMs = 50;
 
@@ -84,7 +82,7 @@ void TBackgroundLoader::Want(const std::vector<TBackgroundTile>& keys) {
   std::lock_guard<std::mutex> guard(Lock);
   Queue.clear();
   for (const TBackgroundTile& key : keys)
-    if (key.Zoom >= 0 && key.Zoom <= TBackgroundSource::MaxZoom && !Tried.contains(Tuple(key))) Queue.push_back(key);
+    if (key.Zoom >= 0 && key.Zoom <= TBackgroundSource::MaxZoom && !Tried.contains(key)) Queue.push_back(key);
 }
 
 bool TBackgroundLoader::Offline() const {
@@ -97,7 +95,7 @@ bool TBackgroundLoader::NextKey(TBackgroundTile& key) {
   while (!Queue.empty()) {
     key = Queue.back();
     Queue.pop_back();
-    if (Tried.insert(Tuple(key)).second) return true;
+    if (Tried.insert(key).second) return true;
   }
   return false;
 }

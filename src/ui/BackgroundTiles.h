@@ -7,20 +7,18 @@
 #include <mutex>
 #include <set>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "download/DownThread.h"
+#include "map/Projection.h"
 
 namespace meridane {
 
 // $XDG_CACHE_HOME/meridane/tiles, or ~/.cache/meridane/tiles without it.
 std::filesystem::path BackgroundCacheFolder();
 
-struct TBackgroundTile {
-  int Zoom = 0, X = 0, Y = 0;
-  bool operator==(const TBackgroundTile&) const = default;
-};
+// A tile of the background: zoom, column, row from the north.
+using TBackgroundTile = TTileKey;
 
 // The configured tile source at the low zooms a map background uses: each
 // tile's address, as the workers build it, and its file in the cache. Sources
@@ -75,7 +73,7 @@ class TBackgroundLoader final : public TThread {
   std::function<void(const TBackgroundTile&)> OnCached;
   mutable std::mutex Lock;
   std::deque<TBackgroundTile> Queue;
-  std::set<std::tuple<int, int, int>> Tried;  // fetched or failed: not asked again
+  std::set<TBackgroundTile> Tried;  // fetched or failed: not asked again
   bool GaveUp = false;
   bool Requested = false;  // a request was made: the next waits its turn
   int FailuresInARow = 0;

@@ -89,9 +89,16 @@ TEST(MapView, ZoomKeepsThePointerAndFitShowsTheRectangle) {
   EXPECT_NEAR(after.Y - before.Y, -40, 1e-9);
 }
 
+// The tiles of zoom 10, and a 512 x 512 view on the middle of tile (550, 335) of it.
+constexpr TTileRect World10{0, 0, 1023, 1023};
+TMapView ViewOnTile550(double zoom) {
+  TMapView view;
+  view.Resize(512, 512);
+  view.CentreOn(PixelToLonLat({550.5 * 256, 335.5 * 256}, 10), zoom);
+  return view;
+}
+
 TEST(MapPyramid, TilesInSightAtTheViewsZoom) {
-  // A 512 x 512 view centred on the middle of tile (550, 335) at zoom 10.
-  const TTileRect world{0, 0, 1023, 1023};
   const struct {
     double ViewZoom;
     TTileRect Source;
@@ -100,18 +107,16 @@ TEST(MapPyramid, TilesInSightAtTheViewsZoom) {
     double Scale;
     bool Overview;
   } rows[] = {
-      {10, world, 768, {549, 334, 551, 336}, 1, false},
-      {11, world, 768, {550, 335, 550, 335}, 2, false},    // scaled up: one tile fills the view
-      {9, world, 768, {548, 333, 552, 337}, 0.5, false},   // scaled down: the source's tiles, halved
-      {10.5, world, 768, {549, 334, 551, 336}, std::exp2(0.5), false},
-      {9, world, 24, {548, 333, 552, 337}, 0.5, true},     // too many: nothing loaded
+      {10, World10, 768, {549, 334, 551, 336}, 1, false},
+      {11, World10, 768, {550, 335, 550, 335}, 2, false},   // scaled up: one tile fills the view
+      {9, World10, 768, {548, 333, 552, 337}, 0.5, false},  // scaled down: the source's tiles, halved
+      {10.5, World10, 768, {549, 334, 551, 336}, std::exp2(0.5), false},
+      {9, World10, 24, {548, 333, 552, 337}, 0.5, true},  // too many: nothing loaded
       {10, {550, 335, 560, 340}, 768, {550, 335, 551, 336}, 1, false},
-      {10, {600, 600, 610, 610}, 768, {}, 1, false},        // out of sight
+      {10, {600, 600, 610, 610}, 768, {}, 1, false},  // out of sight
   };
   for (const auto& row : rows) {
-    TMapView view;
-    view.Resize(512, 512);
-    view.CentreOn(PixelToLonLat({550.5 * 256, 335.5 * 256}, 10), row.ViewZoom);
+    const TMapView view = ViewOnTile550(row.ViewZoom);
     const TPyramidChoice choice = ChooseTiles(view, 10, row.Source, row.MaxTiles);
     SCOPED_TRACE(testing::Message() << "zoom " << row.ViewZoom << " max " << row.MaxTiles);
     EXPECT_EQ(choice.Tiles.Count(), row.Tiles.Count());
@@ -130,8 +135,6 @@ TEST(MapPyramid, TilesInSightAtTheViewsZoom) {
 }
 
 TEST(MapPyramid, OverviewLevelsBelowTheSourcesZoom) {
-  // The same 512 x 512 view; the source's tiles are of zoom 10.
-  const TTileRect world{0, 0, 1023, 1023};
   const struct {
     double ViewZoom;
     TTileRect Source;
@@ -140,18 +143,16 @@ TEST(MapPyramid, OverviewLevelsBelowTheSourcesZoom) {
     TTileRect Tiles;
     double Scale;
   } rows[] = {
-      {10, world, 768, 0, {549, 334, 551, 336}, 1},
-      {9.5, world, 768, 0, {549, 334, 551, 336}, std::exp2(-0.5)},  // down to half size: the source's tiles
-      {9, world, 768, 1, {274, 166, 276, 168}, 1},                  // then tiles of 2 x 2
-      {7.5, world, 768, 2, {136, 82, 139, 85}, std::exp2(-0.5)},
-      {9, world, 4, 2, {137, 83, 138, 84}, 2},                      // too many in sight: coarser
+      {10, World10, 768, 0, {549, 334, 551, 336}, 1},
+      {9.5, World10, 768, 0, {549, 334, 551, 336}, std::exp2(-0.5)},  // down to half size: the source's tiles
+      {9, World10, 768, 1, {274, 166, 276, 168}, 1},                  // then tiles of 2 x 2
+      {7.5, World10, 768, 2, {136, 82, 139, 85}, std::exp2(-0.5)},
+      {9, World10, 4, 2, {137, 83, 138, 84}, 2},                   // too many in sight: coarser
       {9, {550, 335, 560, 340}, 768, 1, {275, 167, 276, 168}, 1},  // the source's part
-      {0, world, 768, 10, {0, 0, 0, 0}, 1},                         // the whole world in one tile
+      {0, World10, 768, 10, {0, 0, 0, 0}, 1},                      // the whole world in one tile
   };
   for (const auto& row : rows) {
-    TMapView view;
-    view.Resize(512, 512);
-    view.CentreOn(PixelToLonLat({550.5 * 256, 335.5 * 256}, 10), row.ViewZoom);
+    const TMapView view = ViewOnTile550(row.ViewZoom);
     const TPyramidChoice choice = ChooseLevel(view, 10, row.Source, row.MaxTiles);
     SCOPED_TRACE(testing::Message() << "zoom " << row.ViewZoom << " max " << row.MaxTiles);
     EXPECT_EQ(std::tie(choice.Level, choice.Zoom), std::tuple(row.Level, 10 - row.Level));

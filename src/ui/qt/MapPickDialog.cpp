@@ -195,13 +195,11 @@ void TMapPickDialog::WantTiles() {
   const int zoom = BackgroundZoom(view);
   const std::vector<TTileKey> order = LoadOrder(view, ChooseTiles(view, zoom, WholeWorld(zoom), 64));
   // The loader takes the most wanted last.
-  std::vector<TBackgroundTile> wanted;
-  for (auto it = order.rbegin(); it != order.rend(); ++it) wanted.push_back({it->Zoom, it->X, it->Y});
-  Loader->Want(wanted);
+  Loader->Want({order.rbegin(), order.rend()});
 }
 
 void TMapPickDialog::TileCached(const TBackgroundTile& tile) {
-  Tiles.erase({tile.Zoom, tile.X, tile.Y});
+  Tiles.erase(tile);
   MapView->update();
 }
 
@@ -214,7 +212,7 @@ void TMapPickDialog::PaintTiles(QPainter& painter, const TMapView& view) {
   const double side = 1.0 / static_cast<double>(1LL << zoom);
   for (int y = choice.Tiles.MinY; y <= choice.Tiles.MaxY; ++y)
     for (int x = choice.Tiles.MinX; x <= choice.Tiles.MaxX; ++x) {
-      auto [it, added] = Tiles.try_emplace({zoom, x, y});
+      auto [it, added] = Tiles.try_emplace(TBackgroundTile{zoom, x, y});
       if (added) it->second.load(QString::fromStdString(Source->CachePath({zoom, x, y}).string()));
       if (it->second.isNull()) continue;
       // Whole pixels on both edges: neighbours meet without a seam.

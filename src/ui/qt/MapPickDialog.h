@@ -5,7 +5,6 @@
 #include <QPixmap>
 #include <map>
 #include <memory>
-#include <tuple>
 
 #include "ui/BackgroundTiles.h"
 #include "ui/MapPickForm.h"
@@ -47,7 +46,7 @@ class TMapPickDialog : public QDialog {
   QLabel* Status;
   std::unique_ptr<TBackgroundSource> Source;
   std::unique_ptr<TBackgroundLoader> Loader;
-  std::map<std::tuple<int, int, int>, QPixmap> Tiles;  // a null pixmap: not in the cache
+  std::map<TBackgroundTile, QPixmap> Tiles;  // a null pixmap: not in the cache
 };
 
 }  // namespace meridane

@@ -51,7 +51,7 @@ void TMapWidget::SetSource(std::unique_ptr<IMapSource> source) {
   MapSource = std::move(source);
   KindCounts = {};
   MarkedTiles.clear();
-  // A fresh flag: repaints still queued for the old loader do no harm.
+  // A fresh flag: repaints and scan reports still queued for the old source do no harm.
   RepaintAsked = std::make_shared<std::atomic<bool>>(false);
   if (MapSource) {
     Loader = std::make_unique<TTileLoader>(*MapSource, Cache, [this, asked = RepaintAsked](const TTileKey&) {
@@ -59,13 +59,16 @@ void TMapWidget::SetSource(std::unique_ptr<IMapSource> source) {
       QMetaObject::invokeMethod(
           this, [this, asked] { asked->store(false), update(); }, Qt::QueuedConnection);
     });
-    Scan = std::thread([this, source = MapSource.get()] {
+    Scan = std::thread([this, source = MapSource.get(), current = RepaintAsked] {
       ScanKinds(
           *source,
-          [this](const TKindCounts& counts) {
+          [this, current](const TKindCounts& counts) {
             QMetaObject::invokeMethod(
                 this,
-                [this, counts] {
+                [this, current, counts] {
+                  // Joining the scan leaves its last reports queued: those of a
+                  // source no longer shown would count and mark its tiles here.
+                  if (current != RepaintAsked) return;
                   const std::size_t room = MaxMarkedTiles - std::min(MaxMarkedTiles, MarkedTiles.size());
                   MarkedTiles.insert(MarkedTiles.end(), counts.Found.begin(),
                                      counts.Found.begin() + static_cast<std::ptrdiff_t>(std::min(room, counts.Found.size())));

@@ -106,7 +106,8 @@ class TMapWidget : public QWidget {
   std::thread Scan;
   std::atomic<bool> StopScan = false;
   // Set by the loaders' threads, cleared by the repaint they ask for: one
-  // queued repaint however many tiles arrive meanwhile.
+  // queued repaint however many tiles arrive meanwhile. A new one for each
+  // source: the calls queued for an old one tell themselves apart by it.
   std::shared_ptr<std::atomic<bool>> RepaintAsked = std::make_shared<std::atomic<bool>>(false);
   TKindCounts KindCounts;
   // The missing and placeholder tiles the scan found, row by row as it goes,

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 #include "config/Config.h"
 #include "map/MapTask.h"
@@ -111,6 +114,41 @@ TEST(MapWidget, ZoomingInShowsTheOverviewUntilTheTilesArrive) {
     int AtLeast;
   } rows[] = {{{256, 256}, blue, 1024}, {{40, 40}, blue, 1024}, {{470, 470}, blue, 1024}};
   for (const auto& row : rows) EXPECT_GE(Near(picture, row.At, row.Colour), row.AtLeast) << row.At.x();
+}
+
+// Tiles of zoom 4, columns and rows 0..3, every one missing; flags when its
+// kind scan reaches the second row: the first row's report is then on its way.
+class TScannedSource : public IMapSource {
+ public:
+  explicit TScannedSource(std::shared_ptr<std::atomic<bool>> secondRow) : SecondRow(std::move(secondRow)) {
+    Set.Zoom = 4, Set.MaxX = 3, Set.MaxY = 3;
+  }
+  const TTileSet& TileSet() const override { return Set; }
+  TDecodedTile Load(int, int) override { return {}; }
+  std::optional<TMapTileKind> Classify(int, int y) override {
+    if (y > 0) *SecondRow = true;
+    return TMapTileKind::Missing;
+  }
+
+ private:
+  TTileSet Set;
+  std::shared_ptr<std::atomic<bool>> SecondRow;
+};
+
+TEST(MapWidget, ANewSourceIgnoresTheOldScansReports) {
+  TMapWidget map;
+  map.resize(256, 256);
+  map.show();
+  const auto secondRow = std::make_shared<std::atomic<bool>>(false);
+  map.SetSource(std::make_unique<TScannedSource>(secondRow));
+  // No events meanwhile: the old scan's reports stay queued.
+  for (int i = 0; i < 2000 && !*secondRow; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(*secondRow);
+  // A source that cannot sort its tiles: nothing to count.
+  map.SetSource(std::make_unique<TGatedSource>());
+  ASSERT_TRUE(test::WaitUntil([&] { return map.LoadingDone(); }));
+  QApplication::processEvents();
+  EXPECT_EQ(std::tie(map.Counts().Checked, map.Counts().Missing, map.Counts().Done), std::tuple(0LL, 0LL, false));
 }
 
 }  // namespace
