@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -47,44 +48,67 @@ TTileSource TaskSource(const fs::path& project, const TStartConfig& config) {
   }
 }
 
-TTileSource FolderSource(const fs::path& folder, int zoom) {
+namespace {
+
+// What a folder holds of one zoom.
+struct TZoomTiles {
+  long long Count = 0;
+  int MinX = 0, MaxX = -1, MinY = 0, MaxY = -1;
+  std::set<std::string> Prefixes;
+  std::string Prefix, Format;  // of the first tile of the last map type found
+};
+
+}  // namespace
+
+TTileSource FolderSource(const fs::path& folder, std::optional<int> zoom) {
   const std::string where = folder.string();
-  if (zoom < 0 || zoom > 30) throw ECombineInputError("The zoom level must be 0 to 30.");
+  if (zoom && (*zoom < 0 || *zoom > 30)) throw ECombineInputError("The zoom level must be 0 to 30.");
   std::error_code ec;
   fs::directory_iterator entries(folder, ec);
   if (ec) throw ECombineInputError(CannotOpenMessage(folder));
-  const long long size = GridSize(zoom);
-  std::set<std::string> prefixes;
-  TTileSource source;
-  int minX = 0, maxX = -1, minY = 0, maxY = -1;
+  std::map<int, TZoomTiles> zooms;
   for (const fs::directory_entry& entry : entries) {
     const auto tile = ParseTileFileName(entry.path().filename().string());
-    if (!tile || tile->Zoom != zoom || tile->X >= size || tile->Y >= size) continue;
-    if (prefixes.insert(tile->Prefix).second) {
-      source.Prefix = tile->Prefix;
-      source.Set.Format = tile->Extension;
+    if (!tile || (zoom && tile->Zoom != *zoom) || tile->Zoom > 30) continue;
+    const long long size = GridSize(tile->Zoom);
+    if (tile->X >= size || tile->Y >= size) continue;
+    TZoomTiles& z = zooms[tile->Zoom];
+    if (z.Prefixes.insert(tile->Prefix).second) {
+      z.Prefix = tile->Prefix;
+      z.Format = tile->Extension;
     }
-    minX = maxX < minX ? tile->X : std::min(minX, tile->X);
-    maxX = std::max(maxX, tile->X);
-    minY = maxY < minY ? tile->Y : std::min(minY, tile->Y);
-    maxY = std::max(maxY, tile->Y);
+    z.MinX = z.MaxX < z.MinX ? tile->X : std::min(z.MinX, tile->X);
+    z.MaxX = std::max(z.MaxX, tile->X);
+    z.MinY = z.MaxY < z.MinY ? tile->Y : std::min(z.MinY, tile->Y);
+    z.MaxY = std::max(z.MaxY, tile->Y);
+    ++z.Count;
   }
-  if (prefixes.empty()) throw ECombineInputError("No tiles of zoom " + std::to_string(zoom) + " in " + where);
-  if (prefixes.size() > 1) {
+  if (zooms.empty())
+    throw ECombineInputError(zoom ? "No tiles of zoom " + std::to_string(*zoom) + " in " + where
+                                  : "No tiles in folder " + where);
+  // The first of the zooms with the most tiles.
+  auto chosen = zooms.begin();
+  for (auto it = zooms.begin(); it != zooms.end(); ++it)
+    if (it->second.Count > chosen->second.Count) chosen = it;
+  const int at = chosen->first;
+  const long long size = GridSize(at);
+  TZoomTiles& z = chosen->second;
+  TTileSource source;
+  source.Prefix = z.Prefix;
+  if (z.Prefixes.size() > 1) {
     std::string names;
-    for (const std::string& prefix : prefixes) names += (names.empty() ? "" : ", ") + prefix;
-    throw ECombineInputError(where + " holds tiles of more than one map type at zoom " + std::to_string(zoom) +
+    for (const std::string& prefix : z.Prefixes) names += (names.empty() ? "" : ", ") + prefix;
+    throw ECombineInputError(where + " holds tiles of more than one map type at zoom " + std::to_string(at) +
                              ": " + names);
   }
   for (int type = 0; !MapTypeOf(type).Prefix.empty(); ++type)
     if (MapTypeOf(type).Prefix == source.Prefix) source.FromSouth = MapTypeOf(type).FromSouth == 1;
   if (source.FromSouth) {
     const int last = static_cast<int>(size - 1);
-    std::tie(minY, maxY) = std::pair(last - maxY, last - minY);
+    std::tie(z.MinY, z.MaxY) = std::pair(last - z.MaxY, last - z.MinY);
   }
-  const std::string format = source.Set.Format;
-  source.Set = TileSetOfRange(zoom, minX, minY, maxX, maxY);
-  source.Set.Format = format;
+  source.Set = TileSetOfRange(at, z.MinX, z.MinY, z.MaxX, z.MaxY);
+  source.Set.Format = z.Format;
   source.Set.Name = folder.filename().empty() ? folder.parent_path().filename().string() : folder.filename().string();
   source.Folder = where;
   if (!source.Folder.ends_with(fs::path::preferred_separator)) source.Folder += fs::path::preferred_separator;

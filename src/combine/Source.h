@@ -2,6 +2,7 @@
 
 #include <array>
 #include <filesystem>
+#include <optional>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -35,9 +36,10 @@ struct TTileSource {
 // them. Reads the project file only. Throws ECombineInputError.
 TTileSource TaskSource(const std::filesystem::path& project, const TStartConfig& config);
 // The tiles of zoom in a folder, named as a task names them: the rectangle is
-// the one around every tile found. Throws ECombineInputError when the folder
+// the one around every tile found. Without a zoom, the zoom most of the tiles
+// are of. Reads the folder once. Throws ECombineInputError when the folder
 // holds none, or tiles of more than one map type at that zoom.
-TTileSource FolderSource(const std::filesystem::path& folder, int zoom);
+TTileSource FolderSource(const std::filesystem::path& folder, std::optional<int> zoom);
 
 struct TFeedResult {
   // Tiles by kind: Good ones were handed on, all others left out.

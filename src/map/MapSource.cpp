@@ -111,26 +111,13 @@ class TArchiveMapSource : public IMapSource {
   std::mutex Reading;
 };
 
-// The zoom most of a folder's tile files are of.
-int FolderZoom(const fs::path& folder) {
-  std::map<int, long long> counts;
-  std::error_code error;
-  for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error))
-    if (const auto name = ParseTileFileName(entry->path().filename().string())) ++counts[name->Zoom];
-  if (counts.empty()) throw std::runtime_error("No tiles in folder " + folder.string());
-  auto best = counts.begin();
-  for (auto it = counts.begin(); it != counts.end(); ++it)
-    if (it->second > best->second) best = it;
-  return best->first;
-}
-
 }  // namespace
 
 std::unique_ptr<IMapSource> OpenMapSource(const fs::path& path, const fs::path& programFolder,
                                           const TStartConfig& config) {
   std::error_code error;
   if (fs::is_directory(path, error)) {
-    TTileSource source = FolderSource(path, FolderZoom(path));
+    TTileSource source = FolderSource(path, std::nullopt);
     std::string blank = PlaceholderBytes(programFolder, source.Set.Format);
     return std::make_unique<TFileMapSource>(std::move(source), std::move(blank), std::nullopt);
   }

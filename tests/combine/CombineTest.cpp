@@ -2,6 +2,7 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include <array>
 #include <map>
 
 #include "combine/Archive.h"
@@ -107,22 +108,43 @@ TEST(FeedTilesTest, ReadingAheadKeepsEveryTileWithItsBytes) {
 
 TEST(FolderSourceTest, AFolderWithoutOneMapTypeAtTheZoomIsRefused) {
   const struct {
+    std::optional<int> Zoom;  // none: the zoom of most tiles
     std::vector<std::string> Names;
     const char* Message;
   } cases[] = {
-      {{}, "No tiles of zoom 3 in "},
-      {{"gs_1_1_4.jpg", "notes.txt", "gs_8_1_3.jpg"}, "No tiles of zoom 3 in "},  // column 8 is off the grid
-      {{"gs_1_1_3.jpg", "gm_1_1_3.png"}, "holds tiles of more than one map type at zoom 3: gm, gs"},
+      {3, {}, "No tiles of zoom 3 in "},
+      {3, {"gs_1_1_4.jpg", "notes.txt", "gs_8_1_3.jpg"}, "No tiles of zoom 3 in "},  // column 8 is off the grid
+      {3, {"gs_1_1_3.jpg", "gm_1_1_3.png"}, "holds tiles of more than one map type at zoom 3: gm, gs"},
+      {std::nullopt, {"notes.txt"}, "No tiles in folder "},
+      {std::nullopt, {"gs_1_1_3.jpg", "gm_1_1_3.png", "gs_1_1_4.jpg"}, "more than one map type at zoom 3: gm, gs"},
   };
   for (const auto& c : cases) {
     TTiles tiles;
     for (const std::string& name : c.Names) tiles.Put(name, Jpeg(name));
     try {
-      FolderSource(tiles.Folder, 3);
+      FolderSource(tiles.Folder, c.Zoom);
       ADD_FAILURE() << c.Message;
     } catch (const ECombineInputError& e) {
       EXPECT_NE(std::string(e.what()).find(c.Message), std::string::npos) << e.what();
     }
+  }
+}
+
+TEST(FolderSourceTest, WithoutAZoomTheOneOfMostTilesOnTheGrid) {
+  const struct {
+    std::vector<std::string> Names;
+    int Zoom;
+    std::array<int, 4> Tiles;  // MinX, MinY, MaxX, MaxY
+  } cases[] = {
+      {{"gs_1_1_4.jpg", "gs_3_2_4.jpg", "gs_1_1_3.jpg", "gs_9_1_3.jpg", "gs_9_2_3.jpg"}, 4, {1, 1, 3, 2}},
+      {{"gs_5_6_5.jpg", "gs_1_1_2.jpg"}, 2, {1, 1, 1, 1}},  // a tie: the lower zoom
+  };
+  for (const auto& c : cases) {
+    TTiles tiles;
+    for (const std::string& name : c.Names) tiles.Put(name, Jpeg(name));
+    const TTileSource source = FolderSource(tiles.Folder, std::nullopt);
+    EXPECT_EQ(source.Set.Zoom, c.Zoom);
+    EXPECT_EQ((std::array{source.Set.MinX, source.Set.MinY, source.Set.MaxX, source.Set.MaxY}), c.Tiles);
   }
 }
 
