@@ -31,6 +31,7 @@ int CheckCommand(const TCheckRequest& request, std::ostream& out, std::ostream& 
   };
   using Clock = std::chrono::steady_clock;
   auto shown = Clock::now();
+  int stoppedBy = 0;
   TCoverageOptions options{
       .Decode = request.Decode,
       .ProgramFolder = program,
@@ -45,14 +46,14 @@ int CheckCommand(const TCheckRequest& request, std::ostream& out, std::ostream& 
             shown = Clock::now();
             out << status(sofar) << std::flush;
           },
-      .Stop = request.StopAsked,
+      .Stop = [&] { return (stoppedBy = request.Stop()) != 0; },
   };
   TCoverageSummary summary;
   try {
     summary = CheckCoverage(*grid, options);
     if (request.Progress) out << status(summary) << '\n';
     out << SummaryLine(summary) << '\n' << std::flush;
-    if (summary.Stopped) return ExitStatus::StoppedByUser;
+    if (summary.Stopped) return 128 + stoppedBy;
     if (repair) repair->Commit();
   } catch (const std::exception& e) {
     out << std::flush;
