@@ -26,37 +26,34 @@ int CheckCommand(const TCheckRequest& request, std::ostream& out, std::ostream& 
     return ExitStatus::InputError;
   }
 
-  using Clock = std::chrono::steady_clock;
-  const auto started = Clock::now();
-  long long bad = 0;
-  auto status = [&](long long checked) {
-    const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
-    return '\r' + CheckStatusLine(checked, grid->Count(), bad, seconds) + "\x1b[K";
+  auto status = [](const TCoverageSummary& s) {
+    return '\r' + CheckStatusLine(s.Checked(), s.Tiles, s.Bad(), s.Seconds) + "\x1b[K";
   };
-  auto shown = started;
+  using Clock = std::chrono::steady_clock;
+  auto shown = Clock::now();
+  int stoppedBy = 0;
   TCoverageOptions options{
       .Decode = request.Decode,
       .ProgramFolder = program,
       .OnBad =
           [&](const TBadTile& tile) {
-            ++bad;
             if (!request.Progress) out << TileKindName(tile.Kind) << ' ' << grid->TileFileName(tile.X, tile.Y) << '\n';
             if (repair) repair->Add(tile.X, tile.Y);
           },
       .OnProgress =
-          [&](long long checked) {
+          [&](const TCoverageSummary& sofar) {
             if (!request.Progress || Clock::now() - shown < std::chrono::milliseconds(200)) return;
             shown = Clock::now();
-            out << status(checked) << std::flush;
+            out << status(sofar) << std::flush;
           },
-      .Stop = request.StopAsked,
+      .Stop = [&] { return (stoppedBy = request.Stop()) != 0; },
   };
   TCoverageSummary summary;
   try {
     summary = CheckCoverage(*grid, options);
-    if (request.Progress) out << status(summary.Checked()) << '\n';
+    if (request.Progress) out << status(summary) << '\n';
     out << SummaryLine(summary) << '\n' << std::flush;
-    if (summary.Stopped) return ExitStatus::StoppedByUser;
+    if (summary.Stopped) return 128 + stoppedBy;
     if (repair) repair->Commit();
   } catch (const std::exception& e) {
     out << std::flush;

@@ -106,17 +106,15 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
 
   // One command a run, named by its option; without one, the download.
   if (*redownload) return RedownloadCommand(options, configPath, out, err);
-  if (*check) {
-    const int status = CheckCommand({.Task = o.Check,
-                                     .Repair = *repair ? std::optional(o.Repair) : std::nullopt,
-                                     .Decode = o.Decode,
-                                     .Progress = options.Progress,
-                                     .Config = configPath,
-                                     .ProgramFolder = {},
-                                     .StopAsked = [] { return FirstStopSignal() != 0; }},
-                                    out, err);
-    return status == ExitStatus::StoppedByUser ? 128 + FirstStopSignal() : status;
-  }
+  if (*check)
+    return CheckCommand({.Task = o.Check,
+                         .Repair = *repair ? std::optional(o.Repair) : std::nullopt,
+                         .Decode = o.Decode,
+                         .Progress = options.Progress,
+                         .Config = configPath,
+                         .ProgramFolder = {},
+                         .Stop = FirstStopSignal},
+                        out, err);
   if (o.Count) return CountCommand(options, configPath, out, err);
   return DownloadCommand(options, configPath, out, err);
 }

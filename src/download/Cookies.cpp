@@ -13,6 +13,9 @@
 
 #include "config/AtomicFile.h"
 #include "download/HttpClient.h"
+#ifndef _WIN32
+#include "task/Descriptor.h"
+#endif
 
 namespace meridane {
 
@@ -72,13 +75,9 @@ std::string ReadCookieFile(const std::filesystem::path& path) {
   char chunk[64 * 1024];
 #ifndef _WIN32
   // Opened without waiting and looked at again: it may have become a pipe meanwhile.
-  struct TDescriptor {
-    int Fd;
-    ~TDescriptor() { ::close(Fd); }
-  };
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  const TDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  const int fd = file.Get();
   if (fd < 0) throw EFileError(CannotOpenMessage(path));
-  const TDescriptor file{fd};
   struct stat opened {};
   if (::fstat(fd, &opened) != 0) throw EFileError(CannotOpenMessage(path));
   if (!S_ISREG(opened.st_mode)) throw EFileError(NotRegularMessage(path));

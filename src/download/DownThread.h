@@ -98,8 +98,6 @@ class TDownThread final : public TThread {
   static constexpr const char* NetworkMessage = "Error: Your network has problem, please check it.";
   static constexpr const char* NotFoundMessage = "Error: the image is not found on server.";
   static constexpr const char* DefaultUserAgentForMaps = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1)";
-  // Immediate repeats of one tile (reset, closed, address in use) before it is given up.
-  static constexpr int MaxImmediateRepeats = meridane::MaxImmediateRepeats;
 
   TDownThread(bool createSuspended, int threadIndex, const TDownloadTask& task, TWorkerContext context);
   ~TDownThread() override;

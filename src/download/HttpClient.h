@@ -8,8 +8,6 @@
 #include <string_view>
 #include <vector>
 
-#include "task/ImageData.h"
-
 namespace meridane {
 
 // A failed GET. The message is what the callers sort failures by: the status

@@ -2,6 +2,8 @@
 
 #include <exception>
 
+#include "task/ImageData.h"
+
 namespace meridane {
 
 TFailureKind TRetryPolicy::Classify(std::string_view message) const {

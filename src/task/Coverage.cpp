@@ -174,9 +174,11 @@ class TCheckRun {
     auto nextProgress = started + std::chrono::milliseconds(100);
     // Progress now and then, and whether the caller asks to stop.
     auto stopAsked = [&] {
-      if (Clock::now() >= nextProgress) {
-        nextProgress = Clock::now() + std::chrono::milliseconds(100);
-        if (Options.OnProgress) Options.OnProgress(summary.Checked());
+      const auto now = Clock::now();
+      if (now >= nextProgress) {
+        nextProgress = now + std::chrono::milliseconds(100);
+        summary.Seconds = std::chrono::duration<double>(now - started).count();
+        if (Options.OnProgress) Options.OnProgress(summary);
       }
       return Options.Stop && Options.Stop();
     };

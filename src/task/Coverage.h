@@ -62,8 +62,9 @@ struct TCoverageOptions {
   int Threads = 0;
   // On the calling thread, in walk order.
   std::function<void(const TBadTile&)> OnBad{};
-  // On the calling thread about every 100 ms: tiles checked so far.
-  std::function<void(long long checked)> OnProgress{};
+  // On the calling thread about every 100 ms: the check so far (its counts,
+  // the tiles handed to OnBad among them, and its time).
+  std::function<void(const TCoverageSummary& sofar)> OnProgress{};
   // Asked often; true ends the check early.
   std::function<bool()> Stop{};
 };

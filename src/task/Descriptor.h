@@ -20,6 +20,13 @@ class TDescriptor {
     if (Value >= 0) ::close(Value);
   }
   TDescriptor(TDescriptor&& other) noexcept : Value(std::exchange(other.Value, -1)) {}
+  TDescriptor& operator=(TDescriptor&& other) noexcept {
+    if (this != &other) {
+      if (Value >= 0) ::close(Value);
+      Value = std::exchange(other.Value, -1);
+    }
+    return *this;
+  }
   TDescriptor(const TDescriptor&) = delete;
   TDescriptor& operator=(const TDescriptor&) = delete;
   int Get() const { return Value; }

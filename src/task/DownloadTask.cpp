@@ -76,13 +76,6 @@ TDownloadTask::TDownloadTask(TTaskParams params, const TPositions& resume)
   }
 }
 
-void TDownloadTask::TCloser::operator()(const int* descriptor) const {
-#ifdef __linux__
-  ::close(*descriptor);
-#endif
-  delete descriptor;
-}
-
 void TDownloadTask::CreateTileFolder() {
   const std::string folder = TileFolder.substr(0, TileFolder.size() - 1);
   const std::string linked = "The tile folder " + TileFolder + " is a link.";
@@ -97,7 +90,7 @@ void TDownloadTask::CreateTileFolder() {
   // place during the task leads no tile elsewhere either.
   const int descriptor = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (descriptor < 0) throw ETaskBuildError(errno == ELOOP ? linked : "Create directory " + TileFolder + " Failed.");
-  TileFolderHandle.reset(new int(descriptor));
+  TileFolderHandle = TDescriptor(descriptor);
   const std::string handle = "/proc/self/fd/" + std::to_string(descriptor);
   if (::access(handle.c_str(), X_OK) == 0) TileWriteFolder = handle + "/";
 #endif

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "task/Descriptor.h"
 #include "task/ProjectFile.h"
 #include "task/TaskParams.h"
 #include "task/TextForms.h"
@@ -75,10 +76,7 @@ class TDownloadTask {
   TNowText Now = NowText;
 
  private:
-  struct TCloser {
-    void operator()(const int* descriptor) const;
-  };
-  std::unique_ptr<const int, TCloser> TileFolderHandle;
+  TDescriptor TileFolderHandle;
   // The tile folder as WriteTile reaches it: through the handle where the
   // system allows, otherwise TileFolder.
   std::string TileWriteFolder;

@@ -1,49 +1,49 @@
 #include "ui/HeadlessToolkit.h"
 
+#include <deque>
 #include <filesystem>
+#include <utility>
 
 namespace meridane {
+
+namespace {
+
+// The next of the answers a test gave, or none when they are used up.
+template <class T>
+T NextAnswer(std::deque<T>& answers, T none) {
+  if (answers.empty()) return none;
+  T answer = std::move(answers.front());
+  answers.pop_front();
+  return answer;
+}
+
+}  // namespace
 
 std::optional<std::string> THeadlessToolkit::OpenFile(const std::string& title, const std::string& filter,
                                                       const std::string& initialFolder) {
   Dialogs.push_back({title, filter, initialFolder});
-  if (OpenFileAnswers.empty()) return std::nullopt;
-  auto answer = OpenFileAnswers.front();
-  OpenFileAnswers.pop_front();
-  return answer;
+  return NextAnswer(OpenFileAnswers, std::optional<std::string>());
 }
 
 std::optional<std::string> THeadlessToolkit::SaveFile(const std::string& title, const std::string& filter,
                                                       const std::string& initialFolder) {
   Dialogs.push_back({title, filter, initialFolder});
-  if (SaveFileAnswers.empty()) return std::nullopt;
-  auto answer = SaveFileAnswers.front();
-  SaveFileAnswers.pop_front();
-  return answer;
+  return NextAnswer(SaveFileAnswers, std::optional<std::string>());
 }
 
 bool THeadlessToolkit::ShowMessageWith(const std::string& text, const std::string&) {
   Messages.push_back(text);
-  if (ButtonAnswers.empty()) return false;
-  const bool answer = ButtonAnswers.front();
-  ButtonAnswers.pop_front();
-  return answer;
+  return NextAnswer(ButtonAnswers, false);
 }
 
 std::optional<std::string> THeadlessToolkit::PickFolder(const std::string& title, const std::string& initialFolder) {
   Dialogs.push_back({title, "", initialFolder});
-  if (FolderAnswers.empty()) return std::nullopt;
-  auto answer = FolderAnswers.front();
-  FolderAnswers.pop_front();
-  return answer;
+  return NextAnswer(FolderAnswers, std::optional<std::string>());
 }
 
 bool THeadlessToolkit::Ask(const std::string& text) {
   Questions.push_back(text);
-  if (AskAnswers.empty()) return false;
-  const bool answer = AskAnswers.front();
-  AskAnswers.pop_front();
-  return answer;
+  return NextAnswer(AskAnswers, false);
 }
 
 bool THeadlessToolkit::StartProgram(const std::string& path) {

@@ -1,6 +1,5 @@
 #include "ui/TaskCheck.h"
 
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 
@@ -49,25 +48,17 @@ void TTaskCheck::Run() {
   const bool decode = Toolkit.Ask(DecodeQuestion);
 
   TBadTileSpool spool;
-  long long bad = 0;
-  using Clock = std::chrono::steady_clock;
-  const auto started = Clock::now();
   Shown = TBar{.Checked = 0, .Tiles = grid.Count(), .Line = {}};
   TCoverageSummary summary;
   try {
     summary = CheckCoverage(grid, {.Decode = decode,
                                    .ProgramFolder = Form1.ProgramFolder(),
-                                   .OnBad =
-                                       [&](const TBadTile& tile) {
-                                         ++bad;
-                                         spool.Add(tile);
-                                       },
+                                   .OnBad = [&spool](const TBadTile& tile) { spool.Add(tile); },
                                    .OnProgress =
-                                       [&](long long checked) {
-                                         const double seconds =
-                                             std::chrono::duration<double>(Clock::now() - started).count();
-                                         Shown->Checked = checked;
-                                         Shown->Line = CheckStatusLine(checked, grid.Count(), bad, seconds);
+                                       [this](const TCoverageSummary& sofar) {
+                                         Shown->Checked = sofar.Checked();
+                                         Shown->Line =
+                                             CheckStatusLine(sofar.Checked(), sofar.Tiles, sofar.Bad(), sofar.Seconds);
                                          Toolkit.Repaint();
                                        },
                                    .Stop = {}});

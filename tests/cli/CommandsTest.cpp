@@ -7,6 +7,7 @@
 #include <map>
 #include <sstream>
 
+#include "cli/CheckCommand.h"
 #include "cli/CliServer.h"
 #include "cli/Commands.h"
 #include "meridane/Version.h"
@@ -167,6 +168,31 @@ TEST_F(CliCommand, StoppedThenResumed) {
   EXPECT_EQ(requested, missing);  // each tile not saved yet, once, and no other
   for (int x = 843; x <= 847; ++x)
     for (int y = 388; y <= 391; ++y) EXPECT_TRUE(fs::exists(tileFile(x, y))) << x << "," << y;
+}
+
+// A stop ends the check early: the summary tells how far it came, the exit
+// status the signal, and no repair list is written.
+TEST_F(CliCommand, StoppedCheckWritesNoRepairList) {
+  const fs::path project = Dir / "wide.mrd", list = Dir / "repair.ftl";
+  // Thousands of tiles, none on the disk: a stop is asked for between their blocks.
+  test::WriteAll(project,
+                 "[AREA]\r\nLeftLongitude=116.39\r\nRightLongitude=116.8\r\nTopLatitude=39.9\r\n"
+                 "BottomLatitude=39.5\r\n[Zoom]\r\nZoom=16\r\n");
+  Clear();
+  EXPECT_EQ(CheckCommand({.Task = project.string(),
+                          .Repair = list.string(),
+                          .Decode = false,
+                          .Progress = false,
+                          .Config = Config,
+                          .ProgramFolder = {},
+                          .Stop = [] { return SIGTERM; }},
+                         Out, Err),
+            128 + SIGTERM);
+  const std::vector<std::string> lines = SplitLines(Out.str());
+  ASSERT_FALSE(lines.empty());
+  EXPECT_NE(lines.back().find(" tiles of "), std::string::npos) << lines.back();
+  EXPECT_EQ(Err.str(), "");
+  EXPECT_FALSE(fs::exists(list));
 }
 
 TEST_F(CliCommand, RedownloadExitStatus) {

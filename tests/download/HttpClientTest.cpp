@@ -19,6 +19,7 @@
 #include "support/FaultServer.h"
 #include "support/TempDir.h"
 #include "support/TestServers.h"
+#include "task/ImageData.h"
 
 namespace meridane {
 namespace {

@@ -119,7 +119,7 @@ TEST(Coverage, LargeTaskInOrderStopAndFailure) {
   }
 
   int asked = 0;
-  const TFound stopped = Check(grid, {.Threads = 2, .OnProgress = [](long long) {}, .Stop = [&] { return ++asked > 0; }});
+  const TFound stopped = Check(grid, {.Threads = 2, .OnProgress = [](const TCoverageSummary&) {}, .Stop = [&] { return ++asked > 0; }});
   EXPECT_TRUE(stopped.Summary.Stopped);
   EXPECT_LT(stopped.Summary.Checked(), 10000);
   EXPECT_EQ(static_cast<long long>(stopped.Lines.size()), stopped.Summary.Bad());
