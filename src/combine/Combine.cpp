@@ -23,13 +23,9 @@ TTileSource OpenInput(const TCombineInput& input, const fs::path& config, const 
 
 std::string ProgressLine(const TCombineProgress& p) {
   const double rate = p.Seconds > 0 ? static_cast<double>(p.Done) / p.Seconds : 0;
-  char eta[32] = "--:--";
-  if (rate > 0 && p.Total >= p.Done) {
-    const long long s = static_cast<long long>(static_cast<double>(p.Total - p.Done) / rate);
-    std::snprintf(eta, sizeof eta, "%lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
-  }
   char text[160];
-  std::snprintf(text, sizeof text, "%lld/%lld tiles, %.0f tiles/s, %s left", p.Done, p.Total, rate, eta);
+  std::snprintf(text, sizeof text, "%lld/%lld tiles, %.0f tiles/s, %s left", p.Done, p.Total, rate,
+                TimeLeft(p.Done, p.Total, p.Seconds).c_str());
   return text;
 }
 

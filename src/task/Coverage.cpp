@@ -53,15 +53,19 @@ std::string SummaryLine(const TCoverageSummary& s) {
   return line + rate;
 }
 
+std::string TimeLeft(long long done, long long total, double seconds) {
+  if (seconds <= 0 || done <= 0 || total < done) return "--:--";
+  const auto s = static_cast<long long>(static_cast<double>(total - done) * seconds / static_cast<double>(done));
+  char text[32];
+  std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
+  return text;
+}
+
 std::string CheckStatusLine(long long checked, long long tiles, long long bad, double seconds) {
   const double rate = seconds > 0 ? static_cast<double>(checked) / seconds : 0;
-  char eta[32] = "--:--";
-  if (rate > 0 && tiles >= checked) {
-    const long long s = static_cast<long long>(static_cast<double>(tiles - checked) / rate);
-    std::snprintf(eta, sizeof eta, "%lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
-  }
   char text[160];
-  std::snprintf(text, sizeof text, "%lld/%lld tiles, %.0f tiles/s, %lld bad, %s left", checked, tiles, rate, bad, eta);
+  std::snprintf(text, sizeof text, "%lld/%lld tiles, %.0f tiles/s, %lld bad, %s left", checked, tiles, rate, bad,
+                TimeLeft(checked, tiles, seconds).c_str());
   return text;
 }
 

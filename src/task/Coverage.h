@@ -50,6 +50,9 @@ struct TCoverageSummary {
 // "20 tiles: 14 good, 1 missing, 1 empty, 1 not an image, 1 placeholder, 1 not
 // decodable, 1 not 256x256; 41234 tiles/s"; the decoder's kinds only when it ran.
 std::string SummaryLine(const TCoverageSummary& summary);
+// The time a run over total tiles has left at its rate so far, "0:01:05";
+// "--:--" before it has a rate.
+std::string TimeLeft(long long done, long long total, double seconds);
 // "1200/20000 tiles, 41234 tiles/s, 3 bad, 0:00:01 left", while a check runs.
 std::string CheckStatusLine(long long checked, long long tiles, long long bad, double seconds);
 

@@ -148,6 +148,8 @@ TEST(Coverage, SummaryAndStatusLines) {
   EXPECT_EQ(SummaryLine(s), "18 tiles of 20: 14 good, 1 missing, 1 empty, 1 not an image, 1 placeholder; 36 tiles/s");
   EXPECT_EQ(CheckStatusLine(1200, 20000, 3, 2.0), "1200/20000 tiles, 600 tiles/s, 3 bad, 0:00:31 left");
   EXPECT_EQ(CheckStatusLine(0, 20000, 0, 0), "0/20000 tiles, 0 tiles/s, 0 bad, --:-- left");
+  EXPECT_EQ(TimeLeft(1, 3602, 1.0), "1:00:01");
+  EXPECT_EQ(TimeLeft(30, 20, 1.0), "--:--");  // more done than counted: no guess
 }
 
 }  // namespace
