@@ -5,7 +5,7 @@
 #include <ostream>
 
 #include "cli/Cli.h"
-#include "cli/StopSignals.h"
+#include "ui/StopSignals.h"
 
 // The commands of meridane-cli. Each takes the parsed options, the
 // configuration file (empty: the one the program finds itself), its output

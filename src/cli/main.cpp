@@ -2,7 +2,7 @@
 #include <iostream>
 
 #include "cli/Cli.h"
-#include "cli/StopSignals.h"
+#include "ui/StopSignals.h"
 #include "download/HttpClient.h"
 
 int main(int argc, char** argv) {

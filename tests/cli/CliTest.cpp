@@ -243,23 +243,10 @@ TEST_F(Cli, HangUpAndTerminateSaveEveryLine) {
 // A reader that went away (as with "| head"): the lines to it stop, the task
 // goes on to its end and its log holds them all.
 TEST_F(Cli, ClosedOutputStopsTheLinesNotTheTask) {
-  int pipe[2];
-  ASSERT_EQ(::pipe2(pipe, O_CLOEXEC), 0);
-  ::close(pipe[0]);
   std::vector<std::string> args = Area("116.39", "116.8", "39.9", "39.5");  // 4 tiles
   args.insert(args.end(), {"--task", "piped"});
   args.insert(args.begin(), MERIDANE_CLI);
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t files;
-  posix_spawn_file_actions_init(&files);
-  posix_spawn_file_actions_adddup2(&files, pipe[1], 1);
-  pid_t pid = 0;
-  ASSERT_EQ(posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&files);
-  ::close(pipe[1]);
-  EXPECT_EQ(Wait(pid), 0);
+  EXPECT_EQ(Wait(test::SpawnWithClosedOutput(args)), 0);
   ExpectSavedLog("piped");
   EXPECT_EQ(Requests().size(), 4u);
 }

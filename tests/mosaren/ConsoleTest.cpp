@@ -8,6 +8,7 @@
 #include "combine/RecordingSink.h"
 #include "config/Config.h"
 #include "mosaren/Console.h"
+#include "support/Process.h"
 #include "support/TempDir.h"
 #include "task/ProjectFile.h"
 
@@ -90,6 +91,19 @@ TEST(CombineConsoleTest, ExitStatusesAndMessages) {
     EXPECT_EQ(fs::exists(out), c.Status == 0);
     fs::remove(out);
   }
+}
+
+// A reader that went away (as with "| head") leaves the combiner writing to a
+// closed pipe: the lines stop, the output is written whole all the same.
+TEST(CombineProgramTest, AClosedOutputStopsTheLinesNotTheWriting) {
+  TTempDir dir;
+  fs::create_directories(dir / "tiles");
+  for (const char* name : {"gs_5_6_4.jpg", "gs_6_6_4.jpg"}) WriteAll(dir / "tiles" / name, "\xFF\xD8\xFF tile");
+  const pid_t pid = SpawnWithClosedOutput(
+      {MERIDANE_MOSAREN, (dir / "tiles").string(), "--zoom", "4", "-o", (dir / "map.mbtiles").string(), "--progress"});
+  EXPECT_EQ(WaitUntil(pid, std::chrono::steady_clock::now() + std::chrono::seconds(60)), 0);
+  EXPECT_TRUE(fs::exists(dir / "map.mbtiles"));
+  EXPECT_FALSE(fs::exists(dir / ".map.~partial.mbtiles"));
 }
 
 // A task downloaded from the test server, then joined: what the combiner

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -38,6 +40,33 @@ inline pid_t SpawnProgram(std::vector<std::string> argv, const std::filesystem::
   pid_t pid = 0;
   EXPECT_EQ(posix_spawn(&pid, args[0], &files, nullptr, args.data(), environment.data()), 0);
   posix_spawn_file_actions_destroy(&files);
+  return pid;
+}
+
+// Starts argv[0] with its standard output a pipe that nobody reads, as "| head"
+// leaves it once head has quit; SIGPIPE as a shell leaves it, at its default.
+inline pid_t SpawnWithClosedOutput(std::vector<std::string> argv) {
+  int pipe[2];
+  EXPECT_EQ(::pipe2(pipe, O_CLOEXEC), 0);
+  ::close(pipe[0]);
+  std::vector<char*> args;
+  for (std::string& a : argv) args.push_back(a.data());
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t files;
+  posix_spawn_file_actions_init(&files);
+  posix_spawn_file_actions_adddup2(&files, pipe[1], 1);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t pipeSignal;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &pipeSignal);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  pid_t pid = 0;
+  EXPECT_EQ(posix_spawn(&pid, args[0], &files, &attributes, args.data(), environ), 0);
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&files);
+  ::close(pipe[1]);
   return pid;
 }
 

@@ -1,33 +1,18 @@
 #include <QApplication>
-#include <atomic>
 #include <clocale>
-#include <csignal>
 #include <iostream>
 
 #include "mosaren/qt/CombineWindow.h"
 #include "mosaren/Console.h"
-
-namespace {
-
-// The first stop signal; a second one ends the program at once (the partial
-// files stay, under their partial names only).
-std::atomic<int> StopSignal{0};
-
-void OnStopSignal(int signal) {
-  int none = 0;
-  if (!StopSignal.compare_exchange_strong(none, signal)) std::_Exit(128 + signal);
-}
-
-}  // namespace
+#include "ui/StopSignals.h"
 
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "C");
   if (argc > 1) {
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, OnStopSignal);
-    return meridane::RunCombineConsole(argc, argv, std::cout, std::cerr,
-                                       {.ProgramFolder = {},
-                                        .StopSignal = [] { return StopSignal.load(); },
-                                        .MakeSink = meridane::MakeSink});
+    meridane::InstallStopSignals();
+    return meridane::RunCombineConsole(
+        argc, argv, std::cout, std::cerr,
+        {.ProgramFolder = {}, .StopSignal = meridane::FirstStopSignal, .MakeSink = meridane::MakeSink});
   }
   QApplication app(argc, argv);
   QApplication::setApplicationName("Map Combiner");

@@ -1,4 +1,4 @@
-#include "cli/StopSignals.h"
+#include "ui/StopSignals.h"
 
 #include <unistd.h>
 
