@@ -5,7 +5,7 @@
 
 #include "cli/Cli.h"
 #include "config/Config.h"
-#include "task/Coverage.h"
+#include "tiles/Coverage.h"
 #include "task/ProjectFile.h"
 
 namespace meridane {

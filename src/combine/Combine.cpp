@@ -5,6 +5,7 @@
 
 #include "config/AtomicFile.h"
 #include "config/Config.h"
+#include "tiles/Coverage.h"
 
 namespace meridane {
 

@@ -9,6 +9,7 @@
 
 #include "config/AtomicFile.h"
 #include "geo/Commonfunc.h"
+#include "tiles/Projection.h"
 
 namespace meridane {
 
@@ -20,7 +21,7 @@ std::string Reason(sqlite3* db, int code) {
 }
 
 // Rows of the format count from the south.
-long long TmsRow(int zoom, long long y) { return GridSize(zoom) - 1 - y; }
+long long TmsRow(int zoom, long long y) { return FlipRow(y, zoom); }
 
 }  // namespace
 

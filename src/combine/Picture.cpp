@@ -14,7 +14,7 @@
 // jpeglib.h needs FILE and size_t declared before it.
 #include <jpeglib.h>
 
-#include "combine/Decode.h"
+#include "tiles/Decode.h"
 #include "combine/Workers.h"
 
 namespace meridane {

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "combine/Decode.h"
+#include "tiles/Decode.h"
 
 namespace meridane {
 

@@ -1,11 +1,6 @@
 #include "combine/Source.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -22,13 +17,14 @@
 #include "task/Descriptor.h"
 #include "task/MapTypes.h"
 #include "task/ProjectFile.h"
+#include "tiles/TileReader.h"
 
 namespace meridane {
 
 namespace fs = std::filesystem;
 
 std::string TTileSource::FileName(int x, int y) const {
-  const long long row = FromSouth ? GridSize(Set.Zoom) - 1 - y : y;
+  const long long row = FromSouth ? FlipRow(y, Set.Zoom) : y;
   return Prefix + "_" + std::to_string(x) + "_" + std::to_string(row) + "_" + std::to_string(Set.Zoom) + "." +
          Set.Format;
 }
@@ -62,14 +58,14 @@ struct TZoomTiles {
 
 TTileSource FolderSource(const fs::path& folder, std::optional<int> zoom) {
   const std::string where = folder.string();
-  if (zoom && (*zoom < 0 || *zoom > 30)) throw ECombineInputError("The zoom level must be 0 to 30.");
+  if (zoom && (*zoom < 0 || *zoom > MaxZoom)) throw ECombineInputError("The zoom level must be 0 to 30.");
   std::error_code ec;
   fs::directory_iterator entries(folder, ec);
   if (ec) throw ECombineInputError(CannotOpenMessage(folder));
   std::map<int, TZoomTiles> zooms;
   for (const fs::directory_entry& entry : entries) {
     const auto tile = ParseTileFileName(entry.path().filename().string());
-    if (!tile || (zoom && tile->Zoom != *zoom) || tile->Zoom > 30) continue;
+    if (!tile || (zoom && tile->Zoom != *zoom) || tile->Zoom > MaxZoom) continue;
     const long long size = GridSize(tile->Zoom);
     if (tile->X >= size || tile->Y >= size) continue;
     TZoomTiles& z = zooms[tile->Zoom];
@@ -91,7 +87,6 @@ TTileSource FolderSource(const fs::path& folder, std::optional<int> zoom) {
   for (auto it = zooms.begin(); it != zooms.end(); ++it)
     if (it->second.Count > chosen->second.Count) chosen = it;
   const int at = chosen->first;
-  const long long size = GridSize(at);
   TZoomTiles& z = chosen->second;
   TTileSource source;
   source.Prefix = z.Prefix;
@@ -103,10 +98,8 @@ TTileSource FolderSource(const fs::path& folder, std::optional<int> zoom) {
   }
   for (int type = 0; !MapTypeOf(type).Prefix.empty(); ++type)
     if (MapTypeOf(type).Prefix == source.Prefix) source.FromSouth = MapTypeOf(type).FromSouth == 1;
-  if (source.FromSouth) {
-    const int last = static_cast<int>(size - 1);
-    std::tie(z.MinY, z.MaxY) = std::pair(last - z.MaxY, last - z.MinY);
-  }
+  if (source.FromSouth)
+    std::tie(z.MinY, z.MaxY) = std::pair(static_cast<int>(FlipRow(z.MaxY, at)), static_cast<int>(FlipRow(z.MinY, at)));
   source.Set = TileSetOfRange(at, z.MinX, z.MinY, z.MaxX, z.MaxY);
   source.Set.Format = z.Format;
   source.Set.Name = folder.filename().empty() ? folder.parent_path().filename().string() : folder.filename().string();
@@ -123,9 +116,6 @@ long long TFeedResult::Fed() const {
 
 namespace {
 
-// A tile is read no further than this: anything longer is no tile.
-constexpr std::size_t MaxTileBytes = 16 * 1024 * 1024;
-
 // Consecutive tiles in row order, their good files' bytes one after another.
 struct TChunk {
   std::vector<TTileKind> Kinds;
@@ -141,8 +131,8 @@ class TReadAhead {
   static constexpr std::size_t ChunkBytes = 4 * 1024 * 1024;
   static constexpr std::size_t Window = 4;
 
-  TReadAhead(const TTileSource& source, int folder, std::string blank)
-      : Source(source), Folder(folder), Blank(std::move(blank)), Thread([this] { Work(); }) {}
+  TReadAhead(const TTileSource& source, const TTileReader& reader)
+      : Source(source), Reader(reader), Thread([this] { Work(); }) {}
   ~TReadAhead() {
     {
       const std::lock_guard lock(Mutex);
@@ -175,7 +165,7 @@ class TReadAhead {
       TChunk chunk;
       for (long long i = 0; i < set.Count(); ++i) {
         const int x = static_cast<int>(set.MinX + i % columns), y = static_cast<int>(set.MinY + i / columns);
-        chunk.Kinds.push_back(Read(Source.FileName(x, y), chunk.Bytes));
+        chunk.Kinds.push_back(Reader.Read(Source.FileName(x, y).c_str(), chunk.Bytes));
         chunk.Ends.push_back(chunk.Bytes.size());
         if (chunk.Kinds.size() < ChunkTiles && chunk.Bytes.size() < ChunkBytes && i + 1 < set.Count()) continue;
         std::unique_lock lock(Mutex);
@@ -195,34 +185,8 @@ class TReadAhead {
     Ready.notify_one();
   }
 
-  // Appends a good tile's bytes to out and says what the file holds.
-  TTileKind Read(const std::string& name, std::string& out) const {
-    if (Folder < 0) return TTileKind::Missing;
-    // Not blocking: a pipe under a tile's name must not hold the run.
-    const TDescriptor file(::openat(Folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (file.Get() < 0) return errno == ENOENT ? TTileKind::Missing : TTileKind::NotImage;
-    struct stat status;
-    if (::fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode)) return TTileKind::NotImage;
-    const std::size_t start = out.size();
-    std::size_t size = 0;
-    // One byte more than the largest tile, to tell one that is too long.
-    const std::size_t wanted = std::min<std::size_t>(static_cast<std::size_t>(status.st_size) + 1, MaxTileBytes + 1);
-    out.resize(start + wanted);
-    while (size < wanted) {
-      const ssize_t n = ::read(file.Get(), out.data() + start + size, wanted - size);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      size += static_cast<std::size_t>(n);
-    }
-    const TTileKind kind =
-        size > MaxTileBytes ? TTileKind::NotImage : KindOfBytes(std::string_view(out).substr(start, size), Blank);
-    out.resize(kind == TTileKind::Good ? start + size : start);
-    return kind;
-  }
-
   const TTileSource& Source;
-  const int Folder;
-  const std::string Blank;
+  const TTileReader& Reader;
   std::mutex Mutex;
   std::condition_variable Ready, Room;
   std::deque<TChunk> Chunks;
@@ -238,7 +202,8 @@ TFeedResult FeedTiles(const TTileSource& source, ITileSink& sink, const TFeedOpt
   using Clock = std::chrono::steady_clock;
   auto nextProgress = Clock::now() + std::chrono::milliseconds(100);
   TFeedResult result;
-  TReadAhead reader(source, handle.Get(), PlaceholderBytes(options.ProgramFolder, source.Set.Format));
+  const TTileReader tiles(handle.Get(), PlaceholderBytes(options.ProgramFolder, source.Set.Format), options.MaxTileBytes);
+  TReadAhead reader(source, tiles);
   const long long columns = source.Set.Columns();
   long long fed = 0;
   for (TChunk chunk = reader.Next(); !chunk.Kinds.empty(); chunk = reader.Next()) {

@@ -8,7 +8,8 @@
 #include <string>
 
 #include "combine/TileSink.h"
-#include "task/Coverage.h"
+#include "tiles/TileKind.h"
+#include "tiles/TileReader.h"
 
 namespace meridane {
 
@@ -52,6 +53,7 @@ struct TFeedResult {
 
 struct TFeedOptions {
   std::filesystem::path ProgramFolder;  // holds blankimg/, the placeholders
+  std::size_t MaxTileBytes = DefaultMaxTileBytes;  // a longer file is no tile
   // On the calling thread about every 100 ms: tiles fed so far.
   std::function<void(long long fed)> OnProgress{};
   // Asked before every tile; true ends the feed.

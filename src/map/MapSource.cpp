@@ -3,8 +3,6 @@
 #include <sys/stat.h>
 
 #include <chrono>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <mutex>
 #include <stdexcept>
@@ -13,7 +11,8 @@
 #include "combine/Archive.h"
 #include "combine/Source.h"
 #include "config/Config.h"
-#include "task/Coverage.h"
+#include "task/Descriptor.h"
+#include "tiles/TileReader.h"
 #include "task/ProjectFile.h"
 
 namespace meridane {
@@ -27,7 +26,7 @@ TTileRect IMapSource::Rect() const {
 
 TDecodedTile IMapSource::LoadEighth(int x, int y) {
   TDecodedTile tile = Load(x, y);
-  if (tile.Kind == TMapTileKind::Good) ShrinkToEighth(tile.Pixels);
+  if (tile.Kind == TTileKind::Good) ShrinkToEighth(tile.Pixels);
   return tile;
 }
 
@@ -36,22 +35,21 @@ namespace {
 TDecodedTile Decoded(std::string_view bytes, bool eighth = false) {
   TDecodedTile tile;
   const bool sound = eighth ? DecodeTileEighth(bytes, tile.Pixels) : DecodeTile(bytes, tile.Pixels);
-  tile.Kind = sound ? TMapTileKind::Good : TMapTileKind::Damaged;
-  if (tile.Kind != TMapTileKind::Good) tile.Pixels.clear();
+  tile.Kind = sound ? TTileKind::Good : TTileKind::NotDecodable;
+  if (tile.Kind != TTileKind::Good) tile.Pixels.clear();
   return tile;
 }
 
-std::optional<std::string> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// Tiles as files named the way a task names them.
+// Tiles as files named the way a task names them, read as every program reads
+// them: the tile folder is opened once, and a file is read only when it is a
+// regular file of that folder and no longer than a tile may be.
 class TFileMapSource : public IMapSource {
  public:
-  TFileMapSource(TTileSource source, std::string blank, std::optional<TLonLatBox> requested)
-      : Source(std::move(source)), Blank(std::move(blank)), Asked(requested) {}
+  TFileMapSource(TTileSource source, std::string blank, std::size_t maxTileBytes, std::optional<TLonLatBox> requested)
+      : Source(std::move(source)),
+        Folder(OpenTileFolder(Source.Folder)),
+        Reader(Folder.Get(), std::move(blank), maxTileBytes),
+        Asked(requested) {}
 
   const TTileSet& TileSet() const override { return Source.Set; }
   std::optional<TLonLatBox> Requested() const override { return Asked; }
@@ -59,29 +57,31 @@ class TFileMapSource : public IMapSource {
   TDecodedTile Load(int x, int y) override { return Read(x, y, false); }
   TDecodedTile LoadEighth(int x, int y) override { return Read(x, y, true); }
 
-  std::optional<TMapTileKind> Classify(int x, int y) override {
-    const std::string path = Source.Folder + Source.FileName(x, y);
+  std::optional<TTileKind> Classify(int x, int y) override {
+    if (Folder.Get() < 0) return TTileKind::Missing;
+    const std::string name = Source.FileName(x, y);
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || info.st_size == 0) return TMapTileKind::Missing;
+    if (::fstatat(Folder.Get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return TTileKind::Missing;
+    if (!S_ISREG(info.st_mode)) return TTileKind::NotImage;
+    if (info.st_size == 0) return TTileKind::Empty;
     // Only a file of the placeholder's size can be it: most tiles are never read.
-    if (Blank.empty() || static_cast<std::size_t>(info.st_size) != Blank.size()) return TMapTileKind::Good;
-    const std::optional<std::string> bytes = ReadFile(path);
-    return bytes && *bytes == Blank ? TMapTileKind::Placeholder : TMapTileKind::Good;
+    const std::string& blank = Reader.Blank();
+    if (blank.empty() || static_cast<std::size_t>(info.st_size) != blank.size()) return TTileKind::Good;
+    std::string scratch;
+    return Reader.Peek(name.c_str(), scratch);
   }
 
  private:
   TDecodedTile Read(int x, int y, bool eighth) {
-    const std::optional<std::string> bytes = ReadFile(Source.Folder + Source.FileName(x, y));
-    if (!bytes || bytes->empty()) return {};
-    switch (KindOfBytes(*bytes, Blank)) {
-      case TTileKind::Placeholder: return {TMapTileKind::Placeholder, {}};
-      case TTileKind::Good: return Decoded(*bytes, eighth);
-      default: return {TMapTileKind::Damaged, {}};
-    }
+    std::string bytes;
+    const TTileKind kind = Reader.Read(Source.FileName(x, y).c_str(), bytes);
+    if (kind != TTileKind::Good) return {kind, {}};
+    return Decoded(bytes, eighth);
   }
 
   TTileSource Source;
-  std::string Blank;
+  TDescriptor Folder;
+  TTileReader Reader;
   std::optional<TLonLatBox> Asked;
 };
 
@@ -119,14 +119,14 @@ std::unique_ptr<IMapSource> OpenMapSource(const fs::path& path, const fs::path& 
   if (fs::is_directory(path, error)) {
     TTileSource source = FolderSource(path, std::nullopt);
     std::string blank = PlaceholderBytes(programFolder, source.Set.Format);
-    return std::make_unique<TFileMapSource>(std::move(source), std::move(blank), std::nullopt);
+    return std::make_unique<TFileMapSource>(std::move(source), std::move(blank), config.MaxTileBytes, std::nullopt);
   }
   if (path.extension() == ".mrd") {
     TTileSource source = TaskSource(path, config);
     const TTaskParams params = OpenTaskReadOnly(path, config);
     const TLonLatBox asked{params.LeftLongitude, params.BottomLatitude, params.RightLongitude, params.TopLatitude};
     std::string blank = PlaceholderBytes(programFolder, source.Set.Format);
-    return std::make_unique<TFileMapSource>(std::move(source), std::move(blank), asked);
+    return std::make_unique<TFileMapSource>(std::move(source), std::move(blank), config.MaxTileBytes, asked);
   }
   return std::make_unique<TArchiveMapSource>(OpenTileArchive(path));
 }
@@ -140,11 +140,11 @@ void ScanKinds(IMapSource& source, const std::function<void(const TKindCounts&)>
   for (int y = rect.MinY; y <= rect.MaxY; ++y) {
     for (int x = rect.MinX; x <= rect.MaxX; ++x) {
       if (stop) return;
-      const TMapTileKind kind = source.Classify(x, y).value_or(TMapTileKind::Good);
+      const TTileKind kind = source.Classify(x, y).value_or(TTileKind::Good);
       ++counts.Checked;
-      counts.Missing += kind == TMapTileKind::Missing;
-      counts.Placeholder += kind == TMapTileKind::Placeholder;
-      if (kind == TMapTileKind::Missing || kind == TMapTileKind::Placeholder) counts.Found.push_back({x, y, kind});
+      counts.Missing += kind == TTileKind::Missing;
+      counts.Placeholder += kind == TTileKind::Placeholder;
+      if (kind == TTileKind::Missing || kind == TTileKind::Placeholder) counts.Found.push_back({x, y, kind});
     }
     if (const auto now = std::chrono::steady_clock::now(); now >= next) {
       report(counts);

@@ -39,7 +39,7 @@ class IMapSource {
   // Sorts the tile by its file alone, without decoding: Good, Missing or
   // Placeholder. Nothing when the source cannot tell tiles apart this way
   // (an archive holds only good tiles).
-  virtual std::optional<TMapTileKind> Classify(int x, int y) { (void)x, (void)y; return std::nullopt; }
+  virtual std::optional<TTileKind> Classify(int x, int y) { (void)x, (void)y; return std::nullopt; }
 
   TTileRect Rect() const;
 };
@@ -58,7 +58,7 @@ struct TKindCounts {
   // can mark them at any zoom.
   struct TBad {
     int X = 0, Y = 0;
-    TMapTileKind Kind = TMapTileKind::Missing;
+    TTileKind Kind = TTileKind::Missing;
   };
   std::vector<TBad> Found;
 };

@@ -27,7 +27,7 @@ std::optional<TDecodedTile> BuildOverview(IMapSource& source, TTileCache& cache,
   };
 
   TDecodedTile out;
-  out.Kind = TMapTileKind::Missing;
+  out.Kind = TTileKind::Missing;
   out.Samples = static_cast<int>(count);
   TRgba pixels(TilePixels * 4, 0);
   for (long long j = 0; j < count; ++j) {
@@ -48,8 +48,8 @@ std::optional<TDecodedTile> BuildOverview(IMapSource& source, TTileCache& cache,
           continue;  // unreadable: left out like a missing tile
         }
       }
-      if (tile->Kind != TMapTileKind::Good) continue;
-      out.Kind = TMapTileKind::Good;
+      if (tile->Kind != TTileKind::Good) continue;
+      out.Kind = TTileKind::Good;
       const int sampleSide = tile->Pixels.size() == TilePixels * 4 ? TileSide : EighthSide;
       const int shrink = sampleSide / block;  // sample pixels an output pixel averages, a side
       for (int py = static_cast<int>(j) * block; py < (j + 1) * block; ++py) {
@@ -67,7 +67,7 @@ std::optional<TDecodedTile> BuildOverview(IMapSource& source, TTileCache& cache,
       }
     }
   }
-  if (out.Kind == TMapTileKind::Good) out.Pixels = std::move(pixels);
+  if (out.Kind == TTileKind::Good) out.Pixels = std::move(pixels);
   return out;
 }
 

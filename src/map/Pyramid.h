@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "map/Projection.h"
+#include "tiles/Projection.h"
 #include "map/View.h"
 
 namespace meridane {

@@ -6,17 +6,16 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "combine/Decode.h"
-#include "map/Projection.h"
+#include "tiles/Decode.h"
+#include "tiles/Projection.h"
+#include "tiles/TileKind.h"
 
 namespace meridane {
 
-// How a tile turned out when it was read: Good has pixels; Missing,
-// Placeholder and Damaged have none and are drawn hatched.
-enum class TMapTileKind { Good, Missing, Placeholder, Damaged };
-
+// A tile as it was read: a Good one has pixels; every other kind has none and
+// is drawn hatched.
 struct TDecodedTile {
-  TMapTileKind Kind = TMapTileKind::Missing;
+  TTileKind Kind = TTileKind::Missing;
   TRgba Pixels;  // TileSide * TileSide RGBA for a good tile (EighthSide a side from LoadEighth), else empty
   // An overview tile: the source tiles it was sampled from, a side (it is
   // exact once that reaches the source tiles it stands for).

@@ -80,7 +80,7 @@ void TTileLoader::Run() {
         *loaded = Source.Load(key.X, key.Y);
       } catch (const std::exception&) {
         // An unreadable source shows the tile as damaged, not as garbage.
-        loaded->Kind = TMapTileKind::Damaged;
+        loaded->Kind = TTileKind::NotImage;
         loaded->Pixels.clear();
       }
       tile = std::move(loaded);

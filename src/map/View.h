@@ -1,6 +1,6 @@
 #pragma once
 
-#include "map/Projection.h"
+#include "tiles/Projection.h"
 
 namespace meridane {
 

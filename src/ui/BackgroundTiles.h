@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "download/DownThread.h"
-#include "map/Projection.h"
+#include "tiles/Projection.h"
 
 namespace meridane {
 

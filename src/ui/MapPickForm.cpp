@@ -6,7 +6,7 @@
 #include <system_error>
 
 #include "config/Config.h"
-#include "map/Projection.h"
+#include "tiles/Projection.h"
 #include "task/ProjectFile.h"
 #include "ui/MainForm.h"
 

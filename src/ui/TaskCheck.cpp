@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "config/Config.h"
-#include "task/Coverage.h"
+#include "tiles/Coverage.h"
 #include "task/ProjectFile.h"
 
 namespace meridane {

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "combine/Archives.h"
-#include "combine/Decode.h"
+#include "tiles/Decode.h"
 #include "support/Images.h"
 #include "support/TempDir.h"
 

@@ -2,6 +2,7 @@
 // libjpeg's errors jump back through our error manager, libpng's stay inside it.
 #include "fuzz/FuzzInput.h"
 #include "task/ImageData.h"
+#include "tiles/Decode.h"
 
 using namespace meridane;
 

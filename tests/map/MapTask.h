@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "map/Projection.h"
+#include "tiles/Projection.h"
 #include "support/Images.h"
 #include "support/TempDir.h"
 #include "task/ProjectFile.h"

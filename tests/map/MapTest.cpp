@@ -175,7 +175,7 @@ class TPaintedSource : public IMapSource {
   TDecodedTile Load(int x, int y) override {
     ++Loads;
     if (x == 1 && y == 0) return {};
-    TDecodedTile tile{TMapTileKind::Good, TRgba(TilePixels * 4)};
+    TDecodedTile tile{TTileKind::Good, TRgba(TilePixels * 4)};
     for (std::size_t i = 0; i < TilePixels; ++i) {
       const bool striped = x == 3 && y == 3;
       tile.Pixels[i * 4] = static_cast<unsigned char>(striped ? (i % 2) * 200 : x * 16);
@@ -223,7 +223,7 @@ TEST(MapOverview, ScalesDownSampledSourceTiles) {
     ASSERT_TRUE(tile);
     EXPECT_EQ(source.Loads, row.Loads);
     EXPECT_EQ(tile->Samples, row.Kept);
-    EXPECT_EQ(tile->Kind, row.Pixels.empty() ? TMapTileKind::Missing : TMapTileKind::Good);
+    EXPECT_EQ(tile->Kind, row.Pixels.empty() ? TTileKind::Missing : TTileKind::Good);
     for (const TPixel& p : row.Pixels) {
       const unsigned char* at = tile->Pixels.data() + (p.Y * TileSide + p.X) * 4;
       EXPECT_EQ(std::tuple(at[0], at[1], at[3]), std::tuple(p.Red, p.Green, p.Alpha)) << p.X << "," << p.Y;
@@ -232,7 +232,7 @@ TEST(MapOverview, ScalesDownSampledSourceTiles) {
   // A source tile already decoded is taken from the cache; a stop ends the build.
   TPaintedSource source(all);
   TTileCache cache;
-  cache.Put({4, 0, 0}, std::make_shared<TDecodedTile>(TDecodedTile{TMapTileKind::Good, TRgba(TilePixels * 4, 77)}));
+  cache.Put({4, 0, 0}, std::make_shared<TDecodedTile>(TDecodedTile{TTileKind::Good, TRgba(TilePixels * 4, 77)}));
   const std::optional<TDecodedTile> tile = BuildOverview(source, cache, {3, 0, 0}, 8);
   EXPECT_EQ(source.Loads, 3);
   EXPECT_EQ(tile->Pixels[0], 77);
@@ -263,7 +263,7 @@ TEST(MapLoader, RefinesOverviewTilesOnceTheQuickOnesAreDone) {
 }
 
 TEST(MapCache, KeepsWithinItsBoundDroppingTheLeastRecentlyUsed) {
-  const std::size_t good = CachedBytes(TDecodedTile{TMapTileKind::Good, TRgba(TilePixels * 4)});
+  const std::size_t good = CachedBytes(TDecodedTile{TTileKind::Good, TRgba(TilePixels * 4)});
   const auto key = [](int x) { return TTileKey{5, x, 0}; };
   const struct {
     std::size_t BoundInTiles;
@@ -280,7 +280,7 @@ TEST(MapCache, KeepsWithinItsBoundDroppingTheLeastRecentlyUsed) {
     TTileCache cache(row.BoundInTiles * good);
     for (const int step : row.Steps) {
       if (step >= 0)
-        cache.Put(key(step), std::make_shared<TDecodedTile>(TDecodedTile{TMapTileKind::Good, TRgba(TilePixels * 4)}));
+        cache.Put(key(step), std::make_shared<TDecodedTile>(TDecodedTile{TTileKind::Good, TRgba(TilePixels * 4)}));
       else
         cache.Find(key(-step - 1));
     }
@@ -312,14 +312,14 @@ TEST(MapSource, LoadsAndSortsATasksTiles) {
   ASSERT_EQ(loaded, 9);
   const struct {
     int X, Y;
-    TMapTileKind Kind;
-  } kinds[] = {{843, 387, TMapTileKind::Good}, {845, 387, TMapTileKind::Missing},
-               {843, 389, TMapTileKind::Placeholder}};
+    TTileKind Kind;
+  } kinds[] = {{843, 387, TTileKind::Good}, {845, 387, TTileKind::Missing},
+               {843, 389, TTileKind::Placeholder}};
   for (const auto& row : kinds) {
     const auto tile = cache.Find({task.Zoom, row.X, row.Y});
     ASSERT_TRUE(tile);
     EXPECT_EQ(tile->Kind, row.Kind) << row.X << "," << row.Y;
-    EXPECT_EQ(tile->Pixels.size(), row.Kind == TMapTileKind::Good ? TilePixels * 4 : 0);
+    EXPECT_EQ(tile->Pixels.size(), row.Kind == TTileKind::Good ? TilePixels * 4 : 0);
   }
   TKindCounts counts;
   std::atomic<bool> stop = false;

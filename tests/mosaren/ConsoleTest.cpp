@@ -11,6 +11,7 @@
 #include "support/Process.h"
 #include "support/TempDir.h"
 #include "task/ProjectFile.h"
+#include "tiles/Coverage.h"
 
 namespace meridane::test {
 namespace {

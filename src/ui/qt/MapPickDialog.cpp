@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "map/Projection.h"
+#include "tiles/Projection.h"
 #include "map/Pyramid.h"
 #include "ui/qt/Binder.h"
 

@@ -150,11 +150,11 @@ void TMapWidget::PaintTiles(QPainter& painter) {
         PaintCoarser(painter, {choice.Zoom, x, y}, target);
         continue;
       }
-      if (tile->Kind == TMapTileKind::Good) {
+      if (tile->Kind == TTileKind::Good) {
         const QImage image(tile->Pixels.data(), TileSide, TileSide, TileSide * 4, QImage::Format_RGBA8888);
         painter.drawImage(target, image);
       } else if (choice.Level == 0) {
-        painter.fillRect(target, tile->Kind == TMapTileKind::Placeholder ? placeholder : missing);
+        painter.fillRect(target, tile->Kind == TTileKind::Placeholder ? placeholder : missing);
       }
     }
   }
@@ -178,7 +178,7 @@ void TMapWidget::PaintMarks(QPainter& painter, double side) {
     const TWorldPoint at = MapView.PixelToScreen({side * bad->X, side * bad->Y});
     const QRectF target(QPointF(std::round(at.X), std::round(at.Y)),
                         QPointF(std::round(at.X + side), std::round(at.Y + side)));
-    painter.fillRect(target, bad->Kind == TMapTileKind::Placeholder ? placeholder : missing);
+    painter.fillRect(target, bad->Kind == TTileKind::Placeholder ? placeholder : missing);
   }
 }
 
@@ -187,7 +187,7 @@ void TMapWidget::PaintCoarser(QPainter& painter, const TTileKey& key, const QRec
   for (int up = 1; up <= 4 && key.Zoom - up >= 0; ++up) {
     const std::shared_ptr<const TDecodedTile> tile = Cache.Find({key.Zoom - up, key.X >> up, key.Y >> up});
     if (!tile) continue;
-    if (tile->Kind != TMapTileKind::Good) return;
+    if (tile->Kind != TTileKind::Good) return;
     const double part = static_cast<double>(TileSide >> up);
     const QRectF from((key.X & ((1 << up) - 1)) * part, (key.Y & ((1 << up) - 1)) * part, part, part);
     const QImage image(tile->Pixels.data(), TileSide, TileSide, TileSide * 4, QImage::Format_RGBA8888);

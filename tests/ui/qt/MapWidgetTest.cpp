@@ -67,7 +67,7 @@ class TGatedSource : public IMapSource {
   TDecodedTile Load(int, int) override {
     std::unique_lock guard(Lock);
     Changed.wait(guard, [this] { return Open; });
-    TDecodedTile tile{TMapTileKind::Good, TRgba(TilePixels * 4, 255)};
+    TDecodedTile tile{TTileKind::Good, TRgba(TilePixels * 4, 255)};
     for (std::size_t i = 0; i < TilePixels; ++i) tile.Pixels[i * 4] = tile.Pixels[i * 4 + 1] = 0;
     return tile;
   }
@@ -125,9 +125,9 @@ class TScannedSource : public IMapSource {
   }
   const TTileSet& TileSet() const override { return Set; }
   TDecodedTile Load(int, int) override { return {}; }
-  std::optional<TMapTileKind> Classify(int, int y) override {
+  std::optional<TTileKind> Classify(int, int y) override {
     if (y > 0) *SecondRow = true;
-    return TMapTileKind::Missing;
+    return TTileKind::Missing;
   }
 
  private:

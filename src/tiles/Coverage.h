@@ -8,26 +8,10 @@
 
 #include "config/AtomicFile.h"
 #include "task/TileGrid.h"
+#include "tiles/TileKind.h"
+#include "tiles/TileReader.h"
 
 namespace meridane {
-
-// What a task's tile file holds, as the coverage check finds it. Every kind but
-// Good is bad: the tile is worth fetching again.
-enum class TTileKind { Good, Missing, Empty, NotImage, Placeholder, NotDecodable, OtherSize };
-inline constexpr std::size_t TileKindCount = 7;
-
-// Tiles are this many pixels wide and high.
-inline constexpr int TileSide = 256;
-
-// "good", "missing", "empty", "not an image", "placeholder", "not decodable", "not 256x256".
-std::string_view TileKindName(TTileKind kind);
-
-// What a tile file's bytes hold, without decoding them: Empty, Placeholder (the
-// bytes of blank, when there is one), NotImage, or Good.
-TTileKind KindOfBytes(std::string_view bytes, std::string_view blank);
-// The placeholder of tiles with this extension ("jpg"): blankimg/blank.jpg of
-// the program folder; empty when there is none, and then no tile is one.
-std::string PlaceholderBytes(const std::filesystem::path& programFolder, const std::string& extension);
 
 struct TBadTile {
   int X = 0, Y = 0;
@@ -61,6 +45,8 @@ struct TCoverageOptions {
   bool Decode = false;
   // Holds blankimg/blank.jpg and blank.png, the placeholders; without them none is found.
   std::filesystem::path ProgramFolder{};
+  // A tile file longer than this is no tile (the configuration's MaxTileBytes).
+  std::size_t MaxTileBytes = DefaultMaxTileBytes;
   // Threads reading the tiles; 0: one per processor, at most 4.
   int Threads = 0;
   // On the calling thread, in walk order.

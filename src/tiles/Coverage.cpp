@@ -1,39 +1,20 @@
-#include "task/Coverage.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "tiles/Coverage.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "task/Descriptor.h"
-#include "task/ImageData.h"
+#include "tiles/TileReader.h"
 
 namespace meridane {
 
 namespace fs = std::filesystem;
-
-std::string_view TileKindName(TTileKind kind) {
-  switch (kind) {
-    case TTileKind::Good: return "good";
-    case TTileKind::Missing: return "missing";
-    case TTileKind::Empty: return "empty";
-    case TTileKind::NotImage: return "not an image";
-    case TTileKind::Placeholder: return "placeholder";
-    case TTileKind::NotDecodable: return "not decodable";
-    case TTileKind::OtherSize: return "not 256x256";
-  }
-  return "";
-}
 
 long long TCoverageSummary::Checked() const {
   long long checked = 0;
@@ -69,74 +50,7 @@ std::string CheckStatusLine(long long checked, long long tiles, long long bad, d
   return text;
 }
 
-TTileKind KindOfBytes(std::string_view bytes, std::string_view blank) {
-  if (bytes.empty()) return TTileKind::Empty;
-  if (!blank.empty() && bytes == blank) return TTileKind::Placeholder;
-  if (!IsImageData(bytes)) return TTileKind::NotImage;
-  return TTileKind::Good;
-}
-
-std::string PlaceholderBytes(const fs::path& programFolder, const std::string& extension) {
-  if (extension.empty()) return {};
-  try {
-    return ReadFileBytes(programFolder / "blankimg" / ("blank." + extension));
-  } catch (const EFileError&) {
-    return {};  // no blank image: no tile can be one
-  }
-}
-
 namespace {
-
-// A decoded tile is at most this long: a file beyond it is read no further,
-// and a 256x256 image cut short there does not decode.
-constexpr std::size_t MaxDecodedBytes = 16 * 1024 * 1024;
-
-// Sorts tile files of one folder, on one thread.
-class TTileReader {
- public:
-  TTileReader(int folder, const std::string& blank, bool decode) : Folder(folder), Blank(blank), Decode(decode) {}
-
-  TTileKind Kind(const char* name) {
-    if (Folder < 0) return TTileKind::Missing;
-    // Not blocking: a pipe under a tile's name must not hold the check.
-    const TDescriptor file(::openat(Folder, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (file.Get() < 0) return errno == ENOENT ? TTileKind::Missing : TTileKind::NotImage;
-    // Without the decoder one read tells it all: a placeholder by its size
-    // (one byte more is asked for) and bytes, an image by its first bytes.
-    std::size_t wanted = std::max(ImageMagicSize, Blank.size() + 1);
-    if (Decode) {
-      struct stat status;
-      if (::fstat(file.Get(), &status) != 0) return TTileKind::NotImage;
-      wanted = std::min(static_cast<std::size_t>(std::max<off_t>(status.st_size, 0)), MaxDecodedBytes);
-    }
-    if (Buffer.size() < wanted) Buffer.resize(wanted);
-    std::size_t size = 0;
-    while (size < wanted) {
-      const ssize_t n = ::read(file.Get(), Buffer.data() + size, wanted - size);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return TTileKind::NotImage;  // a folder, or a file that cannot be read
-      if (n == 0) break;
-      size += static_cast<std::size_t>(n);
-    }
-    const std::string_view bytes(Buffer.data(), size);
-    const TTileKind kind = KindOfBytes(bytes, Blank);
-    if (kind != TTileKind::Good) return kind;
-    if (Decode) {
-      switch (CheckImage(bytes, TileSide, TileSide)) {
-        case TImageCheck::Sound: break;
-        case TImageCheck::OtherSize: return TTileKind::OtherSize;
-        case TImageCheck::Undecodable: return TTileKind::NotDecodable;
-      }
-    }
-    return TTileKind::Good;
-  }
-
- private:
-  int Folder;
-  const std::string& Blank;
-  bool Decode;
-  std::string Buffer;
-};
 
 // The walk cut into blocks that the threads take in turn. The calling thread
 // hands each block's bad tiles on in walk order; a thread runs at most Window
@@ -145,8 +59,8 @@ class TCheckRun {
  public:
   static constexpr long long BlockTiles = 4096;
 
-  TCheckRun(const TTileGrid& grid, const TCoverageOptions& options, int folder, const std::string& blank)
-      : Grid(grid), Options(options), Folder(folder), Blank(blank) {
+  TCheckRun(const TTileGrid& grid, const TCoverageOptions& options, const TTileReader& reader)
+      : Grid(grid), Options(options), Reader(reader) {
     const unsigned processors = std::max(1U, std::thread::hardware_concurrency());
     ThreadCount = Options.Threads > 0 ? Options.Threads : static_cast<int>(std::min(processors, 4U));
     Blocks = (Grid.Count() + BlockTiles - 1) / BlockTiles;
@@ -228,7 +142,7 @@ class TCheckRun {
 
   void Work() {
     try {
-      TTileReader reader(Folder, Blank, Options.Decode);
+      std::string scratch;
       for (;;) {
         long long block = 0;
         {
@@ -239,7 +153,7 @@ class TCheckRun {
         }
         // The slot's last block was handed on already: nobody else touches it now.
         TBlock& slot = Slots[static_cast<std::size_t>(block % Window)];
-        Classify(reader, block, slot);
+        Classify(block, slot, scratch);
         {
           const std::lock_guard lock(Mutex);
           slot.Ready = true;
@@ -257,7 +171,7 @@ class TCheckRun {
     }
   }
 
-  void Classify(TTileReader& reader, long long block, TBlock& slot) const {
+  void Classify(long long block, TBlock& slot, std::string& scratch) const {
     slot.Bad.clear();
     slot.Counts.fill(0);
     const TTileRange& range = Grid.Range();
@@ -274,7 +188,9 @@ class TCheckRun {
       }
       name.assign(head);
       name += Grid.FileNameTail(y);
-      const TTileKind kind = reader.Kind(name.c_str());
+      const TTileKind kind = Options.Decode ? Reader.ReadDecodable(name.c_str(), scratch)
+                                            : Reader.Peek(name.c_str(), scratch);
+      scratch.clear();
       ++slot.Counts[static_cast<std::size_t>(kind)];
       if (kind != TTileKind::Good) slot.Bad.push_back({x, y, kind});
     }
@@ -282,8 +198,7 @@ class TCheckRun {
 
   const TTileGrid& Grid;
   const TCoverageOptions& Options;
-  const int Folder;
-  const std::string& Blank;
+  const TTileReader& Reader;
   int ThreadCount = 1;
   long long Blocks = 0;
   long long Window = 1;
@@ -304,7 +219,8 @@ class TCheckRun {
 TCoverageSummary CheckCoverage(const TTileGrid& grid, const TCoverageOptions& options) {
   const std::string blank = PlaceholderBytes(options.ProgramFolder, grid.Extension());
   const TDescriptor handle = OpenTileFolder(grid.TileFolder());
-  TCheckRun run(grid, options, handle.Get(), blank);
+  const TTileReader reader(handle.Get(), blank, options.MaxTileBytes);
+  TCheckRun run(grid, options, reader);
   return run.Run();
 }
 

@@ -7,7 +7,7 @@
 #include "geo/Commonfunc.h"
 #include "support/Images.h"
 #include "support/TempDir.h"
-#include "task/Coverage.h"
+#include "tiles/Coverage.h"
 
 namespace meridane {
 namespace {

@@ -1,4 +1,4 @@
-#include "map/Projection.h"
+#include "tiles/Projection.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,7 +6,7 @@
 
 namespace meridane {
 
-double WorldPixels(double zoom) { return 256.0 * std::exp2(zoom); }
+double WorldPixels(double zoom) { return TileSide * std::exp2(zoom); }
 
 TWorldPoint LonLatToPixel(TLonLat point, double zoom) {
   const double side = WorldPixels(zoom);
@@ -23,10 +23,12 @@ TLonLat PixelToLonLat(TWorldPoint pixel, double zoom) {
 
 TTileKey PixelToTile(TWorldPoint pixel, int zoom) {
   const double last = std::exp2(zoom) - 1;
-  const auto index = [last](double p) { return static_cast<int>(std::clamp(std::floor(p / 256), 0.0, last)); };
+  const auto index = [last](double p) { return static_cast<int>(std::clamp(std::floor(p / TileSide), 0.0, last)); };
   return {zoom, index(pixel.X), index(pixel.Y)};
 }
 
-TWorldPoint TileOrigin(const TTileKey& tile) { return {256.0 * tile.X, 256.0 * tile.Y}; }
+TWorldPoint TileOrigin(const TTileKey& tile) {
+  return {static_cast<double>(TileSide) * tile.X, static_cast<double>(TileSide) * tile.Y};
+}
 
 }  // namespace meridane

@@ -1,8 +1,9 @@
 #include <cmath>
 
-#include "combine/TileSink.h"
+#include "tiles/TileSet.h"
 #include "geo/Commonfunc.h"
 #include "task/TileGrid.h"
+#include "tiles/Projection.h"
 
 namespace meridane {
 
@@ -35,10 +36,10 @@ TTileSet TileSetOfRange(int zoom, int minX, int minY, int maxX, int maxY) {
 TTileSet TileSetOf(const TTileGrid& grid, const std::string& taskName) {
   const TTileRange& r = grid.Range();
   // Rows counted from the south turn into rows from the north.
-  const long long last = GridSize(grid.Zoom()) - 1;
+  const int zoom = grid.Zoom();
   const bool fromSouth = grid.FromSouth() == 1;
-  TTileSet set = TileSetOfRange(grid.Zoom(), r.MinX, fromSouth ? static_cast<int>(last - r.MaxY) : r.MinY, r.MaxX,
-                                fromSouth ? static_cast<int>(last - r.MinY) : r.MaxY);
+  TTileSet set = TileSetOfRange(zoom, r.MinX, fromSouth ? static_cast<int>(FlipRow(r.MaxY, zoom)) : r.MinY, r.MaxX,
+                                fromSouth ? static_cast<int>(FlipRow(r.MinY, zoom)) : r.MaxY);
   set.Format = grid.Extension();
   set.Name = taskName.substr(0, taskName.size() - FileExtension(taskName).size());
   return set;

@@ -4,6 +4,7 @@
 
 #include "support/Images.h"
 #include "task/ImageData.h"
+#include "tiles/Decode.h"
 
 namespace meridane {
 namespace {

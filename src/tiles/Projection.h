@@ -11,8 +11,15 @@ namespace meridane {
 
 // The northmost latitude the projection reaches (the square's top edge).
 inline constexpr double MercatorMaxLatitude = 85.05112877980659;
-// The deepest zoom a view goes to; tile numbers still fit an int there.
-inline constexpr int MapMaxZoom = 30;
+// Tiles are this many pixels wide and high.
+inline constexpr int TileSide = 256;
+// The deepest zoom of any tile: tile numbers still fit an int there.
+inline constexpr int MaxZoom = 30;
+
+// The tiles a zoom level has in a row or a column: 2^zoom.
+inline constexpr long long TilesAcross(int zoom) { return 1LL << zoom; }
+// A row counted from the north as counted from the south (TMS), and back.
+inline constexpr long long FlipRow(long long y, int zoom) { return TilesAcross(zoom) - 1 - y; }
 
 struct TLonLat {
   double Lon = 0, Lat = 0;
@@ -36,7 +43,7 @@ struct TTileKeyHash {
   }
 };
 
-// The world's side in pixels at zoom: 256 * 2^zoom.
+// The world's side in pixels at zoom: TileSide * 2^zoom.
 double WorldPixels(double zoom);
 
 // The latitude is kept within the projection's limit.

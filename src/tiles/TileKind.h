@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "tiles/Projection.h"
+
+namespace meridane {
+
+// What a tile's file or archive entry holds, as the check, the combiner and the
+// viewer sort it alike. Every kind but Good is bad: the tile is worth fetching again.
+enum class TTileKind { Good, Missing, Empty, NotImage, Placeholder, NotDecodable, OtherSize };
+inline constexpr std::size_t TileKindCount = 7;
+
+// "good", "missing", "empty", "not an image", "placeholder", "not decodable", "not 256x256".
+std::string_view TileKindName(TTileKind kind);
+
+// What a tile file's bytes hold, without decoding them: Empty, Placeholder (the
+// bytes of blank, when there is one), NotImage, or Good.
+TTileKind KindOfBytes(std::string_view bytes, std::string_view blank);
+// The placeholder of tiles with this extension ("jpg"): blankimg/blank.jpg of
+// the program folder; empty when there is none, and then no tile is one.
+std::string PlaceholderBytes(const std::filesystem::path& programFolder, const std::string& extension);
+
+}  // namespace meridane
