@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -43,6 +44,16 @@ TTileSet TileSetFromMetadata(const std::map<std::string, std::string>& metadata,
 
 // "Cannot create file PATH: REASON", the message of every failed write.
 std::string ArchiveWriteMessage(const std::filesystem::path& path, const std::string& reason);
+
+// A failed write of an output, worded by ArchiveWriteMessage. Writers name the
+// file they write; the combiner tells the reason again under the name the
+// user chose, as its writers only see the partial file.
+class EWriteError : public std::runtime_error {
+ public:
+  EWriteError(const std::filesystem::path& path, std::string reason)
+      : std::runtime_error(ArchiveWriteMessage(path, reason)), Reason(std::move(reason)) {}
+  std::string Reason;
+};
 // The reason for an errno of a failed write: a full disk is said plainly.
 std::string WriteFailureReason(int error);
 

@@ -1,8 +1,18 @@
 #include "combine/Combine.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <map>
+#include <utility>
 
+#include "combine/Archive.h"
 #include "config/AtomicFile.h"
 #include "config/Config.h"
 #include "tiles/Coverage.h"
@@ -50,32 +60,116 @@ std::string Plural(long long count, const char* one, const char* many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
-// Removes the partial files of an output unless it was completed.
+std::string PartialPrefix(const fs::path& output) { return "." + output.stem().string() + ".~partial-"; }
+
+fs::path LockName(const fs::path& output, const std::string& tag) {
+  return output.parent_path() / (PartialPrefix(output) + tag + ".lock");
+}
+
+enum class TLock { Taken, Busy, Failed };
+
+// Takes the lock of a tag, without waiting: fresh for a tag of this run's own
+// (the file must be new), else to clean up after a run. A lock file another
+// run removed between the open and the lock guards nothing, and counts as busy.
+TLock TakeLock(const fs::path& lock, bool fresh, int& descriptor) {
+  descriptor = ::open(lock.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (fresh ? O_EXCL : 0), 0600);
+  if (descriptor < 0) return errno == EEXIST ? TLock::Busy : TLock::Failed;
+  if (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    // A file system without locks: the run's own name still keeps it apart
+    // from the others, and no run cleans up there.
+    if (fresh && error != EWOULDBLOCK && error != EINTR) return TLock::Taken;
+    ::close(std::exchange(descriptor, -1));
+    errno = error;
+    return error == EWOULDBLOCK ? TLock::Busy : TLock::Failed;
+  }
+  struct stat opened {}, named {};
+  if (::fstat(descriptor, &opened) == 0 && ::stat(lock.c_str(), &named) == 0 && opened.st_dev == named.st_dev &&
+      opened.st_ino == named.st_ino)
+    return TLock::Taken;
+  ::close(std::exchange(descriptor, -1));
+  return TLock::Busy;
+}
+
+// Removes the partial files of the output's name (whatever its format) that
+// runs which did not finish left: those whose lock can be taken, as no live
+// run holds it.
+void RemoveLeftPartials(const fs::path& output) {
+  const fs::path folder = output.parent_path().empty() ? fs::path(".") : output.parent_path();
+  const std::string prefix = PartialPrefix(output);
+  std::map<std::string, std::vector<fs::path>> byTag;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    const std::string name = entry.path().filename().string();
+    const std::size_t dot = name.find('.', prefix.size());
+    if (name.starts_with(prefix) && dot != std::string::npos && dot > prefix.size())
+      byTag[name.substr(prefix.size(), dot - prefix.size())].push_back(entry.path());
+  }
+  for (const auto& [tag, files] : byTag) {
+    const fs::path lock = LockName(output, tag);
+    int descriptor = -1;
+    if (TakeLock(lock, false, descriptor) != TLock::Taken) continue;
+    for (const fs::path& file : files)
+      if (file.filename() != lock.filename()) fs::remove(file, ec);
+    fs::remove(lock, ec);  // while still held: no run takes the tag before its files are gone
+    ::close(descriptor);
+  }
+}
+
+// The partial files of this run, under a tag of its own whose lock it holds
+// until they are gone: renamed into place, or removed unless they were.
 class TPartialFiles {
  public:
-  explicit TPartialFiles(std::vector<fs::path> files) : Files(std::move(files)) {
-    // A database writer keeps its journal beside its file.
-    const std::string main = Files.front().string();
-    for (const char* suffix : {"-journal", "-wal", "-shm"}) Files.push_back(main + suffix);
-    Remove();  // what a killed run left
+  TPartialFiles(const fs::path& output, TOutputFormat format) : Output(output) {
+    static std::atomic<unsigned long long> counter{0};
+    for (int attempt = 0; attempt < 100 && Descriptor < 0; ++attempt) {
+      Tag = std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
+      if (TakeLock(LockName(Output, Tag), true, Descriptor) == TLock::Failed)
+        throw EWriteError(Output, WriteFailureReason(errno));
+    }
+    if (Descriptor < 0) throw EWriteError(Output, "no partial file name is free");
+    Files = OutputFiles(format, PartialName(Output, Tag));
   }
   ~TPartialFiles() {
-    if (!Kept) Remove();
+    std::error_code ec;
+    // A database writer keeps its journal beside its file.
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) fs::remove(Files.front().string() + suffix, ec);
+    for (std::size_t i = 1; i < Files.size(); ++i) fs::remove(Files[i], ec);
+    fs::remove(LockName(Output, Tag), ec);
+    ::close(Descriptor);
   }
   TPartialFiles(const TPartialFiles&) = delete;
   TPartialFiles& operator=(const TPartialFiles&) = delete;
-  void Keep() { Kept = true; }
+
+  std::vector<fs::path> Files;  // as OutputFiles names them
 
  private:
-  void Remove() noexcept {
-    for (const fs::path& file : Files) {
-      std::error_code ec;
-      fs::remove(file, ec);
-    }
-  }
-  std::vector<fs::path> Files;
-  bool Kept = false;
+  fs::path Output;
+  std::string Tag;
+  int Descriptor = -1;
 };
+
+// Puts a complete file on the disk, then gives it its name: a power cut after
+// finds the old file or the whole new one under the name, never an empty one.
+// written: the file as this run wrote it. Returns an errno, or 0.
+int SyncAndRename(const fs::path& from, const fs::path& to, struct stat& written) {
+  const int descriptor = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (descriptor < 0) return errno;
+  int error = 0;
+  if ((::fdatasync(descriptor) != 0 && errno != EINVAL) || ::fstat(descriptor, &written) != 0) error = errno;
+  ::close(descriptor);
+  if (!error && ::rename(from.c_str(), to.c_str()) != 0) error = errno;
+  return error;
+}
+
+// The folder's entries on the disk, after the renames into it. Returns an errno, or 0.
+int SyncFolder(const fs::path& folder) {
+  const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (descriptor < 0) return errno;
+  const int error = ::fsync(descriptor) == 0 || errno == EINVAL ? 0 : errno;
+  ::close(descriptor);
+  return error;
+}
 
 }  // namespace
 
@@ -88,8 +182,8 @@ std::string SummaryText(const TCombineSummary& s, const fs::path& output) {
          output.filename().string() + ", " + Size(s.OutputBytes);
 }
 
-fs::path PartialName(const fs::path& output) {
-  return output.parent_path() / ("." + output.stem().string() + ".~partial" + output.extension().string());
+fs::path PartialName(const fs::path& output, const std::string& tag) {
+  return output.parent_path() / (PartialPrefix(output) + tag + output.extension().string());
 }
 
 TCombineSummary Combine(const TTileSource& source, const TCombineRun& run) {
@@ -108,47 +202,54 @@ TCombineSummary Combine(const TTileSource& source, const TCombineRun& run) {
     if (const auto refusal = PictureSizeRefusal(set, *picture)) throw ECombineInputError(*refusal);
   if (!run.Options.Name.empty()) set.Name = run.Options.Name;
   set.Description = run.Options.Description;
-  const fs::path partial = PartialName(run.Output);
-  const std::vector<fs::path> partials = OutputFiles(*format, partial), finals = OutputFiles(*format, run.Output);
-  TPartialFiles cleanup(partials);
+  RemoveLeftPartials(run.Output);
 
   using Clock = std::chrono::steady_clock;
   const auto started = Clock::now();
   auto seconds = [&] { return std::chrono::duration<double>(Clock::now() - started).count(); };
   TCombineSummary summary;
   summary.Tiles = set.Count();
-  std::unique_ptr<ITileSink> sink = run.MakeSink(*format, partial, set, run.Options);
-  const TFeedResult fed = FeedTiles(
-      source, *sink,
-      {.ProgramFolder = run.ProgramFolder,
-       .OnProgress =
-           [&](long long done) {
-             if (run.OnProgress) run.OnProgress({.Done = done, .Total = summary.Tiles, .Seconds = seconds()});
-           },
-       .Stop = run.Stop});
-  static_cast<TFeedResult&>(summary) = fed;
-  if (fed.Stopped) {
-    sink.reset();  // before its files go
-    summary.Seconds = seconds();
-    return summary;
-  }
-  sink->Finish();
-  sink.reset();
-  // The file itself last: its name appears once the files beside it are there.
-  for (std::size_t i = partials.size(); i-- > 0;) {
-    std::error_code ec;
-    if (i > 0 && !fs::exists(partials[i])) continue;
-    fs::rename(partials[i], finals[i], ec);
-    if (!ec) continue;
-    // No world file without its picture.
-    for (std::size_t j = i + 1; j < finals.size(); ++j) fs::remove(finals[j], ec);
-    throw EFileError(CannotCreateMessage(finals[i]));
-  }
-  cleanup.Keep();
-  for (const fs::path& file : finals) {
-    std::error_code ec;
-    const std::uintmax_t size = fs::file_size(file, ec);
-    if (!ec) summary.OutputBytes += size;
+  try {
+    const TPartialFiles partial(run.Output, *format);
+    const std::vector<fs::path>& partials = partial.Files;
+    const std::vector<fs::path> finals = OutputFiles(*format, run.Output);
+    std::unique_ptr<ITileSink> sink = run.MakeSink(*format, partials.front(), set, run.Options);
+    const TFeedResult fed = FeedTiles(
+        source, *sink,
+        {.ProgramFolder = run.ProgramFolder,
+         .OnProgress =
+             [&](long long done) {
+               if (run.OnProgress) run.OnProgress({.Done = done, .Total = summary.Tiles, .Seconds = seconds()});
+             },
+         .Stop = run.Stop});
+    static_cast<TFeedResult&>(summary) = fed;
+    if (fed.Stopped) {
+      sink.reset();  // before its files go
+      summary.Seconds = seconds();
+      return summary;
+    }
+    sink->Finish();
+    sink.reset();
+    // The file itself last: its name appears once the files beside it are there.
+    struct stat written {};
+    for (std::size_t i = partials.size(); i-- > 0;) {
+      if (i > 0 && !fs::exists(partials[i])) continue;
+      if (const int error = SyncAndRename(partials[i], finals[i], written)) {
+        // No world file without its picture.
+        std::error_code ec;
+        for (std::size_t j = i + 1; j < finals.size(); ++j) fs::remove(finals[j], ec);
+        throw EWriteError(run.Output, WriteFailureReason(error));
+      }
+    }
+    if (const int error = SyncFolder(folder)) throw EWriteError(run.Output, WriteFailureReason(error));
+    // Another run may have put its own file there since: this run's is not the output then.
+    struct stat named {};
+    if (::stat(run.Output.c_str(), &named) != 0 || named.st_dev != written.st_dev || named.st_ino != written.st_ino)
+      throw EWriteError(run.Output, "another run wrote it at the same time");
+    summary.OutputBytes = static_cast<std::uintmax_t>(written.st_size);
+  } catch (const EWriteError& e) {
+    // The writers name the partial file, which the user never sees.
+    throw EWriteError(run.Output, e.Reason);
   }
   summary.Seconds = seconds();
   return summary;

@@ -34,7 +34,7 @@ std::string ProgressLine(const TCombineProgress& progress);
 // The tiles fed by kind, and whether a stop left nothing written.
 struct TCombineSummary : TFeedResult {
   long long Tiles = 0;             // of the set
-  std::uintmax_t OutputBytes = 0;  // of every file of the output
+  std::uintmax_t OutputBytes = 0;  // of the output's own file (a picture's, not its world file's)
   double Seconds = 0;
 
   long long Written() const { return Count(TTileKind::Good); }
@@ -57,15 +57,22 @@ struct TCombineRun {
   TSinkFactory MakeSink = meridane::MakeSink;
 };
 
-// Where an output is written until it is complete: ".NAME.~partial.EXT" beside
-// it, so that a picture's world file has a name of its own too.
-std::filesystem::path PartialName(const std::filesystem::path& output);
+// Where one run writes an output until it is complete: ".NAME.~partial-TAG.EXT"
+// beside it, so that a picture's world file has a name of its own too. Each
+// run has a tag of its own, and holds a lock on ".NAME.~partial-TAG.lock" while
+// it writes: two runs writing the same output never share a file, and a run
+// removes only the partial files of tags whose lock it can take (of runs that
+// were killed).
+std::filesystem::path PartialName(const std::filesystem::path& output, const std::string& tag);
 
 // Writes the output of the source's tiles. The files are written under their
-// partial names and take the output's names once complete; a stop, an error
-// or a full disk removes them and leaves the output's names as they were. An
-// output format or option the run cannot take throws ECombineInputError;
-// a failure while writing throws std::runtime_error with the user's message.
+// partial names and take the output's names once complete and on the disk; a
+// stop, an error or a full disk removes them and leaves the output's names as
+// they were. An output format or option the run cannot take throws
+// ECombineInputError; a failure while writing throws std::runtime_error with
+// the user's message, which names the output (EWriteError when a file could
+// not be written). When another run put its output in place meanwhile, this
+// run's output is not the one there, and that is a failure too.
 TCombineSummary Combine(const TTileSource& source, const TCombineRun& run);
 
 }  // namespace meridane

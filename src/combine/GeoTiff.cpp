@@ -20,6 +20,7 @@
 // jpeglib.h needs FILE and size_t declared before it.
 #include <jpeglib.h>
 
+#include "combine/Archive.h"
 #include "combine/Pyramid.h"
 #include "combine/Workers.h"
 
@@ -164,8 +165,7 @@ struct TGeoTiffSink::TImpl {
   bool Jpeg() const { return Options.Compression == TTiffCompression::Jpeg; }
 
   [[noreturn]] void Failed() const {
-    const std::string why = errno != 0 ? std::strerror(errno) : Error.empty() ? "unknown error" : Error;
-    throw std::runtime_error("Cannot write " + Path + ": " + why);
+    throw EWriteError(Path, errno != 0 ? WriteFailureReason(errno) : Error.empty() ? "unknown error" : Error);
   }
 
   void Check(bool ok) const {
@@ -213,7 +213,7 @@ struct TGeoTiffSink::TImpl {
     TIFFSetField(Tiff.get(), TIFFTAG_GEOPIXELSCALE, 3, scale);
     TIFFSetField(Tiff.get(), TIFFTAG_GEOTIEPOINTS, 6, tie);
     GTIF* keys = GTIFNew(Tiff.get());
-    if (!keys) throw std::runtime_error("Cannot write " + Path + ": out of memory");
+    if (!keys) throw EWriteError(Path, "out of memory");
     GTIFKeySet(keys, GTModelTypeGeoKey, TYPE_SHORT, 1, ModelTypeProjected);
     GTIFKeySet(keys, GTRasterTypeGeoKey, TYPE_SHORT, 1, RasterPixelIsArea);
     GTIFKeySet(keys, ProjectedCSTypeGeoKey, TYPE_SHORT, 1, 3857);

@@ -16,7 +16,15 @@ namespace meridane {
 namespace {
 
 std::string Reason(sqlite3* db, int code) {
-  if ((code & 0xff) == SQLITE_FULL) return WriteFailureReason(ENOSPC);
+  const int primary = code & 0xff;
+  if (primary == SQLITE_FULL) return WriteFailureReason(ENOSPC);
+  // The system's reason says more than "unable to open database file" or
+  // "disk I/O error". A failed write is on the file's own record; the
+  // connection's may be of a call the rollback made after.
+  int error = 0;
+  if (db && primary == SQLITE_IOERR) sqlite3_file_control(db, "main", SQLITE_FCNTL_LAST_ERRNO, &error);
+  if (db && error == 0 && (primary == SQLITE_CANTOPEN || primary == SQLITE_IOERR)) error = sqlite3_system_errno(db);
+  if (error != 0) return WriteFailureReason(error);
   return db ? sqlite3_errmsg(db) : sqlite3_errstr(code);
 }
 
@@ -72,7 +80,7 @@ void TMbtilesWriter::Close() noexcept {
 void TMbtilesWriter::Fail(int code) {
   const std::string reason = Reason(Db, code);
   Close();
-  throw std::runtime_error(ArchiveWriteMessage(Path, reason));
+  throw EWriteError(Path, reason);
 }
 
 void TMbtilesWriter::Execute(const char* sql) {
@@ -82,7 +90,7 @@ void TMbtilesWriter::Execute(const char* sql) {
 
 void TMbtilesWriter::Add(int x, int y, std::optional<std::string_view> bytes) {
   if (!bytes) return;
-  if (!Db) throw std::runtime_error(ArchiveWriteMessage(Path, "the file is closed"));
+  if (!Db) throw EWriteError(Path, "the file is closed");
   sqlite3_bind_int(Insert, 2, x);
   sqlite3_bind_int64(Insert, 3, TmsRow(Set.Zoom, y));
   sqlite3_bind_blob64(Insert, 4, bytes->data(), bytes->size(), SQLITE_STATIC);
@@ -93,7 +101,7 @@ void TMbtilesWriter::Add(int x, int y, std::optional<std::string_view> bytes) {
 
 void TMbtilesWriter::Finish() {
   if (Finished) return;
-  if (!Db) throw std::runtime_error(ArchiveWriteMessage(Path, "the file is closed"));
+  if (!Db) throw EWriteError(Path, "the file is closed");
   Execute("CREATE UNIQUE INDEX tile_index ON tiles (zoom_level, tile_column, tile_row)");
   Execute("COMMIT");
   sqlite3_finalize(Insert);

@@ -14,8 +14,9 @@
 // jpeglib.h needs FILE and size_t declared before it.
 #include <jpeglib.h>
 
-#include "tiles/Decode.h"
+#include "combine/Archive.h"
 #include "combine/Workers.h"
+#include "tiles/Decode.h"
 
 namespace meridane {
 
@@ -128,7 +129,7 @@ void WriteText(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
   out.close();
-  if (!out) throw std::runtime_error("Cannot write " + path + ": " + std::strerror(errno ? errno : EIO));
+  if (!out) throw EWriteError(path, WriteFailureReason(errno ? errno : EIO));
 }
 
 }  // namespace
@@ -207,8 +208,7 @@ struct TPictureSink::TImpl {
 
   // A full disk shows as a failed write with errno set; else the library's words.
   [[noreturn]] void Failed(const char* message) const {
-    const std::string why = errno != 0 ? std::strerror(errno) : *message ? message : "unknown error";
-    throw std::runtime_error("Cannot write " + Path + ": " + why);
+    throw EWriteError(Path, errno != 0 ? WriteFailureReason(errno) : *message ? message : "unknown error");
   }
 
   // Runs on the encoder thread.

@@ -297,7 +297,7 @@ class TFile {
       Written += static_cast<std::uint64_t>(written);
     }
   }
-  [[noreturn]] void Fail(int error) const { throw std::runtime_error(ArchiveWriteMessage(Target, WriteFailureReason(error))); }
+  [[noreturn]] void Fail(int error) const { throw EWriteError(Target, WriteFailureReason(error)); }
 
   int Descriptor = -1;
   bool CopyInKernel = true;
@@ -409,7 +409,7 @@ struct TPmtilesWriter::TState {
   bool Broken = false;
 
   void Begin() {
-    if (Broken) throw std::runtime_error(ArchiveWriteMessage(Path, "an earlier write failed"));
+    if (Broken) throw EWriteError(Path, "an earlier write failed");
     Broken = true;
   }
 
@@ -441,7 +441,7 @@ void TPmtilesWriter::TState::Grow() {
 
 std::uint32_t TPmtilesWriter::TState::Store(std::string_view bytes) {
   if (bytes.size() > std::numeric_limits<std::uint32_t>::max())
-    throw std::runtime_error(ArchiveWriteMessage(Path, "a tile is larger than 4 GB"));
+    throw EWriteError(Path, "a tile is larger than 4 GB");
   if ((Contents.size() + 1) * 2 > Slots.size()) Grow();
   const std::uint64_t hash = std::hash<std::string_view>()(bytes);
   const std::size_t mask = Slots.size() - 1;

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "combine/Archive.h"
+
 namespace meridane {
 
 namespace {
@@ -16,7 +18,8 @@ constexpr int Half = TileSide / 2;
 constexpr std::size_t HalfTileBytes = TilePixels * 4 / 2;
 
 [[noreturn]] void ScratchFailed(const std::string& folder) {
-  throw std::runtime_error("Cannot write a temporary file in " + folder + ": " + std::strerror(errno));
+  // Part of writing the output: the combiner names the output in the message.
+  throw EWriteError(folder, WriteFailureReason(errno));
 }
 
 }  // namespace

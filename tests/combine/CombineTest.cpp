@@ -3,10 +3,16 @@
 #include <unistd.h>
 
 #include <array>
+#include <condition_variable>
+#include <csignal>
 #include <map>
+#include <mutex>
+#include <thread>
 
 #include "combine/Archive.h"
+#include "combine/ReadBack.h"
 #include "combine/RecordingSink.h"
+#include "support/ProcessState.h"
 #include "support/TempDir.h"
 
 namespace meridane::test {
@@ -168,8 +174,8 @@ TEST(CombineTest, TheOutputAppearsWhenCompleteAndNothingOtherwise) {
     for (int x = 0; x < 4; ++x) tiles.Put("gs_" + std::to_string(x) + "_0_2.jpg", Jpeg(std::to_string(x)));
     const fs::path out = tiles.Folder.parent_path() / "out";
     fs::create_directories(out);
-    // What a killed run left is replaced.
-    WriteAll(PartialName(out / c.Output), "left by a kill");
+    // What a killed run left is removed.
+    WriteAll(PartialName(out / c.Output, "1-0"), "left by a kill");
     TSinkLog log;
     bool stop = false;
     log.BeforeAdd = [&](int added) {
@@ -192,7 +198,7 @@ TEST(CombineTest, TheOutputAppearsWhenCompleteAndNothingOtherwise) {
       if (c.End == TEnd::Done) {
         EXPECT_EQ(summary.Written(), 4);
         EXPECT_EQ(ReadAll(out / c.Output), "\xFF\xD8\xFF 0\xFF\xD8\xFF 1\xFF\xD8\xFF 2\xFF\xD8\xFF 3");
-        EXPECT_EQ(summary.OutputBytes, 4 * 5U * c.Left.size());
+        EXPECT_EQ(summary.OutputBytes, 4 * 5U);  // the picture's own, not its world file's
       }
     } catch (const std::runtime_error& e) {
       EXPECT_EQ(c.End, TEnd::SinkFails) << e.what();
@@ -241,6 +247,107 @@ TEST(CombineTest, AFullDiskLeavesNoOutput) {
   EXPECT_EQ(TTiles::Names(disk), std::vector<std::string>{});
   EXPECT_FALSE(log.Added.empty());
   ::umount(disk.c_str());
+}
+
+// The user starting the combiner twice on one output: each run writes files
+// of its own, neither removes the other's, and the one that finishes last
+// leaves its whole output.
+TEST(CombineTest, TwoRunsWritingOneOutputKeepToTheirOwnFiles) {
+  for (const char* output : {"map.mbtiles", "map.png"}) {
+    SCOPED_TRACE(output);
+    TTiles first, second;
+    for (int x = 0; x < 4; ++x) {
+      first.Put("gs_" + std::to_string(x) + "_0_2.jpg", Jpeg("a" + std::to_string(x)));
+      second.Put("gs_" + std::to_string(x) + "_0_2.jpg", Jpeg("b" + std::to_string(x)));
+    }
+    const fs::path out = first.Dir / "out";
+    fs::create_directories(out);
+    const auto hidden = [&] {
+      std::vector<std::string> names = TTiles::Names(out);
+      std::erase_if(names, [](const std::string& name) { return !name.starts_with("."); });
+      return names;
+    };
+    // The first run waits after two tiles until the second has finished.
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool paused = false, resume = false;
+    TSinkLog firstLog, secondLog;
+    firstLog.BeforeAdd = [&](int added) {
+      if (added != 2) return;
+      std::unique_lock lock(mutex);
+      paused = true;
+      changed.notify_all();
+      changed.wait(lock, [&] { return resume; });
+    };
+    const auto runOf = [&](const TTiles& tiles, TSinkLog& log) {
+      return TCombineRun{.Output = out / output,
+                         .Options = {},
+                         .ProgramFolder = tiles.Program,
+                         .OnProgress = {},
+                         .Stop = {},
+                         .MakeSink = RecordingSinks(log)};
+    };
+    TCombineSummary firstSummary;
+    std::string firstError;
+    std::thread firstRun([&] {
+      try {
+        firstSummary = Combine(FolderSource(first.Folder, 2), runOf(first, firstLog));
+      } catch (const std::exception& e) {
+        firstError = e.what();
+      }
+      const std::lock_guard lock(mutex);
+      paused = true;  // also when it ended before the pause
+      changed.notify_all();
+    });
+    {
+      std::unique_lock lock(mutex);
+      changed.wait(lock, [&] { return paused; });
+    }
+    const std::vector<std::string> firstPartials = hidden();
+    EXPECT_FALSE(firstPartials.empty());
+    const TCombineSummary secondSummary = Combine(FolderSource(second.Folder, 2), runOf(second, secondLog));
+    EXPECT_EQ(hidden(), firstPartials);
+    EXPECT_EQ(ReadAll(out / output), Jpeg("b0") + Jpeg("b1") + Jpeg("b2") + Jpeg("b3"));
+    {
+      const std::lock_guard lock(mutex);
+      resume = true;
+      changed.notify_all();
+    }
+    firstRun.join();
+    EXPECT_EQ(firstError, "");
+    EXPECT_EQ(ReadAll(out / output), Jpeg("a0") + Jpeg("a1") + Jpeg("a2") + Jpeg("a3"));
+    EXPECT_EQ(firstSummary.OutputBytes, 4 * 6U);
+    EXPECT_EQ(secondSummary.OutputBytes, 4 * 6U);
+    EXPECT_EQ(hidden(), std::vector<std::string>{});
+  }
+}
+
+// A write that fails (here past a file size limit; a full disk alike) names
+// the output the user chose and the reason, in every format, and leaves nothing.
+TEST(CombineTest, AFailedWriteNamesTheOutputAndTheReason) {
+  TTiles tiles;
+  for (int x = 0; x < 2; ++x)
+    for (int y = 0; y < 2; ++y)
+      tiles.Put("gs_" + std::to_string(x) + "_" + std::to_string(y) + "_2.jpg", SourceTile(x, y, "jpg"));
+  const fs::path out = tiles.Dir / "out";
+  const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  for (const char* name : {"map.mbtiles", "map.pmtiles", "map.tif", "map.png", "map.jpg"}) {
+    fs::create_directories(out);
+    std::string error = "no error";
+    {
+      const TResourceLimitGuard fileSize(RLIMIT_FSIZE);
+      ASSERT_TRUE(fileSize.SetSoft(4096));
+      try {
+        Combine(FolderSource(tiles.Folder, 2), {.Output = out / name, .Options = {}, .ProgramFolder = tiles.Program});
+      } catch (const std::runtime_error& e) {
+        error = e.what();
+      }
+    }
+    EXPECT_EQ(error, "Cannot create file " + (out / name).string() + ": File too large");
+    EXPECT_EQ(TTiles::Names(out), std::vector<std::string>{}) << name;
+    fs::remove_all(out);
+  }
+  std::signal(SIGXFSZ, previous);
 }
 
 TEST(OutputFormatTest, TheNameGivesTheFormatAndTheFilesBesideIt) {

@@ -14,6 +14,7 @@
 #include <tuple>
 #include <vector>
 
+#include "combine/Archive.h"
 #include "tiles/Decode.h"
 #include "combine/GeoTiff.h"
 #include "combine/Picture.h"
@@ -216,11 +217,11 @@ TEST(CombineOutputs, FailedWritesThrowTheReason) {
       ASSERT_TRUE(fileSize.SetSoft(4096));
       try {
         WriteMosaic(*makers[i](set, (dir / "out").string()), set);
-      } catch (const std::runtime_error& e) {
+      } catch (const EWriteError& e) {
         error = e.what();
       }
     }
-    EXPECT_TRUE(error.starts_with("Cannot write ") && error.ends_with(": File too large")) << i << ": " << error;
+    EXPECT_EQ(error, "Cannot create file " + (dir / "out").string() + ": File too large") << i;
   }
   std::signal(SIGXFSZ, previous);
 }

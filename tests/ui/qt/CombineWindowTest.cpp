@@ -70,8 +70,8 @@ TEST(CombineWindowTest, AFolderJoinedIntoAPictureWithItsSummary) {
   Find<QPushButton>(&window, "Start")->click();
   ASSERT_TRUE(WaitUntil([&] { return !Text(&window, "Summary").empty(); }));
   EXPECT_EQ(Text(&window, "Summary"),
-            "580 tiles written; left out: 0 placeholders, 20 missing, 0 empty, 0 not an image; map.jpg, 13.6 KB "
-            "(13920 bytes)");  // with the world file and the coordinate system
+            "580 tiles written; left out: 0 placeholders, 20 missing, 0 empty, 0 not an image; map.jpg, 4.5 KB "
+            "(4640 bytes)");  // the picture's own, without its world file and coordinate system
   EXPECT_EQ(Find<QProgressBar>(&window, "Progress")->value(), 1000);
   EXPECT_TRUE(fs::exists(dir / "map.jpg"));
   EXPECT_TRUE(fs::exists(dir / "map.jgw"));
