@@ -81,7 +81,11 @@ TEST(CliCrash, KilledAtRandomMomentsLosesNothing) {
   // file, of the other task files or of a tile, or at a random moment of its
   // first six seconds, and started again; from the tenth kill on it runs to its
   // end. A task that ends before is checked, and the next one begins.
-  std::mt19937 random(std::random_device{}());
+  // Every failure names the seed; MERIDANE_CRASH_SEED=N plays its choices again.
+  const char* given = std::getenv("MERIDANE_CRASH_SEED");
+  const unsigned seed = given ? static_cast<unsigned>(std::stoul(given)) : std::random_device{}();
+  SCOPED_TRACE("MERIDANE_CRASH_SEED=" + std::to_string(seed));
+  std::mt19937 random(seed);
   auto pick = [&random](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
   int kills = 0, tasks = 0;
   for (; tasks < 10 && (tasks == 0 || kills < 10); ++tasks) {
