@@ -147,8 +147,9 @@ struct TFaultCase {
   ::testing::Matcher<std::string> Message;
 };
 
-// Each case against a fresh server and client: the GET fails with the message,
-// leaves the buffer alone and returns soon.
+// Each case against a fresh server and client: the GET fails with the message
+// and leaves the buffer alone. A GET the limits do not end waits on a silent
+// server past ctest's timeout, and on a trickle until it succeeds.
 void ExpectFailures(const std::vector<TFaultCase>& cases) {
   for (const TFaultCase& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -157,11 +158,8 @@ void ExpectFailures(const std::vector<TFaultCase>& cases) {
     client->Settings.StallTimeoutSeconds = 1;
     client->Settings.TransferTimeoutSeconds = 2;
     std::string buffer = "kept";
-    const auto start = std::chrono::steady_clock::now();
     EXPECT_THAT(GetError(*client, server.Url("/tile"), buffer), ::testing::Optional(c.Message));
     EXPECT_EQ(buffer, "kept");
-    // With a stall limit of 1 s a dead server must free the thread about then.
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   }
 }
 
