@@ -19,6 +19,7 @@
 #include "support/FaultServer.h"
 #include "support/TempDir.h"
 #include "support/TestServers.h"
+#include "support/Wait.h"
 #include "task/ImageData.h"
 
 namespace meridane {
@@ -342,14 +343,14 @@ class ServersTest : public ::testing::Test {
   // The $connection of each access log line whose request URI holds marker.
   std::vector<std::string> ConnectionsOf(const std::string& marker, std::size_t expected) const {
     std::vector<std::string> ids;
-    // nginx logs a request just after answering it.
-    for (int attempt = 0; attempt < 40 && ids.size() < expected; ++attempt) {
-      if (attempt) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // nginx logs a request just after answering it: read until all are there.
+    test::WaitFor([&] {
       ids.clear();
       std::ifstream log(Dir + "/access.log");
       for (std::string line; std::getline(log, line);)
         if (line.find(marker) != std::string::npos) ids.push_back(line.substr(0, line.find(' ')));
-    }
+      return ids.size() >= expected;
+    });
     return ids;
   }
 
