@@ -28,12 +28,13 @@ class TCliServer : public ::testing::Test {
     WriteConfig(0);
   }
 
-  void WriteConfig(int pauseMs) {
+  // download: more lines of its [Download] section.
+  void WriteConfig(int pauseMs, const std::string& download = {}) {
     const std::string host = TestServerAddress("http");
     WriteAll(Config, "[Servers]\r\nHost0=" + host + "\r\nHost1=" + host + "\r\nHost2=" + host + "\r\nHost3=" + host +
                          "\r\nUrlTemplate=http://{host}/kh/" + Version +
                          "&s={galileo}&x={x}&y={y}&z={z}\r\n[Download]\r\nTilePause=" + std::to_string(pauseMs) +
-                         "\r\n[IniParas]\r\nDefaultPath=" + Dir.Folder() + "maps\r\n");
+                         "\r\n" + download + "[IniParas]\r\nDefaultPath=" + Dir.Folder() + "maps\r\n");
   }
 
   // The command line of a rectangle at zoom 10, against the test configuration.

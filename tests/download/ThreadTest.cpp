@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "download/Thread.h"
+#include "support/Wait.h"
 
 namespace meridane {
 namespace {
@@ -140,12 +141,10 @@ TEST(Thread, AStopReleasesAWorkerWaitingForRoom) {
     }
   });
   worker.Start();
-  for (int i = 0; i < 10000 && handed.load() < static_cast<int>(Limit); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  test::WaitFor([&] { return handed.load() >= static_cast<int>(Limit); });
   ASSERT_EQ(handed.load(), static_cast<int>(Limit));
   worker.Terminate();
-  for (int i = 0; i < 10000 && !worker.Finished(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  ASSERT_TRUE(worker.Finished());
+  test::WaitFor([&] { return worker.Finished(); });
   EXPECT_EQ(handed.load(), static_cast<int>(Limit) + 1);
   main.Pump();
   std::vector<int> expected(Limit + 1);

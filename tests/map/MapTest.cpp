@@ -12,6 +12,7 @@
 #include "map/Pyramid.h"
 #include "map/TileLoader.h"
 #include "map/MapTask.h"
+#include "support/Wait.h"
 
 namespace meridane {
 namespace {
@@ -246,8 +247,7 @@ TEST(MapLoader, RefinesOverviewTilesOnceTheQuickOnesAreDone) {
   {
     TTileLoader loader(source, cache, {});
     loader.Request({{0, 0, 0}, {1, 0, 0}});
-    for (int i = 0; i < 4000 && !loader.Idle(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ASSERT_TRUE(loader.Idle());
+    test::WaitFor([&] { return loader.Idle(); });
   }
   const struct {
     TTileKey Key;
@@ -307,7 +307,7 @@ TEST(MapSource, LoadsAndSortsATasksTiles) {
     for (int y = task.MinY; y < task.MinY + 3; ++y)
       for (int x = task.MinX; x < task.MinX + 3; ++x) all.push_back({task.Zoom, x, y});
     loader.Request(all);
-    for (int i = 0; i < 2000 && loaded < 9; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    test::WaitFor([&] { return loaded >= 9; });
   }
   ASSERT_EQ(loaded, 9);
   const struct {
@@ -374,8 +374,8 @@ TEST(MapLoader, ANewRequestDropsTheTilesNoLongerWanted) {
     // Tile 0 is being read; 1..3 are no longer in sight, 0 and 5 are.
     loader.Request({{3, 0, 0}, {3, 5, 0}});
     source.Release();
-    for (int i = 0; i < 2000 && loaded < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // Once idle, nothing queued is left to read: a tile wrongly kept would have been.
+    test::WaitFor([&] { return loaded >= 2 && loader.Idle(); });
   }
   EXPECT_EQ(source.Reads(), (std::vector<int>{0, 5}));
 }

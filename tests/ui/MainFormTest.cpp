@@ -214,7 +214,7 @@ TEST(MainForm, SaveStoresTheRecordsStillQueued) {
   run.Gate.Release();  // the two retries of the first tile
   run.Gate.Release();
   // Waits for the pause after the second tile without running the queue.
-  for (int i = 0; i < 20000 && run.Gate.Sleeps() < 3; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  test::WaitFor([&] { return run.Gate.Sleeps() >= 3; });
   ASSERT_EQ(run.Gate.Sleeps(), 3);
   ASSERT_EQ(run.Form.Memo2.Count(), 0u);
   for (int tick = 0; tick < 4; ++tick) run.Toolkit.Tick();
@@ -716,9 +716,7 @@ TEST(MainForm, WorkersWaitingForAFullQueueEndWithTheWindow) {
     run->Form.BitBtn1Click();
     // Nobody pumps: the workers fill the queue, one line a tile, and wait.
     const int full = Limit;
-    for (int i = 0; i < 20000 && run->Server.Gets < full; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ASSERT_GE(run->Server.Gets, full);
+    test::WaitFor([&] { return run->Server.Gets >= full; });
     if (!close) {
       run.reset();
       continue;

@@ -16,6 +16,7 @@
 #include "config/IniFile.h"
 #include "geo/Commonfunc.h"
 #include "support/Process.h"
+#include "support/Wait.h"
 #include "support/TestServers.h"
 #include "ui/qt/CloseSignals.h"
 #include "ui/qt/QtHarness.h"
@@ -445,17 +446,9 @@ TEST(DesktopProgram, EndsOnStopSignalsByItsOwnExit) {
     SCOPED_TRACE(signal);
     const pid_t pid = test::SpawnProgram({MERIDANE_DESKTOP}, dir / "out.txt", dir / "out.txt",
                                          {"QT_QPA_PLATFORM=offscreen", "MERIDANE_CONFIG=" + (dir / "config.ini").string()});
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!Catches(pid, signal) && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_TRUE(Catches(pid, signal));
+    test::WaitFor([&] { return Catches(pid, signal); });
     kill(pid, signal);
-    int status = test::WaitUntil(pid, std::chrono::steady_clock::now() + std::chrono::seconds(30));
-    if (status == -1) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-    EXPECT_EQ(status, 128 + signal) << ReadAll(dir / "out.txt");
+    EXPECT_EQ(test::WaitForExit(pid), 128 + signal) << ReadAll(dir / "out.txt");
   }
 }
 

@@ -5,6 +5,7 @@
 // taken again: MERIDANE_MANUAL_PICTURES=FOLDER writes the grabs there instead.
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFontDatabase>
 #include <QGroupBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -27,6 +28,27 @@ using test::TDesktopRun;
 
 const fs::path Manual = fs::path(MERIDANE_TEST_SOURCE_DIR) / "../docs/manual";
 
+// The pictures' text in a font the test loads itself (fonts-dejavu-core, which
+// scripts/setup installs), not in whatever the machine's fontconfig prefers;
+// the application's font is put back when the object goes.
+class TPictureFont {
+ public:
+  TPictureFont() : Kept(QApplication::font()) {
+    Id = QFontDatabase::addApplicationFont("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf");
+    const QStringList families = QFontDatabase::applicationFontFamilies(Id);
+    if (!families.isEmpty()) QApplication::setFont(QFont(families.front(), 9));
+  }
+  ~TPictureFont() {
+    QApplication::setFont(Kept);
+    if (Id >= 0) QFontDatabase::removeApplicationFont(Id);
+  }
+  bool Loaded() const { return Id >= 0; }
+
+ private:
+  QFont Kept;
+  int Id = -1;
+};
+
 // A window as the manual shows it.
 struct TShot {
   QImage Picture;
@@ -36,6 +58,9 @@ struct TShot {
 // Every named control the window shows, where it lies in the window, and the
 // caption of a label, button or group: what a changed window changes.
 TShot Shoot(QWidget* window) {
+  // A caption just set has only asked for its new size: lay the window out
+  // first, or a wrapped label is read at the height of its old text.
+  QApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
   TShot shot{window->grab().toImage(), {}};
   for (QWidget* child : window->findChildren<QWidget*>()) {
     const QString name = child->objectName();
@@ -96,6 +121,8 @@ TEST(ManualPictures, EachWindowAsTheManualShowsIt) {
   const std::string host = test::TestServerAddress("http");
   if (host.empty()) GTEST_SKIP() << "no test servers";
   const test::TEnvironmentGuard cacheHome("XDG_CACHE_HOME");
+  const TPictureFont font;
+  ASSERT_TRUE(font.Loaded()) << "DejaVu Sans is missing: install fonts-dejavu-core";
   const std::string servers = "[Servers]\r\nHost0=" + host + "\r\nHost1=" + host + "\r\nHost2=" + host +
                               "\r\nHost3=" + host + "\r\n[Download]\r\nTilePause=0\r\n";
   const struct {
@@ -148,7 +175,13 @@ TEST(ManualPictures, EachWindowAsTheManualShowsIt) {
          Find<QLineEdit>(main, "Edit6")->setText(QString::fromStdString(run.Tasks));
          Find<QSlider>(main, "TrackBar1")->setValue(8);
          return Modal([&] { QTest::mouseClick(Find<QPushButton>(main, "ButtonMap"), Qt::LeftButton); },
-                      [](QWidget*) { test::WaitUntil([] { return false; }, 300); });
+                      [](QWidget* dialog) {
+                        auto* map = Find<TMapWidget>(dialog, "Map");
+                        EXPECT_TRUE(test::WaitUntil([&] {
+                          map->repaint();
+                          return map->LoadingDone();
+                        }));
+                      });
        }},
       {"combiner",
        [](TDesktopRun& run) {

@@ -9,6 +9,7 @@
 
 #include "config/Config.h"
 #include "map/MapTask.h"
+#include "support/Wait.h"
 #include "ui/qt/Grab.h"
 #include "ui/qt/MapWidget.h"
 #include "ui/qt/QtHarness.h"
@@ -142,8 +143,7 @@ TEST(MapWidget, ANewSourceIgnoresTheOldScansReports) {
   const auto secondRow = std::make_shared<std::atomic<bool>>(false);
   map.SetSource(std::make_unique<TScannedSource>(secondRow));
   // No events meanwhile: the old scan's reports stay queued.
-  for (int i = 0; i < 2000 && !*secondRow; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  ASSERT_TRUE(*secondRow);
+  test::WaitFor([&] { return secondRow->load(); });
   // A source that cannot sort its tiles: nothing to count.
   map.SetSource(std::make_unique<TGatedSource>());
   ASSERT_TRUE(test::WaitUntil([&] { return map.LoadingDone(); }));
