@@ -42,12 +42,18 @@ bool AnyPosition(const TPositions& positions) {
 }
 
 TProjectReader::TProjectReader(const fs::path& path) {
-  std::error_code ec;
-  if (!fs::exists(path, ec)) return;
   try {
-    Content = ReadFileBytes(path);
+    *this = Open(path);
   } catch (const EFileError&) {
   }
+}
+
+TProjectReader TProjectReader::Open(const fs::path& path) {
+  TProjectReader reader;
+  std::error_code ec;
+  if (fs::status(path, ec).type() != fs::file_type::not_found)
+    reader.Content = ReadTaskFile(path, MaxProjectBytes);
+  return reader;
 }
 
 TProjectReader TProjectReader::FromText(std::string content) {
@@ -114,11 +120,8 @@ void WriteProjectPositions(const fs::path& path, const TPositions& positions) {
 }
 
 TTaskParams OpenTaskReadOnly(const fs::path& path, const TStartConfig& config) {
-  // Unlike Start's reading, a file that cannot be read is no task at all.
-  // A pipe or a device would be read without end.
-  std::error_code ec;
-  if (!fs::is_regular_file(path, ec)) throw EFileError(CannotOpenMessage(path));
-  const TProjectReader project = TProjectReader::FromText(ReadFileBytes(path));
+  // Unlike the main window's reading, a file that is missing is no task either.
+  const TProjectReader project = TProjectReader::FromText(ReadTaskFile(path, MaxProjectBytes));
   const fs::path file = fs::absolute(path);
   TTaskParams params;
   ApplyStartConfig(params, config);
