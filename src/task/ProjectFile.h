@@ -82,4 +82,13 @@ void WriteProjectPositions(const std::filesystem::path& path, const TPositions& 
 // number in its range.
 TTaskParams OpenTaskReadOnly(const std::filesystem::path& path, const TStartConfig& config);
 
+// Whether a file written at path would replace one of the task's files (its
+// project file, image list, log or failed-tile list) or land in its tile
+// folder. task is the project file, or the tile folder, whose neighbours
+// NAME.mrd, NAME_list.txt... are its task's. Compared as files, not as names:
+// a link or a ".." that leads to one of them is one.
+bool IsTaskFile(const std::filesystem::path& task, const std::filesystem::path& path);
+// The message that refuses to write at path, which IsTaskFile found.
+std::string TaskFileRefusal(const std::filesystem::path& path);
+
 }  // namespace meridane
