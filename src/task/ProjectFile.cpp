@@ -60,8 +60,7 @@ TProjectReader::TProjectReader(const fs::path& path) {
 TProjectReader TProjectReader::Open(const fs::path& path) {
   TProjectReader reader;
   std::error_code ec;
-  if (fs::status(path, ec).type() != fs::file_type::not_found)
-    reader.Content = ReadTaskFile(path, MaxProjectBytes);
+  if (fs::status(path, ec).type() != fs::file_type::not_found) reader.Content = ReadTaskFile(path, MaxProjectBytes);
   return reader;
 }
 

@@ -71,7 +71,8 @@ std::string ReadTaskFile(const std::filesystem::path& path, std::uintmax_t limit
   for (char chunk[1 << 16];;) {
     const std::size_t n = ReadSome(file.Get(), chunk, sizeof chunk, path);
     text.append(chunk, n);
-    if (text.size() > limit) throw EFileError("File larger than " + std::to_string(limit >> 20) + " MB: " + path.string());
+    if (text.size() > limit)
+      throw EFileError("File larger than " + std::to_string(limit >> 20) + " MB: " + path.string());
     if (n < sizeof chunk) return text;
   }
 }

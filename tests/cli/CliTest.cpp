@@ -199,9 +199,9 @@ TEST_F(Cli, ClosedStandardDescriptorsTakeNoFileOfTheRun) {
   for (const std::vector<int>& closed : {std::vector<int>{1}, {1, 2}, {0, 1, 2}}) {
     SCOPED_TRACE(testing::PrintToString(closed));
     const fs::path list = Dir / "closed.ftl";
-    EXPECT_EQ(Wait(test::SpawnWithClosed({MERIDANE_CLI, "--config", Config.string(), "--check", project.string(),
-                                          "--repair", list.string()},
-                                         closed)),
+    EXPECT_EQ(Wait(test::SpawnWithClosed(
+                  {MERIDANE_CLI, "--config", Config.string(), "--check", project.string(), "--repair", list.string()},
+                  closed)),
               1);
     EXPECT_EQ(ReadAll(list), ReadAll(open));
   }

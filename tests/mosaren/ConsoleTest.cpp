@@ -203,7 +203,7 @@ TEST_F(TaskOnDisk, OutputsOnTheTaskAreRefused) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
     if (!c.Repair.empty()) {
-      std::vector<std::string> args = {"meridane-cli", "--config",           Config.string(), "--check",
+      std::vector<std::string> args = {"meridane-cli",   "--config", Config.string(),  "--check",
                                        Project.string(), "--repair", c.Repair.string()};
       std::vector<char*> argv;
       for (std::string& a : args) argv.push_back(a.data());
