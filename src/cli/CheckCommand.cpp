@@ -19,6 +19,8 @@ int CheckCommand(const TCheckRequest& request, std::ostream& out, std::ostream& 
   try {
     const TStartConfig config = TConfig(TConfigSource(request.Config, program).Read()).ReadStart();
     grid = std::make_unique<TTileGrid>(OpenTaskReadOnly(request.Task, config));
+    // The check writes nothing to the task: not even a list put in its place.
+    if (request.Repair && IsTaskFile(request.Task, *request.Repair)) throw EFileError(TaskFileRefusal(*request.Repair));
     // Before the check: a list that cannot be written is known at once.
     if (request.Repair) repair = std::make_unique<TRepairListWriter>(*request.Repair, *grid);
   } catch (const std::exception& e) {

@@ -118,6 +118,8 @@ void TCombineForm::StartClick() {
     options.Description = Description.Text;
   }
   if (OutputFormatOf(OutputPath.Text) != format) FormatChange();
+  // Refused before the question about replacing: no answer makes it right.
+  if (const auto refusal = OutputRefusal(InputPath.Text, OutputPath.Text)) return Toolkit.ShowMessage(*refusal);
   std::error_code ec;
   if (fs::exists(OutputPath.Text, ec) && !Toolkit.Ask(OutputPath.Text + " exists. Replace it?")) return;
 

@@ -5,10 +5,18 @@
 
 #include "config/Config.h"
 #include "meridane/Version.h"
+#include "task/ProjectFile.h"
 
 namespace meridane {
 
 namespace fs = std::filesystem;
+
+std::optional<std::string> OutputRefusal(const fs::path& input, const fs::path& output) {
+  const auto format = OutputFormatOf(output);
+  for (const fs::path& file : format ? OutputFiles(*format, output) : std::vector<fs::path>{output})
+    if (IsTaskFile(input, file)) return TaskFileRefusal(file);
+  return std::nullopt;
+}
 
 int RunCombineConsole(int argc, char** argv, std::ostream& out, std::ostream& err, const TCombineEnvironment& env) {
   CLI::App app{
@@ -41,6 +49,10 @@ int RunCombineConsole(int argc, char** argv, std::ostream& out, std::ostream& er
     return CombineExit::InputError;
   }
 
+  if (const auto refusal = OutputRefusal(input, output)) {
+    err << *refusal << '\n';
+    return CombineExit::InputError;
+  }
   const fs::path program = env.ProgramFolder.empty() ? ProgramFolder() : env.ProgramFolder;
   using Clock = std::chrono::steady_clock;
   auto shown = Clock::now();

@@ -2,7 +2,9 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <ostream>
+#include <string>
 
 #include "combine/Combine.h"
 
@@ -24,6 +26,12 @@ struct TCombineEnvironment {
   std::function<int()> StopSignal = [] { return 0; };
   TSinkFactory MakeSink = meridane::MakeSink;
 };
+
+// The message that refuses an output one of whose files (a picture's world
+// file and .aux.xml too) would replace a file of the input's task or land in
+// its tile folder; none when it may be written. input is a project file or a
+// tile folder.
+std::optional<std::string> OutputRefusal(const std::filesystem::path& input, const std::filesystem::path& output);
 
 // mosaren with arguments: parses argv, writes the output, prints the summary
 // on out and messages on err, and returns the exit status.

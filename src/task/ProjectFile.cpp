@@ -35,6 +35,15 @@ constexpr std::string_view PositionSection = "THREADS";
 // "T3X" for slot 2.
 std::string PositionKey(std::size_t slot, char axis) { return "T" + std::to_string(slot + 1) + axis; }
 
+// Absolute, with every link and ".." resolved as far as the path exists.
+fs::path Resolved(const fs::path& path) {
+  std::error_code ec;
+  fs::path resolved = fs::weakly_canonical(path, ec);
+  if (ec) resolved = fs::absolute(path, ec).lexically_normal();
+  // "T/" is T.
+  return resolved.has_filename() ? resolved : resolved.parent_path();
+}
+
 }  // namespace
 
 bool AnyPosition(const TPositions& positions) {
@@ -42,12 +51,17 @@ bool AnyPosition(const TPositions& positions) {
 }
 
 TProjectReader::TProjectReader(const fs::path& path) {
-  std::error_code ec;
-  if (!fs::exists(path, ec)) return;
   try {
-    Content = ReadFileBytes(path);
+    *this = Open(path);
   } catch (const EFileError&) {
   }
+}
+
+TProjectReader TProjectReader::Open(const fs::path& path) {
+  TProjectReader reader;
+  std::error_code ec;
+  if (fs::status(path, ec).type() != fs::file_type::not_found) reader.Content = ReadTaskFile(path, MaxProjectBytes);
+  return reader;
 }
 
 TProjectReader TProjectReader::FromText(std::string content) {
@@ -114,11 +128,8 @@ void WriteProjectPositions(const fs::path& path, const TPositions& positions) {
 }
 
 TTaskParams OpenTaskReadOnly(const fs::path& path, const TStartConfig& config) {
-  // Unlike Start's reading, a file that cannot be read is no task at all.
-  // A pipe or a device would be read without end.
-  std::error_code ec;
-  if (!fs::is_regular_file(path, ec)) throw EFileError(CannotOpenMessage(path));
-  const TProjectReader project = TProjectReader::FromText(ReadFileBytes(path));
+  // Unlike the main window's reading, a file that is missing is no task either.
+  const TProjectReader project = TProjectReader::FromText(ReadTaskFile(path, MaxProjectBytes));
   const fs::path file = fs::absolute(path);
   TTaskParams params;
   ApplyStartConfig(params, config);
@@ -151,6 +162,32 @@ TTaskParams OpenTaskReadOnly(const fs::path& path, const TStartConfig& config) {
   if (MapTypeOf(params.MapsType).Name.empty()) params.MapsType = SatelliteMapType;
   params.ThreadCount = std::clamp(project.Integer(TProjectValue::ThreadCount, 1), 1, ProjectSlots);
   return params;
+}
+
+bool IsTaskFile(const fs::path& task, const fs::path& path) {
+  std::error_code ec;
+  const fs::path target = Resolved(path);
+  // As a task names them, after its project file without the extension, in its
+  // folder: a link to the project file leads elsewhere, the task is here.
+  std::vector<fs::path> files;
+  fs::path stem;
+  if (fs::is_directory(task, ec)) {
+    stem = Resolved(task);
+  } else {
+    files.push_back(task);
+    const fs::path project = fs::absolute(task, ec);
+    stem = Resolved(project.parent_path()) / project.stem();
+  }
+  const fs::path tiles = Resolved(stem);
+  for (const char* suffix : {".mrd", "_list.txt", "_log.txt", "_failed.ftl"}) files.push_back(stem.string() + suffix);
+  for (const fs::path& file : files)
+    if (Resolved(file) == target || fs::equivalent(file, path, ec)) return true;
+  // The tile folder itself, or anything under it.
+  return std::mismatch(tiles.begin(), tiles.end(), target.begin(), target.end()).first == tiles.end();
+}
+
+std::string TaskFileRefusal(const fs::path& path) {
+  return "Not written: " + path.string() + " is a file of the task or lies in its tile folder.";
 }
 
 }  // namespace meridane

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -37,6 +38,9 @@ inline constexpr int ProjectSlots = 8;
 using TPositions = std::array<TTilePosition, ProjectSlots>;
 bool AnyPosition(const TPositions& positions);
 
+// A project file holds a few lines; a larger file is no task's.
+inline constexpr std::uintmax_t MaxProjectBytes = 1 << 20;
+
 // A project file read once, with the rules of the INI files: names match
 // without regard to case, values are trimmed, and a file, key or value that is
 // missing or unreadable reads as the caller's default.
@@ -44,6 +48,9 @@ class TProjectReader {
  public:
   // A file that is missing or cannot be read reads as empty.
   explicit TProjectReader(const std::filesystem::path& path);
+  // A file that is missing reads as empty; one that is there but cannot be
+  // read throws EFileError naming it, as ReadTaskFile does.
+  static TProjectReader Open(const std::filesystem::path& path);
   static TProjectReader FromText(std::string content);
 
   // The value as stored; empty when it is missing.
@@ -74,5 +81,14 @@ void WriteProjectPositions(const std::filesystem::path& path, const TPositions& 
 // when the file cannot be read and ETaskBuildError when a coordinate is not a
 // number in its range.
 TTaskParams OpenTaskReadOnly(const std::filesystem::path& path, const TStartConfig& config);
+
+// Whether a file written at path would replace one of the task's files (its
+// project file, image list, log or failed-tile list) or land in its tile
+// folder. task is the project file, or the tile folder, whose neighbours
+// NAME.mrd, NAME_list.txt... are its task's. Compared as files, not as names:
+// a link or a ".." that leads to one of them is one.
+bool IsTaskFile(const std::filesystem::path& task, const std::filesystem::path& path);
+// The message that refuses to write at path, which IsTaskFile found.
+std::string TaskFileRefusal(const std::filesystem::path& path);
 
 }  // namespace meridane

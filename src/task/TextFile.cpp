@@ -1,5 +1,9 @@
 #include "task/TextFile.h"
 
+#include <sys/stat.h>
+
+#include <limits>
+
 #include "config/AtomicFile.h"
 
 namespace meridane {
@@ -33,17 +37,55 @@ std::string JoinLines(const std::vector<std::string>& lines) {
   return text;
 }
 
-std::vector<std::string> ReadLines(const std::filesystem::path& path) { return SplitLines(ReadFileBytes(path)); }
+namespace {
 
-TLineReader::TLineReader(const std::filesystem::path& path) : Path(path), In(path, std::ios::binary) {
-  if (!In) throw EFileError(CannotOpenMessage(Path));
+// Up to size bytes, fewer only at the end of the file. Throws EFileError
+// "Cannot open file %s".
+std::size_t ReadSome(int descriptor, char* data, std::size_t size, const std::filesystem::path& path) {
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::read(descriptor, data + done, size - done);
+    if (n == 0) break;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw EFileError(CannotOpenMessage(path));
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
 }
+
+}  // namespace
+
+TDescriptor OpenTaskFile(const std::filesystem::path& path) {
+  TDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (file.Get() < 0) throw EFileError(CannotOpenMessage(path));
+  struct stat opened {};
+  if (::fstat(file.Get(), &opened) != 0) throw EFileError(CannotOpenMessage(path));
+  if (!S_ISREG(opened.st_mode)) throw EFileError("Not a regular file: " + path.string());
+  return file;
+}
+
+std::string ReadTaskFile(const std::filesystem::path& path, std::uintmax_t limit) {
+  const TDescriptor file = OpenTaskFile(path);
+  std::string text;
+  // A byte past the limit tells a file that is too large, however it grew.
+  for (char chunk[1 << 16];;) {
+    const std::size_t n = ReadSome(file.Get(), chunk, sizeof chunk, path);
+    text.append(chunk, n);
+    if (text.size() > limit)
+      throw EFileError("File larger than " + std::to_string(limit >> 20) + " MB: " + path.string());
+    if (n < sizeof chunk) return text;
+  }
+}
+
+std::vector<std::string> ReadLines(const std::filesystem::path& path) {
+  return SplitLines(ReadTaskFile(path, std::numeric_limits<std::uintmax_t>::max()));
+}
+
+TLineReader::TLineReader(const std::filesystem::path& path) : Path(path), In(OpenTaskFile(path)) {}
 
 bool TLineReader::Fill() {
   Block.resize(1 << 16);
-  In.read(Block.data(), static_cast<std::streamsize>(Block.size()));
-  if (In.bad()) throw EFileError(CannotOpenMessage(Path));
-  Block.resize(static_cast<std::size_t>(In.gcount()));
+  Block.resize(ReadSome(In.Get(), Block.data(), Block.size(), Path));
   Position = 0;
   return !Block.empty();
 }

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "task/Descriptor.h"
 
 namespace meridane {
 
@@ -15,6 +17,15 @@ namespace meridane {
 void ForEachLine(std::string_view text, const std::function<void(std::string_view)>& line);
 std::vector<std::string> SplitLines(std::string_view text);
 std::string JoinLines(const std::vector<std::string>& lines);
+
+// Every file of a task is opened for reading here, as its tiles are: a regular
+// file only, opened without waiting, since a pipe or a device named like a task
+// file would hold the open or the reads for ever. Throws EFileError "Cannot
+// open file %s" or "Not a regular file: %s".
+TDescriptor OpenTaskFile(const std::filesystem::path& path);
+// The whole file, opened by OpenTaskFile. Throws EFileError as it does, and
+// "File larger than N MB: %s" beyond limit bytes.
+std::string ReadTaskFile(const std::filesystem::path& path, std::uintmax_t limit);
 
 std::vector<std::string> ReadLines(const std::filesystem::path& path);
 // Replaces the file atomically.
@@ -34,7 +45,7 @@ class TLineReader {
   bool Fill();
 
   std::filesystem::path Path;
-  std::ifstream In;
+  TDescriptor In;
   std::string Block;
   std::size_t Position = 0;
   bool AfterCr = false;  // a LF next ends nothing: it is the CR's

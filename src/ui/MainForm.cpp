@@ -307,7 +307,8 @@ void TForm1::Start() {
   // Read once: the request to compare, and where the workers of a resume stopped.
   std::optional<TProjectReader> stored;
   if (fs::exists(project, ec)) {
-    stored.emplace(project);
+    // One that cannot be read is shown, neither compared as empty nor replaced.
+    stored.emplace(TProjectReader::Open(project));
     const TStoredRequest request{.Left = Edit1.Text,
                                  .Right = Edit3.Text,
                                  .Top = Edit2.Text,
@@ -527,7 +528,7 @@ void TForm1::LoadParametersfromprojectfilel1Click() {
     const auto chosen =
         Toolkit.OpenFile("Open project file:", "Projects(*.mrd)|*.mrd", Edit6.Text.empty() ? DefaultPath : Edit6.Text);
     if (!chosen) return;
-    const TProjectReader project(*chosen);
+    const TProjectReader project = TProjectReader::Open(*chosen);
     Edit1.Text = project.Text(TProjectValue::LeftLongitude);
     Edit3.Text = project.Text(TProjectValue::RightLongitude);
     Edit2.Text = project.Text(TProjectValue::TopLatitude);

@@ -1,7 +1,8 @@
 #include "ui/Memo.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
-#include <fstream>
 
 #include "config/AtomicFile.h"
 #include "task/TextFile.h"
@@ -49,14 +50,18 @@ std::size_t TMemo::MemoryUsed() const {
 }
 
 void TMemo::LoadFromFile(const fs::path& path) {
-  std::error_code ec;
-  const std::uintmax_t size = fs::file_size(path, ec);
-  std::ifstream in(path, std::ios::binary);
-  if (ec || !in || fs::is_directory(path, ec)) throw EFileError(CannotOpenMessage(path));
+  const TDescriptor file = OpenTaskFile(path);
+  struct stat opened {};
+  if (::fstat(file.Get(), &opened) != 0) throw EFileError(CannotOpenMessage(path));
+  const auto size = static_cast<std::uintmax_t>(opened.st_size);
   const std::uintmax_t start = size > TailBytes ? size - TailBytes : 0;
   std::string tail(static_cast<std::size_t>(size - start), '\0');
-  in.seekg(static_cast<std::streamoff>(start));
-  if (!in.read(tail.data(), static_cast<std::streamsize>(tail.size()))) throw EFileError(CannotOpenMessage(path));
+  for (std::size_t done = 0; done < tail.size();) {
+    const ssize_t n = ::pread(file.Get(), tail.data() + done, tail.size() - done, static_cast<off_t>(start + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw EFileError(CannotOpenMessage(path));
+    done += static_cast<std::size_t>(n);
+  }
   std::string_view text = tail;
   // The first line of a tail may have begun before it.
   if (start > 0) {

@@ -74,6 +74,10 @@ void TTaskCheck::Run() {
   const auto target =
       Toolkit.SaveFile("Save repair list:", "Failed tiles(*.ftl)|*.ftl", fs::path(*chosen).parent_path().string());
   if (!target) return;
+  // Refused before the question about replacing: no answer makes it right.
+  if (IsTaskFile(*chosen, *target)) return Toolkit.ShowMessage(TaskFileRefusal(*target));
+  std::error_code ec;
+  if (fs::exists(*target, ec) && !Toolkit.Ask(*target + " exists. Replace it?")) return;
   TRepairListWriter list(*target, grid);
   spool.ForEach([&list](int x, int y) { list.Add(x, y); });
   list.Commit();

@@ -36,8 +36,9 @@ class IToolkit {
   // The file-open dialog; empty when cancelled. filter is "Name|pattern".
   virtual std::optional<std::string> OpenFile(const std::string& title, const std::string& filter,
                                               const std::string& initialFolder) = 0;
-  // The file-save dialog, which asks before a file is replaced; empty when
-  // cancelled. filter is "Name|pattern".
+  // The file-save dialog; empty when cancelled. filter is "Name|pattern". It
+  // does not ask before a file is replaced: the caller asks, once it has
+  // refused the names it never writes.
   virtual std::optional<std::string> SaveFile(const std::string& title, const std::string& filter,
                                               const std::string& initialFolder) = 0;
   // The folder picker, opened at initialFolder when it exists; empty when cancelled.

@@ -179,6 +179,27 @@ TEST_F(Cli, CheckInputErrors) {
   EXPECT_FALSE(fs::exists(Dir / "no"));
 }
 
+// Started with its output closed ("--check T.mrd --repair r.ftl >&-"), the check
+// must not give the repair list the number of its output and write its lines there.
+TEST_F(Cli, ClosedStandardDescriptorsTakeNoFileOfTheRun) {
+  const fs::path project = Dir / "fine.mrd";
+  test::WriteAll(project,
+                 "[AREA]\r\nLeftLongitude=116.39\r\nRightLongitude=116.8\r\nTopLatitude=39.9\r\n"
+                 "BottomLatitude=39.5\r\n[Zoom]\r\nZoom=10\r\n");
+  const fs::path open = Dir / "open.ftl";
+  ASSERT_EQ(Run({"--config", Config.string(), "--check", project.string(), "--repair", open.string()}), 1);
+  ASSERT_NE(ReadAll(open), "");
+  for (const std::vector<int>& closed : {std::vector<int>{1}, {1, 2}, {0, 1, 2}}) {
+    SCOPED_TRACE(testing::PrintToString(closed));
+    const fs::path list = Dir / "closed.ftl";
+    EXPECT_EQ(Wait(test::SpawnWithClosed(
+                  {MERIDANE_CLI, "--config", Config.string(), "--check", project.string(), "--repair", list.string()},
+                  closed)),
+              1);
+    EXPECT_EQ(ReadAll(list), ReadAll(open));
+  }
+}
+
 TEST_F(Cli, RedownloadExitStatus) {
   const std::string host = test::TestServerAddress("http");
   const std::string good = Dir.Folder() + "gs_1_1_1.jpg|http://" + host + "/tile.jpg\r\n";

@@ -2,17 +2,21 @@
 
 #include <algorithm>
 #include <csignal>
+#include <map>
 #include <sstream>
 
 #include "cli/Cli.h"
 #include "cli/CliServer.h"
 #include "combine/RecordingSink.h"
 #include "config/Config.h"
+#include "mosaren/CombineForm.h"
 #include "mosaren/Console.h"
+#include "support/Images.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
 #include "task/ProjectFile.h"
 #include "tiles/Coverage.h"
+#include "ui/HeadlessToolkit.h"
 
 namespace meridane::test {
 namespace {
@@ -151,6 +155,86 @@ TEST_F(CombineTaskTest, WritesTheGoodTilesOfADownloadedTask) {
               std::string::npos)
         << run.Out;
   }
+}
+
+// A task on the disk, as a download leaves it: its four files and a tile
+// folder of four tiles at zoom 10.
+class TaskOnDisk : public TCliServer {
+ protected:
+  void SetUp() override {
+    TCliServer::SetUp();
+    if (IsSkipped()) return;
+    fs::create_directories(Maps / "t");
+    WriteAll(Project,
+             "[AREA]\r\nLeftLongitude=116.39\r\nRightLongitude=116.8\r\nTopLatitude=39.9\r\n"
+             "BottomLatitude=39.5\r\n[Zoom]\r\nZoom=10\r\n");
+    for (const char* name : {"t_list.txt", "t_log.txt", "t_failed.ftl"}) WriteAll(Maps / name, name);
+    for (const char* name : {"gs_843_388_10.jpg", "gs_843_389_10.jpg", "gs_844_388_10.jpg", "gs_844_389_10.jpg"})
+      WriteAll(Maps / "t" / name, EncodeJpeg(256, 256));
+  }
+  // Every file under the task's folder with its bytes.
+  std::map<fs::path, std::string> Files() const {
+    std::map<fs::path, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(Maps))
+      if (entry.is_regular_file()) files[entry.path()] = ReadAll(entry.path());
+    return files;
+  }
+  fs::path Maps = Dir / "maps", Project = Maps / "t.mrd";
+};
+
+// Neither the check's repair list nor the combiner's output takes the place of
+// a file of the task they read, however its name leads there.
+TEST_F(TaskOnDisk, OutputsOnTheTaskAreRefused) {
+  fs::create_directory_symlink(Maps, Dir / "link");
+  fs::create_directories(Dir / "other");
+  fs::create_symlink(Project, Dir / "map.pgw");
+  const struct {
+    const char* Name;
+    fs::path Repair, Output, Refused;  // an empty Repair: the combiner's case alone
+  } cases[] = {
+      {"project file", Project, Project, Project},
+      {"failed-tile list", Maps / "t_failed.ftl", Maps / "t_failed.ftl", Maps / "t_failed.ftl"},
+      {"in the tile folder", Maps / "t" / "repair.ftl", Maps / "t" / "gs_843_388_10.jpg",
+       Maps / "t" / "gs_843_388_10.jpg"},
+      {"through a link", Dir / "link" / "t_list.txt", Dir / "link" / "t" / "map.mbtiles",
+       Dir / "link" / "t" / "map.mbtiles"},
+      {"through ..", Dir / "other" / ".." / "maps" / "t_log.txt", Dir / "other" / ".." / "maps" / "t" / "map.tif",
+       Dir / "other" / ".." / "maps" / "t" / "map.tif"},
+      {"a picture's world file", {}, Dir / "map.png", Dir / "map.pgw"},
+  };
+  const std::map<fs::path, std::string> before = Files();
+  const TCombineEnvironment env{.ProgramFolder = ProgramFolder(), .StopSignal = [] { return 0; }, .MakeSink = MakeSink};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    if (!c.Repair.empty()) {
+      std::vector<std::string> args = {"meridane-cli",   "--config", Config.string(),  "--check",
+                                       Project.string(), "--repair", c.Repair.string()};
+      std::vector<char*> argv;
+      for (std::string& a : args) argv.push_back(a.data());
+      std::ostringstream out, err;
+      EXPECT_EQ(RunCli(static_cast<int>(argv.size()), argv.data(), out, err), 2);
+      EXPECT_EQ(err.str(), TaskFileRefusal(c.Repair) + "\n");
+    }
+    const TConsoleRun run = RunConsole({Project.string(), "-o", c.Output.string(), "--config", Config.string()}, env);
+    EXPECT_EQ(run.Status, 2);
+    EXPECT_EQ(run.Err, TaskFileRefusal(c.Refused) + "\n");
+  }
+  EXPECT_EQ(Files(), before);
+}
+
+// The window says so before it asks about replacing: no answer makes it right.
+TEST_F(TaskOnDisk, TheWindowRefusesBeforeItAsks) {
+  const fs::path output = Maps / "t" / "map.mbtiles";
+  WriteAll(output, "old");
+  THeadlessToolkit toolkit;
+  TCombineForm form(toolkit, {.ProgramFolder = ProgramFolder()});
+  form.InputPath.Text = Project.string();
+  form.OutputPath.Text = output.string();
+  toolkit.AskAnswers = {true};
+  form.StartClick();
+  EXPECT_EQ(toolkit.Messages, std::vector<std::string>{TaskFileRefusal(output)});
+  EXPECT_EQ(toolkit.Questions, std::vector<std::string>{});
+  EXPECT_FALSE(form.Running());
 }
 
 }  // namespace

@@ -71,6 +71,21 @@ inline pid_t SpawnWithClosedOutput(std::vector<std::string> argv) {
   return pid;
 }
 
+// Starts argv[0] with the given standard descriptors closed, as "program >&-"
+// leaves them, and the others as this process has them.
+inline pid_t SpawnWithClosed(std::vector<std::string> argv, const std::vector<int>& closed) {
+  std::vector<char*> args;
+  for (std::string& a : argv) args.push_back(a.data());
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t files;
+  posix_spawn_file_actions_init(&files);
+  for (const int descriptor : closed) posix_spawn_file_actions_addclose(&files, descriptor);
+  pid_t pid = 0;
+  EXPECT_EQ(posix_spawn(&pid, args[0], &files, nullptr, args.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&files);
+  return pid;
+}
+
 // The exit status once the process has ended, however long that takes (ctest's
 // timeout bounds the test, and ends the process with it); 1000 when a signal
 // ended it.

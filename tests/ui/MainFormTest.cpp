@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <limits>
@@ -644,6 +645,38 @@ TEST(MainForm, LoadParametersFromProjectFile) {
     EXPECT_EQ(f.comboMapsType.ItemIndex, c.MapsType);
     EXPECT_EQ(std::tuple(f.TrackBar1.Max(), f.TrackBar1.Position()), std::tuple(c.ZoomMax, c.Zoom));
     EXPECT_EQ(f.Label8.Caption, std::to_string(c.Zoom));
+  }
+}
+
+// A pipe or an oversized file named like the project: "Open task" and Start's
+// comparison name it at once instead of waiting on it for ever.
+TEST(MainForm, ProjectThatIsNoTaskFileIsNamedNotWaitedOn) {
+  const struct {
+    const char* Name;
+    void (*Make)(const std::string& path);
+    std::string Error;
+  } cases[] = {
+      {"pipe", [](const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }, "Not a regular file: "},
+      {"oversized", [](const std::string& path) { WriteAll(path, "[Zoom]\r\n" + std::string(1 << 20, ' ')); },
+       "File larger than 1 MB: "},
+  };
+  for (const auto& c : cases) {
+    for (const bool start : {false, true}) {
+      SCOPED_TRACE(std::string(c.Name) + (start ? ", Start" : ", Open task"));
+      TFormRun run;
+      run.Fill();
+      const std::string path = run.Tasks + "t.mrd";
+      c.Make(path);
+      run.Toolkit.OpenFileAnswers.push_back(path);
+      if (start)
+        run.Form.BitBtn1Click();
+      else
+        run.Form.LoadParametersfromprojectfilel1Click();
+      EXPECT_EQ(run.Toolkit.Errors, TLines{c.Error + path});
+      EXPECT_EQ(run.Toolkit.Questions, TLines{});
+      EXPECT_FALSE(run.Form.Running());
+      EXPECT_EQ(run.Form.EditTaskName.Text, "t.mrd");
+    }
   }
 }
 

@@ -2,11 +2,13 @@
 #include <clocale>
 #include <iostream>
 
+#include "config/StandardStreams.h"
 #include "mosaren/qt/CombineWindow.h"
 #include "mosaren/Console.h"
 #include "ui/StopSignals.h"
 
 int main(int argc, char** argv) {
+  meridane::OpenClosedStandardStreams();
   std::setlocale(LC_ALL, "C");
   if (argc > 1) {
     meridane::InstallStopSignals();

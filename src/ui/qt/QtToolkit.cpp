@@ -141,6 +141,7 @@ std::optional<std::string> TQtToolkit::SaveFile(const std::string& title, const 
   QFileDialog dialog(Owner(), Q(title), Q(initialFolder), QtFilter(filter));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setOption(QFileDialog::DontConfirmOverwrite);
   // A name typed without the filter's extension gets it.
   const auto dot = filter.rfind("*.");
   if (dot != std::string::npos) dialog.setDefaultSuffix(Q(filter.substr(dot + 2)));

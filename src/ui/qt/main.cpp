@@ -3,11 +3,13 @@
 #include <clocale>
 #include <exception>
 
+#include "config/StandardStreams.h"
 #include "download/HttpClient.h"
 #include "ui/qt/Application.h"
 #include "ui/qt/CloseSignals.h"
 
 int main(int argc, char** argv) {
+  meridane::OpenClosedStandardStreams();
   QApplication app(argc, argv);
   QApplication::setApplicationName("Meridane");
   // Dates in the user's format; numbers never depend on the locale (Qt sets

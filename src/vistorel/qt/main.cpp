@@ -2,9 +2,11 @@
 #include <clocale>
 
 #include "config/Config.h"
+#include "config/StandardStreams.h"
 #include "vistorel/qt/ViewerWindow.h"
 
 int main(int argc, char** argv) {
+  meridane::OpenClosedStandardStreams();
   QApplication app(argc, argv);
   QApplication::setApplicationName("Map Viewer");
   std::setlocale(LC_ALL, "C");
