@@ -381,10 +381,13 @@ TEST(MapSource, HostileFolderEntriesLoadAsDamaged) {
   TKindCounts counts;
   std::vector<TKindCounts::TBad> found;
   const std::atomic<bool> stop = false;
-  ScanKinds(*source, [&](const TKindCounts& c) {
-    counts = c;
-    found.insert(found.end(), c.Found.begin(), c.Found.end());
-  }, stop);
+  ScanKinds(
+      *source,
+      [&](const TKindCounts& c) {
+        counts = c;
+        found.insert(found.end(), c.Found.begin(), c.Found.end());
+      },
+      stop);
   EXPECT_TRUE(counts.Done);
   EXPECT_EQ(std::tie(counts.Checked, counts.Missing, counts.Placeholder, counts.Damaged),
             std::tuple(6LL, 0LL, 0LL, 4LL));

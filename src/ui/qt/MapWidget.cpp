@@ -65,7 +65,10 @@ void TMapWidget::SetSource(std::unique_ptr<IMapSource> source) {
         if (const auto tile = Cache.Find(key);
             tile && (tile->Kind == TTileKind::NotDecodable || tile->Kind == TTileKind::OtherSize))
           QMetaObject::invokeMethod(
-              this, [this, asked, key, kind = tile->Kind] { if (asked == RepaintAsked) AddUndecodable(key, kind); },
+              this,
+              [this, asked, key, kind = tile->Kind] {
+                if (asked == RepaintAsked) AddUndecodable(key, kind);
+              },
               Qt::QueuedConnection);
       if (asked->exchange(true)) return;
       QMetaObject::invokeMethod(
@@ -212,7 +215,8 @@ void TMapWidget::PaintMarks(QPainter& painter, double side) {
 
 void TMapWidget::PaintMark(QPainter& painter, const TKindCounts::TBad& bad, double side) {
   const TWorldPoint at = MapView.PixelToScreen({side * bad.X, side * bad.Y});
-  const QRectF target(QPointF(std::round(at.X), std::round(at.Y)), QPointF(std::round(at.X + side), std::round(at.Y + side)));
+  const QRectF target(QPointF(std::round(at.X), std::round(at.Y)),
+                      QPointF(std::round(at.X + side), std::round(at.Y + side)));
   painter.fillRect(target, HatchOf(bad.Kind));
 }
 

@@ -99,7 +99,9 @@ TEST(ViewerWindow, DamagedTilesAreHatchedAndCounted) {
   test::TTempDir dir;
   const test::TMapTask task(dir);
   const std::filesystem::path tiles = dir / "t";
-  const auto tile = [&](int x, int y) { return tiles / ("gs_" + std::to_string(x) + "_" + std::to_string(y) + "_10.jpg"); };
+  const auto tile = [&](int x, int y) {
+    return tiles / ("gs_" + std::to_string(x) + "_" + std::to_string(y) + "_10.jpg");
+  };
   const std::string good = test::ReadAll(tile(844, 388));
   ASSERT_FALSE(good.empty());
   test::WriteAll(tile(844, 387), "<html><body>Not Found</body></html>");
@@ -110,9 +112,11 @@ TEST(ViewerWindow, DamagedTilesAreHatchedAndCounted) {
   TMapWidget& map = window.Map();
   const QImage fitted = Settled(window);
   const TMapView fittedView = map.View();
-  EXPECT_TRUE(test::WaitUntil([&] { return test::Text(&window, "Kinds") == "9 tiles: 1 missing, 1 placeholder, 2 damaged"; }))
-      << test::Text(&window, "Kinds");
-  if (const char* keep = std::getenv("MERIDANE_KEEP_VIEWER_GRAB")) window.grab().toImage().save(QString(keep) + ".damaged.png");
+  EXPECT_TRUE(test::WaitUntil([&] {
+    return test::Text(&window, "Kinds") == "9 tiles: 1 missing, 1 placeholder, 2 damaged";
+  })) << test::Text(&window, "Kinds");
+  if (const char* keep = std::getenv("MERIDANE_KEEP_VIEWER_GRAB"))
+    window.grab().toImage().save(QString(keep) + ".damaged.png");
   map.View().CentreOn(PixelToLonLat({844.5 * 256, 388.5 * 256}, 10), 6);
   map.Refresh();
   const QImage far = Settled(window);
@@ -176,9 +180,10 @@ TEST(ViewerWindow, ADamagedArchiveIsToldOnce) {
   const std::filesystem::path path = dir / "cut.pmtiles";
   const TTileSet set = test::SetOf(10, 843, 387, 845, 389);
   int n = 0;
-  // Tiles of their own bytes each, so every one lies in the data cut off.
+  // Tiles of bytes of their own, not stored once for all: the cut takes several.
   TPmtilesWriter writer(path, set);
-  test::WriteSet(writer, set, [&](int, int) { return std::optional(test::EncodeJpeg(256, 256) + std::string(++n, ' ')); });
+  test::WriteSet(writer, set,
+                 [&](int, int) { return std::optional(test::EncodeJpeg(256, 256) + std::string(++n, ' ')); });
   std::filesystem::resize_file(path, std::filesystem::file_size(path) / 2);
   TViewerWindow window(dir.Path());
   window.show();
