@@ -1,7 +1,5 @@
 #include "map/MapSource.h"
 
-#include <sys/stat.h>
-
 #include <chrono>
 #include <map>
 #include <mutex>
@@ -58,17 +56,10 @@ class TFileMapSource : public IMapSource {
   TDecodedTile LoadEighth(int x, int y) override { return Read(x, y, true); }
 
   std::optional<TTileKind> Classify(int x, int y) override {
-    if (Folder.Get() < 0) return TTileKind::Missing;
-    const std::string name = Source.FileName(x, y);
-    struct stat info {};
-    if (::fstatat(Folder.Get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return TTileKind::Missing;
-    if (!S_ISREG(info.st_mode)) return TTileKind::NotImage;
-    if (info.st_size == 0) return TTileKind::Empty;
-    // Only a file of the placeholder's size can be it: most tiles are never read.
-    const std::string& blank = Reader.Blank();
-    if (blank.empty() || static_cast<std::size_t>(info.st_size) != blank.size()) return TTileKind::Good;
+    // The first bytes, as the check's quick pass reads them: an error page or
+    // a link is told here, a file that does not decode only when loaded.
     std::string scratch;
-    return Reader.Peek(name.c_str(), scratch);
+    return Reader.Peek(Source.FileName(x, y).c_str(), scratch);
   }
 
  private:
@@ -96,19 +87,31 @@ class TArchiveMapSource : public IMapSource {
   TDecodedTile Load(int x, int y) override { return Read(x, y, false); }
   TDecodedTile LoadEighth(int x, int y) override { return Read(x, y, true); }
 
+  std::optional<std::string> Failure() const override {
+    const std::lock_guard guard(Reading);
+    return FirstFailure;
+  }
+
  private:
   TDecodedTile Read(int x, int y, bool eighth) {
     std::optional<std::string> bytes;
     {
       const std::lock_guard guard(Reading);
-      bytes = Archive->Get(TileSet().Zoom, x, y);
+      try {
+        bytes = Archive->Get(TileSet().Zoom, x, y);
+      } catch (const std::runtime_error& error) {
+        // Kept for the window to say once; the caller still sees every failure.
+        if (!FirstFailure) FirstFailure = error.what();
+        throw;
+      }
     }
     if (!bytes) return {};
     return Decoded(*bytes, eighth);
   }
 
   std::unique_ptr<ITileArchive> Archive;
-  std::mutex Reading;
+  mutable std::mutex Reading;
+  std::optional<std::string> FirstFailure;
 };
 
 }  // namespace
@@ -144,7 +147,8 @@ void ScanKinds(IMapSource& source, const std::function<void(const TKindCounts&)>
       ++counts.Checked;
       counts.Missing += kind == TTileKind::Missing;
       counts.Placeholder += kind == TTileKind::Placeholder;
-      if (kind == TTileKind::Missing || kind == TTileKind::Placeholder) counts.Found.push_back({x, y, kind});
+      counts.Damaged += IsDamaged(kind);
+      if (kind != TTileKind::Good) counts.Found.push_back({x, y, kind});
     }
     if (const auto now = std::chrono::steady_clock::now(); now >= next) {
       report(counts);

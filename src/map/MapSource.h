@@ -36,10 +36,13 @@ class IMapSource {
   // As Load, with EighthSide * EighthSide pixels for a good tile, for
   // pictures of many tiles; sources whose tiles decode faster so say so.
   virtual TDecodedTile LoadEighth(int x, int y);
-  // Sorts the tile by its file alone, without decoding: Good, Missing or
-  // Placeholder. Nothing when the source cannot tell tiles apart this way
-  // (an archive holds only good tiles).
+  // Sorts the tile by its file's first bytes alone, without decoding: Good,
+  // Missing, Placeholder, Empty or NotImage. Nothing when the source cannot
+  // tell tiles apart this way (an archive holds only good tiles).
   virtual std::optional<TTileKind> Classify(int x, int y) { (void)x, (void)y; return std::nullopt; }
+  // Why the source failed to give a tile, the first time it did (a damaged
+  // archive); nothing while every read worked. Safe from any thread.
+  virtual std::optional<std::string> Failure() const { return std::nullopt; }
 
   TTileRect Rect() const;
 };
@@ -50,12 +53,18 @@ class IMapSource {
 std::unique_ptr<IMapSource> OpenMapSource(const std::filesystem::path& path, const std::filesystem::path& programFolder,
                                           const TStartConfig& config);
 
+// A tile that is there but is no sound tile: neither good, missing nor the
+// placeholder (an error page, an empty or cut-off file, a link).
+inline bool IsDamaged(TTileKind kind) {
+  return kind != TTileKind::Good && kind != TTileKind::Missing && kind != TTileKind::Placeholder;
+}
+
 // Counts of the tiles a kind scan found.
 struct TKindCounts {
-  long long Checked = 0, Missing = 0, Placeholder = 0;
+  long long Checked = 0, Missing = 0, Placeholder = 0, Damaged = 0;
   bool Done = false;
-  // The tiles found missing or placeholders since the last report, so a view
-  // can mark them at any zoom.
+  // The tiles found missing, placeholders or damaged since the last report,
+  // so a view can mark them at any zoom.
   struct TBad {
     int X = 0, Y = 0;
     TTileKind Kind = TTileKind::Missing;

@@ -12,6 +12,7 @@
 #include "combine/Archive.h"
 #include "combine/ReadBack.h"
 #include "combine/RecordingSink.h"
+#include "support/Images.h"
 #include "support/ProcessState.h"
 #include "support/TempDir.h"
 
@@ -86,6 +87,24 @@ TEST(FeedTilesTest, EveryTileOfTheRectangleRowByRowFromTheNorthWithTheBadOnesLef
     EXPECT_EQ(result.Count(TTileKind::Placeholder), 1);
     EXPECT_FALSE(result.Stopped);
   }
+}
+
+// A link under a tile's name is not followed out of the folder, whatever it
+// points at: the re-download refuses it too, so it is a bad tile, not packed.
+TEST(FeedTilesTest, ALinkedTileIsNotAnImageAndNotPacked) {
+  TTiles tiles;
+  const std::string good = EncodeJpeg(256, 256);
+  tiles.Put("gs_0_0_2.jpg", good);
+  WriteAll(tiles.Dir / "elsewhere.jpg", good);
+  fs::create_symlink(tiles.Dir / "elsewhere.jpg", tiles.Folder / "gs_1_0_2.jpg");
+  fs::create_symlink("/dev/zero", tiles.Folder / "gs_2_0_2.jpg");
+  TSinkLog log;
+  const TTileSource source = FolderSource(tiles.Folder, 2);
+  auto sink = RecordingSinks(log)(TOutputFormat::MBTiles, tiles.Dir / "out.mbtiles", source.Set, {});
+  const TFeedResult result = FeedTiles(source, *sink, {.ProgramFolder = tiles.Program});
+  EXPECT_EQ(log.Added, (std::vector<TAdded>{{0, 0, good}, {1, 0, std::nullopt}, {2, 0, std::nullopt}}));
+  EXPECT_EQ(result.Count(TTileKind::Good), 1);
+  EXPECT_EQ(result.Count(TTileKind::NotImage), 2);
 }
 
 TEST(FeedTilesTest, ReadingAheadKeepsEveryTileWithItsBytes) {

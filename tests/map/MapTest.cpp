@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cmath>
@@ -12,10 +14,13 @@
 #include "map/Pyramid.h"
 #include "map/TileLoader.h"
 #include "map/MapTask.h"
+#include "support/Memory.h"
 #include "support/Wait.h"
 
 namespace meridane {
 namespace {
+
+namespace fs = std::filesystem;
 
 TEST(MapProjection, LonLatToTileAndBack) {
   const struct {
@@ -326,6 +331,71 @@ TEST(MapSource, LoadsAndSortsATasksTiles) {
   ScanKinds(*source, [&](const TKindCounts& c) { counts = c; }, stop);
   EXPECT_TRUE(counts.Done);
   EXPECT_EQ(std::tie(counts.Checked, counts.Missing, counts.Placeholder), std::tuple(9LL, 1LL, 1LL));
+}
+
+// A tile folder's entries that are no tiles: each loads at once as damaged,
+// taking no more than a tile's memory, and the quick scan neither follows nor
+// waits on them. A pipe once held a loader thread for good, and a link to
+// /dev/zero or a huge sparse file was read whole.
+TEST(MapSource, HostileFolderEntriesLoadAsDamaged) {
+  test::TTempDir dir;
+  const fs::path folder = dir / "tiles";
+  fs::create_directories(folder);
+  const std::string good = test::EncodeJpeg(256, 256);
+  const auto tile = [&](int x) { return (folder / ("gs_" + std::to_string(x) + "_0_3.jpg")).string(); };
+  test::WriteAll(tile(0), good);
+  ASSERT_EQ(::mkfifo(tile(1).c_str(), 0600), 0);
+  fs::create_symlink("/dev/zero", tile(2));
+  test::WriteAll(tile(3), good);
+  ASSERT_EQ(::truncate(tile(3).c_str(), 10LL << 30), 0);
+  test::WriteAll(tile(4), "<html>Not Found</html>");
+  test::WriteAll(tile(5), good.substr(0, good.size() / 2));
+  const TTileKind kinds[] = {TTileKind::Good,     TTileKind::NotImage, TTileKind::NotImage,
+                             TTileKind::NotImage, TTileKind::NotImage, TTileKind::NotDecodable};
+
+  const test::TMemoryPeak memory;
+  const auto source = OpenMapSource(folder, dir.Path(), TStartConfig{});
+  ASSERT_EQ(source->Rect().Count(), 6);
+  TTileCache cache;
+  std::mutex lock;
+  std::condition_variable changed;
+  int loaded = 0;
+  {
+    TTileLoader loader(*source, cache, [&](const TTileKey&) {
+      const std::lock_guard guard(lock);
+      ++loaded;
+      changed.notify_all();
+    });
+    std::vector<TTileKey> all;
+    for (int x = 0; x < 6; ++x) all.push_back({3, x, 0});
+    loader.Request(all);
+    std::unique_lock guard(lock);
+    changed.wait(guard, [&] { return loaded == 6; });
+  }
+  for (int x = 0; x < 6; ++x) {
+    const auto held = cache.Find({3, x, 0});
+    ASSERT_TRUE(held) << x;
+    EXPECT_EQ(held->Kind, kinds[x]) << x;
+  }
+  // The quick scan does not decode: the cut-off tile is told only by the loader.
+  TKindCounts counts;
+  std::vector<TKindCounts::TBad> found;
+  const std::atomic<bool> stop = false;
+  ScanKinds(
+      *source,
+      [&](const TKindCounts& c) {
+        counts = c;
+        found.insert(found.end(), c.Found.begin(), c.Found.end());
+      },
+      stop);
+  EXPECT_TRUE(counts.Done);
+  EXPECT_EQ(std::tie(counts.Checked, counts.Missing, counts.Placeholder, counts.Damaged),
+            std::tuple(6LL, 0LL, 0LL, 4LL));
+  ASSERT_EQ(found.size(), 4U);
+  for (const auto& bad : found) EXPECT_EQ(bad.Kind, kinds[bad.X]) << bad.X;
+  if (test::MemoryBounded) {
+    EXPECT_LT(memory.GrowthMb(), 200);
+  }
 }
 
 // Holds the first tile read until released, so requests can overtake it.

@@ -94,6 +94,23 @@ TEST(Coverage, EachKindInWalkOrder) {
   EXPECT_EQ(Check(grid, {.ProgramFolder = dir / "elsewhere"}).Summary.Count(TTileKind::Placeholder), 0);
 }
 
+// A link under a tile's name is no tile of the task, whatever it points at:
+// the re-download refuses to write through it, so the check must call it bad.
+TEST(Coverage, LinkedTileIsNotAnImage) {
+  TTempDir dir;
+  const TTileGrid grid(Task(dir, 843, 844, 388, 388));
+  fs::create_directories(grid.TileFolder());
+  const std::string good = test::EncodeJpeg(256, 256);
+  WriteAll(grid.TilePath(843, 388), good);
+  WriteAll(dir / "elsewhere.jpg", good);
+  fs::create_symlink(dir / "elsewhere.jpg", grid.TilePath(844, 388));
+  for (const bool decode : {false, true}) {
+    const TFound found = Check(grid, {.Decode = decode});
+    EXPECT_EQ(found.Lines, std::vector<std::string>{"not an image gs_844_388_10.jpg"}) << decode;
+    EXPECT_EQ(found.Summary.Count(TTileKind::Good), 1) << decode;
+  }
+}
+
 // Many blocks over several threads come back in walk order; a stop or an
 // error in the caller's hands ends the check with every thread joined.
 TEST(Coverage, LargeTaskInOrderStopAndFailure) {

@@ -27,6 +27,7 @@ QRectF ScreenRect(const TMapView& view, const TLonLatBox& box) {
 QColor TMapWidget::GridBackground() { return {232, 232, 228}; }
 QColor TMapWidget::MissingHatch() { return {128, 128, 128}; }
 QColor TMapWidget::PlaceholderHatch() { return {220, 30, 30}; }
+QColor TMapWidget::DamagedHatch() { return {150, 40, 200}; }
 QColor TMapWidget::RequestedOutline() { return {20, 60, 230}; }
 
 TMapWidget::TMapWidget(QWidget* parent) : QWidget(parent) {
@@ -51,13 +52,27 @@ void TMapWidget::SetSource(std::unique_ptr<IMapSource> source) {
   MapSource = std::move(source);
   KindCounts = {};
   MarkedTiles.clear();
+  UndecodableSeen.clear();
+  Undecodable.clear();
+  FailureTold = false;
   // A fresh flag: repaints and scan reports still queued for the old source do no harm.
   RepaintAsked = std::make_shared<std::atomic<bool>>(false);
   if (MapSource) {
-    Loader = std::make_unique<TTileLoader>(*MapSource, Cache, [this, asked = RepaintAsked](const TTileKey&) {
+    const int zoom = MapSource->TileSet().Zoom;
+    Loader = std::make_unique<TTileLoader>(*MapSource, Cache, [this, asked = RepaintAsked, zoom](const TTileKey& key) {
+      // Only decoding tells these, so the scan leaves them to the loader.
+      if (key.Zoom == zoom)
+        if (const auto tile = Cache.Find(key);
+            tile && (tile->Kind == TTileKind::NotDecodable || tile->Kind == TTileKind::OtherSize))
+          QMetaObject::invokeMethod(
+              this,
+              [this, asked, key, kind = tile->Kind] {
+                if (asked == RepaintAsked) AddUndecodable(key, kind);
+              },
+              Qt::QueuedConnection);
       if (asked->exchange(true)) return;
       QMetaObject::invokeMethod(
-          this, [this, asked] { asked->store(false), update(); }, Qt::QueuedConnection);
+          this, [this, asked] { asked->store(false), TilesArrived(); }, Qt::QueuedConnection);
     });
     Scan = std::thread([this, source = MapSource.get(), current = RepaintAsked] {
       ScanKinds(
@@ -74,6 +89,7 @@ void TMapWidget::SetSource(std::unique_ptr<IMapSource> source) {
                                      counts.Found.begin() + static_cast<std::ptrdiff_t>(std::min(room, counts.Found.size())));
                   KindCounts = counts;
                   KindCounts.Found.clear();
+                  KindCounts.Damaged += static_cast<long long>(UndecodableSeen.size());
                   if (!counts.Found.empty()) update();
                   emit CountsChanged();
                 },
@@ -85,6 +101,28 @@ void TMapWidget::SetSource(std::unique_ptr<IMapSource> source) {
   FitWhenSized = !isVisible();
   FitTask();
   emit CountsChanged();
+}
+
+void TMapWidget::TilesArrived() {
+  update();
+  if (FailureTold || !MapSource) return;
+  if (const auto failure = MapSource->Failure()) {
+    FailureTold = true;
+    emit SourceFailed(QString::fromStdString(*failure));
+  }
+}
+
+void TMapWidget::AddUndecodable(const TTileKey& key, TTileKind kind) {
+  if (!UndecodableSeen.insert(key).second) return;
+  if (Undecodable.size() < MaxMarkedTiles) Undecodable.push_back({key.X, key.Y, kind});
+  ++KindCounts.Damaged;
+  emit CountsChanged();
+}
+
+QBrush TMapWidget::HatchOf(TTileKind kind) const {
+  if (kind == TTileKind::Missing) return {MissingHatch(), Qt::BDiagPattern};
+  if (kind == TTileKind::Placeholder) return {PlaceholderHatch(), Qt::FDiagPattern};
+  return {DamagedHatch(), Qt::DiagCrossPattern};
 }
 
 void TMapWidget::FitBox(const TLonLatBox& box) {
@@ -136,8 +174,6 @@ void TMapWidget::PaintTiles(QPainter& painter) {
   const TPyramidChoice choice = ChooseLevel(MapView, MapSource->TileSet().Zoom, MapSource->Rect());
   painter.setRenderHint(QPainter::SmoothPixmapTransform, choice.Scale < 1);
   const double side = 256 * choice.Scale;
-  const QBrush missing(MissingHatch(), Qt::BDiagPattern);
-  const QBrush placeholder(PlaceholderHatch(), Qt::FDiagPattern);
   for (int y = choice.Tiles.MinY; y <= choice.Tiles.MaxY; ++y) {
     for (int x = choice.Tiles.MinX; x <= choice.Tiles.MaxX; ++x) {
       const TWorldPoint at = MapView.PixelToScreen({256.0 * x * choice.Scale, 256.0 * y * choice.Scale});
@@ -154,7 +190,7 @@ void TMapWidget::PaintTiles(QPainter& painter) {
         const QImage image(tile->Pixels.data(), TileSide, TileSide, TileSide * 4, QImage::Format_RGBA8888);
         painter.drawImage(target, image);
       } else if (choice.Level == 0) {
-        painter.fillRect(target, tile->Kind == TTileKind::Placeholder ? placeholder : missing);
+        painter.fillRect(target, HatchOf(tile->Kind));
       }
     }
   }
@@ -165,21 +201,23 @@ void TMapWidget::PaintTiles(QPainter& painter) {
 void TMapWidget::PaintMarks(QPainter& painter, double side) {
   // Below a few pixels a mark would be noise.
   if (side < 3) return;
-  const QBrush missing(MissingHatch(), Qt::BDiagPattern);
-  const QBrush placeholder(PlaceholderHatch(), Qt::FDiagPattern);
   // The scan finds them row by row: only the rows in sight are looked at.
   const TWorldPoint first = MapView.ScreenToPixel(0, 0), last = MapView.ScreenToPixel(width(), height());
   const double minX = std::floor(first.X / side), maxX = last.X / side;
   const double minY = std::floor(first.Y / side), maxY = last.Y / side;
   auto bad = std::lower_bound(MarkedTiles.begin(), MarkedTiles.end(), minY,
                               [](const TKindCounts::TBad& tile, double row) { return tile.Y < row; });
-  for (; bad != MarkedTiles.end() && bad->Y <= maxY; ++bad) {
-    if (bad->X < minX || bad->X > maxX) continue;
-    const TWorldPoint at = MapView.PixelToScreen({side * bad->X, side * bad->Y});
-    const QRectF target(QPointF(std::round(at.X), std::round(at.Y)),
-                        QPointF(std::round(at.X + side), std::round(at.Y + side)));
-    painter.fillRect(target, bad->Kind == TTileKind::Placeholder ? placeholder : missing);
-  }
+  for (; bad != MarkedTiles.end() && bad->Y <= maxY; ++bad)
+    if (bad->X >= minX && bad->X <= maxX) PaintMark(painter, *bad, side);
+  for (const TKindCounts::TBad& tile : Undecodable)
+    if (tile.X >= minX && tile.X <= maxX && tile.Y >= minY && tile.Y <= maxY) PaintMark(painter, tile, side);
+}
+
+void TMapWidget::PaintMark(QPainter& painter, const TKindCounts::TBad& bad, double side) {
+  const TWorldPoint at = MapView.PixelToScreen({side * bad.X, side * bad.Y});
+  const QRectF target(QPointF(std::round(at.X), std::round(at.Y)),
+                      QPointF(std::round(at.X + side), std::round(at.Y + side)));
+  painter.fillRect(target, HatchOf(bad.Kind));
 }
 
 void TMapWidget::PaintCoarser(QPainter& painter, const TTileKey& key, const QRectF& target) {

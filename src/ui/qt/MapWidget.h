@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include "map/MapSource.h"
@@ -19,8 +20,9 @@ namespace meridane {
 // A slippy map of one tile source over a neutral grid: drag, arrow keys, the
 // wheel, + and - and a double click move it; tiles are read and decoded off
 // the window's thread and drawn as they arrive. A level and more below the
-// source's zoom it shows overview tiles (a scaled-down picture); the missing
-// and placeholder tiles are hatched only down to half their size. Everything
+// source's zoom it shows overview tiles (a scaled-down picture); the missing,
+// placeholder and damaged tiles are hatched, each their own way, only down to
+// half their size. Everything
 // it shows is worked out by the toolkit-free map library; this class only
 // paints and forwards input.
 //
@@ -50,7 +52,8 @@ class TMapWidget : public QWidget {
   void FitTask();
   void FitBox(const TLonLatBox& box);
 
-  // The missing and placeholder tiles found so far by the scan SetSource starts.
+  // The missing, placeholder and damaged tiles found so far by the scan
+  // SetSource starts; Damaged also counts the tiles loaded that did not decode.
   const TKindCounts& Counts() const { return KindCounts; }
   // Tiles drawn in the last paint that were not yet loaded (0: a complete picture).
   int UnloadedInLastPaint() const { return Unloaded; }
@@ -69,6 +72,7 @@ class TMapWidget : public QWidget {
   static QColor GridBackground();
   static QColor MissingHatch();
   static QColor PlaceholderHatch();
+  static QColor DamagedHatch();
   static QColor RequestedOutline();
 
  signals:
@@ -76,6 +80,8 @@ class TMapWidget : public QWidget {
   // the view's rounded when there is no source).
   void PointerMoved(double lon, double lat, int tileX, int tileY, int zoom);
   void CountsChanged();
+  // The source failed to give a tile (a damaged archive): once a source, with its reason.
+  void SourceFailed(const QString& reason);
   void ViewChanged();
 
  protected:
@@ -98,6 +104,11 @@ class TMapWidget : public QWidget {
   // The marked tiles over an overview, where the tiles themselves do not tell their kind.
   void PaintMarks(QPainter& painter, double side);
   void ReportPointer(QPointF at);
+  // On the window's thread, after tiles arrive.
+  void TilesArrived();
+  void AddUndecodable(const TTileKey& key, TTileKind kind);
+  QBrush HatchOf(TTileKind kind) const;
+  void PaintMark(QPainter& painter, const TKindCounts::TBad& bad, double side);
 
   TMapView MapView;
   TTileCache Cache;
@@ -114,6 +125,11 @@ class TMapWidget : public QWidget {
   // marked at every zoom; a task with more has the rest marked only at its own zoom.
   static constexpr std::size_t MaxMarkedTiles = 1'000'000;
   std::vector<TKindCounts::TBad> MarkedTiles;
+  // Tiles the loader found not to decode, which the scan cannot tell: counted
+  // once each however often they are loaded, and marked in no particular order.
+  std::unordered_set<TTileKey, TTileKeyHash> UndecodableSeen;
+  std::vector<TKindCounts::TBad> Undecodable;
+  bool FailureTold = false;
   bool Dragging = false;
   // A source set before the widget was laid out is fitted at its first size.
   bool FitWhenSized = false;

@@ -26,9 +26,12 @@ TViewerWindow::TViewerWindow(std::filesystem::path programFolder)
     : ProgramFolder(std::move(programFolder)),
       MapWidget(new TMapWidget(this)),
       Place(new QLabel(this)),
-      Kinds(new QLabel(this)) {
+      Kinds(new QLabel(this)),
+      Failure(new QLabel(this)) {
   Place->setObjectName("Place");
   Kinds->setObjectName("Kinds");
+  Failure->setObjectName("Failure");
+  Failure->setStyleSheet("color: #b00000");
   setWindowTitle("Map Viewer");
   setAcceptDrops(true);
   setCentralWidget(MapWidget);
@@ -50,6 +53,7 @@ TViewerWindow::TViewerWindow(std::filesystem::path programFolder)
   view->addAction("&Fit task", QKeySequence(Qt::CTRL | Qt::Key_0), [this] { MapWidget->FitTask(); });
 
   statusBar()->addWidget(Place, 1);
+  statusBar()->addPermanentWidget(Failure);
   statusBar()->addPermanentWidget(Kinds);
 
   MapWidget->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -72,6 +76,11 @@ TViewerWindow::TViewerWindow(std::filesystem::path programFolder)
                        .arg(zoom));
   });
   connect(MapWidget, &TMapWidget::CountsChanged, this, &TViewerWindow::ShowCounts);
+  // Said once, not for every tile: the tiles themselves are hatched as damaged.
+  connect(MapWidget, &TMapWidget::SourceFailed, this, [this](const QString& reason) {
+    Failure->setText(QString::fromStdString(OpenedName) + " is damaged: some tiles cannot be read");
+    Failure->setToolTip(reason);
+  });
 }
 
 QString TViewerWindow::PointerText() const { return Degrees(PointerLat) + ", " + Degrees(PointerLon); }
@@ -79,7 +88,11 @@ QString TViewerWindow::PointerText() const { return Degrees(PointerLat) + ", " +
 bool TViewerWindow::Open(const std::filesystem::path& path) {
   try {
     const TStartConfig config = TConfig(TConfigSource({}, ProgramFolder).Read()).ReadStart();
-    MapWidget->SetSource(OpenMapSource(path, ProgramFolder, config));
+    auto source = OpenMapSource(path, ProgramFolder, config);
+    OpenedName = path.filename().string();
+    Failure->clear();
+    Failure->setToolTip({});
+    MapWidget->SetSource(std::move(source));
     setWindowTitle(QString::fromStdString(path.filename().string()) + " - Map Viewer");
     return true;
   } catch (const std::exception& error) {
@@ -97,11 +110,15 @@ void TViewerWindow::ShowCounts() {
   if (!source) return Kinds->clear();
   const TKindCounts& counts = MapWidget->Counts();
   const long long tiles = source->Rect().Count();
-  if (counts.Checked == 0 && !counts.Done) return Kinds->setText(QString("%1 tiles").arg(tiles));
-  Kinds->setText(QString("%1 tiles: %2 missing, %3 placeholder%4")
+  const QString damaged = counts.Damaged ? QString("%1 damaged").arg(counts.Damaged) : QString();
+  // An archive is not scanned: only the tiles found not to decode are counted.
+  if (counts.Checked == 0 && !counts.Done)
+    return Kinds->setText(QString("%1 tiles").arg(tiles) + (damaged.isEmpty() ? QString() : ": " + damaged));
+  Kinds->setText(QString("%1 tiles: %2 missing, %3 placeholder%4%5")
                      .arg(tiles)
                      .arg(counts.Missing)
                      .arg(counts.Placeholder)
+                     .arg(damaged.isEmpty() ? QString() : ", " + damaged)
                      .arg(counts.Done ? QString() : QString(" (%1 checked)").arg(counts.Checked)));
 }
 

@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <filesystem>
+#include <string>
 
 #include "ui/qt/MapWidget.h"
 
@@ -10,7 +11,8 @@ namespace meridane {
 
 // The map viewer's window: a map of one task, tile folder or archive, opened
 // through File > Open, the command line or a drop; the status bar tells the
-// place under the pointer and the task's missing and placeholder tiles.
+// place under the pointer, the task's missing, placeholder and damaged tiles,
+// and that an archive is damaged once a tile of it cannot be read.
 class TViewerWindow : public QMainWindow {
   Q_OBJECT
  public:
@@ -36,6 +38,8 @@ class TViewerWindow : public QMainWindow {
   TMapWidget* MapWidget;
   QLabel* Place;
   QLabel* Kinds;
+  QLabel* Failure;
+  std::string OpenedName;
   double PointerLon = 0, PointerLat = 0;
 };
 

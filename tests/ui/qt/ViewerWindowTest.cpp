@@ -1,7 +1,13 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QAction>
 #include <QMenuBar>
+#include <memory>
 
+#include "combine/Archives.h"
 #include "map/MapTask.h"
+#include "support/Memory.h"
 #include "ui/qt/Grab.h"
 #include "ui/qt/QtHarness.h"
 #include "vistorel/qt/ViewerWindow.h"
@@ -85,6 +91,113 @@ TEST(ViewerWindow, OpensATaskFromTheCommandLineFittedWithItsHolesCounted) {
     EXPECT_GE(near, row.AtLeast) << row.Name;
     EXPECT_LE(near, row.AtMost) << row.Name;
   }
+}
+
+// An error page and a cut-off image are tiles that are there but damaged:
+// counted, and hatched their own way at the tiles' zoom and on an overview.
+TEST(ViewerWindow, DamagedTilesAreHatchedAndCounted) {
+  test::TTempDir dir;
+  const test::TMapTask task(dir);
+  const std::filesystem::path tiles = dir / "t";
+  const auto tile = [&](int x, int y) {
+    return tiles / ("gs_" + std::to_string(x) + "_" + std::to_string(y) + "_10.jpg");
+  };
+  const std::string good = test::ReadAll(tile(844, 388));
+  ASSERT_FALSE(good.empty());
+  test::WriteAll(tile(844, 387), "<html><body>Not Found</body></html>");
+  test::WriteAll(tile(845, 389), good.substr(0, good.size() / 2));
+  TViewerWindow window(task.Program);
+  window.show();
+  ASSERT_TRUE(window.Open(task.Project));
+  TMapWidget& map = window.Map();
+  const QImage fitted = Settled(window);
+  const TMapView fittedView = map.View();
+  EXPECT_TRUE(test::WaitUntil([&] {
+    return test::Text(&window, "Kinds") == "9 tiles: 1 missing, 1 placeholder, 2 damaged";
+  })) << test::Text(&window, "Kinds");
+  if (const char* keep = std::getenv("MERIDANE_KEEP_VIEWER_GRAB"))
+    window.grab().toImage().save(QString(keep) + ".damaged.png");
+  map.View().CentreOn(PixelToLonLat({844.5 * 256, 388.5 * 256}, 10), 6);
+  map.Refresh();
+  const QImage far = Settled(window);
+  const TMapView farView = map.View();
+  if (const char* keep = std::getenv("MERIDANE_KEEP_VIEWER_GRAB")) far.save(QString(keep) + ".damaged-far.png");
+  const struct {
+    const char* Name;
+    const QImage& Picture;
+    const TMapView& View;
+    int X, Y, Radius;
+    QColor Colour;
+    int AtLeast, AtMost;
+  } rows[] = {
+      {"error page", fitted, fittedView, 844, 387, 16, TMapWidget::DamagedHatch(), 60, 600},
+      {"cut off", fitted, fittedView, 845, 389, 16, TMapWidget::DamagedHatch(), 60, 600},
+      {"error page not missing", fitted, fittedView, 844, 387, 16, TMapWidget::MissingHatch(), 0, 0},
+      {"cut off not placeholder", fitted, fittedView, 845, 389, 16, TMapWidget::PlaceholderHatch(), 0, 0},
+      {"missing not damaged", fitted, fittedView, 845, 387, 16, TMapWidget::DamagedHatch(), 0, 0},
+      {"placeholder not damaged", fitted, fittedView, 843, 389, 16, TMapWidget::DamagedHatch(), 0, 0},
+      {"far error page", far, farView, 844, 387, 5, TMapWidget::DamagedHatch(), 6, 60},
+      {"far cut off", far, farView, 845, 389, 5, TMapWidget::DamagedHatch(), 6, 60},
+  };
+  for (const auto& row : rows) {
+    const int near = test::Near(row.Picture, OnScreen(row.View, row.X, row.Y, 0.5, 0.5), row.Colour, row.Radius);
+    EXPECT_GE(near, row.AtLeast) << row.Name;
+    EXPECT_LE(near, row.AtMost) << row.Name;
+  }
+}
+
+// A pipe, a link to an endless device and a huge sparse file under tiles'
+// names: each shows as damaged, takes no more than a tile's memory, and the
+// window closes at once (a pipe once held a loader thread, so closing hung).
+TEST(ViewerWindow, HostileTileFolderShowsDamagedAndCloses) {
+  test::TTempDir dir;
+  const std::filesystem::path tiles = dir / "tiles";
+  std::filesystem::create_directories(tiles);
+  const auto tile = [&](int x) { return (tiles / ("gs_" + std::to_string(x) + "_0_3.jpg")).string(); };
+  const std::string good = test::EncodeJpeg(256, 256);
+  test::WriteAll(tile(0), good);
+  ASSERT_EQ(::mkfifo(tile(1).c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", tile(2));
+  test::WriteAll(tile(3), good);
+  ASSERT_EQ(::truncate(tile(3).c_str(), 10LL << 30), 0);
+  const test::TMemoryPeak memory;
+  auto window = std::make_unique<TViewerWindow>(dir.Path());
+  window->show();
+  ASSERT_TRUE(window->Open(tiles));
+  Settled(*window);
+  EXPECT_EQ(test::Text(window.get(), "Kinds"), "4 tiles: 0 missing, 0 placeholder, 3 damaged");
+  window->close();
+  window.reset();
+  if (test::MemoryBounded) {
+    EXPECT_LT(memory.GrowthMb(), 300);
+  }
+}
+
+// A PMTiles cut short opens, but its tiles cannot be read: the window says
+// the file is damaged, once, rather than show squares that never load.
+TEST(ViewerWindow, ADamagedArchiveIsToldOnce) {
+  test::TTempDir dir;
+  const std::filesystem::path path = dir / "cut.pmtiles";
+  const TTileSet set = test::SetOf(10, 843, 387, 845, 389);
+  int n = 0;
+  // Tiles of bytes of their own, not stored once for all: the cut takes several.
+  TPmtilesWriter writer(path, set);
+  test::WriteSet(writer, set,
+                 [&](int, int) { return std::optional(test::EncodeJpeg(256, 256) + std::string(++n, ' ')); });
+  std::filesystem::resize_file(path, std::filesystem::file_size(path) / 2);
+  TViewerWindow window(dir.Path());
+  window.show();
+  int told = 0;
+  QObject::connect(&window.Map(), &TMapWidget::SourceFailed, [&] { ++told; });
+  ASSERT_TRUE(window.Open(path));
+  TMapWidget& map = window.Map();
+  EXPECT_TRUE(test::WaitUntil([&] {
+    map.repaint();
+    return map.UnloadedInLastPaint() == 0 && map.LoadingDone() && told > 0;
+  }));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(told, 1);
+  EXPECT_EQ(test::Text(&window, "Failure"), "cut.pmtiles is damaged: some tiles cannot be read");
 }
 
 }  // namespace
