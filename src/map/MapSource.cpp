@@ -8,10 +8,10 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "combine/Archive.h"
-#include "combine/Source.h"
 #include "config/Config.h"
 #include "task/Descriptor.h"
+#include "tiles/Archive.h"
+#include "tiles/TileSource.h"
 #include "tiles/TileReader.h"
 #include "task/ProjectFile.h"
 

@@ -5,7 +5,7 @@
 #include <array>
 #include <map>
 
-#include "combine/Archive.h"
+#include "tiles/Archive.h"
 #include "combine/RecordingSink.h"
 #include "support/TempDir.h"
 

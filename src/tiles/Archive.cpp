@@ -1,29 +1,20 @@
-#include "combine/Archive.h"
+#include "tiles/Archive.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstring>
 #include <fstream>
 #include <numbers>
 #include <stdexcept>
 
-#include "combine/Mbtiles.h"
-#include "combine/Pmtiles.h"
 #include "config/AtomicFile.h"
 #include "geo/Commonfunc.h"
+#include "tiles/MbtilesReader.h"
+#include "tiles/PmtilesReader.h"
 
 namespace meridane {
 
 namespace {
-
-// The shortest text that reads back as the same double, with "." in every locale.
-std::string Number(double value) {
-  char text[32];
-  const auto end = std::to_chars(text, text + sizeof text, value).ptr;
-  return std::string(text, end);
-}
 
 std::optional<double> ParseNumber(std::string_view text) {
   while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
@@ -66,19 +57,6 @@ std::pair<int, int> Covered(double low, double high, int zoom) {
 
 }  // namespace
 
-std::vector<std::pair<std::string, std::string>> ArchiveMetadata(const TTileSet& set) {
-  const std::string zoom = std::to_string(set.Zoom);
-  return {{"name", set.Name},
-          {"format", set.Format},
-          {"bounds", Number(set.West) + "," + Number(set.South) + "," + Number(set.East) + "," + Number(set.North)},
-          {"center", Number((set.West + set.East) / 2) + "," + Number((set.South + set.North) / 2) + "," + zoom},
-          {"minzoom", zoom},
-          {"maxzoom", zoom},
-          {"type", "baselayer"},
-          {"version", "1"},
-          {"description", set.Description}};
-}
-
 TTileSet TileSetFromMetadata(const std::map<std::string, std::string>& metadata, TTileSet set) {
   const auto text = [&](const char* key) -> const std::string* {
     const auto found = metadata.find(key);
@@ -110,15 +88,6 @@ TTileSet TileSetFromMetadata(const std::map<std::string, std::string>& metadata,
   set.NorthMetres = TileEdgeYMetres(set.MinY, set.Zoom);
   set.SouthMetres = TileEdgeYMetres(static_cast<long long>(set.MaxY) + 1, set.Zoom);
   return set;
-}
-
-std::string ArchiveWriteMessage(const std::filesystem::path& path, const std::string& reason) {
-  return CannotCreateMessage(path) + ": " + reason;
-}
-
-std::string WriteFailureReason(int error) {
-  if (error == ENOSPC || error == EDQUOT) return "the disk is full";
-  return std::strerror(error);
 }
 
 std::unique_ptr<ITileArchive> OpenTileArchive(const std::filesystem::path& path) {

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "combine/TileSink.h"
+#include "tiles/TileSet.h"
 
 namespace meridane {
 
@@ -31,19 +31,8 @@ class ITileArchive {
 // std::runtime_error with a message for the user when it is neither or damaged.
 std::unique_ptr<ITileArchive> OpenTileArchive(const std::filesystem::path& path);
 
-// The metadata both archives store, in this order: name, format, bounds
-// (west,south,east,north in degrees), center (longitude,latitude,zoom),
-// minzoom, maxzoom, type, version, description. Numbers are written with "."
-// and as many digits as read back to the same value.
-std::vector<std::pair<std::string, std::string>> ArchiveMetadata(const TTileSet& set);
-
 // The tile set such metadata describes; the rectangle is the tiles the bounds
 // cover. Fields the metadata lacks keep the values of fallback.
 TTileSet TileSetFromMetadata(const std::map<std::string, std::string>& metadata, TTileSet fallback = {});
-
-// "Cannot create file PATH: REASON", the message of every failed write.
-std::string ArchiveWriteMessage(const std::filesystem::path& path, const std::string& reason);
-// The reason for an errno of a failed write: a full disk is said plainly.
-std::string WriteFailureReason(int error);
 
 }  // namespace meridane

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tiles/Archive.h"
+
+// What the archive writers share.
+namespace meridane {
+
+// The metadata both archives store, in this order: name, format, bounds
+// (west,south,east,north in degrees), center (longitude,latitude,zoom),
+// minzoom, maxzoom, type, version, description. Numbers are written with "."
+// and as many digits as read back to the same value.
+std::vector<std::pair<std::string, std::string>> ArchiveMetadata(const TTileSet& set);
+
+// "Cannot create file PATH: REASON", the message of every failed write.
+std::string ArchiveWriteMessage(const std::filesystem::path& path, const std::string& reason);
+// The reason for an errno of a failed write: a full disk is said plainly.
+std::string WriteFailureReason(int error);
+
+}  // namespace meridane
