@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -9,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "tiles/TileReader.h"
 #include "tiles/TileSet.h"
 
 namespace meridane {
@@ -29,10 +31,17 @@ class ITileArchive {
 
 // Opens an MBTiles or PMTiles file, told apart by its first bytes. Throws
 // std::runtime_error with a message for the user when it is neither or damaged.
-std::unique_ptr<ITileArchive> OpenTileArchive(const std::filesystem::path& path);
+// Get refuses (throws) a tile longer than maxTileBytes.
+std::unique_ptr<ITileArchive> OpenTileArchive(const std::filesystem::path& path,
+                                              std::size_t maxTileBytes = DefaultMaxTileBytes);
 
 // The tile set such metadata describes; the rectangle is the tiles the bounds
-// cover. Fields the metadata lacks keep the values of fallback.
+// cover. Fields the metadata lacks keep the values of fallback. Throws
+// std::invalid_argument, saying why, for a zoom or bounds that no map has.
 TTileSet TileSetFromMetadata(const std::map<std::string, std::string>& metadata, TTileSet fallback = {});
+
+// Why bounds in degrees are none a map can have (not finite, outside the
+// world, or empty), or nothing for sound ones.
+std::optional<std::string> BoundsFault(double west, double south, double east, double north);
 
 }  // namespace meridane

@@ -107,8 +107,11 @@ class TJsonReader {
     }
     return false;
   }
-  // Any value, nested ones too.
-  bool Skip() {
+  // Any value, nested ones too, but not nested without end: each level is a
+  // call, and a small file of brackets would overflow the stack.
+  static constexpr int MaxDepth = 128;
+  bool Skip(int depth = 0) {
+    if (depth >= MaxDepth) return false;
     Space();
     const char c = Peek();
     if (c == '"') {
@@ -124,7 +127,7 @@ class TJsonReader {
           std::string ignored;
           if (!String(ignored) || !Eat(':')) return false;
         }
-        if (!Skip()) return false;
+        if (!Skip(depth + 1)) return false;
       } while (Eat(','));
       return Eat(close);
     }

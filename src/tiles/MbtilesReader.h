@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -15,7 +16,10 @@ namespace meridane {
 // to rows from the north.
 class TMbtilesReader : public ITileArchive {
  public:
-  explicit TMbtilesReader(const std::filesystem::path& path);
+  // Opens the file read-only as it is: nothing is written beside it, not
+  // even for a database in WAL mode. A tile longer than maxTileBytes is
+  // refused unread.
+  explicit TMbtilesReader(const std::filesystem::path& path, std::size_t maxTileBytes = DefaultMaxTileBytes);
   ~TMbtilesReader() override;
   TMbtilesReader(const TMbtilesReader&) = delete;
   TMbtilesReader& operator=(const TMbtilesReader&) = delete;
@@ -25,6 +29,7 @@ class TMbtilesReader : public ITileArchive {
 
  private:
   std::filesystem::path Path;
+  std::size_t MaxTileBytes;
   TTileSet Set;
   sqlite3* Db = nullptr;
   sqlite3_stmt* Select = nullptr;

@@ -51,7 +51,7 @@ std::string EncodePmtilesDirectory(std::span<const TPmtilesEntry> entries) {
   return out;
 }
 
-std::vector<TPmtilesEntry> DecodePmtilesDirectory(std::string_view bytes) {
+std::vector<TPmtilesEntry> DecodePmtilesDirectory(std::string_view bytes, std::size_t maxEntries) {
   std::size_t at = 0;
   const auto varint = [&] {
     std::uint64_t value = 0;
@@ -65,7 +65,7 @@ std::vector<TPmtilesEntry> DecodePmtilesDirectory(std::string_view bytes) {
   };
   const std::uint64_t count = varint();
   // Every entry takes at least four bytes.
-  if (count > bytes.size() / 4) throw std::runtime_error("damaged directory");
+  if (count > bytes.size() / 4 || count > maxEntries) throw std::runtime_error("damaged directory");
   std::vector<TPmtilesEntry> entries(count);
   std::uint64_t id = 0;
   for (TPmtilesEntry& e : entries) e.TileId = id += varint();

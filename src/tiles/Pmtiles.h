@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <string>
 #include <string_view>
@@ -37,7 +38,9 @@ struct TPmtilesEntry {
 // columns of tile id deltas, run lengths, lengths and offsets as varints; an
 // offset right after the previous entry's tile is written as 0.
 std::string EncodePmtilesDirectory(std::span<const TPmtilesEntry> entries);
-// Throws std::runtime_error when the bytes are not a whole directory.
-std::vector<TPmtilesEntry> DecodePmtilesDirectory(std::string_view bytes);
+// Throws std::runtime_error when the bytes are not a whole directory, or one
+// of more than maxEntries entries.
+std::vector<TPmtilesEntry> DecodePmtilesDirectory(std::string_view bytes,
+                                                  std::size_t maxEntries = std::numeric_limits<std::size_t>::max());
 
 }  // namespace meridane

@@ -1,6 +1,7 @@
 #include "tiles/PmtilesReader.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include "geo/Commonfunc.h"
 #include "tiles/Gzip.h"
 #include "tiles/Json.h"
+#include "tiles/Projection.h"
 
 namespace meridane {
 
@@ -23,8 +25,17 @@ constexpr std::size_t HeaderSize = PmtilesHeaderSize;
 constexpr int CompressionNone = PmtilesCompressionNone, CompressionGzip = PmtilesCompressionGzip;
 constexpr int TypePng = PmtilesTypePng, TypeJpeg = PmtilesTypeJpeg;
 
-// Directories and metadata of other writers may be large, but not without end.
-constexpr std::size_t MaxInflated = std::size_t{1} << 28;
+// The most bytes one entry of a directory takes: varints of a tile id step,
+// a run length, a length and an offset.
+constexpr std::size_t MaxEntryBytes = 10 + 5 + 5 + 10;
+constexpr std::size_t MaxDirectoryBytes = 10 + TPmtilesReader::MaxDirectoryEntries * MaxEntryBytes;
+// The tile ids of zooms 0 to 30: no file addresses more tiles.
+constexpr std::uint64_t TileIdEnd = ((std::uint64_t{1} << 62) - 1) / 3;
+
+// Whether the section of length bytes at offset lies within a file of size bytes.
+bool Within(std::uint64_t offset, std::uint64_t length, std::uint64_t size) {
+  return offset <= size && length <= size - offset;
+}
 
 std::uint64_t Little(std::string_view bytes, std::size_t at, int count) {
   std::uint64_t value = 0;
@@ -34,10 +45,14 @@ std::uint64_t Little(std::string_view bytes, std::size_t at, int count) {
 
 }  // namespace
 
-TPmtilesReader::TPmtilesReader(const std::filesystem::path& path) : Path(path) {
+TPmtilesReader::TPmtilesReader(const std::filesystem::path& path, std::size_t maxTileBytes)
+    : Path(path), MaxTileBytes(maxTileBytes) {
   Descriptor = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
   if (Descriptor < 0) throw std::runtime_error(CannotOpenMessage(Path));
   try {
+    struct stat info {};
+    if (::fstat(Descriptor, &info) != 0) throw std::runtime_error(CannotOpenMessage(Path) + ": " + std::strerror(errno));
+    FileSize = static_cast<std::uint64_t>(info.st_size);
     const std::string h = Read(0, HeaderSize);
     if (!h.starts_with(PmtilesMagic)) Damaged();
     if (h[7] != 3) throw std::runtime_error(CannotOpenMessage(Path) + ": not a PMTiles file of version 3");
@@ -63,20 +78,43 @@ TPmtilesReader::TPmtilesReader(const std::filesystem::path& path) : Path(path) {
     if (Head.InternalCompression != CompressionNone && Head.InternalCompression != CompressionGzip)
       throw std::runtime_error(CannotOpenMessage(Path) + ": its directories are compressed in a way this program cannot read");
 
+    // Every number of the header is checked before it is used.
+    if (!Within(Head.RootOffset, Head.RootLength, FileSize) || !Within(Head.MetadataOffset, Head.MetadataLength, FileSize) ||
+        !Within(Head.LeafOffset, Head.LeafLength, FileSize) || !Within(Head.DataOffset, Head.DataLength, FileSize))
+      Damaged("its sections lie beyond its end");
+    if (Head.AddressedTiles > TileIdEnd || (Head.AddressedTiles && Head.TileEntries > Head.AddressedTiles) ||
+        (Head.TileEntries && Head.TileContents > Head.TileEntries))
+      Damaged("its tile counts are impossible");
+    if (Head.MinZoom > Head.MaxZoom || Head.MaxZoom > MaxZoom)
+      Damaged("its zooms " + std::to_string(Head.MinZoom) + " to " + std::to_string(Head.MaxZoom) + " are not within 0 to " +
+              std::to_string(MaxZoom));
+    if (const auto fault = BoundsFault(Head.MinLon, Head.MinLat, Head.MaxLon, Head.MaxLat)) Damaged(*fault);
+
     Root = DirectoryAt(Head.RootOffset, Head.RootLength);
     if (Head.MetadataLength > 0) {
-      const std::string json = Inflated(Read(Head.MetadataOffset, Head.MetadataLength));
-      // Damaged metadata leaves what the header tells.
-      Meta = JsonTopLevel(json).value_or(std::map<std::string, std::string>());
+      if (Head.MetadataLength > MaxMetadataBytes) Damaged("its metadata is longer than it may be");
+      std::string json = Read(Head.MetadataOffset, Head.MetadataLength);
+      if (Head.InternalCompression == CompressionGzip) {
+        auto plain = Gunzip(json, MaxMetadataBytes);
+        if (!plain) Damaged("its metadata is damaged");
+        json = std::move(*plain);
+      }
+      auto meta = JsonTopLevel(json);
+      if (!meta) Damaged("its metadata is damaged");
+      Meta = std::move(*meta);
     }
     TTileSet fallback;
-    fallback.Zoom = std::min(Head.MaxZoom, 30);
+    fallback.Zoom = Head.MaxZoom;
     fallback.West = Head.MinLon;
     fallback.South = Head.MinLat;
     fallback.East = Head.MaxLon;
     fallback.North = Head.MaxLat;
     fallback.Format = Head.TileType == TypePng ? "png" : Head.TileType == TypeJpeg ? "jpg" : "";
-    Set = TileSetFromMetadata(Meta, fallback);
+    try {
+      Set = TileSetFromMetadata(Meta, fallback);
+    } catch (const std::invalid_argument& e) {
+      Damaged(e.what());
+    }
   } catch (...) {
     ::close(Descriptor);
     throw;
@@ -85,10 +123,13 @@ TPmtilesReader::TPmtilesReader(const std::filesystem::path& path) : Path(path) {
 
 TPmtilesReader::~TPmtilesReader() { ::close(Descriptor); }
 
-void TPmtilesReader::Damaged() const { throw std::runtime_error(CannotOpenMessage(Path) + ": the file is damaged"); }
+void TPmtilesReader::Damaged(const std::string& reason) const {
+  throw std::runtime_error(CannotOpenMessage(Path) + ": " + reason);
+}
 
 std::string TPmtilesReader::Read(std::uint64_t offset, std::uint64_t length) const {
-  if (length > MaxInflated || offset > std::numeric_limits<std::uint64_t>::max() - length) Damaged();
+  // Nothing is allocated for bytes the file does not have.
+  if (!Within(offset, length, FileSize)) Damaged();
   std::string out(length, '\0');
   std::size_t done = 0;
   while (done < length) {
@@ -102,23 +143,23 @@ std::string TPmtilesReader::Read(std::uint64_t offset, std::uint64_t length) con
 }
 
 std::vector<TPmtilesEntry> TPmtilesReader::DirectoryAt(std::uint64_t offset, std::uint64_t length) const {
-  const std::string bytes = Inflated(Read(offset, length));
+  // Compressed or not, a directory is no longer than its entries can be.
+  if (length > MaxDirectoryBytes) Damaged();
+  std::string bytes = Read(offset, length);
+  if (Head.InternalCompression == CompressionGzip) {
+    auto plain = Gunzip(bytes, MaxDirectoryBytes);
+    if (!plain) Damaged();
+    bytes = std::move(*plain);
+  }
   try {
-    return DecodePmtilesDirectory(bytes);
+    return DecodePmtilesDirectory(bytes, MaxDirectoryEntries);
   } catch (const std::runtime_error&) {
     Damaged();
   }
 }
 
-std::string TPmtilesReader::Inflated(std::string bytes) const {
-  if (Head.InternalCompression == CompressionNone) return bytes;
-  std::optional<std::string> out = Gunzip(bytes, MaxInflated);
-  if (!out) Damaged();
-  return std::move(*out);
-}
-
 std::optional<std::string> TPmtilesReader::Get(int zoom, int x, int y) {
-  if (zoom < 0 || zoom > 30 || x < 0 || y < 0 || x >= GridSize(zoom) || y >= GridSize(zoom)) return std::nullopt;
+  if (zoom < 0 || zoom > MaxZoom || x < 0 || y < 0 || x >= GridSize(zoom) || y >= GridSize(zoom)) return std::nullopt;
   const std::uint64_t id = PmtilesTileId(zoom, static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y));
   const std::vector<TPmtilesEntry>* directory = &Root;
   // The root, and leaves below it: a few levels are all a file needs.
@@ -129,14 +170,24 @@ std::optional<std::string> TPmtilesReader::Get(int zoom, int x, int y) {
     const TPmtilesEntry& entry = *std::prev(after);
     if (entry.RunLength > 0) {
       if (id - entry.TileId >= entry.RunLength) return std::nullopt;
-      if (entry.Offset > Head.DataLength || entry.Length > Head.DataLength - entry.Offset) Damaged();
+      if (!Within(entry.Offset, entry.Length, Head.DataLength)) Damaged();
+      if (entry.Length > MaxTileBytes)
+        Damaged("the tile " + std::to_string(zoom) + "/" + std::to_string(x) + "/" + std::to_string(y) + " is longer than " +
+                std::to_string(MaxTileBytes) + " bytes");
       return Read(Head.DataOffset + entry.Offset, entry.Length);
     }
     auto leaf = Leaves.find(entry.Offset);
     if (leaf == Leaves.end()) {
-      if (entry.Offset > Head.LeafLength || entry.Length > Head.LeafLength - entry.Offset) Damaged();
-      if (Leaves.size() >= 64) Leaves.clear();
-      leaf = Leaves.emplace(entry.Offset, DirectoryAt(Head.LeafOffset + entry.Offset, entry.Length)).first;
+      if (!Within(entry.Offset, entry.Length, Head.LeafLength)) Damaged();
+      std::vector<TPmtilesEntry> entries = DirectoryAt(Head.LeafOffset + entry.Offset, entry.Length);
+      const std::size_t bytes = entries.size() * sizeof(TPmtilesEntry);
+      // The cache is bounded in bytes: large leaves would otherwise add up.
+      if (Leaves.size() >= 64 || LeafBytes + bytes > LeafCacheBytes) {
+        Leaves.clear();
+        LeafBytes = 0;
+      }
+      LeafBytes += bytes;
+      leaf = Leaves.emplace(entry.Offset, std::move(entries)).first;
     }
     directory = &leaf->second;
   }
