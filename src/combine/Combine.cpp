@@ -12,7 +12,7 @@
 #include <map>
 #include <utility>
 
-#include "combine/Archive.h"
+#include "combine/ArchiveWrite.h"
 #include "config/AtomicFile.h"
 #include "config/Config.h"
 #include "tiles/Coverage.h"

@@ -20,7 +20,7 @@
 // jpeglib.h needs FILE and size_t declared before it.
 #include <jpeglib.h>
 
-#include "combine/Archive.h"
+#include "combine/ArchiveWrite.h"
 #include "combine/Pyramid.h"
 #include "combine/Workers.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "combine/Archive.h"
+#include "combine/ArchiveWrite.h"
 #include "combine/TileSink.h"
 
 struct sqlite3;
@@ -44,23 +44,6 @@ class TMbtilesWriter : public ITileSink {
   sqlite3* Db = nullptr;
   sqlite3_stmt* Insert = nullptr;
   bool Finished = false;
-};
-
-class TMbtilesReader : public ITileArchive {
- public:
-  explicit TMbtilesReader(const std::filesystem::path& path);
-  ~TMbtilesReader() override;
-  TMbtilesReader(const TMbtilesReader&) = delete;
-  TMbtilesReader& operator=(const TMbtilesReader&) = delete;
-
-  const TTileSet& TileSet() const override { return Set; }
-  std::optional<std::string> Get(int zoom, int x, int y) override;
-
- private:
-  std::filesystem::path Path;
-  TTileSet Set;
-  sqlite3* Db = nullptr;
-  sqlite3_stmt* Select = nullptr;
 };
 
 }  // namespace meridane

@@ -14,7 +14,7 @@
 // jpeglib.h needs FILE and size_t declared before it.
 #include <jpeglib.h>
 
-#include "combine/Archive.h"
+#include "combine/ArchiveWrite.h"
 #include "combine/Workers.h"
 #include "tiles/Decode.h"
 

@@ -2,214 +2,38 @@
 
 #include <fcntl.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
+#include <cstdint>
 #include <functional>
 #include <limits>
 #include <stdexcept>
+#include <string>
 #include <utility>
+#include <vector>
 
+#include "combine/ArchiveWrite.h"
 #include "combine/Pyramid.h"
 #include "config/AtomicFile.h"
 #include "geo/Commonfunc.h"
+#include "tiles/Gzip.h"
+#include "tiles/Json.h"
 
 namespace meridane {
 
 namespace {
 
-constexpr std::size_t HeaderSize = 127;
-constexpr int CompressionNone = 1, CompressionGzip = 2;
-constexpr int TypeUnknown = 0, TypePng = 2, TypeJpeg = 3;
-// Directories and metadata of other writers may be large, but not without end.
-constexpr std::size_t MaxInflated = std::size_t{1} << 28;
-
-void PutVarint(std::string& out, std::uint64_t value) {
-  while (value >= 0x80) {
-    out.push_back(static_cast<char>((value & 0x7f) | 0x80));
-    value >>= 7;
-  }
-  out.push_back(static_cast<char>(value));
-}
+constexpr std::size_t HeaderSize = PmtilesHeaderSize;
+constexpr int CompressionNone = PmtilesCompressionNone, CompressionGzip = PmtilesCompressionGzip;
+constexpr int TypeUnknown = PmtilesTypeUnknown, TypePng = PmtilesTypePng, TypeJpeg = PmtilesTypeJpeg;
 
 void PutLittle(std::string& out, std::uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xff));
 }
 
-std::uint64_t Little(std::string_view bytes, std::size_t at, int count) {
-  std::uint64_t value = 0;
-  for (int i = count - 1; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
-  return value;
-}
-
 std::int32_t Degrees7(double degrees) { return static_cast<std::int32_t>(std::lround(degrees * 1e7)); }
-
-std::string Gzip(std::string_view data) {
-  z_stream stream{};
-  if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-    throw std::bad_alloc();
-  std::string out(deflateBound(&stream, data.size()), '\0');
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  stream.avail_in = static_cast<uInt>(data.size());
-  stream.next_out = reinterpret_cast<Bytef*>(out.data());
-  stream.avail_out = static_cast<uInt>(out.size());
-  const int done = deflate(&stream, Z_FINISH);
-  out.resize(stream.total_out);
-  deflateEnd(&stream);
-  if (done != Z_STREAM_END) throw std::bad_alloc();
-  return out;
-}
-
-std::string JsonText(std::string_view text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
-// The top level of a JSON object: texts and numbers kept, other values skipped.
-// Returns nothing for text that is not such an object.
-class TJsonReader {
- public:
-  explicit TJsonReader(std::string_view text) : Text(text) {}
-
-  std::optional<std::map<std::string, std::string>> Object() {
-    std::map<std::string, std::string> values;
-    if (!Eat('{')) return std::nullopt;
-    if (Eat('}')) return values;
-    do {
-      std::string key;
-      if (!String(key) || !Eat(':')) return std::nullopt;
-      Space();
-      if (Peek() == '"') {
-        if (!String(values[key])) return std::nullopt;
-      } else if (Peek() == '-' || (Peek() >= '0' && Peek() <= '9')) {
-        const std::size_t start = At;
-        if (!Skip()) return std::nullopt;
-        values[key] = std::string(Text.substr(start, At - start));
-      } else if (!Skip()) {
-        return std::nullopt;
-      }
-    } while (Eat(','));
-    return Eat('}') ? std::optional(values) : std::nullopt;
-  }
-
- private:
-  char Peek() const { return At < Text.size() ? Text[At] : '\0'; }
-  void Space() {
-    while (At < Text.size() && (Text[At] == ' ' || Text[At] == '\t' || Text[At] == '\n' || Text[At] == '\r')) ++At;
-  }
-  bool Eat(char c) {
-    Space();
-    if (Peek() != c) return false;
-    ++At;
-    return true;
-  }
-  bool Hex4(unsigned& value) {
-    if (At + 4 > Text.size()) return false;
-    value = 0;
-    for (int i = 0; i < 4; ++i) {
-      const char c = Text[At++];
-      const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-      if (digit < 0) return false;
-      value = value * 16 + static_cast<unsigned>(digit);
-    }
-    return true;
-  }
-  static void Utf8(std::string& out, unsigned code) {
-    if (code < 0x80) {
-      out += static_cast<char>(code);
-    } else if (code < 0x800) {
-      out += static_cast<char>(0xc0 | (code >> 6));
-      out += static_cast<char>(0x80 | (code & 0x3f));
-    } else if (code < 0x10000) {
-      out += static_cast<char>(0xe0 | (code >> 12));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
-      out += static_cast<char>(0x80 | (code & 0x3f));
-    } else {
-      out += static_cast<char>(0xf0 | (code >> 18));
-      out += static_cast<char>(0x80 | ((code >> 12) & 0x3f));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
-      out += static_cast<char>(0x80 | (code & 0x3f));
-    }
-  }
-  bool String(std::string& out) {
-    if (!Eat('"')) return false;
-    while (At < Text.size()) {
-      const char c = Text[At++];
-      if (c == '"') return true;
-      if (c != '\\') {
-        out += c;
-        continue;
-      }
-      if (At >= Text.size()) return false;
-      const char kind = Text[At++];
-      unsigned code = 0;
-      switch (kind) {
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
-        case 'u':
-          if (!Hex4(code)) return false;
-          // A pair of surrogates is one character.
-          if (code >= 0xd800 && code < 0xdc00 && Text.substr(At, 2) == "\\u") {
-            At += 2;
-            unsigned low = 0;
-            if (!Hex4(low) || low < 0xdc00 || low >= 0xe000) return false;
-            code = 0x10000 + ((code - 0xd800) << 10) + (low - 0xdc00);
-          }
-          Utf8(out, code);
-          break;
-        default: out += kind;
-      }
-    }
-    return false;
-  }
-  // Any value, nested ones too.
-  bool Skip() {
-    Space();
-    const char c = Peek();
-    if (c == '"') {
-      std::string ignored;
-      return String(ignored);
-    }
-    if (c == '{' || c == '[') {
-      const char close = c == '{' ? '}' : ']';
-      ++At;
-      if (Eat(close)) return true;
-      do {
-        if (c == '{') {
-          std::string ignored;
-          if (!String(ignored) || !Eat(':')) return false;
-        }
-        if (!Skip()) return false;
-      } while (Eat(','));
-      return Eat(close);
-    }
-    const std::size_t start = At;
-    while (At < Text.size() && Text[At] != '\0' && std::strchr("+-.0123456789eEtruefalsn", Text[At])) ++At;
-    return At > start;
-  }
-
-  std::string_view Text;
-  std::size_t At = 0;
-};
 
 // A file descriptor that writes through a buffer and says why it failed.
 class TFile {
@@ -307,78 +131,6 @@ class TFile {
 };
 
 }  // namespace
-
-std::uint64_t PmtilesTileId(int zoom, std::uint32_t x, std::uint32_t y) {
-  // (4^zoom - 1) / 3 tiles of the lower zooms.
-  const std::uint64_t before = ((std::uint64_t{1} << (2 * zoom)) - 1) / 3;
-  std::uint64_t index = 0;
-  for (std::uint64_t s = (std::uint64_t{1} << zoom) >> 1; s > 0; s >>= 1) {
-    const std::uint64_t rx = (x & s) ? 1 : 0;
-    const std::uint64_t ry = (y & s) ? 1 : 0;
-    index += s * s * ((3 * rx) ^ ry);
-    // The quadrant turned so the curve enters it where the next one starts.
-    if (ry == 0) {
-      if (rx == 1) {
-        x = static_cast<std::uint32_t>(s - 1 - (x & (s - 1)));
-        y = static_cast<std::uint32_t>(s - 1 - (y & (s - 1)));
-      }
-      std::swap(x, y);
-    }
-  }
-  return before + index;
-}
-
-std::string EncodePmtilesDirectory(std::span<const TPmtilesEntry> entries) {
-  std::string out;
-  out.reserve(entries.size() * 6 + 8);
-  PutVarint(out, entries.size());
-  std::uint64_t last = 0;
-  for (const TPmtilesEntry& e : entries) {
-    PutVarint(out, e.TileId - last);
-    last = e.TileId;
-  }
-  for (const TPmtilesEntry& e : entries) PutVarint(out, e.RunLength);
-  for (const TPmtilesEntry& e : entries) PutVarint(out, e.Length);
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    const bool follows = i > 0 && entries[i].Offset == entries[i - 1].Offset + entries[i - 1].Length;
-    PutVarint(out, follows ? 0 : entries[i].Offset + 1);
-  }
-  return out;
-}
-
-std::vector<TPmtilesEntry> DecodePmtilesDirectory(std::string_view bytes) {
-  std::size_t at = 0;
-  const auto varint = [&] {
-    std::uint64_t value = 0;
-    for (int shift = 0; shift < 64; shift += 7) {
-      if (at >= bytes.size()) throw std::runtime_error("damaged directory");
-      const auto byte = static_cast<unsigned char>(bytes[at++]);
-      value |= std::uint64_t{byte & 0x7fu} << shift;
-      if (!(byte & 0x80)) return value;
-    }
-    throw std::runtime_error("damaged directory");
-  };
-  const std::uint64_t count = varint();
-  // Every entry takes at least four bytes.
-  if (count > bytes.size() / 4) throw std::runtime_error("damaged directory");
-  std::vector<TPmtilesEntry> entries(count);
-  std::uint64_t id = 0;
-  for (TPmtilesEntry& e : entries) e.TileId = id += varint();
-  const auto small = [&] {
-    const std::uint64_t value = varint();
-    if (value > std::numeric_limits<std::uint32_t>::max()) throw std::runtime_error("damaged directory");
-    return static_cast<std::uint32_t>(value);
-  };
-  for (TPmtilesEntry& e : entries) e.RunLength = small();
-  for (TPmtilesEntry& e : entries) e.Length = small();
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    const std::uint64_t value = varint();
-    if (value == 0 && i == 0) throw std::runtime_error("damaged directory");
-    entries[i].Offset = value == 0 ? entries[i - 1].Offset + entries[i - 1].Length : value - 1;
-  }
-  if (at != bytes.size()) throw std::runtime_error("damaged directory");
-  return entries;
-}
 
 // ---------------------------------------------------------------------------
 
@@ -587,133 +339,6 @@ void TPmtilesWriter::Finish() {
   s.Output.Close();
   s.Finished = true;
   s.Broken = false;
-}
-
-// ---------------------------------------------------------------------------
-
-TPmtilesReader::TPmtilesReader(const std::filesystem::path& path) : Path(path) {
-  Descriptor = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (Descriptor < 0) throw std::runtime_error(CannotOpenMessage(Path));
-  try {
-    const std::string h = Read(0, HeaderSize);
-    if (!h.starts_with(PmtilesMagic)) Damaged();
-    if (h[7] != 3) throw std::runtime_error(CannotOpenMessage(Path) + ": not a PMTiles file of version 3");
-    std::uint64_t* sections[] = {&Head.RootOffset, &Head.RootLength,   &Head.MetadataOffset, &Head.MetadataLength,
-                                 &Head.LeafOffset, &Head.LeafLength,   &Head.DataOffset,     &Head.DataLength,
-                                 &Head.AddressedTiles, &Head.TileEntries, &Head.TileContents};
-    for (std::size_t i = 0; i < std::size(sections); ++i) *sections[i] = Little(h, 8 + 8 * i, 8);
-    const auto byte = [&](std::size_t at) { return static_cast<int>(static_cast<unsigned char>(h[at])); };
-    const auto degrees = [&](std::size_t at) { return static_cast<std::int32_t>(Little(h, at, 4)) / 1e7; };
-    Head.Clustered = byte(96) == 1;
-    Head.InternalCompression = byte(97);
-    Head.TileCompression = byte(98);
-    Head.TileType = byte(99);
-    Head.MinZoom = byte(100);
-    Head.MaxZoom = byte(101);
-    Head.MinLon = degrees(102);
-    Head.MinLat = degrees(106);
-    Head.MaxLon = degrees(110);
-    Head.MaxLat = degrees(114);
-    Head.CenterZoom = byte(118);
-    Head.CenterLon = degrees(119);
-    Head.CenterLat = degrees(123);
-    if (Head.InternalCompression != CompressionNone && Head.InternalCompression != CompressionGzip)
-      throw std::runtime_error(CannotOpenMessage(Path) + ": its directories are compressed in a way this program cannot read");
-
-    Root = DirectoryAt(Head.RootOffset, Head.RootLength);
-    if (Head.MetadataLength > 0) {
-      const std::string json = Inflated(Read(Head.MetadataOffset, Head.MetadataLength));
-      // Damaged metadata leaves what the header tells.
-      Meta = TJsonReader(json).Object().value_or(std::map<std::string, std::string>());
-    }
-    TTileSet fallback;
-    fallback.Zoom = std::min(Head.MaxZoom, 30);
-    fallback.West = Head.MinLon;
-    fallback.South = Head.MinLat;
-    fallback.East = Head.MaxLon;
-    fallback.North = Head.MaxLat;
-    fallback.Format = Head.TileType == TypePng ? "png" : Head.TileType == TypeJpeg ? "jpg" : "";
-    Set = TileSetFromMetadata(Meta, fallback);
-  } catch (...) {
-    ::close(Descriptor);
-    throw;
-  }
-}
-
-TPmtilesReader::~TPmtilesReader() { ::close(Descriptor); }
-
-void TPmtilesReader::Damaged() const { throw std::runtime_error(CannotOpenMessage(Path) + ": the file is damaged"); }
-
-std::string TPmtilesReader::Read(std::uint64_t offset, std::uint64_t length) const {
-  if (length > MaxInflated || offset > std::numeric_limits<std::uint64_t>::max() - length) Damaged();
-  std::string out(length, '\0');
-  std::size_t done = 0;
-  while (done < length) {
-    const ssize_t got = ::pread(Descriptor, out.data() + done, length - done, static_cast<off_t>(offset + done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) throw std::runtime_error(CannotOpenMessage(Path) + ": " + std::strerror(errno));
-    if (got == 0) Damaged();
-    done += static_cast<std::size_t>(got);
-  }
-  return out;
-}
-
-std::vector<TPmtilesEntry> TPmtilesReader::DirectoryAt(std::uint64_t offset, std::uint64_t length) const {
-  const std::string bytes = Inflated(Read(offset, length));
-  try {
-    return DecodePmtilesDirectory(bytes);
-  } catch (const std::runtime_error&) {
-    Damaged();
-  }
-}
-
-std::string TPmtilesReader::Inflated(std::string bytes) const {
-  if (Head.InternalCompression == CompressionNone) return bytes;
-  z_stream stream{};
-  if (inflateInit2(&stream, 15 + 16) != Z_OK) throw std::bad_alloc();
-  std::string out(std::max<std::size_t>(bytes.size() * 4, 4096), '\0');
-  stream.next_in = reinterpret_cast<Bytef*>(bytes.data());
-  stream.avail_in = static_cast<uInt>(bytes.size());
-  int result = Z_OK;
-  while (result == Z_OK) {
-    if (stream.total_out == out.size()) {
-      if (out.size() >= MaxInflated) break;
-      out.resize(out.size() * 2);
-    }
-    stream.next_out = reinterpret_cast<Bytef*>(out.data() + stream.total_out);
-    stream.avail_out = static_cast<uInt>(out.size() - stream.total_out);
-    result = inflate(&stream, Z_NO_FLUSH);
-  }
-  out.resize(stream.total_out);
-  inflateEnd(&stream);
-  if (result != Z_STREAM_END) Damaged();
-  return out;
-}
-
-std::optional<std::string> TPmtilesReader::Get(int zoom, int x, int y) {
-  if (zoom < 0 || zoom > 30 || x < 0 || y < 0 || x >= GridSize(zoom) || y >= GridSize(zoom)) return std::nullopt;
-  const std::uint64_t id = PmtilesTileId(zoom, static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y));
-  const std::vector<TPmtilesEntry>* directory = &Root;
-  // The root, and leaves below it: a few levels are all a file needs.
-  for (int depth = 0; depth < 4; ++depth) {
-    const auto after = std::upper_bound(directory->begin(), directory->end(), id,
-                                        [](std::uint64_t wanted, const TPmtilesEntry& e) { return wanted < e.TileId; });
-    if (after == directory->begin()) return std::nullopt;
-    const TPmtilesEntry& entry = *std::prev(after);
-    if (entry.RunLength > 0) {
-      if (id - entry.TileId >= entry.RunLength) return std::nullopt;
-      if (entry.Offset > Head.DataLength || entry.Length > Head.DataLength - entry.Offset) Damaged();
-      return Read(Head.DataOffset + entry.Offset, entry.Length);
-    }
-    auto leaf = Leaves.find(entry.Offset);
-    if (leaf == Leaves.end()) {
-      if (entry.Offset > Head.LeafLength || entry.Length > Head.LeafLength - entry.Offset) Damaged();
-      if (Leaves.size() >= 64) Leaves.clear();
-      leaf = Leaves.emplace(entry.Offset, DirectoryAt(Head.LeafOffset + entry.Offset, entry.Length)).first;
-    }
-    directory = &leaf->second;
-  }
-  Damaged();
 }
 
 }  // namespace meridane

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "combine/Archive.h"
+#include "combine/ArchiveWrite.h"
 
 namespace meridane {
 

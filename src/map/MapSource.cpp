@@ -6,10 +6,10 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "combine/Archive.h"
-#include "combine/Source.h"
 #include "config/Config.h"
 #include "task/Descriptor.h"
+#include "tiles/Archive.h"
+#include "tiles/TileSource.h"
 #include "tiles/TileReader.h"
 #include "task/ProjectFile.h"
 
@@ -131,7 +131,7 @@ std::unique_ptr<IMapSource> OpenMapSource(const fs::path& path, const fs::path& 
     std::string blank = PlaceholderBytes(programFolder, source.Set.Format);
     return std::make_unique<TFileMapSource>(std::move(source), std::move(blank), config.MaxTileBytes, asked);
   }
-  return std::make_unique<TArchiveMapSource>(OpenTileArchive(path));
+  return std::make_unique<TArchiveMapSource>(OpenTileArchive(path, config.MaxTileBytes));
 }
 
 void ScanKinds(IMapSource& source, const std::function<void(const TKindCounts&)>& report,

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "combine/TileSink.h"
+#include "tiles/TileSet.h"
 #include "map/Pyramid.h"
 #include "map/TileCache.h"
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "combine/Archive.h"
+#include "tiles/Archive.h"
 #include "combine/Archives.h"
 #include "support/Images.h"
 #include "support/ProcessState.h"

@@ -12,6 +12,8 @@
 #include "combine/Pmtiles.h"
 #include "combine/TileSink.h"
 #include "geo/Commonfunc.h"
+#include "tiles/MbtilesReader.h"
+#include "tiles/PmtilesReader.h"
 
 namespace meridane::test {
 

@@ -9,12 +9,13 @@
 #include <mutex>
 #include <thread>
 
-#include "combine/Archive.h"
+#include "combine/ArchiveWrite.h"
 #include "combine/ReadBack.h"
 #include "combine/RecordingSink.h"
 #include "support/Images.h"
 #include "support/ProcessState.h"
 #include "support/TempDir.h"
+#include "tiles/Archive.h"
 
 namespace meridane::test {
 namespace {

@@ -14,7 +14,7 @@
 #include <tuple>
 #include <vector>
 
-#include "combine/Archive.h"
+#include "combine/ArchiveWrite.h"
 #include "tiles/Decode.h"
 #include "combine/GeoTiff.h"
 #include "combine/Picture.h"

@@ -1,24 +1,22 @@
-#include "combine/Archive.h"
+#include "tiles/Archive.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstring>
 #include <fstream>
-#include <numbers>
 #include <stdexcept>
 
-#include "combine/Mbtiles.h"
-#include "combine/Pmtiles.h"
 #include "config/AtomicFile.h"
 #include "geo/Commonfunc.h"
+#include "tiles/Projection.h"
+#include "tiles/MbtilesReader.h"
+#include "tiles/PmtilesReader.h"
 
 namespace meridane {
 
 namespace {
 
-// The shortest text that reads back as the same double, with "." in every locale.
+// The shortest text that reads back as the same number, for messages.
 std::string Number(double value) {
   char text[32];
   const auto end = std::to_chars(text, text + sizeof text, value).ptr;
@@ -47,11 +45,11 @@ std::vector<double> ParseNumbers(const std::string& text) {
   return numbers;
 }
 
-// Tile coordinates of a longitude and latitude, as fractions.
-double TileXOf(double lon, int zoom) { return (lon + 180) / 360 * static_cast<double>(GridSize(zoom)); }
-double TileYOf(double lat, int zoom) {
-  const double phi = lat * std::numbers::pi / 180;
-  return (1 - std::log(std::tan(phi) + 1 / std::cos(phi)) / std::numbers::pi) / 2 * static_cast<double>(GridSize(zoom));
+// Tile coordinates of a longitude and latitude, as fractions: the one
+// projection, its latitude held within the square.
+TWorldPoint TileOf(double lon, double lat, int zoom) {
+  const TWorldPoint pixel = LonLatToPixel({lon, lat}, zoom);
+  return {pixel.X / TileSide, pixel.Y / TileSide};
 }
 
 // The tiles a range of fractional coordinates covers. Edges read back from text
@@ -66,19 +64,6 @@ std::pair<int, int> Covered(double low, double high, int zoom) {
 
 }  // namespace
 
-std::vector<std::pair<std::string, std::string>> ArchiveMetadata(const TTileSet& set) {
-  const std::string zoom = std::to_string(set.Zoom);
-  return {{"name", set.Name},
-          {"format", set.Format},
-          {"bounds", Number(set.West) + "," + Number(set.South) + "," + Number(set.East) + "," + Number(set.North)},
-          {"center", Number((set.West + set.East) / 2) + "," + Number((set.South + set.North) / 2) + "," + zoom},
-          {"minzoom", zoom},
-          {"maxzoom", zoom},
-          {"type", "baselayer"},
-          {"version", "1"},
-          {"description", set.Description}};
-}
-
 TTileSet TileSetFromMetadata(const std::map<std::string, std::string>& metadata, TTileSet set) {
   const auto text = [&](const char* key) -> const std::string* {
     const auto found = metadata.find(key);
@@ -88,23 +73,28 @@ TTileSet TileSetFromMetadata(const std::map<std::string, std::string>& metadata,
   if (const std::string* format = text("format")) set.Format = *format;
   if (const std::string* description = text("description")) set.Description = *description;
   // An archive of several zooms is shown at its deepest.
+  // Numbers no map has are refused: they would become tile numbers out of range.
   if (const std::string* zoom = text("maxzoom")) {
-    if (const auto value = ParseNumber(*zoom); value && *value >= 0 && *value <= 30) set.Zoom = static_cast<int>(*value);
+    const auto value = ParseNumber(*zoom);
+    if (!value || *value < 0 || *value > MaxZoom || *value != std::floor(*value))
+      throw std::invalid_argument("its zoom \"" + *zoom + "\" is not one of 0 to " + std::to_string(MaxZoom));
+    set.Zoom = static_cast<int>(*value);
   }
   if (const std::string* bounds = text("bounds")) {
     const std::vector<double> edges = ParseNumbers(*bounds);
-    if (edges.size() == 4 && edges[0] < edges[2] && edges[1] < edges[3]) {
-      set.West = edges[0];
-      set.South = edges[1];
-      set.East = edges[2];
-      set.North = edges[3];
-    }
+    if (edges.size() != 4) throw std::invalid_argument("its bounds \"" + *bounds + "\" are not four numbers");
+    if (const auto fault = BoundsFault(edges[0], edges[1], edges[2], edges[3])) throw std::invalid_argument(*fault);
+    set.West = edges[0];
+    set.South = edges[1];
+    set.East = edges[2];
+    set.North = edges[3];
   }
-  // Latitudes beyond the Mercator limit have no tile row.
-  constexpr double MaxLatitude = 85.0511287798066;
-  std::tie(set.MinX, set.MaxX) = Covered(TileXOf(set.West, set.Zoom), TileXOf(set.East, set.Zoom), set.Zoom);
-  std::tie(set.MinY, set.MaxY) = Covered(TileYOf(std::min(set.North, MaxLatitude), set.Zoom),
-                                         TileYOf(std::max(set.South, -MaxLatitude), set.Zoom), set.Zoom);
+  if (set.Zoom < 0 || set.Zoom > MaxZoom)
+    throw std::invalid_argument("its zoom " + std::to_string(set.Zoom) + " is not one of 0 to " + std::to_string(MaxZoom));
+  const TWorldPoint northWest = TileOf(set.West, set.North, set.Zoom);
+  const TWorldPoint southEast = TileOf(set.East, set.South, set.Zoom);
+  std::tie(set.MinX, set.MaxX) = Covered(northWest.X, southEast.X, set.Zoom);
+  std::tie(set.MinY, set.MaxY) = Covered(northWest.Y, southEast.Y, set.Zoom);
   set.WestMetres = TileEdgeXMetres(set.MinX, set.Zoom);
   set.EastMetres = TileEdgeXMetres(static_cast<long long>(set.MaxX) + 1, set.Zoom);
   set.NorthMetres = TileEdgeYMetres(set.MinY, set.Zoom);
@@ -112,23 +102,23 @@ TTileSet TileSetFromMetadata(const std::map<std::string, std::string>& metadata,
   return set;
 }
 
-std::string ArchiveWriteMessage(const std::filesystem::path& path, const std::string& reason) {
-  return CannotCreateMessage(path) + ": " + reason;
+std::optional<std::string> BoundsFault(double west, double south, double east, double north) {
+  const auto text = [](double value) { return std::isfinite(value) ? Number(value) : std::string("not a number"); };
+  const std::string bounds = text(west) + "," + text(south) + "," + text(east) + "," + text(north);
+  if (!(west >= -180 && east <= 180 && south >= -90 && north <= 90))
+    return "its bounds " + bounds + " are outside the world";
+  if (!(west < east && south < north)) return "its bounds " + bounds + " enclose nothing";
+  return std::nullopt;
 }
 
-std::string WriteFailureReason(int error) {
-  if (error == ENOSPC || error == EDQUOT) return "the disk is full";
-  return std::strerror(error);
-}
-
-std::unique_ptr<ITileArchive> OpenTileArchive(const std::filesystem::path& path) {
+std::unique_ptr<ITileArchive> OpenTileArchive(const std::filesystem::path& path, std::size_t maxTileBytes) {
   char start[16] = {};
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error(CannotOpenMessage(path));
   in.read(start, sizeof start);
   const std::string_view first(start, static_cast<std::size_t>(in.gcount()));
-  if (first.starts_with(PmtilesMagic)) return std::make_unique<TPmtilesReader>(path);
-  if (first == std::string_view("SQLite format 3\0", 16)) return std::make_unique<TMbtilesReader>(path);
+  if (first.starts_with(PmtilesMagic)) return std::make_unique<TPmtilesReader>(path, maxTileBytes);
+  if (first == std::string_view("SQLite format 3\0", 16)) return std::make_unique<TMbtilesReader>(path, maxTileBytes);
   throw std::runtime_error(CannotOpenMessage(path) + ": not an MBTiles or PMTiles file");
 }
 

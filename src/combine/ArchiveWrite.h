@@ -1,0 +1,36 @@
+#pragma once
+
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tiles/Archive.h"
+
+namespace meridane {
+
+// What the writers share.
+
+// The metadata both archives store, in this order: name, format, bounds
+// (west,south,east,north in degrees), center (longitude,latitude,zoom),
+// minzoom, maxzoom, type, version, description. Numbers are written with "."
+// and as many digits as read back to the same value.
+std::vector<std::pair<std::string, std::string>> ArchiveMetadata(const TTileSet& set);
+
+// "Cannot create file PATH: REASON", the message of every failed write.
+std::string ArchiveWriteMessage(const std::filesystem::path& path, const std::string& reason);
+// The reason for an errno of a failed write: a full disk is said plainly.
+std::string WriteFailureReason(int error);
+
+// A failed write of an output, worded by ArchiveWriteMessage. Writers name the
+// file they write; the combiner tells the reason again under the name the
+// user chose, as its writers only see the partial file.
+class EWriteError : public std::runtime_error {
+ public:
+  EWriteError(const std::filesystem::path& path, std::string reason)
+      : std::runtime_error(ArchiveWriteMessage(path, reason)), Reason(std::move(reason)) {}
+  std::string Reason;
+};
+
+}  // namespace meridane
