@@ -8,20 +8,13 @@
 
 #include "config/AtomicFile.h"
 #include "geo/Commonfunc.h"
-#include "tiles/Projection.h"
 #include "tiles/MbtilesReader.h"
 #include "tiles/PmtilesReader.h"
+#include "tiles/Projection.h"
 
 namespace meridane {
 
 namespace {
-
-// The shortest text that reads back as the same number, for messages.
-std::string Number(double value) {
-  char text[32];
-  const auto end = std::to_chars(text, text + sizeof text, value).ptr;
-  return std::string(text, end);
-}
 
 std::optional<double> ParseNumber(std::string_view text) {
   while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
@@ -64,6 +57,12 @@ std::pair<int, int> Covered(double low, double high, int zoom) {
 
 }  // namespace
 
+std::string NumberText(double value) {
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+  return std::string(text, end);
+}
+
 TTileSet TileSetFromMetadata(const std::map<std::string, std::string>& metadata, TTileSet set) {
   const auto text = [&](const char* key) -> const std::string* {
     const auto found = metadata.find(key);
@@ -90,7 +89,8 @@ TTileSet TileSetFromMetadata(const std::map<std::string, std::string>& metadata,
     set.North = edges[3];
   }
   if (set.Zoom < 0 || set.Zoom > MaxZoom)
-    throw std::invalid_argument("its zoom " + std::to_string(set.Zoom) + " is not one of 0 to " + std::to_string(MaxZoom));
+    throw std::invalid_argument("its zoom " + std::to_string(set.Zoom) + " is not one of 0 to " +
+                                std::to_string(MaxZoom));
   const TWorldPoint northWest = TileOf(set.West, set.North, set.Zoom);
   const TWorldPoint southEast = TileOf(set.East, set.South, set.Zoom);
   std::tie(set.MinX, set.MaxX) = Covered(northWest.X, southEast.X, set.Zoom);
@@ -103,7 +103,7 @@ TTileSet TileSetFromMetadata(const std::map<std::string, std::string>& metadata,
 }
 
 std::optional<std::string> BoundsFault(double west, double south, double east, double north) {
-  const auto text = [](double value) { return std::isfinite(value) ? Number(value) : std::string("not a number"); };
+  const auto text = [](double value) { return std::isfinite(value) ? NumberText(value) : std::string("not a number"); };
   const std::string bounds = text(west) + "," + text(south) + "," + text(east) + "," + text(north);
   if (!(west >= -180 && east <= 180 && south >= -90 && north <= 90))
     return "its bounds " + bounds + " are outside the world";

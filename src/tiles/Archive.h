@@ -41,6 +41,10 @@ std::unique_ptr<ITileArchive> OpenTileArchive(const std::filesystem::path& path,
 // std::invalid_argument, saying why, for a zoom or bounds that no map has.
 TTileSet TileSetFromMetadata(const std::map<std::string, std::string>& metadata, TTileSet fallback = {});
 
+// The shortest text that reads back as the same number, with "." in every
+// locale: how archives store their numbers and messages quote them.
+std::string NumberText(double value);
+
 // Why bounds in degrees are none a map can have (not finite, outside the
 // world, or empty), or nothing for sound ones.
 std::optional<std::string> BoundsFault(double west, double south, double east, double north);

@@ -51,13 +51,14 @@ TPmtilesReader::TPmtilesReader(const std::filesystem::path& path, std::size_t ma
   if (Descriptor < 0) throw std::runtime_error(CannotOpenMessage(Path));
   try {
     struct stat info {};
-    if (::fstat(Descriptor, &info) != 0) throw std::runtime_error(CannotOpenMessage(Path) + ": " + std::strerror(errno));
+    if (::fstat(Descriptor, &info) != 0)
+      throw std::runtime_error(CannotOpenMessage(Path) + ": " + std::strerror(errno));
     FileSize = static_cast<std::uint64_t>(info.st_size);
     const std::string h = Read(0, HeaderSize);
     if (!h.starts_with(PmtilesMagic)) Damaged();
     if (h[7] != 3) throw std::runtime_error(CannotOpenMessage(Path) + ": not a PMTiles file of version 3");
-    std::uint64_t* sections[] = {&Head.RootOffset, &Head.RootLength,   &Head.MetadataOffset, &Head.MetadataLength,
-                                 &Head.LeafOffset, &Head.LeafLength,   &Head.DataOffset,     &Head.DataLength,
+    std::uint64_t* sections[] = {&Head.RootOffset,     &Head.RootLength,  &Head.MetadataOffset, &Head.MetadataLength,
+                                 &Head.LeafOffset,     &Head.LeafLength,  &Head.DataOffset,     &Head.DataLength,
                                  &Head.AddressedTiles, &Head.TileEntries, &Head.TileContents};
     for (std::size_t i = 0; i < std::size(sections); ++i) *sections[i] = Little(h, 8 + 8 * i, 8);
     const auto byte = [&](std::size_t at) { return static_cast<int>(static_cast<unsigned char>(h[at])); };
@@ -76,18 +77,23 @@ TPmtilesReader::TPmtilesReader(const std::filesystem::path& path, std::size_t ma
     Head.CenterLon = degrees(119);
     Head.CenterLat = degrees(123);
     if (Head.InternalCompression != CompressionNone && Head.InternalCompression != CompressionGzip)
-      throw std::runtime_error(CannotOpenMessage(Path) + ": its directories are compressed in a way this program cannot read");
+      throw std::runtime_error(CannotOpenMessage(Path) +
+                               ": its directories are compressed in a way this program cannot read");
 
-    // Every number of the header is checked before it is used.
-    if (!Within(Head.RootOffset, Head.RootLength, FileSize) || !Within(Head.MetadataOffset, Head.MetadataLength, FileSize) ||
-        !Within(Head.LeafOffset, Head.LeafLength, FileSize) || !Within(Head.DataOffset, Head.DataLength, FileSize))
+    // Every number of the header is checked before it is used. The tile data
+    // may run past the end of a file cut short: the tiles it still holds are
+    // read, and a tile beyond its end is damaged when it is asked for.
+    if (!Within(Head.RootOffset, Head.RootLength, FileSize) ||
+        !Within(Head.MetadataOffset, Head.MetadataLength, FileSize) ||
+        !Within(Head.LeafOffset, Head.LeafLength, FileSize) || Head.DataOffset > FileSize ||
+        Head.DataLength > std::numeric_limits<std::uint64_t>::max() - Head.DataOffset)
       Damaged("its sections lie beyond its end");
     if (Head.AddressedTiles > TileIdEnd || (Head.AddressedTiles && Head.TileEntries > Head.AddressedTiles) ||
         (Head.TileEntries && Head.TileContents > Head.TileEntries))
       Damaged("its tile counts are impossible");
     if (Head.MinZoom > Head.MaxZoom || Head.MaxZoom > MaxZoom)
-      Damaged("its zooms " + std::to_string(Head.MinZoom) + " to " + std::to_string(Head.MaxZoom) + " are not within 0 to " +
-              std::to_string(MaxZoom));
+      Damaged("its zooms " + std::to_string(Head.MinZoom) + " to " + std::to_string(Head.MaxZoom) +
+              " are not within 0 to " + std::to_string(MaxZoom));
     if (const auto fault = BoundsFault(Head.MinLon, Head.MinLat, Head.MaxLon, Head.MaxLat)) Damaged(*fault);
 
     Root = DirectoryAt(Head.RootOffset, Head.RootLength);
@@ -172,8 +178,8 @@ std::optional<std::string> TPmtilesReader::Get(int zoom, int x, int y) {
       if (id - entry.TileId >= entry.RunLength) return std::nullopt;
       if (!Within(entry.Offset, entry.Length, Head.DataLength)) Damaged();
       if (entry.Length > MaxTileBytes)
-        Damaged("the tile " + std::to_string(zoom) + "/" + std::to_string(x) + "/" + std::to_string(y) + " is longer than " +
-                std::to_string(MaxTileBytes) + " bytes");
+        Damaged("the tile " + std::to_string(zoom) + "/" + std::to_string(x) + "/" + std::to_string(y) +
+                " is longer than " + std::to_string(MaxTileBytes) + " bytes");
       return Read(Head.DataOffset + entry.Offset, entry.Length);
     }
     auto leaf = Leaves.find(entry.Offset);

@@ -54,6 +54,7 @@ TViewerWindow::TViewerWindow(std::filesystem::path programFolder)
 
   statusBar()->addWidget(Place, 1);
   statusBar()->addPermanentWidget(Failure);
+  Failure->hide();  // takes no room until there is something to say
   statusBar()->addPermanentWidget(Kinds);
 
   MapWidget->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -80,6 +81,7 @@ TViewerWindow::TViewerWindow(std::filesystem::path programFolder)
   connect(MapWidget, &TMapWidget::SourceFailed, this, [this](const QString& reason) {
     Failure->setText(QString::fromStdString(OpenedName) + " is damaged: some tiles cannot be read");
     Failure->setToolTip(reason);
+    Failure->show();
   });
 }
 
@@ -92,6 +94,7 @@ bool TViewerWindow::Open(const std::filesystem::path& path) {
     OpenedName = path.filename().string();
     Failure->clear();
     Failure->setToolTip({});
+    Failure->hide();
     MapWidget->SetSource(std::move(source));
     setWindowTitle(QString::fromStdString(path.filename().string()) + " - Map Viewer");
     return true;
