@@ -77,10 +77,6 @@ class TPartialFiles {
   bool Kept = false;
 };
 
-}  // namespace
-
-namespace {
-
 // "1 placeholder, 40 missing, 0 empty, 1 not an image, 2 not decodable, 0 not 256x256"
 std::string LeftOut(const TFeedResult& s) {
   std::string text = Plural(s.Count(TTileKind::Placeholder), "placeholder", "placeholders");
