@@ -4,6 +4,8 @@
 # /dev/null) plus writing as many bytes as the archive holds (dd). The tiles
 # are hard links to four JPEG files of noise (about 30 KB each); the writer
 # makes every tile distinct, so no archive gains from storing repeats once.
+# mosaren_s is the whole combiner on the same task: the tiles read, decoded
+# (every tile is checked before an archive takes it) and written.
 # Last, the PMTiles writer's memory for TILES_MEMORY made-up tiles of 100 bytes.
 # Usage: bench/archives.sh [TILES...]   (default 10000 100000; TILES_MEMORY=1000000)
 # Needs: libjpeg-turbo-progs (cjpeg), time, bc (Debian packages), /dev/shm.
@@ -17,7 +19,7 @@ noise_sources
 writer=$build/bench/meridane_write_archive
 peak_mb() { awk '/Maximum resident set size/ { printf "%.1f", $6 / 1024 }' "$1"; }
 
-printf '%8s %-8s %9s %9s %8s %8s %8s %7s\n' tiles format write_s peak_MB out_MB cat_s dd_s ratio
+printf '%8s %-8s %9s %9s %9s %8s %8s %8s %7s\n' tiles format write_s mosaren_s peak_MB out_MB cat_s dd_s ratio
 for tiles in "${sizes[@]}"; do
   "$build/bench/meridane_link_tiles" "$tiles" "$work/task" "$work"/source*.jpg >/dev/null
   for format in mbtiles pmtiles; do
@@ -27,6 +29,10 @@ for tiles in "${sizes[@]}"; do
     write_s=$(elapsed "$start")
     out_bytes=$(stat -c %s "$out")
     rm -f "$out"
+    start=$(now)
+    "$build/mosaren" "$work/task/bench.mrd" -o "$out" >/dev/null
+    mosaren_s=$(elapsed "$start")
+    rm -f "$out"
     # The floor: the same files read once, the same bytes written once.
     start=$(now)
     find "$work/task/bench" -type f -print0 | xargs -0 cat >/dev/null
@@ -35,7 +41,8 @@ for tiles in "${sizes[@]}"; do
     dd if=/dev/zero of="$work/dd.out" bs=1M count=$((out_bytes / 1048576 + 1)) status=none
     dd_s=$(elapsed "$start")
     rm -f "$work/dd.out"
-    printf '%8d %-8s %9.2f %9s %8.1f %8.2f %8.2f %7.2f\n' "$tiles" "$format" "$write_s" "$(peak_mb "$work/time.txt")" \
+    printf '%8d %-8s %9.2f %9.2f %9s %8.1f %8.2f %8.2f %7.2f\n' "$tiles" "$format" "$write_s" "$mosaren_s" \
+      "$(peak_mb "$work/time.txt")" \
       "$(echo "$out_bytes / 1048576" | bc -l)" "$cat_s" "$dd_s" "$(echo "$write_s / ($cat_s + $dd_s)" | bc -l)"
   done
   rm -rf "$work/task"

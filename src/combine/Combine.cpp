@@ -171,15 +171,25 @@ int SyncFolder(const fs::path& folder) {
   return error;
 }
 
+// "1 placeholder, 40 missing, 0 empty, 1 not an image, 2 not decodable, 0 not 256x256"
+std::string LeftOut(const TFeedResult& s) {
+  std::string text = Plural(s.Count(TTileKind::Placeholder), "placeholder", "placeholders");
+  for (const TTileKind kind : {TTileKind::Missing, TTileKind::Empty, TTileKind::NotImage, TTileKind::NotDecodable,
+                               TTileKind::OtherSize})
+    text += ", " + std::to_string(s.Count(kind)) + " " + std::string(TileKindName(kind));
+  return text;
+}
+
 }  // namespace
 
 std::string SummaryText(const TCombineSummary& s, const fs::path& output) {
   if (s.Stopped) return "Stopped: nothing written.";
-  return Plural(s.Written(), "tile", "tiles") + " written; left out: " +
-         Plural(s.Count(TTileKind::Placeholder), "placeholder", "placeholders") + ", " +
-         std::to_string(s.Count(TTileKind::Missing)) + " missing, " + std::to_string(s.Count(TTileKind::Empty)) +
-         " empty, " + std::to_string(s.Count(TTileKind::NotImage)) + " not an image; " +
+  return Plural(s.Written(), "tile", "tiles") + " written; left out: " + LeftOut(s) + "; " +
          output.filename().string() + ", " + Size(s.OutputBytes);
+}
+
+std::string NothingWrittenText(const TFeedResult& fed) {
+  return "None of the " + std::to_string(fed.Fed()) + " tiles could be written; left out: " + LeftOut(fed) + ".";
 }
 
 fs::path PartialName(const fs::path& output, const std::string& tag) {
@@ -217,6 +227,7 @@ TCombineSummary Combine(const TTileSource& source, const TCombineRun& run) {
     const TFeedResult fed = FeedTiles(
         source, *sink,
         {.ProgramFolder = run.ProgramFolder,
+         .Pixels = !IsArchive(*format),
          .OnProgress =
              [&](long long done) {
                if (run.OnProgress) run.OnProgress({.Done = done, .Total = summary.Tiles, .Seconds = seconds()});
@@ -227,6 +238,11 @@ TCombineSummary Combine(const TTileSource& source, const TCombineRun& run) {
       sink.reset();  // before its files go
       summary.Seconds = seconds();
       return summary;
+    }
+    // An output of no tile at all is of no use, and would look like a map.
+    if (summary.Written() == 0) {
+      sink.reset();
+      throw ECombineNothingWritten(NothingWrittenText(fed));
     }
     sink->Finish();
     sink.reset();

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "combine/Outputs.h"
@@ -40,8 +41,18 @@ struct TCombineSummary : TFeedResult {
   long long Written() const { return Count(TTileKind::Good); }
 };
 // "1200 tiles written; left out: 3 placeholders, 40 missing, 0 empty, 1 not
-// an image; map.mbtiles, 1.2 MB (1234567 bytes)"
+// an image, 2 not decodable, 0 not 256x256; map.mbtiles, 1.2 MB (1234567 bytes)"
 std::string SummaryText(const TCombineSummary& summary, const std::filesystem::path& output);
+
+// Not one tile of the input could be written: nothing was put under the
+// output's name. The message counts what was left out.
+class ECombineNothingWritten : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+// "None of the 20 tiles could be written; left out: 0 placeholders, 0 missing,
+// 0 empty, 0 not an image, 20 not decodable, 0 not 256x256."
+std::string NothingWrittenText(const TFeedResult& fed);
 
 using TSinkFactory = std::function<std::unique_ptr<ITileSink>(TOutputFormat, const std::filesystem::path&,
                                                               const TTileSet&, const TCombineOptions&)>;
@@ -72,7 +83,8 @@ std::filesystem::path PartialName(const std::filesystem::path& output, const std
 // ECombineInputError; a failure while writing throws std::runtime_error with
 // the user's message, which names the output (EWriteError when a file could
 // not be written). When another run put its output in place meanwhile, this
-// run's output is not the one there, and that is a failure too.
+// run's output is not the one there, and that is a failure too. A run that
+// could write no tile throws ECombineNothingWritten and leaves nothing.
 TCombineSummary Combine(const TTileSource& source, const TCombineRun& run);
 
 }  // namespace meridane

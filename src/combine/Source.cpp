@@ -15,6 +15,7 @@
 #include "config/AtomicFile.h"
 #include "geo/Commonfunc.h"
 #include "task/Descriptor.h"
+#include "task/ImageData.h"
 #include "task/MapTypes.h"
 #include "task/ProjectFile.h"
 #include "tiles/TileReader.h"
@@ -38,76 +39,140 @@ struct TChunk {
   std::string Bytes;
 };
 
-// Reads the tiles into chunks on a thread of its own, at most Window chunks
-// ahead of the one who takes them.
+// A good tile of bytes the sink could not show: not decodable or not a tile's
+// size. GIF and WebP are not decoded here, so a sink of pixels cannot show them.
+TTileKind CheckedKind(std::string_view bytes, bool pixels) {
+  const TTileKind kind = DecodedKind(bytes);
+  if (kind != TTileKind::Good || !pixels) return kind;
+  const TImageFormat format = ImageFormatOf(bytes);
+  return format == TImageFormat::Jpeg || format == TImageFormat::Png ? kind : TTileKind::NotDecodable;
+}
+
+// Reads the tiles into chunks on a thread of its own, and has a few more
+// threads decode each chunk's good tiles, so that the disk rather than the
+// decoder sets the pace. Chunks are handed on in row order once checked, at
+// most Window of them ahead of the one who takes them.
 class TReadAhead {
  public:
   static constexpr std::size_t ChunkTiles = 256;
   static constexpr std::size_t ChunkBytes = 4 * 1024 * 1024;
-  static constexpr std::size_t Window = 4;
 
-  TReadAhead(const TTileSource& source, const TTileReader& reader)
-      : Source(source), Reader(reader), Thread([this] { Work(); }) {}
-  ~TReadAhead() {
-    {
-      const std::lock_guard lock(Mutex);
-      Stopping = true;
+  TReadAhead(const TTileSource& source, const TTileReader& reader, bool pixels)
+      : Source(source),
+        Reader(reader),
+        Pixels(pixels),
+        Checkers(std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4)),
+        Window(Checkers + 2) {
+    try {
+      Threads.emplace_back([this] { Guarded([this] { Read(); }); });
+      for (std::size_t i = 0; i < Checkers; ++i) Threads.emplace_back([this] { Guarded([this] { Check(); }); });
+    } catch (...) {
+      End();  // the threads that did start
+      throw;
     }
-    Room.notify_all();
-    Thread.join();
   }
+  ~TReadAhead() { End(); }
   TReadAhead(const TReadAhead&) = delete;
   TReadAhead& operator=(const TReadAhead&) = delete;
 
   // The next chunk; empty once every tile was read.
   TChunk Next() {
     std::unique_lock lock(Mutex);
-    Ready.wait(lock, [this] { return !Chunks.empty() || Ended || Failure; });
+    Changed.wait(lock, [this] { return Failure || (Slots.empty() ? Ended : Slots.front().Checked); });
     if (Failure) std::rethrow_exception(Failure);
-    if (Chunks.empty()) return {};
-    TChunk chunk = std::move(Chunks.front());
-    Chunks.pop_front();
+    if (Slots.empty()) return {};
+    TChunk chunk = std::move(Slots.front().Chunk);
+    Slots.pop_front();
     lock.unlock();
-    Room.notify_one();
+    Changed.notify_all();
     return chunk;
   }
 
  private:
-  void Work() {
-    try {
-      const TTileSet& set = Source.Set;
-      const long long columns = set.Columns();
-      TChunk chunk;
-      for (long long i = 0; i < set.Count(); ++i) {
-        const int x = static_cast<int>(set.MinX + i % columns), y = static_cast<int>(set.MinY + i / columns);
-        chunk.Kinds.push_back(Reader.Read(Source.FileName(x, y).c_str(), chunk.Bytes));
-        chunk.Ends.push_back(chunk.Bytes.size());
-        if (chunk.Kinds.size() < ChunkTiles && chunk.Bytes.size() < ChunkBytes && i + 1 < set.Count()) continue;
-        std::unique_lock lock(Mutex);
-        Room.wait(lock, [this] { return Stopping || Chunks.size() < Window; });
-        if (Stopping) return;
-        Chunks.push_back(std::move(chunk));
-        chunk = {};
-        lock.unlock();
-        Ready.notify_one();
-      }
+  // A chunk read, then checked by one checker.
+  struct TSlot {
+    TChunk Chunk;
+    bool Taken = false, Checked = false;
+  };
+
+  void End() {
+    {
       const std::lock_guard lock(Mutex);
-      Ended = true;
+      Stopping = true;
+    }
+    Changed.notify_all();
+    for (std::thread& thread : Threads) thread.join();
+  }
+
+  template <typename Work>
+  void Guarded(Work work) {
+    try {
+      work();
     } catch (...) {
       const std::lock_guard lock(Mutex);
-      Failure = std::current_exception();
+      if (!Failure) Failure = std::current_exception();
     }
-    Ready.notify_one();
+    Changed.notify_all();
+  }
+
+  void Read() {
+    const TTileSet& set = Source.Set;
+    const long long columns = set.Columns();
+    TChunk chunk;
+    for (long long i = 0; i < set.Count(); ++i) {
+      const int x = static_cast<int>(set.MinX + i % columns), y = static_cast<int>(set.MinY + i / columns);
+      chunk.Kinds.push_back(Reader.Read(Source.FileName(x, y).c_str(), chunk.Bytes));
+      chunk.Ends.push_back(chunk.Bytes.size());
+      if (chunk.Kinds.size() < ChunkTiles && chunk.Bytes.size() < ChunkBytes && i + 1 < set.Count()) continue;
+      std::unique_lock lock(Mutex);
+      Changed.wait(lock, [this] { return Stopping || Failure || Slots.size() < Window; });
+      if (Stopping || Failure) return;
+      Slots.push_back({.Chunk = std::move(chunk)});
+      chunk = {};
+      lock.unlock();
+      Changed.notify_all();
+    }
+    const std::lock_guard lock(Mutex);
+    Ended = true;
+  }
+
+  void Check() {
+    std::unique_lock lock(Mutex);
+    for (;;) {
+      // A deque keeps its elements in place as others come and go at its ends.
+      TSlot* slot = nullptr;
+      Changed.wait(lock, [&] {
+        for (TSlot& s : Slots)
+          if (!s.Taken) {
+            slot = &s;
+            break;
+          }
+        return slot || Stopping || Failure || Ended;
+      });
+      if (Stopping || Failure || !slot) return;
+      slot->Taken = true;
+      lock.unlock();
+      TChunk& chunk = slot->Chunk;
+      std::size_t begin = 0;
+      for (std::size_t k = 0; k < chunk.Kinds.size(); begin = chunk.Ends[k++])
+        if (chunk.Kinds[k] == TTileKind::Good)
+          chunk.Kinds[k] = CheckedKind(std::string_view(chunk.Bytes).substr(begin, chunk.Ends[k] - begin), Pixels);
+      lock.lock();
+      slot->Checked = true;
+      Changed.notify_all();
+    }
   }
 
   const TTileSource& Source;
   const TTileReader& Reader;
+  const bool Pixels;
+  const std::size_t Checkers, Window;
   std::mutex Mutex;
-  std::condition_variable Ready, Room;
-  std::deque<TChunk> Chunks;
+  std::condition_variable Changed;
+  std::deque<TSlot> Slots;
   bool Ended = false, Stopping = false;
   std::exception_ptr Failure;
-  std::thread Thread;  // last: starts once the rest is there
+  std::vector<std::thread> Threads;  // last: they start once the rest is there
 };
 
 }  // namespace
@@ -118,7 +183,7 @@ TFeedResult FeedTiles(const TTileSource& source, ITileSink& sink, const TFeedOpt
   auto nextProgress = Clock::now() + std::chrono::milliseconds(100);
   TFeedResult result;
   const TTileReader tiles(handle.Get(), PlaceholderBytes(options.ProgramFolder, source.Set.Format), options.MaxTileBytes);
-  TReadAhead reader(source, tiles);
+  TReadAhead reader(source, tiles, options.Pixels);
   const long long columns = source.Set.Columns();
   long long fed = 0;
   for (TChunk chunk = reader.Next(); !chunk.Kinds.empty(); chunk = reader.Next()) {

@@ -31,6 +31,9 @@ struct TFeedResult {
 struct TFeedOptions {
   std::filesystem::path ProgramFolder;  // holds blankimg/, the placeholders
   std::size_t MaxTileBytes = DefaultMaxTileBytes;  // a longer file is no tile
+  // The sink decodes tiles into pixels: a GIF or WebP tile, which only the
+  // archives take as they are, is left out as not decodable.
+  bool Pixels = false;
   // On the calling thread about every 100 ms: tiles fed so far.
   std::function<void(long long fed)> OnProgress{};
   // Asked before every tile; true ends the feed.
@@ -39,8 +42,10 @@ struct TFeedOptions {
 
 // Hands sink every tile of the source's set, row by row from the north, west
 // to east: a tile's bytes, or nothing for a tile that is missing, empty, not
-// an image or the placeholder. A second thread reads the files ahead of the
-// sink, a bounded number of them. Does not call Finish. A tile folder that is
+// an image, the placeholder, not decodable or not 256x256 (every good tile is
+// decoded first, so that an archive, which stores bytes as they are, holds no
+// tile that would show wrong). A thread reads the files and a few more decode
+// them ahead of the sink, a bounded number of them. Does not call Finish. A tile folder that is
 // missing holds no tile; one that cannot be opened throws EFileError. An error
 // the sink throws reaches the caller.
 TFeedResult FeedTiles(const TTileSource& source, ITileSink& sink, const TFeedOptions& options);

@@ -14,12 +14,23 @@ enum class TImageCheck { Sound, OtherSize, Undecodable };
 // Whether an image decodes to its end and has the given size. A header that
 // gives another size answers OtherSize without decoding the rest; data a
 // decoder cannot read through (truncated, damaged, or data it had to make up)
-// is Undecodable, and so is anything not a JPEG, PNG, GIF or WebP. GIF and
-// WebP are not decoded here: they count as sound.
+// is Undecodable, as is a JPEG of more than 100 scans or in CMYK or YCCK (it has
+// no RGBA here); a PNG is read up to its last row and no further. Anything not
+// a JPEG, PNG, GIF or WebP is Undecodable too. GIF and WebP are not decoded
+// here: they count as sound.
 // out: null to read the image through only (fast, as CheckImage does);
 // otherwise the pixels as RGBA rows at 1/scale of the size (scale 1 or 8; a
 // PNG only at 1), and GIF and WebP are Undecodable. Safe on several threads.
 TImageCheck DecodeImage(std::string_view bytes, int width, int height, unsigned char* out = nullptr, int scale = 1);
+// What the last DecodeImage on this thread read: the JPEG scans, the PNG bytes
+// handed to the inflater. A damaged or hostile tile is given up after a bounded
+// amount of both; tests count the work here rather than time it.
+struct TDecodeWork {
+  int Scans = 0;
+  std::size_t PngBytes = 0;
+};
+const TDecodeWork& LastDecodeWork();
+
 inline TImageCheck CheckImage(std::string_view bytes, int width, int height) {
   return DecodeImage(bytes, width, height);
 }

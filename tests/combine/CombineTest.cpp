@@ -23,7 +23,11 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string Placeholder = "\xFF\xD8\xFF placeholder";
-std::string Jpeg(const std::string& what) { return "\xFF\xD8\xFF " + what; }
+// A sound tile told apart by what follows its end, which a decoder does not read.
+std::string Jpeg(const std::string& what) {
+  static const std::string jpeg = EncodeJpeg(256, 256);
+  return jpeg + what;
+}
 
 // A program folder with its placeholder, and a tile folder beside it.
 struct TTiles {
@@ -53,6 +57,8 @@ TEST(FeedTilesTest, EveryTileOfTheRectangleRowByRowFromTheNorthWithTheBadOnesLef
     const char* Name;
     std::map<std::string, std::string> Files;
     std::vector<TAdded> Expected;
+    bool Pixels = false;
+    long long NotDecodable = 0, OtherSize = 0;
   } cases[] = {
       {"rows from the north",
        {{"gs_2_4_3.jpg", Jpeg("a")},
@@ -71,6 +77,32 @@ TEST(FeedTilesTest, EveryTileOfTheRectangleRowByRowFromTheNorthWithTheBadOnesLef
       {"rows from the south",
        {{"ms_1_5_3.jpg", Jpeg("north")}, {"ms_1_4_3.jpg", Jpeg("south")}, {"ms_2_4_3.jpg", Placeholder}},
        {{1, 2, Jpeg("north")}, {2, 2, std::nullopt}, {1, 3, Jpeg("south")}, {2, 3, std::nullopt}}},
+      // An archive stores bytes as they are: what would not show is left out first.
+      {"decoded first",
+       {{"gs_1_1_3.jpg", Jpeg("a")},
+        {"gs_2_1_3.jpg", UndecodableTiles()[0].Bytes},
+        {"gs_3_1_3.jpg", UndecodableTiles()[2].Bytes},
+        {"gs_4_1_3.jpg", UndecodableTiles()[3].Bytes},
+        {"gs_5_1_3.jpg", EncodeJpeg(256, 128)},
+        {"gs_6_1_3.jpg", "GIF89a\x01\0\x01\0"},
+        {"gs_7_1_3.jpg", Placeholder}},
+       {{1, 1, Jpeg("a")},
+        {2, 1, std::nullopt},
+        {3, 1, std::nullopt},
+        {4, 1, std::nullopt},
+        {5, 1, std::nullopt},
+        {6, 1, "GIF89a\x01\0\x01\0"},
+        {7, 1, std::nullopt}},
+       false,
+       3,
+       1},
+      // A picture cannot show a GIF.
+      {"decoded for pixels",
+       {{"gs_1_1_3.jpg", Jpeg("a")}, {"gs_2_1_3.jpg", "GIF89a\x01\0\x01\0"}, {"gs_3_1_3.jpg", Placeholder}},
+       {{1, 1, Jpeg("a")}, {2, 1, std::nullopt}, {3, 1, std::nullopt}},
+       true,
+       1,
+       0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -79,8 +111,10 @@ TEST(FeedTilesTest, EveryTileOfTheRectangleRowByRowFromTheNorthWithTheBadOnesLef
     TSinkLog log;
     const TTileSource source = FolderSource(tiles.Folder, 3);
     auto sink = RecordingSinks(log)(TOutputFormat::MBTiles, tiles.Dir / "out.mbtiles", source.Set, {});
-    const TFeedResult result = FeedTiles(source, *sink, {.ProgramFolder = tiles.Program});
+    const TFeedResult result = FeedTiles(source, *sink, {.ProgramFolder = tiles.Program, .Pixels = c.Pixels});
     EXPECT_EQ(log.Added, c.Expected);
+    EXPECT_EQ(result.Count(TTileKind::NotDecodable), c.NotDecodable);
+    EXPECT_EQ(result.Count(TTileKind::OtherSize), c.OtherSize);
     long long good = 0;
     for (const TAdded& added : c.Expected) good += added.Bytes.has_value();
     EXPECT_EQ(result.Count(TTileKind::Good), good);
@@ -217,8 +251,9 @@ TEST(CombineTest, TheOutputAppearsWhenCompleteAndNothingOtherwise) {
       EXPECT_EQ(log.Finished, c.End == TEnd::Done);
       if (c.End == TEnd::Done) {
         EXPECT_EQ(summary.Written(), 4);
-        EXPECT_EQ(ReadAll(out / c.Output), "\xFF\xD8\xFF 0\xFF\xD8\xFF 1\xFF\xD8\xFF 2\xFF\xD8\xFF 3");
-        EXPECT_EQ(summary.OutputBytes, 4 * 5U);  // the picture's own, not its world file's
+        const std::string all = Jpeg("0") + Jpeg("1") + Jpeg("2") + Jpeg("3");
+        EXPECT_EQ(ReadAll(out / c.Output), all);
+        EXPECT_EQ(summary.OutputBytes, all.size());  // the picture's own, not its world file's
       }
     } catch (const std::runtime_error& e) {
       EXPECT_EQ(c.End, TEnd::SinkFails) << e.what();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <map>
 #include <sstream>
 
@@ -40,8 +41,14 @@ TConsoleRun RunConsole(std::vector<std::string> args, const TCombineEnvironment&
 TEST(CombineConsoleTest, ExitStatusesAndMessages) {
   TTempDir dir;
   fs::create_directories(dir / "tiles");
-  for (const char* name : {"gs_5_6_4.jpg", "gs_6_6_4.jpg"}) WriteAll(dir / "tiles" / name, "\xFF\xD8\xFF tile");
+  const std::string jpeg = EncodeJpeg(256, 256);
+  for (const char* name : {"gs_5_6_4.jpg", "gs_6_6_4.jpg"}) WriteAll(dir / "tiles" / name, jpeg);
   WriteAll(dir / "tiles" / "gs_5_7_4.jpg", "<html>");
+  WriteAll(dir / "tiles" / "gs_6_7_4.jpg", "\xFF\xD8\xFF a stub of a tile");
+  // Tiles none of which can be written.
+  fs::create_directories(dir / "bad");
+  WriteAll(dir / "bad" / "gs_5_6_4.jpg", jpeg.substr(0, jpeg.size() / 2));
+  WriteAll(dir / "bad" / "gs_6_6_4.jpg", "<html>");
   const std::string tiles = (dir / "tiles").string(), out = (dir / "map.mbtiles").string();
   const std::string none = (dir / "none.mrd").string();
   TSinkLog log;
@@ -54,8 +61,11 @@ TEST(CombineConsoleTest, ExitStatusesAndMessages) {
                                                    const TCombineOptions&) -> std::unique_ptr<ITileSink> {
                                       throw std::runtime_error("No space left on the device");
                                     }};
+  char size[64];
+  std::snprintf(size, sizeof size, "%.1f KB (%zu bytes)", static_cast<double>(2 * jpeg.size()) / 1024, 2 * jpeg.size());
   const std::string written =
-      "2 tiles written; left out: 0 placeholders, 1 missing, 0 empty, 1 not an image; map.mbtiles, 16 bytes\n";
+      "2 tiles written; left out: 0 placeholders, 0 missing, 0 empty, 1 not an image, 1 not decodable, 0 not 256x256; "
+      "map.mbtiles, " + std::string(size) + "\n";
   const struct {
     std::vector<std::string> Args;
     const TCombineEnvironment& Env;
@@ -66,6 +76,13 @@ TEST(CombineConsoleTest, ExitStatusesAndMessages) {
       {{tiles, "--zoom", "4", "-o", out}, recording, false, 0, written, ""},
       {{tiles, "--zoom", "4", "-o", out}, recording, true, 130, "Stopped: nothing written.\n", ""},
       {{tiles, "--zoom", "4", "-o", out}, failing, false, 1, "", "No space left on the device\n"},
+      {{(dir / "bad").string(), "--zoom", "4", "-o", out},
+       recording,
+       false,
+       1,
+       "",
+       "None of the 2 tiles could be written; left out: 0 placeholders, 0 missing, 0 empty, 1 not an image, 1 not "
+       "decodable, 0 not 256x256.\n"},
       {{tiles, "--zoom", "5", "-o", out}, recording, false, 2, "", "No tiles of zoom 5 in " + tiles + "\n"},
       {{tiles, "--zoom", "4", "-o", (dir / "map.gif").string()},
        recording,
@@ -104,7 +121,7 @@ TEST(CombineConsoleTest, ExitStatusesAndMessages) {
 TEST(CombineProgramTest, AClosedOutputStopsTheLinesNotTheWriting) {
   TTempDir dir;
   fs::create_directories(dir / "tiles");
-  for (const char* name : {"gs_5_6_4.jpg", "gs_6_6_4.jpg"}) WriteAll(dir / "tiles" / name, "\xFF\xD8\xFF tile");
+  for (const char* name : {"gs_5_6_4.jpg", "gs_6_6_4.jpg"}) WriteAll(dir / "tiles" / name, EncodeJpeg(256, 256));
   const pid_t pid = SpawnWithClosedOutput(
       {MERIDANE_MOSAREN, (dir / "tiles").string(), "--zoom", "4", "-o", (dir / "map.mbtiles").string(), "--progress"});
   EXPECT_EQ(WaitForExit(pid), 0);
@@ -137,23 +154,44 @@ TEST_F(CombineTaskTest, WritesTheGoodTilesOfADownloadedTask) {
     RunCli(static_cast<int>(argv.size()), argv.data(), ignored, ignored);
 
     const fs::path project = Dir / "maps" / (std::string(t.Task) + ".mrd");
+    const TTileGrid grid(OpenTaskReadOnly(project, TConfig(Config).ReadStart()));
+    // The server's tiles only look like JPEGs: all but the first become real
+    // ones, and that one is left out as not decodable.
+    const std::string blank = ReadAll(ProgramFolder() / "blankimg" / "blank.jpg");
+    bool first = true;
+    grid.ForEach([&](int x, int y) {
+      std::error_code ec;
+      if (!fs::exists(grid.TilePath(x, y), ec) || ReadAll(grid.TilePath(x, y)) == blank) return;
+      if (!first) WriteAll(grid.TilePath(x, y), EncodeJpeg(256, 256));
+      first = false;
+    });
+    fs::remove(Dir / "out.mbtiles");  // the task before's
     TSinkLog log;
     const TCombineEnvironment env{.ProgramFolder = ProgramFolder(), .StopSignal = [] { return 0; },
                                   .MakeSink = RecordingSinks(log)};
     const TConsoleRun run =
         RunConsole({project.string(), "-o", (Dir / "out.mbtiles").string(), "--config", Config.string()}, env);
-    ASSERT_EQ(run.Status, 0) << run.Err;
 
-    const TTileGrid grid(OpenTaskReadOnly(project, TConfig(Config).ReadStart()));
-    const TCoverageSummary coverage = CheckCoverage(grid, {.ProgramFolder = ProgramFolder()});
+    const TCoverageSummary coverage = CheckCoverage(grid, {.Decode = true, .ProgramFolder = ProgramFolder()});
+    EXPECT_GT(coverage.Count(TTileKind::Good) + coverage.Count(TTileKind::Placeholder), 0);
+    const std::string counts = std::to_string(coverage.Count(TTileKind::Placeholder)) + " placeholder";
+    if (coverage.Count(TTileKind::Good) == 0) {
+      // Nothing to write is an error, and no output.
+      EXPECT_EQ(run.Status, 1);
+      EXPECT_TRUE(run.Err.starts_with("None of the " + std::to_string(grid.Count()) + " tiles could be written"))
+          << run.Err;
+      EXPECT_NE(run.Err.find(counts), std::string::npos) << run.Err;
+      EXPECT_FALSE(fs::exists(Dir / "out.mbtiles"));
+      continue;
+    }
+    ASSERT_EQ(run.Status, 0) << run.Err;
     long long written = 0;
     for (const TAdded& added : log.Added) written += added.Bytes.has_value();
     EXPECT_EQ(static_cast<long long>(log.Added.size()), grid.Count());
     EXPECT_EQ(written, coverage.Count(TTileKind::Good));
-    EXPECT_GT(coverage.Count(TTileKind::Good) + coverage.Count(TTileKind::Placeholder), 0);
-    EXPECT_NE(run.Out.find(std::to_string(coverage.Count(TTileKind::Placeholder)) + " placeholder"),
-              std::string::npos)
-        << run.Out;
+    EXPECT_EQ(coverage.Count(TTileKind::NotDecodable), 1);
+    EXPECT_NE(run.Out.find(counts), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("1 not decodable"), std::string::npos) << run.Out;
   }
 }
 

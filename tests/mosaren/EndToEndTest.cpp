@@ -41,7 +41,7 @@ TEST_F(TCombinedTask, EveryFormatReadsBackAsTheDownloadedTiles) {
     std::ostringstream printed, errors;
     ASSERT_EQ(RunCombineConsole(6, argv, printed, errors, {.ProgramFolder = ProgramFolder()}), 0) << errors.str();
     EXPECT_TRUE(printed.str().starts_with("11 tiles written; left out: 1 placeholder, 0 missing, 0 empty, 0 not an "
-                                          "image; " + std::string(c.Name) + ", "))
+                                          "image, 0 not decodable, 0 not 256x256; " + std::string(c.Name) + ", "))
         << printed.str();
     const TOutputFormat format = *OutputFormatOf(path);
     for (const fs::path& file : OutputFiles(format, path)) EXPECT_TRUE(fs::exists(file)) << file;

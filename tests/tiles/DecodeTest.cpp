@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "support/Images.h"
 #include "task/ImageData.h"
@@ -55,8 +56,62 @@ TEST(ImageData, DecodesWholeTilesOfTheirSize) {
       {"png 512x512", test::EncodePng(512, 512), TImageCheck::OtherSize},
       {"gif", "GIF89a\x01\0\x01\0"s, TImageCheck::Sound},
       {"html", "<html>Not Found</html>"s, TImageCheck::Undecodable},
+      {"cmyk jpeg", test::EncodeCmykJpeg(256, 256), TImageCheck::Undecodable},
   };
   for (const auto& c : cases) EXPECT_EQ(CheckImage(c.Bytes, 256, 256), c.Expected) << c.Name;
+}
+
+// An interlaced PNG's rows come in seven passes: the decode must still put
+// each where it belongs and stop after the last.
+std::string EncodeInterlacedPng(const std::vector<unsigned char>& grey) {
+  std::string bytes;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  png_set_write_fn(
+      png, &bytes,
+      [](png_structp p, png_bytep data, png_size_t size) {
+        static_cast<std::string*>(png_get_io_ptr(p))->append(reinterpret_cast<char*>(data), size);
+      },
+      nullptr);
+  png_set_IHDR(png, info, 256, 256, 8, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_ADAM7, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
+  std::vector<png_bytep> rows(256);
+  for (int y = 0; y < 256; ++y) rows[y] = const_cast<png_bytep>(grey.data()) + y * 256;
+  png_set_rows(png, info, rows.data());
+  png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
+  png_destroy_write_struct(&png, &info);
+  return bytes;
+}
+
+TEST(ImageData, PngPixelsAlikeInterlacedOrNot) {
+  const std::vector<unsigned char> grey = test::Gradient(256, 256);
+  TRgba plain, interlaced;
+  ASSERT_TRUE(DecodeTile(test::EncodePng(256, 256), plain));
+  ASSERT_TRUE(DecodeTile(EncodeInterlacedPng(grey), interlaced));
+  EXPECT_EQ(plain, interlaced);
+  EXPECT_EQ(plain[(10 * 256 + 20) * 4], grey[10 * 256 + 20]);
+  EXPECT_EQ(plain[(10 * 256 + 20) * 4 + 3], 255);
+}
+
+// Tiles under the size cap that would take seconds each: the work done on
+// them is counted, not timed.
+TEST(ImageData, BombsAreGivenUpAfterBoundedWork) {
+  const std::string png = test::PngInflateBomb(std::size_t{16} << 20);
+  // The rows are sound and what follows them is never inflated.
+  EXPECT_EQ(CheckImage(png, 256, 256), TImageCheck::Sound);
+  EXPECT_LT(LastDecodeWork().PngBytes * 4, png.size());
+  TRgba pixels;
+  EXPECT_TRUE(DecodeTile(png, pixels));
+  EXPECT_LT(LastDecodeWork().PngBytes * 4, png.size());
+
+  const std::string jpeg = test::JpegScanBomb(1000);
+  EXPECT_EQ(CheckImage(jpeg, 256, 256), TImageCheck::Undecodable);
+  EXPECT_LE(LastDecodeWork().Scans, 101);
+  EXPECT_FALSE(DecodeTile(jpeg, pixels));
+  EXPECT_LE(LastDecodeWork().Scans, 101);
+  // A tile's usual few scans are well within the bound.
+  EXPECT_EQ(CheckImage(test::JpegScanBomb(0), 256, 256), TImageCheck::Sound);
+  EXPECT_GT(LastDecodeWork().Scans, 1);
 }
 
 }  // namespace

@@ -3,11 +3,13 @@
 #include <QComboBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <cstdio>
 
 #include "combine/RecordingSink.h"
 #include "config/Config.h"
 #include "mosaren/qt/CombineWindow.h"
 #include "mosaren/ServedTask.h"
+#include "support/Images.h"
 #include "ui/qt/QtHarness.h"
 
 namespace meridane::test {
@@ -29,9 +31,10 @@ void Type(QWidget* window, const char* name, const std::string& text) {
 TEST(CombineWindowTest, AFolderJoinedIntoAPictureWithItsSummary) {
   TTempDir dir;
   fs::create_directories(dir / "tiles");
+  const std::string jpeg = EncodeJpeg(256, 256);
   for (int x = 0; x < 30; ++x)
     for (int y = 0; y < 20; ++y)
-      if (x != y) WriteAll(dir / "tiles" / ("gs_" + std::to_string(x) + "_" + std::to_string(y) + "_7.jpg"), "\xFF\xD8\xFF tile");
+      if (x != y) WriteAll(dir / "tiles" / ("gs_" + std::to_string(x) + "_" + std::to_string(y) + "_7.jpg"), jpeg);
   TSinkLog log;
   TQtToolkit toolkit;
   std::vector<std::string> opened;
@@ -69,9 +72,15 @@ TEST(CombineWindowTest, AFolderJoinedIntoAPictureWithItsSummary) {
 
   Find<QPushButton>(&window, "Start")->click();
   ASSERT_TRUE(WaitUntil([&] { return !Text(&window, "Summary").empty(); }));
+  // The picture's own, without its world file and coordinate system.
+  const std::size_t bytes = 580 * jpeg.size();
+  const bool megabytes = bytes >= 1024 * 1024;
+  char size[64];
+  std::snprintf(size, sizeof size, megabytes ? "%.1f MB (%zu bytes)" : "%.1f KB (%zu bytes)",
+                static_cast<double>(bytes) / (megabytes ? 1024 * 1024 : 1024), bytes);
   EXPECT_EQ(Text(&window, "Summary"),
-            "580 tiles written; left out: 0 placeholders, 20 missing, 0 empty, 0 not an image; map.jpg, 4.5 KB "
-            "(4640 bytes)");  // the picture's own, without its world file and coordinate system
+            "580 tiles written; left out: 0 placeholders, 20 missing, 0 empty, 0 not an image, 0 not decodable, 0 not "
+            "256x256; map.jpg, " + std::string(size));
   EXPECT_EQ(Find<QProgressBar>(&window, "Progress")->value(), 1000);
   EXPECT_TRUE(fs::exists(dir / "map.jpg"));
   EXPECT_TRUE(fs::exists(dir / "map.jgw"));
