@@ -24,12 +24,6 @@ namespace meridane {
 
 namespace fs = std::filesystem;
 
-long long TFeedResult::Fed() const {
-  long long fed = 0;
-  for (const long long count : Counts) fed += count;
-  return fed;
-}
-
 namespace {
 
 // Consecutive tiles in row order, their good files' bytes one after another.

@@ -19,13 +19,11 @@ struct TStartConfig;
 // The input's errors are the tile source's.
 using ECombineInputError = ETileSourceError;
 
-struct TFeedResult {
-  // Tiles by kind: Good ones were handed on, all others left out.
-  std::array<long long, TileKindCount> Counts{};
+// Tiles by kind: Good ones were handed on, all others left out.
+struct TFeedResult : TTileCounts {
   bool Stopped = false;  // Stop answered true before every tile was fed
 
-  long long Count(TTileKind kind) const { return Counts[static_cast<std::size_t>(kind)]; }
-  long long Fed() const;
+  long long Fed() const { return Total(); }
 };
 
 struct TFeedOptions {

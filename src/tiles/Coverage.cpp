@@ -16,12 +16,6 @@ namespace meridane {
 
 namespace fs = std::filesystem;
 
-long long TCoverageSummary::Checked() const {
-  long long checked = 0;
-  for (const long long count : Counts) checked += count;
-  return checked;
-}
-
 std::string SummaryLine(const TCoverageSummary& s) {
   std::string line = std::to_string(s.Checked()) + " tiles";
   if (s.Stopped) line += " of " + std::to_string(s.Tiles);

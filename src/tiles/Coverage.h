@@ -18,15 +18,13 @@ struct TBadTile {
   TTileKind Kind = TTileKind::Good;
 };
 
-struct TCoverageSummary {
-  std::array<long long, TileKindCount> Counts{};
+struct TCoverageSummary : TTileCounts {
   long long Tiles = 0;  // of the task
   double Seconds = 0;
   bool Decoded = false;
   bool Stopped = false;  // Stop answered true before every tile was checked
 
-  long long Count(TTileKind kind) const { return Counts[static_cast<std::size_t>(kind)]; }
-  long long Checked() const;
+  long long Checked() const { return Total(); }
   long long Bad() const { return Checked() - Count(TTileKind::Good); }
   double TilesPerSecond() const { return Seconds > 0 ? static_cast<double>(Checked()) / Seconds : 0; }
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <filesystem>
 #include <string>
@@ -13,6 +14,18 @@ namespace meridane {
 // viewer sort it alike. Every kind but Good is bad: the tile is worth fetching again.
 enum class TTileKind { Good, Missing, Empty, NotImage, Placeholder, NotDecodable, OtherSize };
 inline constexpr std::size_t TileKindCount = 7;
+
+// Tiles counted by their kind.
+struct TTileCounts {
+  std::array<long long, TileKindCount> Counts{};
+
+  long long Count(TTileKind kind) const { return Counts[static_cast<std::size_t>(kind)]; }
+  long long Total() const {
+    long long total = 0;
+    for (const long long count : Counts) total += count;
+    return total;
+  }
+};
 
 // "good", "missing", "empty", "not an image", "placeholder", "not decodable", "not 256x256".
 std::string_view TileKindName(TTileKind kind);

@@ -370,9 +370,10 @@ TEST(CombineTest, TwoRunsWritingOneOutputKeepToTheirOwnFiles) {
     }
     firstRun.join();
     EXPECT_EQ(firstError, "");
-    EXPECT_EQ(ReadAll(out / output), Jpeg("a0") + Jpeg("a1") + Jpeg("a2") + Jpeg("a3"));
-    EXPECT_EQ(firstSummary.OutputBytes, 4 * 6U);
-    EXPECT_EQ(secondSummary.OutputBytes, 4 * 6U);
+    const std::string firstAll = Jpeg("a0") + Jpeg("a1") + Jpeg("a2") + Jpeg("a3");
+    EXPECT_EQ(ReadAll(out / output), firstAll);
+    EXPECT_EQ(firstSummary.OutputBytes, firstAll.size());
+    EXPECT_EQ(secondSummary.OutputBytes, (Jpeg("b0") + Jpeg("b1") + Jpeg("b2") + Jpeg("b3")).size());
     EXPECT_EQ(hidden(), std::vector<std::string>{});
   }
 }
