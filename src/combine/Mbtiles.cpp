@@ -29,7 +29,6 @@ std::string Reason(sqlite3* db, int code) {
 }
 
 // Rows of the format count from the south.
-long long TmsRow(int zoom, long long y) { return FlipRow(y, zoom); }
 
 }  // namespace
 
@@ -38,7 +37,8 @@ TMbtilesWriter::TMbtilesWriter(std::filesystem::path path, const TTileSet& set) 
   std::error_code ec;
   std::filesystem::remove(Path, ec);
   std::filesystem::remove(Path.string() + "-journal", ec);
-  const int opened = sqlite3_open_v2(Path.c_str(), &Db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  const int opened =
+      sqlite3_open_v2(Path.c_str(), &Db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (opened != SQLITE_OK) Fail(opened);
   sqlite3_extended_result_codes(Db, 1);
   // The page size counts only before the first table. The rollback journal (no
@@ -61,8 +61,8 @@ TMbtilesWriter::TMbtilesWriter(std::filesystem::path path, const TTileSet& set) 
   }
   sqlite3_finalize(meta);
   if (code != SQLITE_OK) Fail(code);
-  code = sqlite3_prepare_v2(Db, "INSERT INTO tiles (zoom_level, tile_column, tile_row, tile_data) VALUES (?, ?, ?, ?)", -1,
-                            &Insert, nullptr);
+  code = sqlite3_prepare_v2(Db, "INSERT INTO tiles (zoom_level, tile_column, tile_row, tile_data) VALUES (?, ?, ?, ?)",
+                            -1, &Insert, nullptr);
   if (code != SQLITE_OK) Fail(code);
   sqlite3_bind_int(Insert, 1, Set.Zoom);
 }
@@ -92,7 +92,7 @@ void TMbtilesWriter::Add(int x, int y, std::optional<std::string_view> bytes) {
   if (!bytes) return;
   if (!Db) throw EWriteError(Path, "the file is closed");
   sqlite3_bind_int(Insert, 2, x);
-  sqlite3_bind_int64(Insert, 3, TmsRow(Set.Zoom, y));
+  sqlite3_bind_int64(Insert, 3, FlipRow(y, Set.Zoom));
   sqlite3_bind_blob64(Insert, 4, bytes->data(), bytes->size(), SQLITE_STATIC);
   int code = sqlite3_step(Insert);
   code = code == SQLITE_DONE ? sqlite3_reset(Insert) : code;

@@ -13,9 +13,9 @@ TPyramidChoice ChooseTiles(const TMapView& view, int zoom, const TTileRect& sour
   const double toSource = 1 / choice.Scale;
   const TWorldPoint nw = view.ScreenToPixel(0, 0);
   const TWorldPoint se = view.ScreenToPixel(view.Width(), view.Height());
-  const auto first = [&](double p) { return static_cast<long long>(std::floor(p * toSource / 256)); };
+  const auto first = [&](double p) { return static_cast<long long>(std::floor(p * toSource / TileSide)); };
   // A pixel edge on a tile's edge belongs to the tile before it.
-  const auto last = [&](double p) { return static_cast<long long>(std::ceil(p * toSource / 256)) - 1; };
+  const auto last = [&](double p) { return static_cast<long long>(std::ceil(p * toSource / TileSide)) - 1; };
   choice.Tiles.MinX = static_cast<int>(std::max<long long>(first(nw.X), source.MinX));
   choice.Tiles.MinY = static_cast<int>(std::max<long long>(first(nw.Y), source.MinY));
   choice.Tiles.MaxX = static_cast<int>(std::min<long long>(last(se.X), source.MaxX));
@@ -49,7 +49,7 @@ std::vector<TTileKey> LoadOrder(const TMapView& view, const TPyramidChoice& choi
   for (int y = choice.Tiles.MinY; y <= choice.Tiles.MaxY; ++y)
     for (int x = choice.Tiles.MinX; x <= choice.Tiles.MaxX; ++x) tiles.push_back({choice.Zoom, x, y});
   const TWorldPoint centre = view.ScreenToPixel(view.Width() / 2.0, view.Height() / 2.0);
-  const double cx = centre.X / choice.Scale / 256 - 0.5, cy = centre.Y / choice.Scale / 256 - 0.5;
+  const double cx = centre.X / choice.Scale / TileSide - 0.5, cy = centre.Y / choice.Scale / TileSide - 0.5;
   const auto distance = [cx, cy](const TTileKey& t) { return (t.X - cx) * (t.X - cx) + (t.Y - cy) * (t.Y - cy); };
   std::stable_sort(tiles.begin(), tiles.end(),
                    [&](const TTileKey& a, const TTileKey& b) { return distance(a) < distance(b); });

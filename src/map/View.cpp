@@ -53,8 +53,8 @@ void TMapView::Fit(double west, double south, double east, double north, int mar
   const double roomX = std::max(ScreenWidth - 2.0 * margin, 1.0);
   const double roomY = std::max(ScreenHeight - 2.0 * margin, 1.0);
   ZoomLevel = std::min({std::log2(roomX / width), std::log2(roomY / height), maxZoom});
-  CentreX = (nw.X + se.X) / 2 / 256;
-  CentreY = (nw.Y + se.Y) / 2 / 256;
+  CentreX = (nw.X + se.X) / 2 / TileSide;
+  CentreY = (nw.Y + se.Y) / 2 / TileSide;
   Clamp();
 }
 

@@ -17,7 +17,6 @@ namespace meridane {
 namespace {
 
 // Rows of the format count from the south.
-long long TmsRow(int zoom, long long y) { return FlipRow(y, zoom); }
 
 // The path as an SQLite URI that opens the file as it is: immutable, SQLite
 // takes no lock and makes no -wal or -shm file, which a WAL-mode file would
@@ -65,21 +64,24 @@ TMbtilesReader::TMbtilesReader(const std::filesystem::path& path, std::size_t ma
   // Without bounds the tiles of the deepest zoom give the rectangle.
   TTileSet fallback;
   if (!metadata.contains("bounds") &&
-      sqlite3_prepare_v2(Db,
-                         "SELECT zoom_level, MIN(tile_column), MAX(tile_column), MIN(tile_row), MAX(tile_row) FROM tiles "
-                         "WHERE zoom_level = (SELECT MAX(zoom_level) FROM tiles)",
-                         -1, &query, nullptr) == SQLITE_OK) {
+      sqlite3_prepare_v2(
+          Db,
+          "SELECT zoom_level, MIN(tile_column), MAX(tile_column), MIN(tile_row), MAX(tile_row) FROM tiles "
+          "WHERE zoom_level = (SELECT MAX(zoom_level) FROM tiles)",
+          -1, &query, nullptr) == SQLITE_OK) {
     std::string fault;
     if (sqlite3_step(query) == SQLITE_ROW && sqlite3_column_type(query, 0) != SQLITE_NULL) {
       // Numbers of the file: a zoom or a tile beyond the grid is no tile.
       const sqlite3_int64 zoom = sqlite3_column_int64(query, 0);
       const auto inGrid = [&](int column) {
         const sqlite3_int64 value = sqlite3_column_int64(query, column);
-        return sqlite3_column_type(query, column) == SQLITE_INTEGER && value >= 0 && value < GridSize(static_cast<int>(zoom));
+        return sqlite3_column_type(query, column) == SQLITE_INTEGER && value >= 0 &&
+               value < GridSize(static_cast<int>(zoom));
       };
       if (sqlite3_column_type(query, 0) != SQLITE_INTEGER || zoom < 0 || zoom > MaxZoom) {
         const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(query, 0));
-        fault = "its tiles have zoom level " + std::string(text ? text : "") + ", not one of 0 to " + std::to_string(MaxZoom);
+        fault = "its tiles have zoom level " + std::string(text ? text : "") + ", not one of 0 to " +
+                std::to_string(MaxZoom);
       } else if (!inGrid(1) || !inGrid(2) || !inGrid(3) || !inGrid(4)) {
         fault = "its tiles of zoom " + std::to_string(zoom) + " lie outside the zoom's grid";
       } else {
@@ -87,8 +89,8 @@ TMbtilesReader::TMbtilesReader(const std::filesystem::path& path, std::size_t ma
         fallback.Zoom = z;
         fallback.West = TileXToLon(sqlite3_column_int(query, 1), z);
         fallback.East = TileXToLon(sqlite3_column_int(query, 2) + 1.0, z);
-        fallback.North = TileYToLat(static_cast<double>(TmsRow(z, sqlite3_column_int(query, 4))), z, 0);
-        fallback.South = TileYToLat(static_cast<double>(TmsRow(z, sqlite3_column_int(query, 3))) + 1, z, 0);
+        fallback.North = TileYToLat(static_cast<double>(FlipRow(sqlite3_column_int(query, 4), z)), z, 0);
+        fallback.South = TileYToLat(static_cast<double>(FlipRow(sqlite3_column_int(query, 3), z)) + 1, z, 0);
       }
     }
     sqlite3_finalize(query);
@@ -117,7 +119,7 @@ std::optional<std::string> TMbtilesReader::Get(int zoom, int x, int y) {
   if (zoom < 0 || zoom > MaxZoom || x < 0 || y < 0 || x >= GridSize(zoom) || y >= GridSize(zoom)) return std::nullopt;
   sqlite3_bind_int(Select, 1, zoom);
   sqlite3_bind_int(Select, 2, x);
-  sqlite3_bind_int64(Select, 3, TmsRow(zoom, y));
+  sqlite3_bind_int64(Select, 3, FlipRow(y, zoom));
   sqlite3_bind_int64(Select, 4, static_cast<sqlite3_int64>(std::min<std::size_t>(MaxTileBytes, INT64_MAX)));
   std::optional<std::string> tile;
   std::string reason;

@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "tiles/Projection.h"
 #include "map/Pyramid.h"
+#include "tiles/Projection.h"
 #include "ui/qt/Binder.h"
 
 namespace meridane {
@@ -184,7 +184,9 @@ void TMapPickDialog::Fit() {
     view.Fit(g.Left, g.Bottom, g.Right, g.Top, 48);
     view.CentreOn(view.Centre(), std::floor(view.Zoom()));
   } else {
-    view.CentreOn({0, 0}, std::max(0.0, std::floor(std::log2(std::min(view.Width(), view.Height()) / 256.0))));
+    view.CentreOn(
+        {0, 0},
+        std::max(0.0, std::floor(std::log2(std::min(view.Width(), view.Height()) / static_cast<double>(TileSide)))));
   }
   MapView->Refresh();
 }
@@ -206,7 +208,7 @@ void TMapPickDialog::TileCached(const TBackgroundTile& tile) {
 void TMapPickDialog::PaintTiles(QPainter& painter, const TMapView& view) {
   if (!Source) return;
   const int zoom = BackgroundZoom(view);
-  const TPyramidChoice choice = ChooseTiles(view, zoom, WholeWorld(zoom), 256);
+  const TPyramidChoice choice = ChooseTiles(view, zoom, WholeWorld(zoom), TileSide);
   if (choice.Overview) return;
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
   const double side = 1.0 / static_cast<double>(1LL << zoom);
