@@ -14,6 +14,7 @@
 #include <random>
 #include <regex>
 
+#include "support/Images.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
 #include "support/TestServers.h"
@@ -272,6 +273,37 @@ TEST(CliCrash, PowerCutRightAfterASaveLosesNoTile) {
       {MERIDANE_CLI, "--config", config.string(), "--open", folder + "p.mrd", "--no-progress"}, output, output);
   ASSERT_EQ(test::WaitForExit(resume), 1) << ReadAll(output);  // completed with one substituted tile
   EXPECT_EQ(WrongTiles(served, folder + "p/"), std::vector<std::string>{});
+}
+
+// A power cut right after the combiner put its picture in place: the picture
+// under its name is whole, as a run without the cut writes it.
+TEST(CliCrash, PowerCutRightAfterTheCombinersOutputKeepsItWhole) {
+  if (::geteuid() != 0) GTEST_SKIP() << "a power cut needs root (a loop-mounted ext4 shut down)";
+  test::TTempDir dir;
+  TLoopDisk disk(dir.Path());
+  if (!disk.MountIt()) GTEST_SKIP() << "could not make and loop-mount an ext4 image (mkfs.ext4, mount -o loop)";
+  fs::create_directories(dir / "tiles");
+  for (int x = 4; x < 8; ++x)
+    for (int y = 4; y < 8; ++y)
+      test::WriteAll(dir / "tiles" / ("gs_" + std::to_string(x) + "_" + std::to_string(y) + "_4.jpg"),
+                     test::EncodeJpeg(256, 256));
+  const auto args = [&](const std::string& output) {
+    return std::vector<std::string>{MERIDANE_MOSAREN, (dir / "tiles").string(), "--zoom", "4", "-o", output};
+  };
+  const fs::path log = dir / "output.txt";
+  ASSERT_EQ(test::WaitForExit(test::SpawnProgram(args((dir / "whole.png").string()), log, log)), 0) << ReadAll(log);
+  const std::string picture = disk.Mount.string() + "/map.png";
+  const pid_t pid = test::SpawnProgram(args(picture), log, log,
+                                       {std::string("LD_PRELOAD=") + MERIDANE_CRASH_SHIM,
+                                        "MERIDANE_POWER_CUT_NAME=/map.png", "MERIDANE_POWER_CUT_AFTER=1"});
+  ASSERT_EQ(test::WaitForExit(pid), 1000) << ReadAll(log);
+
+  // The disk comes back with what it had before the cut.
+  disk.Unmount();
+  ASSERT_TRUE(disk.MountIt());
+  const std::string kept = ReadAll(picture), whole = ReadAll(dir / "whole.png");
+  EXPECT_EQ(kept.size(), whole.size());
+  EXPECT_TRUE(kept == whole);
 }
 
 }  // namespace

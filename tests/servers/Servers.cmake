@@ -54,6 +54,9 @@ target_link_libraries(meridane_crash_shim PRIVATE ${CMAKE_DL_LIBS})
 add_dependencies(cli_tests meridane_crash_shim)
 target_compile_definitions(cli_tests PRIVATE MERIDANE_CRASH_SHIM="$<TARGET_FILE:meridane_crash_shim>")
 target_compile_definitions(cli_tests PRIVATE MERIDANE_CLI="$<TARGET_FILE:meridane-cli>")
+# The combiner's outputs meet the same power cut.
+add_dependencies(cli_tests mosaren)
+target_compile_definitions(cli_tests PRIVATE MERIDANE_MOSAREN="$<TARGET_FILE:mosaren>")
 
 # The desktop program's widgets, offscreen, with a main of their own (QtMain.cpp).
 find_package(Qt6 REQUIRED COMPONENTS Test)
