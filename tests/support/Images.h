@@ -23,9 +23,10 @@ inline std::vector<unsigned char> Gradient(int width, int height) {
   return pixels;
 }
 
-// A real JPEG file's bytes of pixels with 1 (grey) or 3 (RGB) components.
+// A real JPEG file's bytes of pixels with 1 (grey), 3 (RGB) or 4 (CMYK, as
+// Adobe's inverted samples) components; progressive: in several scans.
 inline std::string EncodeJpegPixels(const std::vector<unsigned char>& pixels, int width, int height, int components,
-                                    int quality = 75) {
+                                    int quality = 75, bool progressive = false) {
   jpeg_compress_struct info;
   jpeg_error_mgr errors;
   info.err = jpeg_std_error(&errors);  // a failure ends the test program
@@ -36,9 +37,10 @@ inline std::string EncodeJpegPixels(const std::vector<unsigned char>& pixels, in
   info.image_width = static_cast<JDIMENSION>(width);
   info.image_height = static_cast<JDIMENSION>(height);
   info.input_components = components;
-  info.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+  info.in_color_space = components == 1 ? JCS_GRAYSCALE : components == 4 ? JCS_CMYK : JCS_RGB;
   jpeg_set_defaults(&info);
   jpeg_set_quality(&info, quality, TRUE);
+  if (progressive) jpeg_simple_progression(&info);
   jpeg_start_compress(&info, TRUE);
   while (info.next_scanline < info.image_height) {
     JSAMPROW row = const_cast<unsigned char*>(pixels.data()) +
@@ -116,28 +118,7 @@ inline std::string PngInflateBomb(std::size_t extraBytes) {
 // A real progressive JPEG of 256x256 with its smallest scan repeated `scans`
 // times more: each a pass over every block of the image.
 inline std::string JpegScanBomb(int scans) {
-  const std::vector<unsigned char> pixels = Gradient(256, 256);
-  jpeg_compress_struct info;
-  jpeg_error_mgr errors;
-  info.err = jpeg_std_error(&errors);
-  jpeg_create_compress(&info);
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&info, &buffer, &size);
-  info.image_width = info.image_height = 256;
-  info.input_components = 1;
-  info.in_color_space = JCS_GRAYSCALE;
-  jpeg_set_defaults(&info);
-  jpeg_simple_progression(&info);
-  jpeg_start_compress(&info, TRUE);
-  while (info.next_scanline < info.image_height) {
-    JSAMPROW row = const_cast<unsigned char*>(pixels.data()) + static_cast<std::size_t>(info.next_scanline) * 256;
-    jpeg_write_scanlines(&info, &row, 1);
-  }
-  jpeg_finish_compress(&info);
-  const std::string jpeg(reinterpret_cast<const char*>(buffer), size);
-  jpeg_destroy_compress(&info);
-  std::free(buffer);
+  const std::string jpeg = EncodeJpegPixels(Gradient(256, 256), 256, 256, 1, 75, true);
   // Scans run from their marker to the next scan's or to the end marker.
   const std::size_t end = jpeg.size() - 2;
   std::string smallest;
@@ -153,29 +134,9 @@ inline std::string JpegScanBomb(int scans) {
 
 // A real CMYK JPEG (Adobe's inverted samples): sound, but with no RGB here.
 inline std::string EncodeCmykJpeg(int width, int height) {
-  std::vector<unsigned char> pixels(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4, 0x80);
-  jpeg_compress_struct info;
-  jpeg_error_mgr errors;
-  info.err = jpeg_std_error(&errors);
-  jpeg_create_compress(&info);
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&info, &buffer, &size);
-  info.image_width = static_cast<JDIMENSION>(width);
-  info.image_height = static_cast<JDIMENSION>(height);
-  info.input_components = 4;
-  info.in_color_space = JCS_CMYK;
-  jpeg_set_defaults(&info);
-  jpeg_start_compress(&info, TRUE);
-  while (info.next_scanline < info.image_height) {
-    JSAMPROW row = pixels.data() + static_cast<std::size_t>(info.next_scanline) * static_cast<std::size_t>(width) * 4;
-    jpeg_write_scanlines(&info, &row, 1);
-  }
-  jpeg_finish_compress(&info);
-  std::string bytes(reinterpret_cast<const char*>(buffer), size);
-  jpeg_destroy_compress(&info);
-  std::free(buffer);
-  return bytes;
+  return EncodeJpegPixels(
+      std::vector<unsigned char>(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4, 0x80), width,
+      height, 4);
 }
 
 // The undecodable tile bodies every program must leave out alike.
