@@ -8,10 +8,10 @@
 
 #include "config/Config.h"
 #include "task/Descriptor.h"
-#include "tiles/Archive.h"
-#include "tiles/TileSource.h"
-#include "tiles/TileReader.h"
 #include "task/ProjectFile.h"
+#include "tiles/Archive.h"
+#include "tiles/TileReader.h"
+#include "tiles/TileSource.h"
 
 namespace meridane {
 
@@ -33,7 +33,10 @@ namespace {
 TDecodedTile Decoded(std::string_view bytes, bool eighth = false) {
   TDecodedTile tile;
   const bool sound = eighth ? DecodeTileEighth(bytes, tile.Pixels) : DecodeTile(bytes, tile.Pixels);
-  tile.Kind = sound ? TTileKind::Good : TTileKind::NotDecodable;
+  // Sorted as the check sorts it: a tile of another size is told apart.
+  tile.Kind = sound                                                             ? TTileKind::Good
+              : CheckImage(bytes, TileSide, TileSide) == TImageCheck::OtherSize ? TTileKind::OtherSize
+                                                                                : TTileKind::NotDecodable;
   if (tile.Kind != TTileKind::Good) tile.Pixels.clear();
   return tile;
 }

@@ -15,15 +15,17 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(TileKinds, TheCheckTheCombinerAndTheViewerAgree) {
-  std::vector<TBadTile> cases = UndecodableTiles();
-  cases.push_back({"jpeg", EncodeJpeg(256, 256)});
-  cases.push_back({"png", EncodePng(256, 256)});
-  for (const auto& [name, bytes] : cases) {
+  struct TCase {
+    std::string Name, Bytes;
+    TTileKind Expected;
+  };
+  std::vector<TCase> cases = {{"jpeg", EncodeJpeg(256, 256), TTileKind::Good},
+                              {"png", EncodePng(256, 256), TTileKind::Good},
+                              {"512x512 jpeg", EncodeJpeg(512, 512), TTileKind::OtherSize}};
+  for (const auto& [name, bytes] : UndecodableTiles())
+    cases.push_back({name, bytes, name == std::string("html page") ? TTileKind::NotImage : TTileKind::NotDecodable});
+  for (const auto& [name, bytes, expected] : cases) {
     SCOPED_TRACE(name);
-    const TTileKind expected = std::string_view(name) == "html page" ? TTileKind::NotImage
-                               : std::string_view(name) == "jpeg" || std::string_view(name) == "png"
-                                   ? TTileKind::Good
-                                   : TTileKind::NotDecodable;
     TTempDir dir;
     const TMapTask task(dir);
     // Every tile of the task but the missing one and the placeholder.
