@@ -1,21 +1,10 @@
 #include "download/Cookies.h"
 
-#include <cerrno>
-#include <fstream>
 #include <limits>
 #include <vector>
 
-#ifndef _WIN32
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
-#include "config/AtomicFile.h"
 #include "download/HttpClient.h"
-#ifndef _WIN32
-#include "task/Descriptor.h"
-#endif
+#include "task/TextFile.h"
 
 namespace meridane {
 
@@ -59,48 +48,11 @@ bool Expired(std::string_view field, std::time_t now) {
   return expires != 0 && expires < now;
 }
 
-std::string NotRegularMessage(const std::filesystem::path& path) { return "Not a regular file: " + path.string(); }
-std::string TooLargeMessage(const std::filesystem::path& path) { return "File larger than 16 MB: " + path.string(); }
-
 // The whole file, or nothing when there is none.
 std::string ReadCookieFile(const std::filesystem::path& path) {
   std::error_code ec;
-  const std::filesystem::file_status status = std::filesystem::status(path, ec);
-  if (status.type() == std::filesystem::file_type::not_found) return {};
-  if (ec) throw EFileError(CannotOpenMessage(path));
-  if (status.type() != std::filesystem::file_type::regular) throw EFileError(NotRegularMessage(path));
-  std::string text;
-  // Read a byte past the limit: the file may have grown since it was looked at.
-  constexpr std::size_t ReadLimit = MaxCookieFileBytes + 1;
-  char chunk[64 * 1024];
-#ifndef _WIN32
-  // Opened without waiting and looked at again: it may have become a pipe meanwhile.
-  const TDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  const int fd = file.Get();
-  if (fd < 0) throw EFileError(CannotOpenMessage(path));
-  struct stat opened {};
-  if (::fstat(fd, &opened) != 0) throw EFileError(CannotOpenMessage(path));
-  if (!S_ISREG(opened.st_mode)) throw EFileError(NotRegularMessage(path));
-  if (static_cast<std::uintmax_t>(opened.st_size) > MaxCookieFileBytes) throw EFileError(TooLargeMessage(path));
-  text.reserve(static_cast<std::size_t>(opened.st_size) + 1);
-  while (text.size() < ReadLimit) {
-    const ssize_t n = ::read(fd, chunk, sizeof chunk);
-    if (n == 0) break;
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw EFileError(CannotOpenMessage(path));
-    text.append(chunk, static_cast<std::size_t>(n));
-  }
-#else
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw EFileError(CannotOpenMessage(path));
-  while (text.size() < ReadLimit && in) {
-    in.read(chunk, sizeof chunk);
-    text.append(chunk, static_cast<std::size_t>(in.gcount()));
-  }
-  if (in.bad()) throw EFileError(CannotOpenMessage(path));
-#endif
-  if (text.size() > MaxCookieFileBytes) throw EFileError(TooLargeMessage(path));
-  return text;
+  if (std::filesystem::status(path, ec).type() == std::filesystem::file_type::not_found) return {};
+  return ReadRegularFile(path, MaxCookieFileBytes);
 }
 
 }  // namespace

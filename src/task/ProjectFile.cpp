@@ -60,7 +60,7 @@ TProjectReader::TProjectReader(const fs::path& path) {
 TProjectReader TProjectReader::Open(const fs::path& path) {
   TProjectReader reader;
   std::error_code ec;
-  if (fs::status(path, ec).type() != fs::file_type::not_found) reader.Content = ReadTaskFile(path, MaxProjectBytes);
+  if (fs::status(path, ec).type() != fs::file_type::not_found) reader.Content = ReadRegularFile(path, MaxProjectBytes);
   return reader;
 }
 
@@ -129,7 +129,7 @@ void WriteProjectPositions(const fs::path& path, const TPositions& positions) {
 
 TTaskParams OpenTaskReadOnly(const fs::path& path, const TStartConfig& config) {
   // Unlike the main window's reading, a file that is missing is no task either.
-  const TProjectReader project = TProjectReader::FromText(ReadTaskFile(path, MaxProjectBytes));
+  const TProjectReader project = TProjectReader::FromText(ReadRegularFile(path, MaxProjectBytes));
   const fs::path file = fs::absolute(path);
   TTaskParams params;
   ApplyStartConfig(params, config);

@@ -49,7 +49,7 @@ class TProjectReader {
   // A file that is missing or cannot be read reads as empty.
   explicit TProjectReader(const std::filesystem::path& path);
   // A file that is missing reads as empty; one that is there but cannot be
-  // read throws EFileError naming it, as ReadTaskFile does.
+  // read throws EFileError naming it, as ReadRegularFile does.
   static TProjectReader Open(const std::filesystem::path& path);
   static TProjectReader FromText(std::string content);
 

@@ -55,7 +55,7 @@ std::size_t ReadSome(int descriptor, char* data, std::size_t size, const std::fi
 
 }  // namespace
 
-TDescriptor OpenTaskFile(const std::filesystem::path& path) {
+TDescriptor OpenRegularFile(const std::filesystem::path& path) {
   TDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (file.Get() < 0) throw EFileError(CannotOpenMessage(path));
   struct stat opened {};
@@ -64,8 +64,8 @@ TDescriptor OpenTaskFile(const std::filesystem::path& path) {
   return file;
 }
 
-std::string ReadTaskFile(const std::filesystem::path& path, std::uintmax_t limit) {
-  const TDescriptor file = OpenTaskFile(path);
+std::string ReadRegularFile(const std::filesystem::path& path, std::uintmax_t limit) {
+  const TDescriptor file = OpenRegularFile(path);
   std::string text;
   // A byte past the limit tells a file that is too large, however it grew.
   for (char chunk[1 << 16];;) {
@@ -78,10 +78,10 @@ std::string ReadTaskFile(const std::filesystem::path& path, std::uintmax_t limit
 }
 
 std::vector<std::string> ReadLines(const std::filesystem::path& path) {
-  return SplitLines(ReadTaskFile(path, std::numeric_limits<std::uintmax_t>::max()));
+  return SplitLines(ReadRegularFile(path, std::numeric_limits<std::uintmax_t>::max()));
 }
 
-TLineReader::TLineReader(const std::filesystem::path& path) : Path(path), In(OpenTaskFile(path)) {}
+TLineReader::TLineReader(const std::filesystem::path& path) : Path(path), In(OpenRegularFile(path)) {}
 
 bool TLineReader::Fill() {
   Block.resize(1 << 16);

@@ -18,14 +18,14 @@ void ForEachLine(std::string_view text, const std::function<void(std::string_vie
 std::vector<std::string> SplitLines(std::string_view text);
 std::string JoinLines(const std::vector<std::string>& lines);
 
-// Every file of a task is opened for reading here, as its tiles are: a regular
-// file only, opened without waiting, since a pipe or a device named like a task
-// file would hold the open or the reads for ever. Throws EFileError "Cannot
+// Every file of a task (and the cookie file) is opened for reading here, as its
+// tiles are: a regular file only, opened without waiting, since a pipe or a
+// device under such a name would hold the open or the reads for ever. Throws EFileError "Cannot
 // open file %s" or "Not a regular file: %s".
-TDescriptor OpenTaskFile(const std::filesystem::path& path);
-// The whole file, opened by OpenTaskFile. Throws EFileError as it does, and
+TDescriptor OpenRegularFile(const std::filesystem::path& path);
+// The whole file, opened by OpenRegularFile. Throws EFileError as it does, and
 // "File larger than N MB: %s" beyond limit bytes.
-std::string ReadTaskFile(const std::filesystem::path& path, std::uintmax_t limit);
+std::string ReadRegularFile(const std::filesystem::path& path, std::uintmax_t limit);
 
 std::vector<std::string> ReadLines(const std::filesystem::path& path);
 // Replaces the file atomically.

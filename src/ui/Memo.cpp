@@ -50,7 +50,7 @@ std::size_t TMemo::MemoryUsed() const {
 }
 
 void TMemo::LoadFromFile(const fs::path& path) {
-  const TDescriptor file = OpenTaskFile(path);
+  const TDescriptor file = OpenRegularFile(path);
   struct stat opened {};
   if (::fstat(file.Get(), &opened) != 0) throw EFileError(CannotOpenMessage(path));
   const auto size = static_cast<std::uintmax_t>(opened.st_size);
