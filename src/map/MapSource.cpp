@@ -137,6 +137,17 @@ std::unique_ptr<IMapSource> OpenMapSource(const fs::path& path, const fs::path& 
   return std::make_unique<TArchiveMapSource>(OpenTileArchive(path, config.MaxTileBytes));
 }
 
+bool TDecodeFindings::Add(const TTileKey& key, TTileKind kind) {
+  if (!FoundByDecoding(kind) || !Seen.insert(key).second) return false;
+  if (Kept.size() < MaxMarks) Kept.push_back({key.X, key.Y, kind});
+  return true;
+}
+
+void TDecodeFindings::Clear() {
+  Seen.clear();
+  Kept.clear();
+}
+
 void ScanKinds(IMapSource& source, const std::function<void(const TKindCounts&)>& report,
                const std::atomic<bool>& stop) {
   const TTileRect rect = source.Rect();

@@ -6,11 +6,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
-#include "tiles/TileSet.h"
 #include "map/Pyramid.h"
 #include "map/TileCache.h"
+#include "tiles/TileSet.h"
 
 namespace meridane {
 
@@ -70,6 +71,27 @@ struct TKindCounts {
     TTileKind Kind = TTileKind::Missing;
   };
   std::vector<TBad> Found;
+};
+
+// The damaged tiles only decoding tells (not decodable, not 256x256), found
+// as the loader reads them: each counted once, and kept to be marked while
+// there is room.
+class TDecodeFindings {
+ public:
+  explicit TDecodeFindings(std::size_t maxMarks) : MaxMarks(maxMarks) {}
+  static bool FoundByDecoding(TTileKind kind) {
+    return kind == TTileKind::NotDecodable || kind == TTileKind::OtherSize;
+  }
+  // True when the tile is one of them and was not found before.
+  bool Add(const TTileKey& key, TTileKind kind);
+  long long Count() const { return static_cast<long long>(Seen.size()); }
+  const std::vector<TKindCounts::TBad>& Marks() const { return Kept; }
+  void Clear();
+
+ private:
+  std::size_t MaxMarks;
+  std::unordered_set<TTileKey, TTileKeyHash> Seen;
+  std::vector<TKindCounts::TBad> Kept;
 };
 
 // Sorts every tile of the source with Classify, row by row, and reports the

@@ -52,8 +52,7 @@ void TMapWidget::SetSource(std::unique_ptr<IMapSource> source) {
   MapSource = std::move(source);
   KindCounts = {};
   MarkedTiles.clear();
-  UndecodableSeen.clear();
-  Undecodable.clear();
+  Undecodable.Clear();
   FailureTold = false;
   // A fresh flag: repaints and scan reports still queued for the old source do no harm.
   RepaintAsked = std::make_shared<std::atomic<bool>>(false);
@@ -62,8 +61,7 @@ void TMapWidget::SetSource(std::unique_ptr<IMapSource> source) {
     Loader = std::make_unique<TTileLoader>(*MapSource, Cache, [this, asked = RepaintAsked, zoom](const TTileKey& key) {
       // Only decoding tells these, so the scan leaves them to the loader.
       if (key.Zoom == zoom)
-        if (const auto tile = Cache.Find(key);
-            tile && (tile->Kind == TTileKind::NotDecodable || tile->Kind == TTileKind::OtherSize))
+        if (const auto tile = Cache.Find(key); tile && TDecodeFindings::FoundByDecoding(tile->Kind))
           QMetaObject::invokeMethod(
               this,
               [this, asked, key, kind = tile->Kind] {
@@ -89,7 +87,7 @@ void TMapWidget::SetSource(std::unique_ptr<IMapSource> source) {
                                      counts.Found.begin() + static_cast<std::ptrdiff_t>(std::min(room, counts.Found.size())));
                   KindCounts = counts;
                   KindCounts.Found.clear();
-                  KindCounts.Damaged += static_cast<long long>(UndecodableSeen.size());
+                  KindCounts.Damaged += Undecodable.Count();
                   if (!counts.Found.empty()) update();
                   emit CountsChanged();
                 },
@@ -113,8 +111,7 @@ void TMapWidget::TilesArrived() {
 }
 
 void TMapWidget::AddUndecodable(const TTileKey& key, TTileKind kind) {
-  if (!UndecodableSeen.insert(key).second) return;
-  if (Undecodable.size() < MaxMarkedTiles) Undecodable.push_back({key.X, key.Y, kind});
+  if (!Undecodable.Add(key, kind)) return;
   ++KindCounts.Damaged;
   emit CountsChanged();
 }
@@ -209,7 +206,7 @@ void TMapWidget::PaintMarks(QPainter& painter, double side) {
                               [](const TKindCounts::TBad& tile, double row) { return tile.Y < row; });
   for (; bad != MarkedTiles.end() && bad->Y <= maxY; ++bad)
     if (bad->X >= minX && bad->X <= maxX) PaintMark(painter, *bad, side);
-  for (const TKindCounts::TBad& tile : Undecodable)
+  for (const TKindCounts::TBad& tile : Undecodable.Marks())
     if (tile.X >= minX && tile.X <= maxX && tile.Y >= minY && tile.Y <= maxY) PaintMark(painter, tile, side);
 }
 

@@ -5,7 +5,6 @@
 #include <functional>
 #include <memory>
 #include <thread>
-#include <unordered_set>
 #include <vector>
 
 #include "map/MapSource.h"
@@ -127,8 +126,7 @@ class TMapWidget : public QWidget {
   std::vector<TKindCounts::TBad> MarkedTiles;
   // Tiles the loader found not to decode, which the scan cannot tell: counted
   // once each however often they are loaded, and marked in no particular order.
-  std::unordered_set<TTileKey, TTileKeyHash> UndecodableSeen;
-  std::vector<TKindCounts::TBad> Undecodable;
+  TDecodeFindings Undecodable{MaxMarkedTiles};
   bool FailureTold = false;
   bool Dragging = false;
   // A source set before the widget was laid out is fitted at its first size.
