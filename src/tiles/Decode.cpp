@@ -11,6 +11,7 @@
 #include <jpeglib.h>
 
 #include "task/ImageData.h"
+#include "tiles/Webp.h"
 
 namespace meridane {
 
@@ -195,9 +196,9 @@ TImageCheck DecodeImage(std::string_view bytes, int width, int height, unsigned 
   switch (ImageFormatOf(bytes)) {
     case TImageFormat::Jpeg: return DecodeJpeg(bytes, w, h, out, scale);
     case TImageFormat::Png: return scale == 1 || !out ? DecodePng(bytes, w, h, out) : TImageCheck::Undecodable;
+    case TImageFormat::WebP: return scale == 1 || !out ? DecodeWebp(bytes, width, height, out) : TImageCheck::Undecodable;
     // Not decoded here: sound when only checked, no pixels when asked for.
-    case TImageFormat::Gif:
-    case TImageFormat::WebP: return out ? TImageCheck::Undecodable : TImageCheck::Sound;
+    case TImageFormat::Gif: return out ? TImageCheck::Undecodable : TImageCheck::Sound;
     case TImageFormat::None: break;
   }
   return TImageCheck::Undecodable;

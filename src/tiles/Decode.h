@@ -15,12 +15,12 @@ enum class TImageCheck { Sound, OtherSize, Undecodable };
 // gives another size answers OtherSize without decoding the rest; data a
 // decoder cannot read through (truncated, damaged, or data it had to make up)
 // is Undecodable, as is a JPEG of more than 100 scans or in CMYK or YCCK (it has
-// no RGBA here); a PNG is read up to its last row and no further. Anything not
-// a JPEG, PNG, GIF or WebP is Undecodable too. GIF and WebP are not decoded
-// here: they count as sound.
+// no RGBA here); a PNG is read up to its last row and no further, a WebP
+// (Webp.h) is sized by its header. Anything not a JPEG, PNG, GIF or WebP is
+// Undecodable too. GIF is not decoded here: it counts as sound.
 // out: null to read the image through only (fast, as CheckImage does);
 // otherwise the pixels as RGBA rows at 1/scale of the size (scale 1 or 8; a
-// PNG only at 1), and GIF and WebP are Undecodable. Safe on several threads.
+// PNG or WebP only at 1), and GIF is Undecodable. Safe on several threads.
 TImageCheck DecodeImage(std::string_view bytes, int width, int height, unsigned char* out = nullptr, int scale = 1);
 // What the last DecodeImage on this thread read: the JPEG scans, the PNG bytes
 // handed to the inflater. A damaged or hostile tile is given up after a bounded
@@ -42,8 +42,8 @@ inline constexpr std::size_t TilePixels = static_cast<std::size_t>(TileSide) * T
 // pixel no tile covers.
 using TRgba = std::vector<unsigned char>;
 
-// Decodes a JPEG or PNG tile into pixels (resized to TilePixels * 4). False,
-// with pixels all transparent, for data that is not a 256x256 JPEG or PNG or
+// Decodes a JPEG, PNG or WebP tile into pixels (resized to TilePixels * 4). False,
+// with pixels all transparent, for data that is not a 256x256 JPEG, PNG or WebP or
 // does not decode to its end: such a tile is left out like a missing one.
 // Safe to call from several threads at once.
 bool DecodeTile(std::string_view bytes, TRgba& pixels);
@@ -53,7 +53,7 @@ inline constexpr int EighthSide = TileSide / 8;
 
 // Decodes a tile as DecodeTile does, into EighthSide * EighthSide RGBA pixels:
 // a JPEG through its scaled inverse transform (several times faster than a
-// whole decode), a PNG whole and averaged.
+// whole decode), a PNG or WebP whole and averaged.
 bool DecodeTileEighth(std::string_view bytes, TRgba& pixels);
 
 // A tile's TilePixels * 4 RGBA scaled to EighthSide a side in place, each
