@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "config/AtomicFile.h"
+#include "tiles/TileKind.h"
 
 namespace meridane {
 
@@ -24,6 +25,23 @@ std::vector<std::pair<std::string, std::string>> ArchiveMetadata(const TTileSet&
 
 std::string ArchiveWriteMessage(const std::filesystem::path& path, const std::string& reason) {
   return CannotCreateMessage(path) + ": " + reason;
+}
+
+void TTileFormats::Count(std::string_view bytes) {
+  const TImageFormat format = ImageFormatOf(bytes);
+  for (auto& [seen, count] : Seen)
+    if (seen == format) {
+      ++count;
+      return;
+    }
+  Seen.emplace_back(format, 1);
+}
+
+std::string TTileFormats::Majority(const std::string& fallback) const {
+  const std::pair<TImageFormat, long long>* most = nullptr;
+  for (const auto& entry : Seen)
+    if (entry.first != TImageFormat::None && (!most || entry.second > most->second)) most = &entry;
+  return most ? std::string(TileFormatName(most->first)) : fallback;
 }
 
 std::string WriteFailureReason(int error) {

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "task/ImageData.h"
 #include "tiles/Archive.h"
 
 namespace meridane {
@@ -31,6 +32,20 @@ class EWriteError : public std::runtime_error {
   EWriteError(const std::filesystem::path& path, std::string reason)
       : std::runtime_error(ArchiveWriteMessage(path, reason)), Reason(std::move(reason)) {}
   std::string Reason;
+};
+
+// The format an archive's metadata gives its tiles, told from the bytes of the
+// tiles written rather than from the map type: the format of most of them,
+// and among formats of as many tiles the one written first. So metadata never
+// names a format fewer tiles have than another.
+class TTileFormats {
+ public:
+  void Count(std::string_view bytes);
+  // "png", "jpg", "webp" or "gif" (TileFormatName); fallback when no tile was counted.
+  std::string Majority(const std::string& fallback) const;
+
+ private:
+  std::vector<std::pair<TImageFormat, long long>> Seen;  // in the order first written
 };
 
 }  // namespace meridane

@@ -223,6 +223,8 @@ TCombineSummary Combine(const TTileSource& source, const TCombineRun& run) {
     const TPartialFiles partial(run.Output, *format);
     const std::vector<fs::path>& partials = partial.Files;
     const std::vector<fs::path> finals = OutputFiles(*format, run.Output);
+    // The tiles' own format, not the map type's: a GeoTIFF chooses its encoding by it.
+    set.Format = FirstTileFormat(source, {.ProgramFolder = run.ProgramFolder});
     std::unique_ptr<ITileSink> sink = run.MakeSink(*format, partials.front(), set, run.Options);
     const TFeedResult fed = FeedTiles(
         source, *sink,

@@ -50,18 +50,7 @@ TMbtilesWriter::TMbtilesWriter(std::filesystem::path path, const TTileSet& set) 
   Execute("BEGIN");
   Execute("CREATE TABLE metadata (name text, value text)");
   Execute("CREATE TABLE tiles (zoom_level integer, tile_column integer, tile_row integer, tile_data blob)");
-  sqlite3_stmt* meta = nullptr;
-  int code = sqlite3_prepare_v2(Db, "INSERT INTO metadata (name, value) VALUES (?, ?)", -1, &meta, nullptr);
-  for (const auto& [name, value] : ArchiveMetadata(Set)) {
-    if (code != SQLITE_OK) break;
-    sqlite3_bind_text(meta, 1, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
-    sqlite3_bind_text(meta, 2, value.data(), static_cast<int>(value.size()), SQLITE_STATIC);
-    code = sqlite3_step(meta);
-    code = code == SQLITE_DONE ? sqlite3_reset(meta) : code;
-  }
-  sqlite3_finalize(meta);
-  if (code != SQLITE_OK) Fail(code);
-  code = sqlite3_prepare_v2(Db, "INSERT INTO tiles (zoom_level, tile_column, tile_row, tile_data) VALUES (?, ?, ?, ?)",
+  const int code = sqlite3_prepare_v2(Db, "INSERT INTO tiles (zoom_level, tile_column, tile_row, tile_data) VALUES (?, ?, ?, ?)",
                             -1, &Insert, nullptr);
   if (code != SQLITE_OK) Fail(code);
   sqlite3_bind_int(Insert, 1, Set.Zoom);
@@ -97,11 +86,25 @@ void TMbtilesWriter::Add(int x, int y, std::optional<std::string_view> bytes) {
   int code = sqlite3_step(Insert);
   code = code == SQLITE_DONE ? sqlite3_reset(Insert) : code;
   if (code != SQLITE_OK) Fail(code);
+  Formats.Count(*bytes);
 }
 
 void TMbtilesWriter::Finish() {
   if (Finished) return;
   if (!Db) throw EWriteError(Path, "the file is closed");
+  // Written last, in the same transaction: the format is the tiles' own.
+  Set.Format = Formats.Majority(Set.Format);
+  sqlite3_stmt* meta = nullptr;
+  int code = sqlite3_prepare_v2(Db, "INSERT INTO metadata (name, value) VALUES (?, ?)", -1, &meta, nullptr);
+  for (const auto& [name, value] : ArchiveMetadata(Set)) {
+    if (code != SQLITE_OK) break;
+    sqlite3_bind_text(meta, 1, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
+    sqlite3_bind_text(meta, 2, value.data(), static_cast<int>(value.size()), SQLITE_STATIC);
+    code = sqlite3_step(meta);
+    code = code == SQLITE_DONE ? sqlite3_reset(meta) : code;
+  }
+  sqlite3_finalize(meta);
+  if (code != SQLITE_OK) Fail(code);
   Execute("CREATE UNIQUE INDEX tile_index ON tiles (zoom_level, tile_column, tile_row)");
   Execute("COMMIT");
   sqlite3_finalize(Insert);

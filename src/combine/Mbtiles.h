@@ -15,7 +15,8 @@ namespace meridane {
 
 // Writes an MBTiles 1.3 file: the tiles' bytes as given, rows counted from the
 // south (tile_row = 2^zoom - 1 - y) as the format requires, and the metadata of
-// ArchiveMetadata. All in one transaction, made with the rollback journal; the
+// ArchiveMetadata, its format that of the tiles written (TTileFormats), which
+// is why the metadata is written at Finish. All in one transaction, made with the rollback journal; the
 // index is built once at Finish, which is faster than keeping it while rows
 // arrive in an order it does not sort by.
 class TMbtilesWriter : public ITileSink {
@@ -41,6 +42,7 @@ class TMbtilesWriter : public ITileSink {
 
   std::filesystem::path Path;
   TTileSet Set;
+  TTileFormats Formats;
   sqlite3* Db = nullptr;
   sqlite3_stmt* Insert = nullptr;
   bool Finished = false;

@@ -27,7 +27,6 @@ namespace {
 
 constexpr std::size_t HeaderSize = PmtilesHeaderSize;
 constexpr int CompressionNone = PmtilesCompressionNone, CompressionGzip = PmtilesCompressionGzip;
-constexpr int TypeUnknown = PmtilesTypeUnknown, TypePng = PmtilesTypePng, TypeJpeg = PmtilesTypeJpeg;
 
 void PutLittle(std::string& out, std::uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xff));
@@ -151,6 +150,7 @@ struct TPmtilesWriter::TState {
   std::filesystem::path Path;
   TTileSet Set;
   TFile Output, Tiles;
+  TTileFormats Formats;
   std::vector<TEntry> Entries;
   std::vector<TContent> Contents;
   std::vector<std::uint32_t> Slots;  // open addressing: a content's index + 1, 0 when free
@@ -250,7 +250,7 @@ std::string TPmtilesWriter::TState::HeaderBytes(std::size_t root, std::size_t me
   out.push_back(1);  // clustered: tiles in tile id order
   out.push_back(CompressionGzip);
   out.push_back(CompressionNone);  // tiles as downloaded
-  out.push_back(Set.Format == "png" ? TypePng : Set.Format == "jpg" ? TypeJpeg : TypeUnknown);
+  out.push_back(static_cast<char>(PmtilesTileType(Set.Format)));
   out.push_back(static_cast<char>(Set.Zoom));
   out.push_back(static_cast<char>(Set.Zoom));
   for (const double degrees : {Set.West, Set.South, Set.East, Set.North})
@@ -278,6 +278,7 @@ void TPmtilesWriter::Add(int x, int y, std::optional<std::string_view> bytes) {
     throw std::invalid_argument("tile outside the zoom's grid");
   s.Begin();
   const std::uint32_t content = s.Store(*bytes);
+  s.Formats.Count(*bytes);
   s.Entries.push_back({PmtilesTileId(s.Set.Zoom, static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y)), content, 1});
   s.Broken = false;
 }
@@ -314,6 +315,8 @@ void TPmtilesWriter::Finish() {
   s.Entries.resize(kept);
 
   const auto [root, leaves] = s.Directories(placed);
+  // The header's tile type and the metadata's format are the tiles' own.
+  s.Set.Format = s.Formats.Majority(s.Set.Format);
   std::string json = "{";
   for (const auto& [name, value] : ArchiveMetadata(s.Set)) json += (json.size() > 1 ? "," : "") + JsonText(name) + ":" + JsonText(value);
   const std::string metadata = Gzip(json + "}");

@@ -34,12 +34,11 @@ struct TChunk {
 };
 
 // A good tile of bytes the sink could not show: not decodable or not a tile's
-// size. GIF and WebP are not decoded here, so a sink of pixels cannot show them.
+// size. GIF is not decoded here, so a sink of pixels cannot show it.
 TTileKind CheckedKind(std::string_view bytes, bool pixels) {
   const TTileKind kind = DecodedKind(bytes);
   if (kind != TTileKind::Good || !pixels) return kind;
-  const TImageFormat format = ImageFormatOf(bytes);
-  return format == TImageFormat::Jpeg || format == TImageFormat::Png ? kind : TTileKind::NotDecodable;
+  return ImageFormatOf(bytes) == TImageFormat::Gif ? TTileKind::NotDecodable : kind;
 }
 
 // Reads the tiles into chunks on a thread of its own, and has a few more
@@ -170,6 +169,19 @@ class TReadAhead {
 };
 
 }  // namespace
+
+std::string FirstTileFormat(const TTileSource& source, const TFeedOptions& options, long long maxTiles) {
+  const TDescriptor handle = OpenTileFolder(source.Folder);
+  const TTileReader tiles(handle.Get(), PlaceholderBytes(options.ProgramFolder, source.Set.Format), options.MaxTileBytes);
+  const TTileSet& set = source.Set;
+  std::string bytes;
+  for (long long i = 0; i < std::min(set.Count(), maxTiles); ++i) {
+    const int x = static_cast<int>(set.MinX + i % set.Columns()), y = static_cast<int>(set.MinY + i / set.Columns());
+    if (tiles.Read(source.FileName(x, y).c_str(), bytes) == TTileKind::Good)
+      return std::string(TileFormatName(ImageFormatOf(bytes)));
+  }
+  return set.Format;
+}
 
 TFeedResult FeedTiles(const TTileSource& source, ITileSink& sink, const TFeedOptions& options) {
   const TDescriptor handle = OpenTileFolder(source.Folder);

@@ -29,8 +29,8 @@ struct TFeedResult : TTileCounts {
 struct TFeedOptions {
   std::filesystem::path ProgramFolder;  // holds blankimg/, the placeholders
   std::size_t MaxTileBytes = DefaultMaxTileBytes;  // a longer file is no tile
-  // The sink decodes tiles into pixels: a GIF or WebP tile, which only the
-  // archives take as they are, is left out as not decodable.
+  // The sink decodes tiles into pixels: a GIF tile, which only the archives
+  // take as they are, is left out as not decodable.
   bool Pixels = false;
   // On the calling thread about every 100 ms: tiles fed so far.
   std::function<void(long long fed)> OnProgress{};
@@ -47,5 +47,12 @@ struct TFeedOptions {
 // missing holds no tile; one that cannot be opened throws EFileError. An error
 // the sink throws reaches the caller.
 TFeedResult FeedTiles(const TTileSource& source, ITileSink& sink, const TFeedOptions& options);
+
+// The format of the source's first tile in row order that is not missing, a
+// placeholder or no image, from its bytes ("jpg", "png", "webp", "gif"): what
+// the outputs that choose their own encoding before the tiles come go by.
+// Looks at most at maxTiles tiles (a map mostly missing costs no long scan),
+// and answers the set's Format, the files' extension, when none was found.
+std::string FirstTileFormat(const TTileSource& source, const TFeedOptions& options, long long maxTiles = 10000);
 
 }  // namespace meridane

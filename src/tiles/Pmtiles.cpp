@@ -5,6 +5,22 @@
 
 namespace meridane {
 
+int PmtilesTileType(std::string_view format) {
+  if (format == "png") return PmtilesTypePng;
+  if (format == "jpg") return PmtilesTypeJpeg;
+  if (format == "webp") return PmtilesTypeWebp;
+  return PmtilesTypeUnknown;
+}
+
+std::string_view PmtilesFormatOfType(int type) {
+  switch (type) {
+    case PmtilesTypePng: return "png";
+    case PmtilesTypeJpeg: return "jpg";
+    case PmtilesTypeWebp: return "webp";
+    default: return "";
+  }
+}
+
 void PutVarint(std::string& out, std::uint64_t value) {
   while (value >= 0x80) {
     out.push_back(static_cast<char>((value & 0x7f) | 0x80));

@@ -15,7 +15,12 @@ namespace meridane {
 inline constexpr std::string_view PmtilesMagic = "PMTiles";
 inline constexpr std::size_t PmtilesHeaderSize = 127;
 inline constexpr int PmtilesCompressionNone = 1, PmtilesCompressionGzip = 2;
-inline constexpr int PmtilesTypeUnknown = 0, PmtilesTypePng = 2, PmtilesTypeJpeg = 3;
+inline constexpr int PmtilesTypeUnknown = 0, PmtilesTypePng = 2, PmtilesTypeJpeg = 3,
+                     PmtilesTypeWebp = 4;
+// The header's tile type of a tile set's Format ("png", "jpg", "webp"), and
+// back; any other is Unknown, which has no name.
+int PmtilesTileType(std::string_view format);
+std::string_view PmtilesFormatOfType(int type);
 
 // Appends value as a varint: seven bits a byte, the low ones first.
 void PutVarint(std::string& out, std::uint64_t value);

@@ -23,7 +23,6 @@ namespace {
 
 constexpr std::size_t HeaderSize = PmtilesHeaderSize;
 constexpr int CompressionNone = PmtilesCompressionNone, CompressionGzip = PmtilesCompressionGzip;
-constexpr int TypePng = PmtilesTypePng, TypeJpeg = PmtilesTypeJpeg;
 
 // The most bytes one entry of a directory takes: varints of a tile id step,
 // a run length, a length and an offset.
@@ -115,7 +114,7 @@ TPmtilesReader::TPmtilesReader(const std::filesystem::path& path, std::size_t ma
     fallback.South = Head.MinLat;
     fallback.East = Head.MaxLon;
     fallback.North = Head.MaxLat;
-    fallback.Format = Head.TileType == TypePng ? "png" : Head.TileType == TypeJpeg ? "jpg" : "";
+    fallback.Format = PmtilesFormatOfType(Head.TileType);
     try {
       Set = TileSetFromMetadata(Meta, fallback);
     } catch (const std::invalid_argument& e) {

@@ -20,6 +20,17 @@ std::string_view TileKindName(TTileKind kind) {
   return "";
 }
 
+std::string_view TileFormatName(TImageFormat format) {
+  switch (format) {
+    case TImageFormat::Jpeg: return "jpg";
+    case TImageFormat::Png: return "png";
+    case TImageFormat::Gif: return "gif";
+    case TImageFormat::WebP: return "webp";
+    case TImageFormat::None: break;
+  }
+  return "";
+}
+
 TTileKind KindOfBytes(std::string_view bytes, std::string_view blank) {
   if (bytes.empty()) return TTileKind::Empty;
   if (!blank.empty() && bytes == blank) return TTileKind::Placeholder;

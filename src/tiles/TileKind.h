@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "task/ImageData.h"
 #include "tiles/Projection.h"
 
 namespace meridane {
@@ -33,6 +34,10 @@ std::string_view TileKindName(TTileKind kind);
 // What a tile file's bytes hold, without decoding them: Empty, Placeholder (the
 // bytes of blank, when there is one), NotImage, or Good.
 TTileKind KindOfBytes(std::string_view bytes, std::string_view blank);
+// The name a tile of this format goes by in a file name, an archive's
+// metadata and a tile set's Format: "jpg", "png", "gif", "webp"; empty for None.
+std::string_view TileFormatName(TImageFormat format);
+
 // The placeholder of tiles with this extension ("jpg"): blankimg/blank.jpg of
 // the program folder; empty when there is none, and then no tile is one.
 std::string PlaceholderBytes(const std::filesystem::path& programFolder, const std::string& extension);
