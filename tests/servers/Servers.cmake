@@ -80,7 +80,7 @@ meridane_server_test(mosaren_tests
   ${PROJECT_SOURCE_DIR}/tests/mosaren/EndToEndTest.cpp)
 # The combiner's outputs read back with sqlite3, GDAL and the pmtiles package, against real images.
 find_package(SQLite3 REQUIRED)
-target_link_libraries(mosaren_tests PRIVATE SQLite::SQLite3 JPEG::JPEG PNG::PNG)
+target_link_libraries(mosaren_tests PRIVATE SQLite::SQLite3 JPEG::JPEG PNG::PNG PkgConfig::LIBWEBP)
 target_compile_definitions(mosaren_tests PRIVATE MERIDANE_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}/tests"
                                                 MERIDANE_MOSAREN="$<TARGET_FILE:mosaren>")
 add_dependencies(mosaren_tests mosaren)

@@ -3,12 +3,14 @@
 #include <png.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include <jpeglib.h>
+#include <webp/encode.h>
 #include <zlib.h>
 
 namespace meridane::test {
@@ -75,6 +77,31 @@ inline std::string EncodePngPixels(const std::vector<unsigned char>& pixels, int
 // A real PNG file's bytes.
 inline std::string EncodePng(int width, int height) {
   return EncodePngPixels(Gradient(width, height), width, height, PNG_FORMAT_GRAY);
+}
+
+// A real WebP file's bytes of RGBA pixels, made by libwebp itself: lossless,
+// or lossy at quality (its alpha kept exactly).
+inline std::string EncodeWebpPixels(const std::vector<unsigned char>& rgba, int width, int height, bool lossless,
+                                    float quality = 80) {
+  std::uint8_t* out = nullptr;
+  const std::size_t size = lossless ? WebPEncodeLosslessRGBA(rgba.data(), width, height, width * 4, &out)
+                                    : WebPEncodeRGBA(rgba.data(), width, height, width * 4, quality, &out);
+  if (size == 0) std::abort();
+  std::string bytes(reinterpret_cast<const char*>(out), size);
+  WebPFree(out);
+  return bytes;
+}
+
+// The grey gradient, opaque, as RGBA.
+inline std::vector<unsigned char> GradientRgba(int width, int height) {
+  std::vector<unsigned char> rgba;
+  for (const unsigned char grey : Gradient(width, height)) rgba.insert(rgba.end(), {grey, grey, grey, 255});
+  return rgba;
+}
+
+// A real WebP file's bytes.
+inline std::string EncodeWebp(int width, int height, bool lossless = false) {
+  return EncodeWebpPixels(GradientRgba(width, height), width, height, lossless);
 }
 
 // A PNG chunk: length, type, data, CRC.
@@ -145,13 +172,14 @@ struct TBadTile {
   std::string Bytes;
 };
 inline std::vector<TBadTile> UndecodableTiles() {
-  const std::string jpeg = EncodeJpeg(256, 256);
+  const std::string jpeg = EncodeJpeg(256, 256), webp = EncodeWebp(256, 256);
   std::string stub = "\xFF\xD8\xFF\xE0";
   stub.resize(46, '\0');
   return {{"truncated jpeg", jpeg.substr(0, jpeg.size() / 2)},
           {"html page", "<html><head><title>404</title></head><body>Not Found</body></html>"},
           {"46-byte jpeg stub", stub},
-          {"cmyk jpeg", EncodeCmykJpeg(256, 256)}};
+          {"cmyk jpeg", EncodeCmykJpeg(256, 256)},
+          {"truncated webp", webp.substr(0, webp.size() / 2)}};
 }
 
 }  // namespace meridane::test

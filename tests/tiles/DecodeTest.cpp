@@ -6,6 +6,7 @@
 #include "support/Images.h"
 #include "task/ImageData.h"
 #include "tiles/Decode.h"
+#include "tiles/Webp.h"
 
 namespace meridane {
 namespace {
@@ -36,8 +37,22 @@ TEST(ImageData, FormatByFirstBytes) {
   }
 }
 
+// The first bytes of a lossless WebP whose header gives width x height, and
+// a little data after them: enough for the header to be read, not for pixels.
+std::string WebpHeaderOfSize(int width, int height) {
+  const auto little = [](std::uint32_t value) {
+    return std::string{static_cast<char>(value & 0xFF), static_cast<char>((value >> 8) & 0xFF),
+                       static_cast<char>((value >> 16) & 0xFF), static_cast<char>(value >> 24)};
+  };
+  const std::string chunk = "\x2F"s + little(static_cast<std::uint32_t>(width - 1) |
+                                              static_cast<std::uint32_t>(height - 1) << 14) + std::string(27, '\0');
+  return "RIFF" + little(static_cast<std::uint32_t>(12 + chunk.size())) + "WEBPVP8L" +
+         little(static_cast<std::uint32_t>(chunk.size())) + chunk;
+}
+
 TEST(ImageData, DecodesWholeTilesOfTheirSize) {
   const std::string jpeg = test::EncodeJpeg(256, 256), png = test::EncodePng(256, 256);
+  const std::string webp = test::EncodeWebp(256, 256), lossless = test::EncodeWebp(256, 256, true);
   const struct {
     const char* Name;
     std::string Bytes;
@@ -54,6 +69,17 @@ TEST(ImageData, DecodesWholeTilesOfTheirSize) {
       {"png cut in its data", png.substr(0, png.size() / 2), TImageCheck::Undecodable},
       {"png cut in its header", png.substr(0, 20), TImageCheck::Undecodable},
       {"png 512x512", test::EncodePng(512, 512), TImageCheck::OtherSize},
+      {"webp", webp, TImageCheck::Sound},
+      {"lossless webp", lossless, TImageCheck::Sound},
+      {"webp cut in its data", webp.substr(0, webp.size() * 3 / 4), TImageCheck::Undecodable},
+      {"lossless webp cut in its data", lossless.substr(0, lossless.size() * 3 / 4), TImageCheck::Undecodable},
+      {"webp cut in its header", webp.substr(0, 24), TImageCheck::Undecodable},
+      {"webp magic alone", "RIFF\x24\0\0\0WEBP"s, TImageCheck::Undecodable},
+      {"webp 512x512", test::EncodeWebp(512, 512), TImageCheck::OtherSize},
+      {"webp 256x128", test::EncodeWebp(256, 128, true), TImageCheck::OtherSize},
+      // Refused from the header: its pixels would take a gigabyte.
+      {"webp header of 16384x16384", WebpHeaderOfSize(16384, 16384), TImageCheck::OtherSize},
+      {"webp header of 256x256 and no pixels", WebpHeaderOfSize(256, 256), TImageCheck::Undecodable},
       {"gif", "GIF89a\x01\0\x01\0"s, TImageCheck::Sound},
       {"html", "<html>Not Found</html>"s, TImageCheck::Undecodable},
       {"cmyk jpeg", test::EncodeCmykJpeg(256, 256), TImageCheck::Undecodable},
@@ -91,6 +117,61 @@ TEST(ImageData, PngPixelsAlikeInterlacedOrNot) {
   EXPECT_EQ(plain, interlaced);
   EXPECT_EQ(plain[(10 * 256 + 20) * 4], grey[10 * 256 + 20]);
   EXPECT_EQ(plain[(10 * 256 + 20) * 4 + 3], 255);
+}
+
+// A tile encoded and decoded again: every pixel as it was when lossless, the
+// alpha exactly and the colours closely when lossy. The viewer's eighth is the
+// whole tile's, averaged.
+TEST(Webp, TilesEncodeAndDecodeBack) {
+  // Colour gradients; alpha 255, or falling to 0 in the east as at a map's edge.
+  const auto tile = [](bool edge) {
+    TRgba pixels;
+    for (int y = 0; y < TileSide; ++y)
+      for (int x = 0; x < TileSide; ++x)
+        pixels.insert(pixels.end(), {static_cast<unsigned char>(x), static_cast<unsigned char>(y),
+                                     static_cast<unsigned char>((x + y) / 2),
+                                     static_cast<unsigned char>(edge && x >= 192 ? (x >= 224 ? 0 : 128) : 255)});
+    return pixels;
+  };
+  const struct {
+    const char* Name;
+    int Quality;
+    bool Edge;
+    double MaxMeanDifference;
+  } cases[] = {
+      {"lossless", 100, false, 0},
+      {"lossless with an edge", 100, true, 0},
+      {"lossy", 90, false, 3},
+      {"lossy with an edge", 75, true, 6},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const TRgba pixels = tile(c.Edge);
+    const std::string bytes = EncodeWebpTile(pixels, c.Quality);
+    EXPECT_EQ(ImageFormatOf(bytes), TImageFormat::WebP);
+    TRgba got;
+    ASSERT_TRUE(DecodeTile(bytes, got));
+    ASSERT_EQ(got.size(), pixels.size());
+    double difference = 0;
+    long long counted = 0;
+    for (std::size_t i = 0; i < pixels.size(); i += 4) {
+      ASSERT_EQ(got[i + 3], pixels[i + 3]) << "alpha of pixel " << i / 4;
+      if (pixels[i + 3] == 0) continue;  // no colour to keep under a pixel no one sees
+      for (int k = 0; k < 3; ++k) difference += std::abs(got[i + k] - pixels[i + k]);
+      counted += 3;
+    }
+    EXPECT_LE(difference / static_cast<double>(counted), c.MaxMeanDifference);
+    if (c.Quality == 100) {
+      EXPECT_LT(bytes.size(), pixels.size() / 4);  // compressed all the same
+    }
+    TRgba eighth;
+    ASSERT_TRUE(DecodeTileEighth(bytes, eighth));
+    ShrinkToEighth(got);
+    EXPECT_EQ(eighth, got);
+  }
+  for (const auto& [pixels, quality] : {std::pair{TRgba(TilePixels * 4 - 4), 80}, std::pair{tile(false), 0},
+                                        std::pair{tile(false), 101}})
+    EXPECT_THROW(EncodeWebpTile(pixels, quality), std::invalid_argument) << pixels.size() << " " << quality;
 }
 
 // Tiles under the size cap that would take seconds each: the work done on
