@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <csignal>
 #include <filesystem>
@@ -7,6 +8,7 @@
 
 #include "tiles/Archive.h"
 #include "combine/Archives.h"
+#include "tiles/PmtilesReader.h"
 #include "support/Images.h"
 #include "support/ProcessState.h"
 #include "support/TempDir.h"
@@ -65,6 +67,50 @@ TEST(Archives, TilesAndTileSetReadBack) {
           EXPECT_EQ(archive->Get(c.Set.Zoom, x, y), inside ? c.Rule(x, y) : std::nullopt) << x << "," << y;
         }
       EXPECT_EQ(archive->Get(c.Set.Zoom + 1, c.Set.MinX, c.Set.MinY), std::nullopt);
+    }
+  }
+}
+
+// The format an archive states is the one most of its tiles have, whatever
+// the map type said (every set here says "jpg"): SQLite reads the MBTiles
+// metadata, the PMTiles header gives the tile type.
+TEST(Archives, TheFormatIsTheOneMostTilesHave) {
+  const std::string jpeg = test::EncodeJpeg(256, 256), png = test::EncodePng(256, 256), webp = test::EncodeWebp(256, 256);
+  const std::string gif = "GIF89a\x01\0\x01\0";
+  const struct {
+    const char* Name;
+    test::TTileRule Rule;  // over 2x2 tiles, row by row
+    const char* Format;
+    int TileType;
+  } cases[] = {
+      {"png tiles", [&](int, int) { return png; }, "png", 2},
+      {"webp tiles, one left out", [&](int x, int y) { return x + y == 5 ? std::nullopt : std::optional(webp); }, "webp", 4},
+      {"a jpeg first, then png", [&](int x, int y) { return x == 2 && y == 2 ? jpeg : png; }, "png", 2},
+      {"as many of each: the first written", [&](int x, int) { return x == 2 ? webp : jpeg; }, "webp", 4},
+      {"no image: the set's", [](int x, int y) { return std::to_string(x * y); }, "jpg", 3},
+      {"gif, which has no tile type", [&](int, int) { return gif; }, "gif", 0},
+  };
+  for (const TKindCase& kind : Kinds) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(kind.File) + ": " + c.Name);
+      TTempDir dir;
+      const fs::path path = dir / kind.File;
+      const TTileSet set = test::SetOf(2, 2, 2, 3, 3, "jpg");
+      test::WriteSet(*test::WriterOf(kind.Kind, path, set), set, c.Rule);
+      EXPECT_EQ(OpenTileArchive(path)->TileSet().Format, c.Format);
+      if (kind.Kind == TArchiveKind::Pmtiles) {
+        EXPECT_EQ(TPmtilesReader(path).Header().TileType, c.TileType);
+        continue;
+      }
+      sqlite3* db = nullptr;
+      ASSERT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+      sqlite3_stmt* query = nullptr;
+      ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT value FROM metadata WHERE name = 'format'", -1, &query, nullptr), SQLITE_OK);
+      std::vector<std::string> formats;
+      while (sqlite3_step(query) == SQLITE_ROW) formats.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(query, 0)));
+      sqlite3_finalize(query);
+      sqlite3_close(db);
+      EXPECT_EQ(formats, std::vector<std::string>{c.Format});
     }
   }
 }

@@ -68,13 +68,14 @@ TEST(Pmtiles, RepeatedTilesAreStoredOnce) {
 // and repeats, and 100,000 tiny tiles of many lengths.
 TEST(Pmtiles, ThePackageReaderReadsEveryTile) {
   const bool haveNode = test::HaveProgram("node");
-  const std::string jpeg = test::EncodeJpeg(256, 256);
+  const std::string jpeg = test::EncodeJpeg(256, 256), webp = test::EncodeWebp(256, 256);
   const struct {
     const char* Name;
     TTileSet Set;
     test::TTileRule Rule;
     bool Leaves;
     std::string Metadata;
+    int TileType;
   } cases[] = {
       {"images", test::SetOf(9, 300, 200, 309, 205), [&](int x, int y) -> std::optional<std::string> {
          if (x == y + 101) return std::nullopt;
@@ -82,11 +83,15 @@ TEST(Pmtiles, ThePackageReaderReadsEveryTile) {
        }, false,
        R"("metadata":{"name":"Lake \"Ohrid\" \\ 2","format":"jpg","bounds":"30.9375,33.13755119234616,37.96875,36.597889133070204",)"
        R"("center":"34.453125,34.86772016270818,9","minzoom":"9","maxzoom":"9","type":"baselayer","version":"1",)"
-       R"("description":"tiles of\na lake"}})"},
+       R"("description":"tiles of\na lake"}})",
+       3},
+      // WebP tiles of a map type saying "jpg": stored as they are, and said to be WebP.
+      {"webp images", test::SetOf(4, 3, 5, 5, 6), [&](int x, int y) { return webp + std::to_string(x * y); }, false,
+       R"("format":"webp")", 4},
       {"100,000 tiny tiles", test::SetOf(10, 100, 200, 499, 449, "png"), [](int x, int y) {
          const unsigned mixed = static_cast<unsigned>(x) * 2654435761u ^ static_cast<unsigned>(y) * 40503u;
          return std::to_string(x) + "," + std::to_string(y) + std::string(mixed % 23, '.');
-       }, true, ""},
+       }, true, "", 2},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -109,7 +114,8 @@ TEST(Pmtiles, ThePackageReaderReadsEveryTile) {
     EXPECT_TRUE(read.substr(firstLine) == test::PackageExpected(c.Set, c.Rule)) << read.substr(0, 2000);
     const std::string head = read.substr(0, firstLine);
     for (const std::string& part : {std::string("\"specVersion\":3,"), std::string("\"clustered\":true,\"internalCompression\":2,"),
-                                    "\"minZoom\":" + std::to_string(c.Set.Zoom), c.Metadata})
+                                    "\"minZoom\":" + std::to_string(c.Set.Zoom), c.Metadata,
+                                    "\"tileType\":" + std::to_string(c.TileType) + ","})
       EXPECT_NE(head.find(part), std::string::npos) << part << " in " << head;
   }
   if (!haveNode) GTEST_SKIP() << "node is not installed: the pmtiles package's reader was not run";
