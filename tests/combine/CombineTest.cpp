@@ -96,10 +96,13 @@ TEST(FeedTilesTest, EveryTileOfTheRectangleRowByRowFromTheNorthWithTheBadOnesLef
        false,
        3,
        1},
-      // A picture cannot show a GIF.
+      // A picture cannot show a GIF; a WebP it can.
       {"decoded for pixels",
-       {{"gs_1_1_3.jpg", Jpeg("a")}, {"gs_2_1_3.jpg", "GIF89a\x01\0\x01\0"}, {"gs_3_1_3.jpg", Placeholder}},
-       {{1, 1, Jpeg("a")}, {2, 1, std::nullopt}, {3, 1, std::nullopt}},
+       {{"gs_1_1_3.jpg", Jpeg("a")},
+        {"gs_2_1_3.jpg", "GIF89a\x01\0\x01\0"},
+        {"gs_3_1_3.jpg", Placeholder},
+        {"gs_4_1_3.jpg", EncodeWebp(256, 256)}},
+       {{1, 1, Jpeg("a")}, {2, 1, std::nullopt}, {3, 1, std::nullopt}, {4, 1, EncodeWebp(256, 256)}},
        true,
        1,
        0},
@@ -163,6 +166,34 @@ TEST(FeedTilesTest, ReadingAheadKeepsEveryTileWithItsBytes) {
                               : std::optional(Jpeg(std::string(static_cast<std::size_t>(added.X * added.Y), 'x') +
                                                    std::to_string(added.X)));
     ASSERT_EQ(added.Bytes, expected) << added.X << "," << added.Y;
+  }
+}
+
+// The format the outputs that encode their own tiles go by: the first tile's
+// bytes, whatever the files' extension says, past tiles that are no image.
+TEST(FeedTilesTest, TheFirstTilesFormatFromItsBytes) {
+  const struct {
+    const char* Name;
+    std::map<std::string, std::string> Files;  // at zoom 3, the rectangle of columns 1..6, row 1
+    long long MaxTiles;
+    const char* Format;
+  } cases[] = {
+      {"png under a jpg name", {{"gs_1_1_3.jpg", EncodePng(256, 256)}, {"gs_2_1_3.jpg", Jpeg("b")}}, 10, "png"},
+      {"past a placeholder, an error page and a gap",
+       {{"gs_1_1_3.jpg", Placeholder}, {"gs_2_1_3.jpg", "<html>busy</html>"}, {"gs_4_1_3.jpg", EncodeWebp(256, 256)},
+        {"gs_6_1_3.jpg", Jpeg("f")}},
+       10,
+       "webp"},
+      {"none among the first looked at: the extension",
+       {{"gs_1_1_3.jpg", Placeholder}, {"gs_6_1_3.jpg", EncodePng(256, 256)}},
+       5,
+       "jpg"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TTiles tiles;
+    for (const auto& [name, bytes] : c.Files) tiles.Put(name, bytes);
+    EXPECT_EQ(FirstTileFormat(FolderSource(tiles.Folder, 3), {.ProgramFolder = tiles.Program}, c.MaxTiles), c.Format);
   }
 }
 

@@ -84,6 +84,8 @@ TEST(CombineOutputs, GdalReadsEveryOutputWithItsPlaceAndPixels) {
        }},
       {"out.png", "png", rgba, 0, false,
        [](const TTileSet& s, const std::string& p) { return std::make_unique<TPictureSink>(s, p, TPictureFormat::Png); }},
+      {"from-webp.png", "webp", rgba, 0, false,
+       [](const TTileSet& s, const std::string& p) { return std::make_unique<TPictureSink>(s, p, TPictureFormat::Png); }},
       {"out.jpg", "jpg", "-b 1 -b 2 -b 3", 3, true,
        [](const TTileSet& s, const std::string& p) { return std::make_unique<TPictureSink>(s, p, TPictureFormat::Jpeg); }},
   };

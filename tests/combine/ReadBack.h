@@ -33,8 +33,9 @@ inline std::string SourceTile(int column, int row, const std::string& format) {
       pixels.push_back(static_cast<unsigned char>(seed * 29 % 200 + x / 8));
       pixels.push_back(static_cast<unsigned char>(seed * 53 % 200 + y / 8));
       pixels.push_back(static_cast<unsigned char>((x + y) / 4));
-      if (format == "png") pixels.push_back(255);
+      if (format != "jpg") pixels.push_back(255);
     }
+  if (format == "webp") return EncodeWebpPixels(pixels, TileSide, TileSide, true);
   return format == "png" ? EncodePngPixels(pixels, TileSide, TileSide, PNG_FORMAT_RGBA)
                          : EncodeJpegPixels(pixels, TileSide, TileSide, 3, 95);
 }

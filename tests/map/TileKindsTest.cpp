@@ -21,6 +21,8 @@ TEST(TileKinds, TheCheckTheCombinerAndTheViewerAgree) {
   };
   std::vector<TCase> cases = {{"jpeg", EncodeJpeg(256, 256), TTileKind::Good},
                               {"png", EncodePng(256, 256), TTileKind::Good},
+                              {"webp", EncodeWebp(256, 256), TTileKind::Good},
+                              {"512x512 webp", EncodeWebp(512, 512, true), TTileKind::OtherSize},
                               {"512x512 jpeg", EncodeJpeg(512, 512), TTileKind::OtherSize}};
   for (const auto& [name, bytes] : UndecodableTiles())
     cases.push_back({name, bytes, name == std::string("html page") ? TTileKind::NotImage : TTileKind::NotDecodable});
