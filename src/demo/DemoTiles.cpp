@@ -74,7 +74,8 @@ std::vector<unsigned char> DemoTilePixels(const TTileKey& key) {
   std::size_t longest = 0;
   for (const std::string& line : lines) longest = std::max(longest, line.size());
   const int boxRight = DemoLabelLeft + static_cast<int>(longest) * DemoGlyphPitch;
-  for (int y = DemoLineTop - DemoCell * 2; y < DemoLineTop + 2 * DemoLinePitch + GlyphRows * DemoCell + DemoCell * 2; ++y)
+  for (int y = DemoLineTop - DemoCell * 2; y < DemoLineTop + 2 * DemoLinePitch + GlyphRows * DemoCell + DemoCell * 2;
+       ++y)
     for (int x = DemoLabelLeft - DemoCell * 2; x < boxRight + DemoCell; ++x) set(x, y, 255, 255, 255);
   for (std::size_t line = 0; line < lines.size(); ++line)
     for (std::size_t i = 0; i < lines[line].size(); ++i) {
@@ -85,7 +86,8 @@ std::vector<unsigned char> DemoTilePixels(const TTileKey& key) {
         for (int column = 0; column < GlyphColumns; ++column) {
           if (!(glyph[row] & (4 >> column))) continue;
           for (int dy = 0; dy < DemoCell; ++dy)
-            for (int dx = 0; dx < DemoCell; ++dx) set(left + column * DemoCell + dx, top + row * DemoCell + dy, 0, 0, 0);
+            for (int dx = 0; dx < DemoCell; ++dx)
+              set(left + column * DemoCell + dx, top + row * DemoCell + dy, 0, 0, 0);
         }
     }
   return rgb;

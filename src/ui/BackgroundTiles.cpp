@@ -66,8 +66,9 @@ fs::path TBackgroundSource::CachePath(const TBackgroundTile& key) const {
          (std::to_string(key.Y) + "." + Grids.front().Extension());
 }
 
-TBackgroundLoader::TBackgroundLoader(IMainThread& mainThread, TBackgroundSource source, std::unique_ptr<IHttpClient> client,
-                               ISleeper& sleeper, std::function<void(const TBackgroundTile&)> onCached)
+TBackgroundLoader::TBackgroundLoader(IMainThread& mainThread, TBackgroundSource source,
+                                     std::unique_ptr<IHttpClient> client, ISleeper& sleeper,
+                                     std::function<void(const TBackgroundTile&)> onCached)
     : TThread(mainThread),
       Source(std::move(source)),
       Client(std::move(client)),

@@ -68,7 +68,7 @@ class TBackgroundLoader final : public TThread {
 
   // onCached runs on the main thread for each tile written to the cache.
   TBackgroundLoader(IMainThread& mainThread, TBackgroundSource source, std::unique_ptr<IHttpClient> client,
-                 ISleeper& sleeper, std::function<void(const TBackgroundTile&)> onCached);
+                    ISleeper& sleeper, std::function<void(const TBackgroundTile&)> onCached);
   ~TBackgroundLoader() override;
 
   // From the main thread: the tiles the map shows now, the most wanted last.

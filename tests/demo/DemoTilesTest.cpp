@@ -52,8 +52,7 @@ TEST(DemoTiles, WrittenTilesShowTheirPlace) {
     TRgba pixels;
     ASSERT_TRUE(DecodeTile(bytes, pixels)) << path;
     const auto label = DemoLabel(key);
-    for (int line = 0; line < 3; ++line)
-      EXPECT_EQ(ReadLine(pixels, line, label[line].size()), label[line]) << path;
+    for (int line = 0; line < 3; ++line) EXPECT_EQ(ReadLine(pixels, line, label[line].size()), label[line]) << path;
     EXPECT_TRUE(seen.insert(bytes).second) << path;
   }
 }
@@ -63,7 +62,11 @@ TEST(DemoTiles, TheSetCoversTheAreaAndItsBackground) {
     int Zoom, MinX, MinY, MaxX, MaxY;
     std::vector<TTileKey> In, Out;
   } cases[] = {
-      {14, 13480, 6200, 13497, 6215,
+      {14,
+       13480,
+       6200,
+       13497,
+       6215,
        {{14, 13480, 6200}, {14, 13497, 6215}, {0, 0, 0}, {3, 0, 7}, {3, 7, 0}, {8, 210, 96}, {8, 212, 99}, {4, 11, 4}},
        {{14, 13479, 6200}, {14, 13480, 6216}, {8, 213, 96}, {8, 207, 96}, {9, 421, 193}, {13, 6740, 3100}}},
       // At the world's corner the ring stays inside the world.
