@@ -134,7 +134,7 @@ bool TBackgroundLoader::NextKey(TBackgroundTile& key) {
 
 void TBackgroundLoader::Settle(const TBackgroundTile& key, bool have, bool answered) {
   std::lock_guard<std::mutex> guard(Lock);
-  (have ? Have : Absent).insert(key);
+  if (!have) Absent.insert(key);
   Busy = false;
   if (answered) FailuresInARow = 0;
 }

@@ -99,7 +99,7 @@ class TBackgroundLoader final : public TThread {
   std::deque<TBackgroundTile> Queue;
   std::vector<TBackgroundTile> Wanted;  // the latest wish, the most wanted last
   std::set<TBackgroundTile> Tried;      // taken or settled: not asked again
-  std::set<TBackgroundTile> Have, Absent;
+  std::set<TBackgroundTile> Absent;    // settled without a tile
   bool Busy = false;  // a key is taken and not settled yet
   bool GaveUp = false;
   bool Requested = false;  // a request was made: the next waits its turn
