@@ -39,6 +39,28 @@ struct TJpegErrors {
 
 void Fail(j_common_ptr info) { std::longjmp(reinterpret_cast<TJpegErrors*>(info->err)->Jump, 1); }
 
+// The steps that may fail, in a frame of their own: what a failure's jump
+// leaves undefined is this frame's, and the caller's state stays sound.
+bool Encode(jpeg_compress_struct& info, TJpegErrors& errors, unsigned char** buffer, unsigned long* size,
+            std::vector<unsigned char>& rgb) {
+  if (setjmp(errors.Jump)) return false;
+  jpeg_create_compress(&info);
+  jpeg_mem_dest(&info, buffer, size);
+  info.image_width = TileSide;
+  info.image_height = TileSide;
+  info.input_components = 3;
+  info.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&info);
+  jpeg_set_quality(&info, 85, TRUE);
+  jpeg_start_compress(&info, TRUE);
+  while (info.next_scanline < info.image_height) {
+    JSAMPROW row = &rgb[static_cast<std::size_t>(info.next_scanline) * TileSide * 3];
+    jpeg_write_scanlines(&info, &row, 1);
+  }
+  jpeg_finish_compress(&info);
+  return true;
+}
+
 }  // namespace
 
 const std::array<std::uint8_t, GlyphRows>& DemoGlyph(char name) {
@@ -101,28 +123,11 @@ std::string DemoTileJpeg(const TTileKey& key) {
   errors.Manager.error_exit = Fail;
   unsigned char* buffer = nullptr;
   unsigned long size = 0;
-  if (setjmp(errors.Jump)) {
-    jpeg_destroy_compress(&info);
-    std::free(buffer);
-    throw std::runtime_error("the JPEG encoder failed");
-  }
-  jpeg_create_compress(&info);
-  jpeg_mem_dest(&info, &buffer, &size);
-  info.image_width = TileSide;
-  info.image_height = TileSide;
-  info.input_components = 3;
-  info.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&info);
-  jpeg_set_quality(&info, 85, TRUE);
-  jpeg_start_compress(&info, TRUE);
-  while (info.next_scanline < info.image_height) {
-    JSAMPROW row = &rgb[static_cast<std::size_t>(info.next_scanline) * TileSide * 3];
-    jpeg_write_scanlines(&info, &row, 1);
-  }
-  jpeg_finish_compress(&info);
-  std::string bytes(reinterpret_cast<const char*>(buffer), size);
+  const bool done = Encode(info, errors, &buffer, &size, rgb);
+  std::string bytes = done ? std::string(reinterpret_cast<const char*>(buffer), size) : std::string();
   jpeg_destroy_compress(&info);
   std::free(buffer);
+  if (!done) throw std::runtime_error("the JPEG encoder failed");
   return bytes;
 }
 
