@@ -39,26 +39,44 @@ class TBackgroundSource {
   std::vector<TTileGrid> Grids;  // one per zoom, 0..MaxZoom
 };
 
+// What the map's background is doing, for its status line.
+enum class TBackgroundState {
+  None,     // no loader: the map does without
+  Loading,  // tiles in sight are being fetched
+  Shown,    // every tile in sight is settled, some of them drawn
+  NoTiles,  // the server has none of the tiles in sight
+  Offline,  // the server cannot be reached; asked again after a while
+};
+struct TBackgroundStatus {
+  TBackgroundState State = TBackgroundState::None;
+  std::string Reason;  // Offline: why, as the client said it
+};
+std::string BackgroundStatusText(const TBackgroundStatus& status);
+
 // Fetches the tiles a map shows into the cache, one at a time over one
 // connection, with a pause before every request after the first: a map that is
 // looked at must not put more load on the server than a person browsing it.
-// After a few failures in a row it stops asking (no network): the map then
-// does without. Tiles already cached are never asked for.
+// A tile the server answers without (404, an error page) is not there: it is
+// not asked for again. Only failures to reach the server count: after a few in
+// a row the loader stops asking (Offline) and asks again after RetryAfterMs,
+// waiting once more if that fails too; the map does without meanwhile. Tiles already cached are never asked for.
 class TBackgroundLoader final : public TThread {
  public:
   static constexpr int RequestGapMs = 400;
   static constexpr int FailuresToGiveUp = 3;
+  static constexpr int RetryAfterMs = 30000;
 
   // onCached runs on the main thread for each tile written to the cache.
   TBackgroundLoader(IMainThread& mainThread, TBackgroundSource source, std::unique_ptr<IHttpClient> client,
-                 ISleeper& sleeper, std::function<void(const TBackgroundTile&)> onCached);
+                    ISleeper& sleeper, std::function<void(const TBackgroundTile&)> onCached);
   ~TBackgroundLoader() override;
 
   // From the main thread: the tiles the map shows now, the most wanted last.
   // Replaces what was wanted before and is not fetched yet.
   void Want(const std::vector<TBackgroundTile>& keys);
-  // True once the loader has given up.
+  // True while the server cannot be reached.
   bool Offline() const;
+  TBackgroundStatus Status() const;
 
  protected:
   void Execute() override;
@@ -66,6 +84,12 @@ class TBackgroundLoader final : public TThread {
  private:
   bool NextKey(TBackgroundTile& key);
   void Fetch(const TBackgroundTile& key);
+  // The key is in the cache (have) or not to be had; answered: the server said so.
+  void Settle(const TBackgroundTile& key, bool have, bool answered);
+  // Stops asking after a failure to reach the server when it is one too many.
+  void Unreachable(const TBackgroundTile& key, const std::string& message);
+  // After the pause of an Offline: asks once more for what is wanted.
+  void Revive();
 
   const TBackgroundSource Source;
   std::unique_ptr<IHttpClient> Client;
@@ -73,10 +97,14 @@ class TBackgroundLoader final : public TThread {
   std::function<void(const TBackgroundTile&)> OnCached;
   mutable std::mutex Lock;
   std::deque<TBackgroundTile> Queue;
-  std::set<TBackgroundTile> Tried;  // fetched or failed: not asked again
+  std::vector<TBackgroundTile> Wanted;  // the latest wish, the most wanted last
+  std::set<TBackgroundTile> Tried;      // taken or settled: not asked again
+  std::set<TBackgroundTile> Absent;    // settled without a tile
+  bool Busy = false;  // a key is taken and not settled yet
   bool GaveUp = false;
   bool Requested = false;  // a request was made: the next waits its turn
   int FailuresInARow = 0;
+  std::string Reason;
 };
 
 }  // namespace meridane

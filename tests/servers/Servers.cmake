@@ -67,8 +67,8 @@ meridane_server_test(qt_tests ONE_AT_A_TIME
   ${PROJECT_SOURCE_DIR}/tests/ui/qt/MapWidgetTest.cpp ${PROJECT_SOURCE_DIR}/tests/ui/qt/MapPickDialogTest.cpp
   ${PROJECT_SOURCE_DIR}/tests/ui/qt/ViewerWindowTest.cpp ${PROJECT_SOURCE_DIR}/tests/ui/qt/ManualPicturesTest.cpp)
 add_dependencies(qt_tests meridane)
-# The map widget's test task is made of real images.
-target_link_libraries(qt_tests PRIVATE JPEG::JPEG PNG::PNG)
+# The map widget's test task is made of real images; the map dialog's background is the demo server's.
+target_link_libraries(qt_tests PRIVATE JPEG::JPEG PNG::PNG meridane_demo)
 target_compile_definitions(qt_tests PRIVATE MERIDANE_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}/tests")
 target_compile_definitions(qt_tests PRIVATE MERIDANE_DESKTOP="$<TARGET_FILE:meridane>")
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <condition_variable>
 
 #include "geo/Convert.h"
 #include "support/ProcessState.h"
@@ -155,32 +156,65 @@ TEST(MapPick, OutlinesOfTheFolderTasks) {
 }
 
 // A tile server as the background loader meets it: every GET recorded with
-// the headers it would carry; failing, or answering with a tile.
+// the headers it would carry; failing, or answering with a tile. Script, when
+// given, says what the requests answer in turn ('t' a tile, 'n' 404, 'r'
+// connection refused); after it, Fails and Junk do.
 struct TRecordingServer {
   std::mutex Lock;
   std::vector<std::string> Urls;
   std::vector<std::optional<std::string>> Referers;
   bool Fails = false;
   bool Junk = false;
+  std::string Script;
+  std::size_t Asked() {
+    std::lock_guard<std::mutex> guard(Lock);
+    return Urls.size();
+  }
   struct TClient : IHttpClient {
     explicit TClient(TRecordingServer& server) : Server(server) {}
     void Get(const std::string& url, std::string& buffer) override {
       std::lock_guard<std::mutex> guard(Server.Lock);
+      const std::size_t turn = Server.Urls.size();
       Server.Urls.push_back(url);
       Server.Referers.push_back(Settings.Referer);
-      if (Server.Fails) throw EHttpError(SocketErrorMessage(SocketError::HostNotFound));
+      const char answer = turn < Server.Script.size() ? Server.Script[turn] : Server.Fails ? 'r' : 't';
+      if (answer == 'r') throw EHttpError(SocketErrorMessage(SocketError::ConnectionRefused));
+      if (answer == 'n') throw EHttpError("HTTP/1.1 404 Not Found");
       buffer += Server.Junk ? "<html>" : "\xFF\xD8\xFF\xE0 tile";
     }
     TRecordingServer& Server;
   };
 };
 
+// Records the pauses between requests; the long pause of an unreachable
+// server lasts until the test lets it end (Retry) or the loader stops.
 struct TRecordingSleeper : ISleeper {
   std::mutex Lock;
+  std::condition_variable Changed;
   std::vector<int> Pauses;
+  int Retries = 0, RetriesAllowed = 0;
   void Sleep(int ms) override {
     std::lock_guard<std::mutex> guard(Lock);
     Pauses.push_back(ms);
+  }
+  void Pause(int ms, TStopSignal& stop) override {
+    if (ms != TBackgroundLoader::RetryAfterMs) return Sleep(ms);
+    std::unique_lock<std::mutex> guard(Lock);
+    ++Retries;
+    Changed.notify_all();
+    while (RetriesAllowed < Retries && !stop.Raised()) {
+      guard.unlock();
+      stop.WaitFor(1);
+      guard.lock();
+    }
+  }
+  int Waiting() {
+    std::lock_guard<std::mutex> guard(Lock);
+    return Retries;
+  }
+  void Retry() {
+    std::lock_guard<std::mutex> guard(Lock);
+    ++RetriesAllowed;
   }
 };
 
@@ -246,7 +280,7 @@ TEST(MapPick, BackgroundCacheAndRequestRate) {
         std::lock_guard<std::mutex> guard(server.Lock);
         return server.Urls.size();
       };
-      mainThread.PumpUntil([&] { return asked() >= c.Urls.size() && (!c.Offline || loader.Offline()); });
+      mainThread.PumpUntil([&] { return asked() >= c.Urls.size() && (!c.Offline || sleeper.Waiting() > 0); });
       EXPECT_EQ(loader.Offline(), c.Offline);
     }
     mainThread.Pump();
@@ -257,6 +291,71 @@ TEST(MapPick, BackgroundCacheAndRequestRate) {
     EXPECT_EQ(written.size(), kept ? c.Urls.size() : 0u);
     for (const auto& path : written) EXPECT_EQ(test::ReadAll(path), "\xFF\xD8\xFF\xE0 tile");
   }
+}
+
+// A 404 is a tile the server does not have: the loader goes on. Only failures
+// to reach the server count, in a row, towards giving up; after the pause it
+// asks again. The status line follows each state.
+TEST(MapPick, BackgroundAnswersAndOutages) {
+  using S = TBackgroundState;
+  const std::vector<TBackgroundTile> wanted{{5, 0, 0}, {5, 1, 0}, {5, 2, 0}, {5, 3, 0}, {5, 4, 0}};
+  const struct {
+    const char* Name;
+    std::string Script;
+    std::size_t AskedOffline;  // requests before it gives up; 0: it never does
+    std::size_t Asked;          // requests in all, after a retry when it gave up
+    S State;                    // once settled
+  } cases[] = {
+      {"404s are tiles not there", "nnnnt", 0, 5, S::Shown},
+      {"404s everywhere: no tiles at this zoom", "nnnnn", 0, 5, S::NoTiles},
+      {"an answer between refusals keeps it going", "rrnrrtrr", 0, 11, S::Shown},
+      {"three refusals in a row: offline, then asked again", "rrrtt", 3, 8, S::Shown},
+      {"refused again after the pause: offline again", "rrrr", 3, 4, S::Offline},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    test::TTempDir dir;
+    TTaskParams params;
+    params.Hosts = {"h"};
+    params.UrlTemplate = "http://{host}/{z}/{x}/{y}";
+    const TBackgroundSource source(params, dir / "cache");
+    TRecordingServer server;
+    server.Script = c.Script;
+    TRecordingSleeper sleeper;
+    TQueueDispatcher mainThread;
+    std::size_t cached = 0;
+    TBackgroundLoader loader(mainThread, source, std::make_unique<TRecordingServer::TClient>(server), sleeper,
+                             [&](const TBackgroundTile&) { ++cached; });
+    EXPECT_EQ(BackgroundStatusText(TBackgroundStatus{}), "No map tiles: the graticule and the download folder's tasks");
+    loader.Want(wanted);
+    loader.Start();
+    if (c.AskedOffline) {
+      mainThread.PumpUntil([&] { return sleeper.Waiting() == 1; });
+      EXPECT_EQ(server.Asked(), c.AskedOffline);
+      const TBackgroundStatus offline = loader.Status();
+      EXPECT_EQ(offline.State, S::Offline);
+      EXPECT_NE(BackgroundStatusText(offline).find("(Connection refused)"), std::string::npos)
+          << BackgroundStatusText(offline);
+      sleeper.Retry();
+    }
+    const auto settled = [&] {
+      const S state = loader.Status().State;
+      return server.Asked() >= c.Asked && state != S::Loading && (state != S::Offline || sleeper.Waiting() == 2);
+    };
+    mainThread.PumpUntil(settled);
+    mainThread.Pump();
+    const TBackgroundStatus status = loader.Status();
+    EXPECT_EQ(status.State, c.State);
+    EXPECT_EQ(server.Asked(), c.Asked);
+    EXPECT_EQ(cached, static_cast<std::size_t>(std::count(c.Script.begin(), c.Script.end(), 't')) +
+                          (c.Asked > c.Script.size() ? c.Asked - c.Script.size() : 0));
+    // Each state says something of its own.
+    EXPECT_FALSE(BackgroundStatusText(status).empty());
+  }
+  std::set<std::string> texts;
+  for (S state : {S::None, S::Loading, S::Shown, S::NoTiles, S::Offline})
+    texts.insert(BackgroundStatusText({state, "Connection refused"}));
+  EXPECT_EQ(texts.size(), 5u);
 }
 
 }  // namespace

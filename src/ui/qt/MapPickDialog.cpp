@@ -171,8 +171,7 @@ TMapPickDialog::~TMapPickDialog() { StopBackground(); }
 
 void TMapPickDialog::Refresh() {
   Estimate->setText(Q(Form.LabelEstimate.Caption));
-  Status->setText(!Loader || Loader->Offline() ? "No map tiles: the graticule and the download folder's tasks"
-                                               : "Map tiles from the configured server, kept in the cache");
+  Status->setText(Q(BackgroundStatusText(Loader ? Loader->Status() : TBackgroundStatus{})));
 }
 
 void TMapPickDialog::Fit() {

@@ -177,9 +177,10 @@ TEST(ManualPictures, EachWindowAsTheManualShowsIt) {
          return Modal([&] { QTest::mouseClick(Find<QPushButton>(main, "ButtonMap"), Qt::LeftButton); },
                       [](QWidget* dialog) {
                         auto* map = Find<TMapWidget>(dialog, "Map");
+                        // The background settled: its status line says what it shows.
                         EXPECT_TRUE(test::WaitUntil([&] {
                           map->repaint();
-                          return map->LoadingDone();
+                          return map->LoadingDone() && !test::Text(dialog, "LabelStatus").starts_with("Loading");
                         }));
                       });
        }},

@@ -1,6 +1,9 @@
 #include <QDialogButtonBox>
 #include <QPushButton>
+#include <regex>
+#include <set>
 
+#include "demo/DemoTiles.h"
 #include "ui/qt/QtHarness.h"
 
 namespace meridane {
@@ -92,6 +95,87 @@ TEST(DesktopMapPick, DragFillsTheFieldsOnOkOnly) {
     EXPECT_TRUE(estimate.starts_with("Tiles: ")) << estimate;
     if (c.Ok) {
       EXPECT_EQ(test::Text(main, "LabelEstimate"), estimate);
+    }
+  }
+}
+
+// The demo tile server's tiles, 404 for the others, or no server at all.
+struct TDemoServer : IHttpClient {
+  enum TKind { Demo, NotFound, Refused } Kind;
+  explicit TDemoServer(TKind kind) : Kind(kind) {}
+  void Get(const std::string& url, std::string& buffer) override {
+    if (Kind == Refused) throw EHttpError(SocketErrorMessage(SocketError::ConnectionRefused));
+    static const auto tiles = [] {
+      const auto list = DemoTileSet(14, 13480, 6200, 13497, 6215);
+      return std::set<TTileKey>(list.begin(), list.end());
+    }();
+    std::smatch m;
+    static const std::regex address("x=([0-9]+)&y=([0-9]+)&z=([0-9]+)");
+    if (!std::regex_search(url, m, address)) throw EHttpError("HTTP/1.1 400 Bad Request");
+    const TTileKey key{std::stoi(m[3]), std::stoi(m[1]), std::stoi(m[2])};
+    if (Kind == NotFound || !tiles.contains(key)) throw EHttpError("HTTP/1.1 404 Not Found");
+    buffer += DemoTileJpeg(key);
+  }
+};
+
+// No pause between requests; the long one of an unreachable server lasts until
+// the dialog closes.
+struct TQuickSleeper : ISleeper {
+  void Sleep(int) override {}
+  void Pause(int ms, TStopSignal& stop) override {
+    if (ms == TBackgroundLoader::RetryAfterMs) stop.WaitFor(600000);
+  }
+};
+
+// The dialog over the demo server's area: the background shows its tiles (white
+// label boxes over the sea and graticule), and the status line tells tiles
+// loaded from a server without tiles here and from one out of reach.
+TEST(DesktopMapPick, BackgroundAndItsStatus) {
+  const struct {
+    const char* Name;
+    TDemoServer::TKind Server;
+    const char* Status;  // the start of the status line once settled
+    bool Tiles;
+  } cases[] = {
+      {"demo tiles", TDemoServer::Demo, "Map tiles from the configured server", true},
+      {"no tiles at these zooms", TDemoServer::NotFound, "The configured server has no map tiles here", false},
+      {"no server", TDemoServer::Refused, "The tile server cannot be reached (Connection refused)", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const test::TEnvironmentGuard cacheHome("XDG_CACHE_HOME");
+    TDesktopRun run("[Download]\r\nTilePause=0\r\n", [&c] { return std::make_unique<TDemoServer>(c.Server); });
+    cacheHome.Set((run.Dir / "cache").string());
+    TQuickSleeper sleeper;
+    run.App->Form1.MapPick->Sleeper = &sleeper;
+    QWidget* main = run.Main();
+    const std::array<const char*, 4> names{"Edit1", "Edit2", "Edit3", "Edit4"};
+    const std::array<QString, 4> typed{"115.2", "41.0", "117.8", "38.6"};
+    for (std::size_t i = 0; i < names.size(); ++i) test::Find<QLineEdit>(main, names[i])->setText(typed[i]);
+    std::string status;
+    double white = 0;
+    test::WhenModal([&](QWidget* dialog) {
+      auto* map = test::Find<TMapWidget>(dialog, "Map");
+      test::WaitUntil([&] { return test::Text(dialog, "LabelStatus").starts_with(c.Status); });
+      status = test::Text(dialog, "LabelStatus");
+      // The tiles settled in the status may reach the screen a paint later.
+      test::WaitUntil([&] {
+        const QImage image = map->grab().toImage();
+        int count = 0;
+        for (int y = 0; y < image.height(); ++y)
+          for (int x = 0; x < image.width(); ++x) count += image.pixelColor(x, y).lightness() > 245;
+        white = static_cast<double>(count) / (image.width() * image.height());
+        return !c.Tiles || white > 0.1;
+      });
+      if (const char* folder = std::getenv("MERIDANE_GRAB_DIR"))
+        dialog->grab().save(QString(folder) + "/map-pick-background-" + QString::number(&c - cases) + ".png");
+      test::Find<QDialogButtonBox>(dialog, "Buttons")->button(QDialogButtonBox::Cancel)->click();
+    });
+    test::Find<QPushButton>(main, "ButtonMap")->click();
+    EXPECT_TRUE(test::WaitUntil([] { return QApplication::activeModalWidget() == nullptr; }));
+    EXPECT_TRUE(status.starts_with(c.Status)) << status;
+    if (!c.Tiles) {
+      EXPECT_LT(white, 0.01);
     }
   }
 }
