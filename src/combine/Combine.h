@@ -37,11 +37,13 @@ struct TCombineSummary : TFeedResult {
   long long Tiles = 0;             // of the set
   std::uintmax_t OutputBytes = 0;  // of the output's own file (a picture's, not its world file's)
   double Seconds = 0;
+  std::string Layout;  // how the output is cut into files, when it is (a KMZ's overlays)
 
   long long Written() const { return Count(TTileKind::Good); }
 };
 // "1200 tiles written; left out: 3 placeholders, 40 missing, 0 empty, 1 not
 // an image, 2 not decodable, 0 not 256x256; map.mbtiles, 1.2 MB (1234567 bytes)"
+// and then "; " and the Layout, if any.
 std::string SummaryText(const TCombineSummary& summary, const std::filesystem::path& output);
 
 // Not one tile of the input could be written: nothing was put under the
