@@ -132,7 +132,8 @@ class TPartialFiles {
         throw EWriteError(Output, WriteFailureReason(errno));
     }
     if (Descriptor < 0) throw EWriteError(Output, "no partial file name is free");
-    Files = OutputFiles(format, PartialName(Output, Tag), set);
+    Path = PartialName(Output, Tag);
+    Files = OutputFiles(format, Path, set);
   }
   ~TPartialFiles() {
     std::error_code ec;
@@ -145,6 +146,7 @@ class TPartialFiles {
   TPartialFiles(const TPartialFiles&) = delete;
   TPartialFiles& operator=(const TPartialFiles&) = delete;
 
+  fs::path Path;                // the output's partial name, which its writer is given
   std::vector<fs::path> Files;  // as OutputFiles names them
 
  private:
@@ -227,7 +229,7 @@ TCombineSummary Combine(const TTileSource& source, const TCombineRun& run) {
     const TPartialFiles partial(run.Output, *format, set);
     const std::vector<fs::path>& partials = partial.Files;
     const std::vector<fs::path> finals = OutputFiles(*format, run.Output, set);
-    std::unique_ptr<ITileSink> sink = run.MakeSink(*format, partials.front(), set, run.Options);
+    std::unique_ptr<ITileSink> sink = run.MakeSink(*format, partial.Path, set, run.Options);
     const TFeedResult fed = FeedTiles(
         source, *sink,
         {.ProgramFolder = run.ProgramFolder,

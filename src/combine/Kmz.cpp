@@ -100,15 +100,17 @@ TKmzLayout KmzLayoutOf(const TTileSet& set) {
   long long fewest = -1, squarest = 0;
   for (long long rows = 1; rows <= std::min<long long>(best.OverlayRows, KmzMaxOverlays); ++rows) {
     const long long columns = std::min<long long>(best.OverlayColumns, KmzMaxOverlays / rows);
-    const long long files = CeilDiv(best.OverlayRows, rows) * CeilDiv(best.OverlayColumns, columns);
-    const long long square = std::min(rows, columns);
+    const long long fileRows = CeilDiv(best.OverlayRows, rows), fileColumns = CeilDiv(best.OverlayColumns, columns);
+    // The files share the overlays evenly rather than the last holding what is left.
+    const long long blockRows = CeilDiv(best.OverlayRows, fileRows);
+    const long long blockColumns = CeilDiv(best.OverlayColumns, fileColumns);
+    const long long files = fileRows * fileColumns, square = std::min(blockRows, blockColumns);
     if (fewest < 0 || files < fewest || (files == fewest && square > squarest)) {
       fewest = files, squarest = square;
-      best.BlockRows = rows, best.BlockColumns = columns;
+      best.BlockRows = blockRows, best.BlockColumns = blockColumns;
+      best.FileRows = fileRows, best.FileColumns = fileColumns;
     }
   }
-  best.FileRows = CeilDiv(best.OverlayRows, best.BlockRows);
-  best.FileColumns = CeilDiv(best.OverlayColumns, best.BlockColumns);
   return best;
 }
 
