@@ -263,6 +263,11 @@ TCombineSummary Combine(const TTileSource& source, const TCombineRun& run) {
         throw EWriteError(run.Output, WriteFailureReason(error));
       }
     }
+    // A split output's parts replace the file under the name the user chose.
+    if (finals.front() != run.Output) {
+      std::error_code ec;
+      fs::remove(run.Output, ec);
+    }
     if (const int error = SyncFolder(folder)) throw EWriteError(run.Output, WriteFailureReason(error));
     // Another run may have put its own file there since: this run's is not the output then.
     struct stat named {};

@@ -161,6 +161,7 @@ TEST(Kmz, ARunWritesTheFilesItsSummaryNames) {
                                           std::to_string(c.Zoom) + ".jpg"),
                          tile);
     const fs::path output = dir / "out" / "map.kmz";
+    test::WriteAll(output, "an earlier map");  // replaced, by its parts when it is split
     // A killed run's part, and a part of a run still writing (it holds its lock).
     test::WriteAll(PartialName(output, "1-0").replace_extension("").string() + "-1.kmz", "killed");
     const fs::path live = PartialName(output, "2-0").replace_extension("").string() + "-1.kmz";
