@@ -119,8 +119,7 @@ std::vector<fs::path> KmzFiles(const fs::path& path, const TTileSet& set) {
   if (files == 1) return {path};
   std::vector<fs::path> out;
   for (long long i = 1; i <= files; ++i)
-    out.push_back(path.parent_path() /
-                  (path.stem().string() + "-" + std::to_string(i) + path.extension().string()));
+    out.push_back(path.parent_path() / (path.stem().string() + "-" + std::to_string(i) + path.extension().string()));
   return out;
 }
 
@@ -131,10 +130,9 @@ std::string KmzLayoutText(const TTileSet& set, const fs::path& output) {
                                " of up to " + tiles + "x" + tiles + " tiles";
   if (layout.Files() == 1) return overlays;
   const std::vector<fs::path> files = KmzFiles(output, set);
-  return "the area needs " + overlays + " and a file holds at most " + std::to_string(KmzMaxOverlays) +
-         ": written " + files.front().filename().string() + " .. " + files.back().filename().string() +
-         ", blocks of up to " + std::to_string(layout.BlockColumns) + "x" + std::to_string(layout.BlockRows) +
-         " overlays";
+  return "the area needs " + overlays + " and a file holds at most " + std::to_string(KmzMaxOverlays) + ": written " +
+         files.front().filename().string() + " .. " + files.back().filename().string() + ", blocks of up to " +
+         std::to_string(layout.BlockColumns) + "x" + std::to_string(layout.BlockRows) + " overlays";
 }
 
 std::string KmzDocument(const TTileSet& set, long long file) {
@@ -144,7 +142,8 @@ std::string KmzDocument(const TTileSet& set, long long file) {
   if (layout.Files() > 1) name += " (" + std::to_string(file + 1) + " of " + std::to_string(layout.Files()) + ")";
   std::string kml =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n<Document>\n"
-      "  <name>" + XmlText(name) + "</name>\n";
+      "  <name>" +
+      XmlText(name) + "</name>\n";
   if (!set.Description.empty()) kml += "  <description>" + XmlText(set.Description) + "</description>\n";
   const long long lastRow = std::min(layout.OverlayRows, (fileRow + 1) * layout.BlockRows);
   const long long lastColumn = std::min(layout.OverlayColumns, (fileColumn + 1) * layout.BlockColumns);
@@ -157,10 +156,18 @@ std::string KmzDocument(const TTileSet& set, long long file) {
       kml += "  <GroundOverlay>\n    <name>" + image.substr(6, image.size() - 10) +
              "</name>\n    <drawOrder>50</drawOrder>\n    <Icon><href>" + image +
              "</href></Icon>\n    <LatLonBox>\n"
-             "      <north>" + NumberText(TileYToLat(static_cast<double>(y0), set.Zoom, 0)) + "</north>\n"
-             "      <south>" + NumberText(TileYToLat(static_cast<double>(y1), set.Zoom, 0)) + "</south>\n"
-             "      <east>" + NumberText(TileXToLon(static_cast<double>(x1), set.Zoom)) + "</east>\n"
-             "      <west>" + NumberText(TileXToLon(static_cast<double>(x0), set.Zoom)) + "</west>\n"
+             "      <north>" +
+             NumberText(TileYToLat(static_cast<double>(y0), set.Zoom, 0)) +
+             "</north>\n"
+             "      <south>" +
+             NumberText(TileYToLat(static_cast<double>(y1), set.Zoom, 0)) +
+             "</south>\n"
+             "      <east>" +
+             NumberText(TileXToLon(static_cast<double>(x1), set.Zoom)) +
+             "</east>\n"
+             "      <west>" +
+             NumberText(TileXToLon(static_cast<double>(x0), set.Zoom)) +
+             "</west>\n"
              "      <rotation>0</rotation>\n    </LatLonBox>\n  </GroundOverlay>\n";
     }
   return kml + "</Document>\n</kml>\n";
@@ -211,8 +218,8 @@ std::string KmzOverlayImage(const TTileSet& set, long long y0, int columns, int 
   unsigned char* buffer = nullptr;
   unsigned long size = 0;
   char message[JMSG_LENGTH_MAX] = "";
-  const bool ok = EncodeRgb(image.data(), static_cast<unsigned>(width), static_cast<unsigned>(height), quality,
-                            &buffer, &size, message);
+  const bool ok = EncodeRgb(image.data(), static_cast<unsigned>(width), static_cast<unsigned>(height), quality, &buffer,
+                            &size, message);
   std::string jpeg = ok ? std::string(reinterpret_cast<const char*>(buffer), size) : std::string();
   std::free(buffer);
   if (!ok) throw std::runtime_error(std::string("Cannot encode an overlay: ") + message);
@@ -220,8 +227,7 @@ std::string KmzOverlayImage(const TTileSet& set, long long y0, int columns, int 
 }
 
 struct TKmzSink::TImpl {
-  TImpl(fs::path path, const TTileSet& set, int quality)
-      : Set(set), Layout(KmzLayoutOf(set)), Quality(quality) {
+  TImpl(fs::path path, const TTileSet& set, int quality) : Set(set), Layout(KmzLayoutOf(set)), Quality(quality) {
     for (const fs::path& file : KmzFiles(path, set)) Zips.push_back(std::make_unique<TZipWriter>(file));
   }
 
@@ -244,7 +250,8 @@ struct TKmzSink::TImpl {
       std::vector<std::optional<std::string>> tiles;
       for (int row = 0; row < rows; ++row)
         for (int column = 0; column < width; ++column)
-          tiles.push_back(std::move(Band[static_cast<std::size_t>(row * columns + overlay * KmzOverlayTiles + column)]));
+          tiles.push_back(
+              std::move(Band[static_cast<std::size_t>(row * columns + overlay * KmzOverlayTiles + column)]));
       Encoders.Submit([this, y0, width, rows, tiles = std::move(tiles)] {
         return KmzOverlayImage(Set, y0, width, rows, tiles, Quality);
       });
@@ -278,7 +285,8 @@ void TKmzSink::Add(int x, int y, std::optional<std::string_view> bytes) {
     throw std::logic_error("KMZ: tile out of order");
   ++s.Added;
   s.Band.push_back(bytes ? std::optional<std::string>(*bytes) : std::nullopt);
-  const bool bandEnd = column == s.Set.Columns() - 1 && (row % KmzOverlayTiles == KmzOverlayTiles - 1 || row == s.Set.Rows() - 1);
+  const bool bandEnd =
+      column == s.Set.Columns() - 1 && (row % KmzOverlayTiles == KmzOverlayTiles - 1 || row == s.Set.Rows() - 1);
   if (bandEnd) s.WriteBand(row / KmzOverlayTiles);
 }
 

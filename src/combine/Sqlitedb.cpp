@@ -43,8 +43,8 @@ TSqlitedbWriter::TSqlitedbWriter(std::filesystem::path path, const TTileSet& set
   // Readers on Android open the file through a helper that wants this table.
   Execute("CREATE TABLE android_metadata (locale TEXT)");
   Execute("INSERT INTO android_metadata VALUES ('en_US')");
-  const int code = sqlite3_prepare_v2(Db, "INSERT INTO tiles (x, y, z, s, image) VALUES (?, ?, ?, 0, ?)", -1,
-                                      &Insert, nullptr);
+  const int code =
+      sqlite3_prepare_v2(Db, "INSERT INTO tiles (x, y, z, s, image) VALUES (?, ?, ?, 0, ?)", -1, &Insert, nullptr);
   if (code != SQLITE_OK) Fail(code);
 }
 
@@ -94,8 +94,9 @@ void TSqlitedbWriter::Finish() {
   if (MaxZoom < 0) MinZoom = MaxZoom = Set.Zoom;
   // minzoom and maxzoom are counted as z is: the smallest z is the largest zoom.
   // An empty url: the readers never fetch a tile of their own into the file.
-  Execute("CREATE TABLE info (minzoom int, maxzoom int, tilenumbering text, inverted_y int, ellipsoid int, "
-          "timecolumn text, tilesize int, url text)");
+  Execute(
+      "CREATE TABLE info (minzoom int, maxzoom int, tilenumbering text, inverted_y int, ellipsoid int, "
+      "timecolumn text, tilesize int, url text)");
   Execute(("INSERT INTO info VALUES (" + std::to_string(StoredZoom(MaxZoom)) + ", " +
            std::to_string(StoredZoom(MinZoom)) + ", 'BigPlanet', 0, 0, 'no', 256, '')")
               .c_str());

@@ -29,9 +29,11 @@ int RunCombineConsole(int argc, char** argv, std::ostream& out, std::ostream& er
   std::optional<int> zoom;
   bool progress = false;
   app.add_option("input", input, "the task's project file (.mrd), or a tile folder with --zoom")->required();
-  app.add_option("-o,--output", output, "the file to write: .mbtiles, .pmtiles, .tif, .png, .jpg, .sqlitedb or .kmz")->required();
+  app.add_option("-o,--output", output, "the file to write: .mbtiles, .pmtiles, .tif, .png, .jpg, .sqlitedb or .kmz")
+      ->required();
   app.add_option("--zoom", zoom, "the input is a tile folder: its tiles of this zoom level")->check(CLI::Range(0, 30));
-  app.add_option("--quality", options.Quality, "JPEG quality of a .jpg picture, a GeoTIFF of JPEG tiles or a .kmz, 1..100 (default 85)")
+  app.add_option("--quality", options.Quality,
+                 "JPEG quality of a .jpg picture, a GeoTIFF of JPEG tiles or a .kmz, 1..100 (default 85)")
       ->check(CLI::Range(1, 100));
   app.add_option("--name", options.Name, "the name stored in an archive (default: the task's)");
   app.add_option("--description", options.Description, "the description stored in an archive");

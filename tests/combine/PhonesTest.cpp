@@ -79,9 +79,9 @@ TEST(Kmz, TheFewestFilesOfAtMostAHundredOverlays) {
     int Columns, Rows;  // tiles
     long long OverlayColumns, OverlayRows, BlockColumns, BlockRows, Files;
   } cases[] = {
-      {1, 1, 1, 1, 1, 1, 1},        {4, 4, 1, 1, 1, 1, 1},          {5, 4, 2, 1, 2, 1, 1},
-      {40, 40, 10, 10, 10, 10, 1},  {41, 40, 11, 10, 6, 10, 2},     {404, 1, 101, 1, 51, 1, 2},
-      {4, 404, 1, 101, 1, 51, 2},   {120, 120, 30, 30, 10, 10, 9},  {400, 8, 100, 2, 50, 2, 2},
+      {1, 1, 1, 1, 1, 1, 1},       {4, 4, 1, 1, 1, 1, 1},         {5, 4, 2, 1, 2, 1, 1},
+      {40, 40, 10, 10, 10, 10, 1}, {41, 40, 11, 10, 6, 10, 2},    {404, 1, 101, 1, 51, 1, 2},
+      {4, 404, 1, 101, 1, 51, 2},  {120, 120, 30, 30, 10, 10, 9}, {400, 8, 100, 2, 50, 2, 2},
   };
   for (const auto& c : cases) {
     const TTileSet set = test::SetOf(10, 3, 5, 3 + c.Columns - 1, 5 + c.Rows - 1);
@@ -135,15 +135,16 @@ TEST(Kmz, AnOverlaysRowsFollowLatitude) {
 // kept.
 TEST(Kmz, ARunWritesTheFilesItsSummaryNames) {
   if (!test::HaveProgram("/usr/bin/python3")) GTEST_SKIP() << "no /usr/bin/python3";
+  const std::string split =
+      "the area needs 101 overlays of up to 4x4 tiles and a file holds at most 100: written map-1.kmz .. map-2.kmz, "
+      "blocks of up to 51x1 overlays";
   const struct {
     int Zoom, MinX, MinY, MaxX, MaxY;
     std::vector<std::string> Files;
     std::string Layout;
   } cases[] = {
       {5, 3, 7, 8, 11, {"map.kmz"}, "4 overlays of up to 4x4 tiles"},
-      {9, 10, 20, 413, 20, {"map-1.kmz", "map-2.kmz"},
-       "the area needs 101 overlays of up to 4x4 tiles and a file holds at most 100: written map-1.kmz .. "
-       "map-2.kmz, blocks of up to 51x1 overlays"},
+      {9, 10, 20, 413, 20, {"map-1.kmz", "map-2.kmz"}, split},
   };
   const std::string tile = SolidJpeg(40, 90, 140);
   for (const auto& c : cases) {
@@ -157,9 +158,10 @@ TEST(Kmz, ARunWritesTheFilesItsSummaryNames) {
     for (int y = c.MinY; y <= c.MaxY; ++y)
       for (int x = c.MinX; x <= c.MaxX; ++x)
         if (x != c.MinX + 1 || y != c.MinY)
-          test::WriteAll(dir / "tiles" / ("gs_" + std::to_string(x) + "_" + std::to_string(y) + "_" +
-                                          std::to_string(c.Zoom) + ".jpg"),
-                         tile);
+          test::WriteAll(
+              dir / "tiles" /
+                  ("gs_" + std::to_string(x) + "_" + std::to_string(y) + "_" + std::to_string(c.Zoom) + ".jpg"),
+              tile);
     const fs::path output = dir / "out" / "map.kmz";
     test::WriteAll(output, "an earlier map");  // replaced, by its parts when it is split
     // A killed run's part, and a part of a run still writing (it holds its lock).
