@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
+#include <utility>
 
 // jpeglib.h needs FILE and size_t declared before it.
 #include <jpeglib.h>
@@ -237,10 +238,13 @@ struct TKmzSink::TImpl {
   std::vector<std::unique_ptr<TZipWriter>> Zips;
   std::vector<std::optional<std::string>> Band;  // the tiles of a row of overlays, row by row
   long long Added = 0;
+  long long Encoding = -1;  // the row of overlays whose images are being made, if any
   TOrderedWorkers<std::string> Encoders;
 
-  // Makes the images of the row of overlays in Band and puts each in its file.
-  void WriteBand(long long overlayRow) {
+  // Hands the images of the row of overlays in Band to the workers. They are
+  // made while the next row's tiles arrive, and written before its own.
+  void EncodeBand(long long overlayRow) {
+    WriteEncoded();
     const long long y0 = Set.MinY + overlayRow * KmzOverlayTiles;
     const int rows = static_cast<int>(std::min<long long>(KmzOverlayTiles, Set.MaxY + 1LL - y0));
     const long long columns = Set.Columns();
@@ -257,6 +261,13 @@ struct TKmzSink::TImpl {
       });
     }
     Band.clear();
+    Encoding = overlayRow;
+  }
+
+  // Puts each image of the row being made in its file.
+  void WriteEncoded() {
+    if (Encoding < 0) return;
+    const long long overlayRow = std::exchange(Encoding, -1);
     TZipWriter* open = nullptr;
     const long long fileRow = overlayRow / Layout.BlockRows;
     for (long long overlay = 0; overlay < Layout.OverlayColumns; ++overlay) {
@@ -287,12 +298,13 @@ void TKmzSink::Add(int x, int y, std::optional<std::string_view> bytes) {
   s.Band.push_back(bytes ? std::optional<std::string>(*bytes) : std::nullopt);
   const bool bandEnd =
       column == s.Set.Columns() - 1 && (row % KmzOverlayTiles == KmzOverlayTiles - 1 || row == s.Set.Rows() - 1);
-  if (bandEnd) s.WriteBand(row / KmzOverlayTiles);
+  if (bandEnd) s.EncodeBand(row / KmzOverlayTiles);
 }
 
 void TKmzSink::Finish() {
   TImpl& s = *Impl;
   if (s.Added != s.Set.Count()) throw std::logic_error("KMZ: tiles missing at the end");
+  s.WriteEncoded();
   for (const auto& zip : s.Zips) zip->Finish();
 }
 

@@ -53,8 +53,9 @@ std::string KmzDocument(const TTileSet& set, long long file);
 std::string KmzOverlayImage(const TTileSet& set, long long y0, int columns, int rows,
                             const std::vector<std::optional<std::string>>& tiles, int quality);
 
-// Writes the KMZ files of KmzFiles(path, set). A row of overlays is held at a
-// time, as the tiles' bytes; its images are made on worker threads.
+// Writes the KMZ files of KmzFiles(path, set). Two rows of overlays are held
+// at a time, as the tiles' bytes: one arriving while the images of the one
+// before are made on worker threads.
 class TKmzSink final : public ITileSink {
  public:
   TKmzSink(std::filesystem::path path, const TTileSet& set, int quality);
