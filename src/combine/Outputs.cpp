@@ -59,6 +59,10 @@ bool IsArchive(TOutputFormat format) {
   return format == TOutputFormat::MBTiles || format == TOutputFormat::PMTiles || format == TOutputFormat::Sqlitedb;
 }
 
+bool StoresName(TOutputFormat format) {
+  return format == TOutputFormat::MBTiles || format == TOutputFormat::PMTiles || format == TOutputFormat::Kmz;
+}
+
 bool UsesJpegQuality(TOutputFormat format) {
   return format == TOutputFormat::Jpeg || format == TOutputFormat::GeoTiff || format == TOutputFormat::Kmz;
 }

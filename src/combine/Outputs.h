@@ -28,6 +28,9 @@ std::string_view FormatExtension(TOutputFormat format);
 // Archives hold the tiles as they are, with a name and description; pictures
 // join them into one image.
 bool IsArchive(TOutputFormat format);
+// The formats that store the user's name and description: MBTiles, PMTiles,
+// and a KMZ (its map's name on the device). A .sqlitedb has no place for them.
+bool StoresName(TOutputFormat format);
 // The formats that encode JPEG themselves: a JPEG picture, a GeoTIFF of JPEG
 // tiles (its overviews and its blank tile), a KMZ's overlays.
 bool UsesJpegQuality(TOutputFormat format);

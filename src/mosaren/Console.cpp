@@ -35,8 +35,8 @@ int RunCombineConsole(int argc, char** argv, std::ostream& out, std::ostream& er
   app.add_option("--quality", options.Quality,
                  "JPEG quality of a .jpg picture, a GeoTIFF of JPEG tiles or a .kmz, 1..100 (default 85)")
       ->check(CLI::Range(1, 100));
-  app.add_option("--name", options.Name, "the name stored in an archive (default: the task's)");
-  app.add_option("--description", options.Description, "the description stored in an archive");
+  app.add_option("--name", options.Name, "the name stored in an archive or a .kmz (default: the task's)");
+  app.add_option("--description", options.Description, "the description stored in an archive or a .kmz");
   app.add_option("--config", config, "configuration file (default: the program's)");
   app.add_flag("--progress", progress, "a status line while the tiles are written");
   try {

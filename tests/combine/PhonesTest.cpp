@@ -173,7 +173,10 @@ TEST(Kmz, ARunWritesTheFilesItsSummaryNames) {
     ASSERT_EQ(::flock(held, LOCK_EX), 0);
 
     const TCombineSummary summary =
-        Combine(FolderSource(dir / "tiles", c.Zoom), {.Output = output, .Options = {}, .ProgramFolder = dir / "p"});
+        Combine(FolderSource(dir / "tiles", c.Zoom),
+                {.Output = output,
+                 .Options = {.Quality = 85, .Name = "Lake \"Ohrid\" & <2>", .Description = "tiles of\na lake"},
+                 .ProgramFolder = dir / "p"});
     ::close(held);
     EXPECT_EQ(summary.Layout, c.Layout);
     EXPECT_NE(SummaryText(summary, output).find("; " + c.Layout), std::string::npos);

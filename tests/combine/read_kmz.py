@@ -1,7 +1,8 @@
 """Reads Garmin KMZ files as a device would and checks them against the tile
 rectangle they were made of. Usage: read_kmz.py ZOOM MINX MINY MAXX MAXY OUTDIR KMZ...
 Prints one line an overlay, "IMAGE WIDTH HEIGHT", its JPEG extracted to
-OUTDIR/IMAGE; a fault is printed as "FAULT ..." and makes the exit status 1."""
+OUTDIR/IMAGE; a fault is printed as "FAULT ..." and makes the exit status 1.
+Every map is to be named 'Lake "Ohrid" & <2>' (with its part number when split)."""
 import math
 import os
 import sys
@@ -39,6 +40,9 @@ for path in sys.argv[7:]:
         if names[0] != "doc.kml":
             faults.append(f"{path}: the first entry is {names[0]}")
         doc = ET.fromstring(kmz.read("doc.kml"))
+        name = doc.find(f"./{KML}Document/{KML}name").text
+        if not name.startswith('Lake "Ohrid" & <2>'):
+            faults.append(f"{path}: named {name}")
         overlays = doc.findall(f"./{KML}Document/{KML}GroundOverlay")
         if len(overlays) > 100:
             faults.append(f"{path}: {len(overlays)} overlays")
