@@ -142,9 +142,8 @@ std::string KmzDocument(const TTileSet& set, long long file) {
   std::string name = set.Name.empty() ? "Map" : set.Name;
   if (layout.Files() > 1) name += " (" + std::to_string(file + 1) + " of " + std::to_string(layout.Files()) + ")";
   std::string kml =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n<Document>\n"
-      "  <name>" +
-      XmlText(name) + "</name>\n";
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n<Document>\n";
+  kml += "  <name>" + XmlText(name) + "</name>\n";
   if (!set.Description.empty()) kml += "  <description>" + XmlText(set.Description) + "</description>\n";
   const long long lastRow = std::min(layout.OverlayRows, (fileRow + 1) * layout.BlockRows);
   const long long lastColumn = std::min(layout.OverlayColumns, (fileColumn + 1) * layout.BlockColumns);
@@ -154,22 +153,16 @@ std::string KmzDocument(const TTileSet& set, long long file) {
       const long long x1 = std::min<long long>(set.MaxX + 1LL, x0 + KmzOverlayTiles);
       const long long y1 = std::min<long long>(set.MaxY + 1LL, y0 + KmzOverlayTiles);
       const std::string image = ImageName(row, column);
-      kml += "  <GroundOverlay>\n    <name>" + image.substr(6, image.size() - 10) +
-             "</name>\n    <drawOrder>50</drawOrder>\n    <Icon><href>" + image +
-             "</href></Icon>\n    <LatLonBox>\n"
-             "      <north>" +
-             NumberText(TileYToLat(static_cast<double>(y0), set.Zoom, 0)) +
-             "</north>\n"
-             "      <south>" +
-             NumberText(TileYToLat(static_cast<double>(y1), set.Zoom, 0)) +
-             "</south>\n"
-             "      <east>" +
-             NumberText(TileXToLon(static_cast<double>(x1), set.Zoom)) +
-             "</east>\n"
-             "      <west>" +
-             NumberText(TileXToLon(static_cast<double>(x0), set.Zoom)) +
-             "</west>\n"
-             "      <rotation>0</rotation>\n    </LatLonBox>\n  </GroundOverlay>\n";
+      const auto edge = [](const char* side, double degrees) {
+        return "      <" + std::string(side) + ">" + NumberText(degrees) + "</" + side + ">\n";
+      };
+      kml += "  <GroundOverlay>\n    <name>" + image.substr(6, image.size() - 10) + "</name>\n";
+      kml += "    <drawOrder>50</drawOrder>\n    <Icon><href>" + image + "</href></Icon>\n    <LatLonBox>\n";
+      kml += edge("north", TileYToLat(static_cast<double>(y0), set.Zoom, 0)) +
+             edge("south", TileYToLat(static_cast<double>(y1), set.Zoom, 0)) +
+             edge("east", TileXToLon(static_cast<double>(x1), set.Zoom)) +
+             edge("west", TileXToLon(static_cast<double>(x0), set.Zoom));
+      kml += "      <rotation>0</rotation>\n    </LatLonBox>\n  </GroundOverlay>\n";
     }
   return kml + "</Document>\n</kml>\n";
 }
