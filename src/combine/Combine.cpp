@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "combine/ArchiveWrite.h"
+#include "combine/Kmz.h"
 #include "config/AtomicFile.h"
 #include "config/Config.h"
 #include "tiles/Coverage.h"
@@ -102,8 +103,11 @@ void RemoveLeftPartials(const fs::path& output) {
   for (const auto& entry : fs::directory_iterator(folder, ec)) {
     const std::string name = entry.path().filename().string();
     const std::size_t dot = name.find('.', prefix.size());
-    if (name.starts_with(prefix) && dot != std::string::npos && dot > prefix.size())
-      byTag[name.substr(prefix.size(), dot - prefix.size())].push_back(entry.path());
+    if (!name.starts_with(prefix) || dot == std::string::npos || dot <= prefix.size()) continue;
+    // A tag is "PID-COUNTER"; the parts of a split output add "-N" to it.
+    std::string tag = name.substr(prefix.size(), dot - prefix.size());
+    if (const std::size_t dash = tag.find('-'); dash != std::string::npos) tag = tag.substr(0, tag.find('-', dash + 1));
+    byTag[tag].push_back(entry.path());
   }
   for (const auto& [tag, files] : byTag) {
     const fs::path lock = LockName(output, tag);
@@ -120,7 +124,7 @@ void RemoveLeftPartials(const fs::path& output) {
 // until they are gone: renamed into place, or removed unless they were.
 class TPartialFiles {
  public:
-  TPartialFiles(const fs::path& output, TOutputFormat format) : Output(output) {
+  TPartialFiles(const fs::path& output, TOutputFormat format, const TTileSet& set) : Output(output) {
     static std::atomic<unsigned long long> counter{0};
     for (int attempt = 0; attempt < 100 && Descriptor < 0; ++attempt) {
       Tag = std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
@@ -128,7 +132,8 @@ class TPartialFiles {
         throw EWriteError(Output, WriteFailureReason(errno));
     }
     if (Descriptor < 0) throw EWriteError(Output, "no partial file name is free");
-    Files = OutputFiles(format, PartialName(Output, Tag));
+    Path = PartialName(Output, Tag);
+    Files = OutputFiles(format, Path, set);
   }
   ~TPartialFiles() {
     std::error_code ec;
@@ -141,6 +146,7 @@ class TPartialFiles {
   TPartialFiles(const TPartialFiles&) = delete;
   TPartialFiles& operator=(const TPartialFiles&) = delete;
 
+  fs::path Path;                // the output's partial name, which its writer is given
   std::vector<fs::path> Files;  // as OutputFiles names them
 
  private:
@@ -185,7 +191,7 @@ std::string LeftOut(const TFeedResult& s) {
 std::string SummaryText(const TCombineSummary& s, const fs::path& output) {
   if (s.Stopped) return "Stopped: nothing written.";
   return Plural(s.Written(), "tile", "tiles") + " written; left out: " + LeftOut(s) + "; " +
-         output.filename().string() + ", " + Size(s.OutputBytes);
+         output.filename().string() + ", " + Size(s.OutputBytes) + (s.Layout.empty() ? "" : "; " + s.Layout);
 }
 
 std::string NothingWrittenText(const TFeedResult& fed) {
@@ -200,7 +206,7 @@ TCombineSummary Combine(const TTileSource& source, const TCombineRun& run) {
   const auto format = OutputFormatOf(run.Output);
   if (!format)
     throw ECombineInputError("Unknown output format: " + run.Output.filename().string() +
-                             " (the name must end in .mbtiles, .pmtiles, .tif, .png or .jpg)");
+                             " (the name must end in .mbtiles, .pmtiles, .tif, .png, .jpg, .sqlitedb or .kmz)");
   if (run.Options.Quality < 1 || run.Options.Quality > 100)
     throw ECombineInputError("The JPEG quality must be 1 to 100.");
   const fs::path folder = run.Output.parent_path().empty() ? fs::path(".") : run.Output.parent_path();
@@ -220,12 +226,12 @@ TCombineSummary Combine(const TTileSource& source, const TCombineRun& run) {
   TCombineSummary summary;
   summary.Tiles = set.Count();
   try {
-    const TPartialFiles partial(run.Output, *format);
+    const TPartialFiles partial(run.Output, *format, set);
     const std::vector<fs::path>& partials = partial.Files;
-    const std::vector<fs::path> finals = OutputFiles(*format, run.Output);
+    const std::vector<fs::path> finals = OutputFiles(*format, run.Output, set);
     // The tiles' own format, not the map type's: a GeoTIFF chooses its encoding by it.
     set.Format = FirstTileFormat(source, {.ProgramFolder = run.ProgramFolder});
-    std::unique_ptr<ITileSink> sink = run.MakeSink(*format, partials.front(), set, run.Options);
+    std::unique_ptr<ITileSink> sink = run.MakeSink(*format, partial.Path, set, run.Options);
     const TFeedResult fed = FeedTiles(
         source, *sink,
         {.ProgramFolder = run.ProgramFolder,
@@ -259,12 +265,25 @@ TCombineSummary Combine(const TTileSource& source, const TCombineRun& run) {
         throw EWriteError(run.Output, WriteFailureReason(error));
       }
     }
+    // A split output's parts replace the file under the name the user chose.
+    if (finals.front() != run.Output) {
+      std::error_code ec;
+      fs::remove(run.Output, ec);
+    }
     if (const int error = SyncFolder(folder)) throw EWriteError(run.Output, WriteFailureReason(error));
     // Another run may have put its own file there since: this run's is not the output then.
     struct stat named {};
-    if (::stat(run.Output.c_str(), &named) != 0 || named.st_dev != written.st_dev || named.st_ino != written.st_ino)
+    if (::stat(finals.front().c_str(), &named) != 0 || named.st_dev != written.st_dev ||
+        named.st_ino != written.st_ino)
       throw EWriteError(run.Output, "another run wrote it at the same time");
     summary.OutputBytes = static_cast<std::uintmax_t>(written.st_size);
+    if (*format == TOutputFormat::Kmz) {
+      // The parts of a split KMZ are all the map.
+      std::error_code ec;
+      for (std::size_t i = 1; i < finals.size(); ++i)
+        if (const std::uintmax_t bytes = fs::file_size(finals[i], ec); !ec) summary.OutputBytes += bytes;
+      summary.Layout = KmzLayoutText(set, run.Output);
+    }
   } catch (const EWriteError& e) {
     // The writers name the partial file, which the user never sees.
     throw EWriteError(run.Output, e.Reason);

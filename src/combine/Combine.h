@@ -35,13 +35,15 @@ std::string ProgressLine(const TCombineProgress& progress);
 // The tiles fed by kind, and whether a stop left nothing written.
 struct TCombineSummary : TFeedResult {
   long long Tiles = 0;             // of the set
-  std::uintmax_t OutputBytes = 0;  // of the output's own file (a picture's, not its world file's)
+  std::uintmax_t OutputBytes = 0;  // of the output's own file (a picture's, not its world file's; a split KMZ's parts)
   double Seconds = 0;
+  std::string Layout;  // how the output is cut into files, when it is (a KMZ's overlays)
 
   long long Written() const { return Count(TTileKind::Good); }
 };
 // "1200 tiles written; left out: 3 placeholders, 40 missing, 0 empty, 1 not
 // an image, 2 not decodable, 0 not 256x256; map.mbtiles, 1.2 MB (1234567 bytes)"
+// and then "; " and the Layout, if any.
 std::string SummaryText(const TCombineSummary& summary, const std::filesystem::path& output);
 
 // Not one tile of the input could be written: nothing was put under the
@@ -71,7 +73,8 @@ struct TCombineRun {
 // Where one run writes an output until it is complete: ".NAME.~partial-TAG.EXT"
 // beside it, so that a picture's world file has a name of its own too. Each
 // run has a tag of its own, and holds a lock on ".NAME.~partial-TAG.lock" while
-// it writes: two runs writing the same output never share a file, and a run
+// it writes (a split KMZ's parts add "-N" to the tag: ".NAME.~partial-TAG-N.EXT"):
+// two runs writing the same output never share a file, and a run
 // removes only the partial files of tags whose lock it can take (of runs that
 // were killed).
 std::filesystem::path PartialName(const std::filesystem::path& output, const std::string& tag);

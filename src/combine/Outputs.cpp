@@ -5,9 +5,11 @@
 #include <stdexcept>
 
 #include "combine/GeoTiff.h"
+#include "combine/Kmz.h"
 #include "combine/Mbtiles.h"
 #include "combine/Picture.h"
 #include "combine/Pmtiles.h"
+#include "combine/Sqlitedb.h"
 
 namespace meridane {
 
@@ -22,6 +24,8 @@ std::optional<TOutputFormat> OutputFormatOf(const fs::path& output) {
   if (extension == ".tif" || extension == ".tiff") return TOutputFormat::GeoTiff;
   if (extension == ".png") return TOutputFormat::Png;
   if (extension == ".jpg" || extension == ".jpeg") return TOutputFormat::Jpeg;
+  if (extension == ".sqlitedb") return TOutputFormat::Sqlitedb;
+  if (extension == ".kmz") return TOutputFormat::Kmz;
   return std::nullopt;
 }
 
@@ -32,6 +36,8 @@ std::string_view FormatName(TOutputFormat format) {
     case TOutputFormat::GeoTiff: return "GeoTIFF";
     case TOutputFormat::Png: return "PNG";
     case TOutputFormat::Jpeg: return "JPEG";
+    case TOutputFormat::Sqlitedb: return "SQLiteDB";
+    case TOutputFormat::Kmz: return "Garmin KMZ";
   }
   return "";
 }
@@ -43,13 +49,23 @@ std::string_view FormatExtension(TOutputFormat format) {
     case TOutputFormat::GeoTiff: return ".tif";
     case TOutputFormat::Png: return ".png";
     case TOutputFormat::Jpeg: return ".jpg";
+    case TOutputFormat::Sqlitedb: return ".sqlitedb";
+    case TOutputFormat::Kmz: return ".kmz";
   }
   return "";
 }
 
-bool IsArchive(TOutputFormat format) { return format == TOutputFormat::MBTiles || format == TOutputFormat::PMTiles; }
+bool IsArchive(TOutputFormat format) {
+  return format == TOutputFormat::MBTiles || format == TOutputFormat::PMTiles || format == TOutputFormat::Sqlitedb;
+}
 
-bool UsesJpegQuality(TOutputFormat format) { return format == TOutputFormat::Jpeg || format == TOutputFormat::GeoTiff; }
+bool StoresName(TOutputFormat format) {
+  return format == TOutputFormat::MBTiles || format == TOutputFormat::PMTiles || format == TOutputFormat::Kmz;
+}
+
+bool UsesJpegQuality(TOutputFormat format) {
+  return format == TOutputFormat::Jpeg || format == TOutputFormat::GeoTiff || format == TOutputFormat::Kmz;
+}
 
 std::optional<TPictureFormat> PictureFormatOf(TOutputFormat format) {
   if (format == TOutputFormat::Png) return TPictureFormat::Png;
@@ -63,6 +79,11 @@ std::vector<fs::path> OutputFiles(TOutputFormat format, const fs::path& output) 
   // The picture, its world file and the coordinate system beside it.
   const std::vector<std::string> names = PictureFiles(output.string(), *picture);
   return {names.begin(), names.end()};
+}
+
+std::vector<fs::path> OutputFiles(TOutputFormat format, const fs::path& output, const TTileSet& set) {
+  if (format == TOutputFormat::Kmz) return KmzFiles(output, set);
+  return OutputFiles(format, output);
 }
 
 std::unique_ptr<ITileSink> MakeSink(TOutputFormat format, const fs::path& path, const TTileSet& set,
@@ -79,6 +100,8 @@ std::unique_ptr<ITileSink> MakeSink(TOutputFormat format, const fs::path& path, 
     case TOutputFormat::Png: return std::make_unique<TPictureSink>(set, path.string(), TPictureFormat::Png);
     case TOutputFormat::Jpeg:
       return std::make_unique<TPictureSink>(set, path.string(), TPictureFormat::Jpeg, options.Quality);
+    case TOutputFormat::Sqlitedb: return std::make_unique<TSqlitedbWriter>(path, set);
+    case TOutputFormat::Kmz: return std::make_unique<TKmzSink>(path, set, options.Quality);
   }
   throw std::runtime_error("Writing " + std::string(FormatName(format)) + " is not available in this build.");
 }

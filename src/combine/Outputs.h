@@ -13,28 +13,36 @@
 namespace meridane {
 
 // The kinds of file the combiner writes.
-enum class TOutputFormat { MBTiles, PMTiles, GeoTiff, Png, Jpeg };
+enum class TOutputFormat { MBTiles, PMTiles, GeoTiff, Png, Jpeg, Sqlitedb, Kmz };
 inline constexpr TOutputFormat OutputFormats[] = {TOutputFormat::MBTiles, TOutputFormat::PMTiles,
-                                                  TOutputFormat::GeoTiff, TOutputFormat::Png, TOutputFormat::Jpeg};
+                                                  TOutputFormat::GeoTiff, TOutputFormat::Png, TOutputFormat::Jpeg,
+                                                  TOutputFormat::Sqlitedb, TOutputFormat::Kmz};
 
 // The format an output's name asks for, by its extension (".mbtiles",
 // ".pmtiles", ".tif" or ".tiff", ".png", ".jpg" or ".jpeg", in any case).
 std::optional<TOutputFormat> OutputFormatOf(const std::filesystem::path& output);
-// "MBTiles", "PMTiles", "GeoTIFF", "PNG", "JPEG".
+// "MBTiles", "PMTiles", "GeoTIFF", "PNG", "JPEG", "SQLiteDB", "Garmin KMZ".
 std::string_view FormatName(TOutputFormat format);
-// ".mbtiles", ".pmtiles", ".tif", ".png", ".jpg".
+// ".mbtiles", ".pmtiles", ".tif", ".png", ".jpg", ".sqlitedb", ".kmz".
 std::string_view FormatExtension(TOutputFormat format);
 // Archives hold the tiles as they are, with a name and description; pictures
 // join them into one image.
 bool IsArchive(TOutputFormat format);
-// The formats that encode JPEG themselves: a JPEG picture, and a GeoTIFF of JPEG
-// tiles (its overviews and its blank tile).
+// The formats that store the user's name and description: MBTiles, PMTiles,
+// and a KMZ (its map's name on the device). A .sqlitedb has no place for them.
+bool StoresName(TOutputFormat format);
+// The formats that encode JPEG themselves: a JPEG picture, a GeoTIFF of JPEG
+// tiles (its overviews and its blank tile), a KMZ's overlays.
 bool UsesJpegQuality(TOutputFormat format);
 
 // The files one output is made of: the file itself first, then the files
 // beside it that belong to it (a picture's world file: "map.png" has
 // "map.pgw", the same name with the extension replaced; and "map.png.aux.xml").
 std::vector<std::filesystem::path> OutputFiles(TOutputFormat format, const std::filesystem::path& output);
+// The same for a set of tiles: a KMZ too large for one file is several
+// ("map-1.kmz", "map-2.kmz", ...; see KmzFiles), the first counting as the file itself.
+std::vector<std::filesystem::path> OutputFiles(TOutputFormat format, const std::filesystem::path& output,
+                                               const TTileSet& set);
 // The picture format of a picture output; nothing for the others.
 std::optional<TPictureFormat> PictureFormatOf(TOutputFormat format);
 

@@ -113,7 +113,7 @@ void TCombineForm::StartClick() {
     if (!quality || *quality < 1 || *quality > 100) return Toolkit.ShowMessage(EnterQuality);
     options.Quality = *quality;
   }
-  if (IsArchive(format)) {
+  if (StoresName(format)) {
     options.Name = ArchiveName.Text;
     options.Description = Description.Text;
   }

@@ -418,7 +418,7 @@ TEST(CombineTest, AFailedWriteNamesTheOutputAndTheReason) {
       tiles.Put("gs_" + std::to_string(x) + "_" + std::to_string(y) + "_2.jpg", SourceTile(x, y, "jpg"));
   const fs::path out = tiles.Dir / "out";
   const auto previous = std::signal(SIGXFSZ, SIG_IGN);
-  for (const char* name : {"map.mbtiles", "map.pmtiles", "map.tif", "map.png", "map.jpg"}) {
+  for (const char* name : {"map.mbtiles", "map.pmtiles", "map.tif", "map.png", "map.jpg", "map.sqlitedb", "map.kmz"}) {
     fs::create_directories(out);
     std::string error = "no error";
     {
@@ -448,6 +448,8 @@ TEST(OutputFormatTest, TheNameGivesTheFormatAndTheFilesBesideIt) {
       {"map.tiff", TOutputFormat::GeoTiff, {"map.tiff"}},
       {"map.v2.jpeg", TOutputFormat::Jpeg, {"map.v2.jpeg", "map.v2.jgw", "map.v2.jpeg.aux.xml"}},
       {"map.png", TOutputFormat::Png, {"map.png", "map.pgw", "map.png.aux.xml"}},
+      {"map.sqlitedb", TOutputFormat::Sqlitedb, {"map.sqlitedb"}},
+      {"b/map.KMZ", TOutputFormat::Kmz, {"b/map.KMZ"}},
       {"map.mrd", std::nullopt, {}},
       {"mbtiles", std::nullopt, {}},
   };

@@ -103,8 +103,8 @@ TCombineWindow::TCombineWindow(TQtToolkit& toolkit, TCombineForm& form) : Toolki
       field->setEnabled(!running);
     zoom->setEnabled(!running && Form.FolderInput());
     quality->setEnabled(!running && UsesJpegQuality(chosen));
-    name->setEnabled(!running && IsArchive(chosen));
-    description->setEnabled(!running && IsArchive(chosen));
+    name->setEnabled(!running && StoresName(chosen));
+    description->setEnabled(!running && StoresName(chosen));
     start->setEnabled(!running);
     cancel->setEnabled(running);
     openFolder->setEnabled(!running && Form.Done());
