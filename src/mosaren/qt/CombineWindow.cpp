@@ -99,7 +99,7 @@ TCombineWindow::TCombineWindow(TQtToolkit& toolkit, TCombineForm& form) : Toolki
   layout->addWidget(summary);
   layout->addStretch();
   layout->addLayout(buttons);
-  resize(520, 360);
+  resize(520, 384);  // the menu bar above the fields
 
   Binder.Combo(inputKind, Form.InputKind);
   Binder.Edit(inputPath, Form.InputPath);
