@@ -152,7 +152,7 @@ std::string EstimateText(const std::string& left, const std::string& top, const 
   request.MapsType = SatelliteMapType;
   try {
     const int count = ComputeTileRange(request).TotalCount;
-    return "Tiles: " + std::to_string(count) + ", about " + SizeText(count * EstimatedTileBytes);
+    return "Tiles: " + GroupedNumber(count) + ", about " + SizeText(count * EstimatedTileBytes);
   } catch (const ETaskBuildError&) {
     return "Tiles: too many for one task";
   }

@@ -171,6 +171,27 @@ void TMapPickForm::OkClick() {
 
 void TMapPickForm::CancelClick() { Toolkit.CloseForm(*this); }
 
+void TMapPickForm::FindPlaceChange(const std::string& text) {
+  Places = FindPlaces(text);
+  PlaceItems.clear();
+  for (const TPlace& place : Places)
+    PlaceItems.push_back(place.Name + ", " + place.Country + " (" + GroupedNumber(place.Population) + ")");
+}
+
+std::optional<std::array<double, 3>> TMapPickForm::PlaceView(int item) const {
+  if (item < 0 || item >= static_cast<int>(Places.size())) return std::nullopt;
+  const TPlace& place = Places[static_cast<std::size_t>(item)];
+  // A town of 15,000 fits a screen at zoom 13, a city of millions at 10.
+  const double zoom = place.Population >= 1'000'000 ? 10 : place.Population >= 100'000 ? 11 : 13;
+  return std::array{place.Lon, place.Lat, zoom};
+}
+
+std::string GroupedNumber(long long value) {
+  std::string digits = std::to_string(value < 0 ? -value : value);
+  for (auto at = static_cast<std::ptrdiff_t>(digits.size()) - 3; at > 0; at -= 3) digits.insert(static_cast<std::size_t>(at), ",");
+  return value < 0 ? "-" + digits : digits;
+}
+
 TTaskParams TMapPickForm::SourceParams() const {
   TTaskParams params;
   ApplyStartConfig(params, TConfig(Form1.ConfigPath).ReadStart());
