@@ -140,6 +140,8 @@ void TMapPickForm::Execute() {
     Selection.Set(MercatorOf({area.Left, area.Top, area.Right, area.Bottom}));
   Opened = Selection.Rect();
   Zoom = Form1.TrackBar1.Position();
+  MinZoom = Form1.TrackBar1.Min();
+  MaxZoom = Form1.TrackBar1.Max();
   Outlines = FindTaskOutlines(AbsoluteFolder(Form1.Edit6.Text));
   SelectionChanged();
   Toolkit.ShowModal(*this);
@@ -166,7 +168,13 @@ void TMapPickForm::OkClick() {
     Form1.Edit4.Text = (*texts)[3];
     Form1.RequestChanged();
   }
+  Form1.TrackBar1.SetPosition(Zoom);
   Toolkit.CloseForm(*this);
+}
+
+void TMapPickForm::ZoomChange(int zoom) {
+  Zoom = std::clamp(zoom, MinZoom, MaxZoom);
+  SelectionChanged();
 }
 
 void TMapPickForm::CancelClick() { Toolkit.CloseForm(*this); }

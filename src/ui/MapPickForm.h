@@ -92,7 +92,10 @@ class TMapPickForm : public IForm {
   TSelection Selection;
   TLabel LabelEstimate;
   std::vector<TTaskOutline> Outlines;
-  int Zoom = 0;  // the main window's
+  int Zoom = 0;  // the main window's, which OK sets to the one chosen here
+  int MinZoom = 0, MaxZoom = 0;  // the map type's
+  // The zoom chosen: the estimate follows it.
+  void ZoomChange(int zoom);
   // How the map's background is fetched: the main window's client and sleeper.
   std::function<std::unique_ptr<IHttpClient>()> MakeClient;
   ISleeper* Sleeper = nullptr;

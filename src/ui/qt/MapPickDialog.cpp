@@ -194,8 +194,20 @@ TMapPickDialog::TMapPickDialog(TQtToolkit& toolkit, TMapPickForm& form, QWidget*
   connect(Find, &QLineEdit::textEdited, this, &TMapPickDialog::FindPlace);
   connect(completer, qOverload<const QModelIndex&>(&QCompleter::activated), this,
           [this](const QModelIndex& index) { GoToPlace(index.row()); });
+  auto* zoomLabel = new QLabel("&Zoom:", this);
+  Zoom = Named<QSpinBox>(this, "Zoom");
+  Zoom->setAccessibleName("Zoom");
+  zoomLabel->setBuddy(Zoom);
+  connect(Zoom, &QSpinBox::valueChanged, this, [this](int zoom) {
+    if (zoom == Form.Zoom) return;  // the dialog setting it from the form
+    Toolkit.RunIn(this, [this, zoom] { Form.ZoomChange(zoom); });
+    Refresh();
+  });
   findRow->addWidget(findLabel);
   findRow->addWidget(Find, 1);
+  findRow->addSpacing(12);
+  findRow->addWidget(zoomLabel);
+  findRow->addWidget(Zoom);
   layout->addLayout(findRow);
   MapView = new TMapWidget(this);
   MapView->setObjectName("Map");
@@ -350,6 +362,8 @@ bool TMapPickDialog::Mouse(TMapWidget::TMouse what, QMouseEvent* event) {
 void TMapPickDialog::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   Form.FormShow();
+  Zoom->setRange(Form.MinZoom, Form.MaxZoom);
+  Zoom->setValue(Form.Zoom);
   StopBackground();
   Source = std::make_unique<TBackgroundSource>(Form.SourceParams(), BackgroundCacheFolder());
   if (Form.MakeClient && Form.Sleeper) {

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QSpinBox>
 #include <QStringListModel>
 #include <map>
 #include <memory>
@@ -53,6 +54,7 @@ class TMapPickDialog : public QDialog {
   QLabel* Status;
   QLabel* Pointer;
   QLineEdit* Find;
+  QSpinBox* Zoom;
   QStringListModel* Found;
   std::unique_ptr<TBackgroundSource> Source;
   std::unique_ptr<TBackgroundLoader> Loader;
