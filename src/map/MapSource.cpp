@@ -174,4 +174,19 @@ void ScanKinds(IMapSource& source, const std::function<void(const TKindCounts&)>
   report(counts);
 }
 
+std::optional<TKindCounts::TBad> NextHole(const std::vector<TKindCounts::TBad>& scanned,
+                                          const std::vector<TKindCounts::TBad>& undecodable,
+                                          std::optional<std::pair<int, int>> after) {
+  // Rows first: (y, x) orders the tiles as they are read.
+  std::optional<TKindCounts::TBad> first, next;
+  const auto rank = [](const TKindCounts::TBad& bad) { return std::pair(bad.Y, bad.X); };
+  for (const auto* list : {&scanned, &undecodable})
+    for (const TKindCounts::TBad& bad : *list) {
+      if (!first || rank(bad) < rank(*first)) first = bad;
+      if (after && rank(bad) > std::pair(after->second, after->first) && (!next || rank(bad) < rank(*next)))
+        next = bad;
+    }
+  return next ? next : first;
+}
+
 }  // namespace meridane

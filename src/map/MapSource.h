@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "map/Pyramid.h"
@@ -93,6 +94,13 @@ class TDecodeFindings {
   std::unordered_set<TTileKey, TTileKeyHash> Seen;
   std::vector<TKindCounts::TBad> Kept;
 };
+
+// The hole to show after the one at after: the next of the marked tiles in
+// row order (from the north, west to east), round to the first again; the
+// first when after is none. Nothing when nothing is marked.
+std::optional<TKindCounts::TBad> NextHole(const std::vector<TKindCounts::TBad>& scanned,
+                                          const std::vector<TKindCounts::TBad>& undecodable,
+                                          std::optional<std::pair<int, int>> after);
 
 // Sorts every tile of the source with Classify, row by row, and reports the
 // counts about every 100 ms and at the end (on the scan's thread). Stops

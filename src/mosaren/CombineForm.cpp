@@ -1,6 +1,9 @@
 #include "mosaren/CombineForm.h"
 
+#include <exception>
+
 #include "config/Config.h"
+#include "config/RecentTasks.h"
 #include "download/Thread.h"
 #include "geo/Convert.h"
 
@@ -43,6 +46,48 @@ TCombineForm::TCombineForm(IToolkit& toolkit, TCombineEnvironment environment)
     Format.Items.push_back(std::string(FormatName(format)) + " (" + std::string(FormatExtension(format)) + ")");
   Format.ItemIndex = 0;
   Quality.Text = std::to_string(TCombineOptions{}.Quality);
+  // Started empty, the window offers the task the user worked on last.
+  if (const auto recent = RecentTasks(); !recent.empty()) OpenRecent(recent.front());
+}
+
+std::vector<fs::path> TCombineForm::RecentTasks() const {
+  return Environment.RecentTasks.empty() ? std::vector<fs::path>() : ReadRecentTasks(Environment.RecentTasks);
+}
+
+void TCombineForm::OpenRecent(const fs::path& project) {
+  if (Running()) return;
+  InputKind.ItemIndex = 0;
+  InputPath.Text = project.string();
+  OutputPath.Text.clear();
+  InputChange();
+  ProposeOutput();
+}
+
+std::string TCombineForm::HelpPath() const { return (Environment.ProgramFolder / "help" / "index.html").string(); }
+
+std::string TCombineForm::DownloadFolder() const {
+  try {
+    return TConfig(TConfigSource({}, Environment.ProgramFolder).Read()).ReadMainWindow().DefaultPath;
+  } catch (const std::exception&) {
+    return {};  // a configuration that cannot be read leaves the dialog where the toolkit starts it
+  }
+}
+
+void TCombineForm::InputChange() { ClearResult(); }
+
+void TCombineForm::ClearResult() {
+  if (Running()) return;
+  Finished.clear();
+  Summary.Caption.clear();
+  Status.Caption.clear();
+  Progress = {};
+}
+
+bool TCombineForm::CloseQuery() {
+  if (!Running()) return true;
+  if (!Toolkit.Ask(StopAndClose)) return false;
+  StopWorker();
+  return true;
 }
 
 TCombineForm::~TCombineForm() { StopWorker(); }
@@ -63,14 +108,18 @@ TOutputFormat TCombineForm::SelectedFormat() const {
   return OutputFormats[index];
 }
 
-void TCombineForm::InputKindChange() { InputPath.Text.clear(); }
+void TCombineForm::InputKindChange() {
+  InputPath.Text.clear();
+  ClearResult();
+}
 
 void TCombineForm::BrowseInputClick() {
-  const std::string from = InputPath.Text.empty() ? std::string() : fs::path(InputPath.Text).parent_path().string();
-  const auto chosen = FolderInput() ? Toolkit.PickFolder("Tile folder:", InputPath.Text)
+  const std::string from = InputPath.Text.empty() ? DownloadFolder() : fs::path(InputPath.Text).parent_path().string();
+  const auto chosen = FolderInput() ? Toolkit.PickFolder("Tile folder:", InputPath.Text.empty() ? from : InputPath.Text)
                                     : Toolkit.OpenFile("Open project file:", "Projects(*.mrd)|*.mrd", from);
   if (!chosen) return;
   InputPath.Text = *chosen;
+  InputChange();
   ProposeOutput();
 }
 
@@ -162,7 +211,9 @@ void TCombineForm::Finish(const TCombineSummary* summary, const std::string& err
     return Toolkit.ShowMessage(error);
   }
   Progress = {.Done = summary->Fed(), .Total = summary->Tiles, .Seconds = summary->Seconds};
-  Status.Caption = ProgressLine(Progress);
+  // A stopped run's rate and time left are of nothing that goes on.
+  if (summary->Stopped) Progress = {};
+  Status.Caption = summary->Stopped ? std::string() : ProgressLine(Progress);
   Summary.Caption = SummaryText(*summary, OutputPath.Text);
   if (!summary->Stopped) Finished = OutputPath.Text;
 }

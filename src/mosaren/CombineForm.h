@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "combine/Combine.h"
 #include "mosaren/Console.h"
@@ -38,7 +39,8 @@ class TCombineForm : public IForm {
   TComboBox Format;
   TEdit OutputPath, Quality, ArchiveName, Description;
   TLabel Status, Summary;
-  TButton Start{"Start"}, Cancel{"Cancel"}, OpenFolder{"Open folder"};
+  TButton Start{"&Start"}, Cancel{"&Cancel"}, OpenFolder{"Open fold&er"};
+  static constexpr const char* StopAndClose = "The map is not written yet. Stop it and close?";
 
   bool FolderInput() const { return InputKind.ItemIndex == 1; }
   TOutputFormat SelectedFormat() const;
@@ -49,6 +51,14 @@ class TCombineForm : public IForm {
   long long ProgressTotal() const { return Progress.Total; }
 
   void InputKindChange();
+  // The input's path was edited: the last run's result is of another input.
+  void InputChange();
+  // The main window's recent tasks, newest first, and one chosen as the input.
+  std::vector<std::filesystem::path> RecentTasks() const;
+  void OpenRecent(const std::filesystem::path& project);
+  std::string HelpPath() const;
+  // Whether the window may close: a run is stopped first, if the user agrees.
+  bool CloseQuery();
   void BrowseInputClick();
   // The output's name follows the format.
   void FormatChange();
@@ -63,6 +73,9 @@ class TCombineForm : public IForm {
   void Finish(const TCombineSummary* summary, const std::string& error);
   void ProposeOutput();
   void StopWorker();
+  void ClearResult();
+  // Where the file dialogs start when no path is given: the download folder.
+  std::string DownloadFolder() const;
 
   IToolkit& Toolkit;
   TCombineEnvironment Environment;

@@ -25,6 +25,8 @@ struct TCombineEnvironment {
   // The signal that asked the run to stop, 0 while none has.
   std::function<int()> StopSignal = [] { return 0; };
   TSinkFactory MakeSink = meridane::MakeSink;
+  // The main window's list of recent tasks, which the window starts on (empty: none).
+  std::filesystem::path RecentTasks{};
 };
 
 // The message that refuses an output one of whose files (a picture's world

@@ -22,6 +22,8 @@ class TfrmAbout : public IForm {
   TLabel Label4;  // link to the home page
   TLabel Label6{"Email:"};
   TLabel Label7;  // link to the support address
+  // The map dialog's shipped outlines and gazetteer, whose licence asks for the credit.
+  TLabel LabelCredits{"Map data: Natural Earth; places: GeoNames (CC BY 4.0)"};
   TButton bLater{"&OK"};
 
   const char* FormName() const override { return "frmAbout"; }

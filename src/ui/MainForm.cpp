@@ -8,6 +8,7 @@
 
 #include "config/AtomicFile.h"
 #include "config/Config.h"
+#include "config/RecentTasks.h"
 #include "geo/Convert.h"
 #include "task/MapTypes.h"
 #include "ui/MapPickForm.h"
@@ -151,7 +152,7 @@ std::string EstimateText(const std::string& left, const std::string& top, const 
   request.MapsType = SatelliteMapType;
   try {
     const int count = ComputeTileRange(request).TotalCount;
-    return "Tiles: " + std::to_string(count) + ", about " + SizeText(count * EstimatedTileBytes);
+    return "Tiles: " + GroupedNumber(count) + ", about " + SizeText(count * EstimatedTileBytes);
   } catch (const ETaskBuildError&) {
     return "Tiles: too many for one task";
   }
@@ -361,6 +362,7 @@ void TForm1::Start() {
   t.WriteLogHeader();
   t.CreateFailedList();
   t.WriteProjectFile();
+  if (!Environment.RecentTasks.empty()) RememberTask(t.ProjectPath(), Environment.RecentTasks);
   Memo1.LoadFromFile(t.LogPath);
   Memo2.LoadFromFile(t.FailedPath);
   if (!t.DamagedPositions.empty()) {
@@ -529,6 +531,7 @@ void TForm1::LoadParametersfromprojectfilel1Click() {
         Toolkit.OpenFile("Open project file:", "Projects(*.mrd)|*.mrd", Edit6.Text.empty() ? DefaultPath : Edit6.Text);
     if (!chosen) return;
     const TProjectReader project = TProjectReader::Open(*chosen);
+    if (!Environment.RecentTasks.empty()) RememberTask(*chosen, Environment.RecentTasks);
     Edit1.Text = project.Text(TProjectValue::LeftLongitude);
     Edit3.Text = project.Text(TProjectValue::RightLongitude);
     Edit2.Text = project.Text(TProjectValue::TopLatitude);

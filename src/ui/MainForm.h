@@ -43,6 +43,9 @@ struct TMainFormEnvironment {
   std::filesystem::path ConfigPath;     // empty: LocateConfig's, looked up at every read
   ISleeper* Sleeper = nullptr;          // null: real waits
   std::function<std::unique_ptr<IHttpClient>()> MakeClient = MakeCurlHttpClient;
+  // Where the tasks started or opened are listed for the companions; empty:
+  // nowhere (the program passes the user's, tests their own).
+  std::filesystem::path RecentTasks{};
 };
 
 // The main window's logic: its controls, its state and its handlers, without a

@@ -140,6 +140,8 @@ void TMapPickForm::Execute() {
     Selection.Set(MercatorOf({area.Left, area.Top, area.Right, area.Bottom}));
   Opened = Selection.Rect();
   Zoom = Form1.TrackBar1.Position();
+  MinZoom = Form1.TrackBar1.Min();
+  MaxZoom = Form1.TrackBar1.Max();
   Outlines = FindTaskOutlines(AbsoluteFolder(Form1.Edit6.Text));
   SelectionChanged();
   Toolkit.ShowModal(*this);
@@ -166,10 +168,37 @@ void TMapPickForm::OkClick() {
     Form1.Edit4.Text = (*texts)[3];
     Form1.RequestChanged();
   }
+  Form1.TrackBar1.SetPosition(Zoom);
   Toolkit.CloseForm(*this);
 }
 
+void TMapPickForm::ZoomChange(int zoom) {
+  Zoom = std::clamp(zoom, MinZoom, MaxZoom);
+  SelectionChanged();
+}
+
 void TMapPickForm::CancelClick() { Toolkit.CloseForm(*this); }
+
+void TMapPickForm::FindPlaceChange(const std::string& text) {
+  Places = FindPlaces(text);
+  PlaceItems.clear();
+  for (const TPlace& place : Places)
+    PlaceItems.push_back(place.Name + ", " + place.Country + " (" + GroupedNumber(place.Population) + ")");
+}
+
+std::optional<std::array<double, 3>> TMapPickForm::PlaceView(int item) const {
+  if (item < 0 || item >= static_cast<int>(Places.size())) return std::nullopt;
+  const TPlace& place = Places[static_cast<std::size_t>(item)];
+  // A town of 15,000 fits a screen at zoom 13, a city of millions at 10.
+  const double zoom = place.Population >= 1'000'000 ? 10 : place.Population >= 100'000 ? 11 : 13;
+  return std::array{place.Lon, place.Lat, zoom};
+}
+
+std::string GroupedNumber(long long value) {
+  std::string digits = std::to_string(value < 0 ? -value : value);
+  for (auto at = static_cast<std::ptrdiff_t>(digits.size()) - 3; at > 0; at -= 3) digits.insert(static_cast<std::size_t>(at), ",");
+  return value < 0 ? "-" + digits : digits;
+}
 
 TTaskParams TMapPickForm::SourceParams() const {
   TTaskParams params;

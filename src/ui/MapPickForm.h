@@ -13,6 +13,7 @@
 #include "task/TaskParams.h"
 #include "ui/Controls.h"
 #include "ui/Toolkit.h"
+#include "ui/WorldMap.h"
 
 namespace meridane {
 
@@ -64,6 +65,9 @@ class TSelection {
   TMercatorPoint Anchor;
 };
 
+// 746895960 as "746,895,960": counts a person reads at a glance.
+std::string GroupedNumber(long long value);
+
 // A coordinate field's text: six decimals, "." whatever the locale, never "-0".
 std::string CoordinateText(double degrees);
 
@@ -88,10 +92,22 @@ class TMapPickForm : public IForm {
   TSelection Selection;
   TLabel LabelEstimate;
   std::vector<TTaskOutline> Outlines;
-  int Zoom = 0;  // the main window's
+  int Zoom = 0;  // the main window's, which OK sets to the one chosen here
+  int MinZoom = 0, MaxZoom = 0;  // the map type's
+  // The zoom chosen: the estimate follows it.
+  void ZoomChange(int zoom);
   // How the map's background is fetched: the main window's client and sleeper.
   std::function<std::unique_ptr<IHttpClient>()> MakeClient;
   ISleeper* Sleeper = nullptr;
+
+  // The places found for the text typed in "Find place", as the list shows them:
+  // "Zürich, CH (341,730)".
+  std::vector<TPlace> Places;
+  std::vector<std::string> PlaceItems;
+  void FindPlaceChange(const std::string& text);
+  // Where the map goes for the place chosen from the list: its longitude,
+  // latitude and a zoom that shows a town whole. Nothing for no such item.
+  std::optional<std::array<double, 3>> PlaceView(int item) const;
 
   // The fields' rectangle when they hold one, the outlines, then the dialog.
   void Execute();

@@ -358,5 +358,30 @@ TEST(MapPick, BackgroundAnswersAndOutages) {
   EXPECT_EQ(texts.size(), 5u);
 }
 
+TEST(MapPickForm, PlacesAreFoundByTheStartOfAWordWithoutCaseOrAccents) {
+  const struct {
+    const char* Typed;
+    const char* First;  // "": nothing found
+  } cases[] = {
+      {"zurich", "Zürich, CH (341,730)"},
+      {"  ZÜR ", "Zürich, CH (341,730)"},
+      {"york", "New York City, US (8,175,133)"},
+      {"sao paulo", "São Paulo, BR (10,021,295)"},
+      {"z", ""},
+      {"qxqx", ""},
+  };
+  for (const auto& c : cases) {
+    const std::vector<TPlace> places = FindPlaces(c.Typed, 3);
+    const std::string first =
+        places.empty() ? "" : places[0].Name + ", " + places[0].Country + " (" + GroupedNumber(places[0].Population) + ")";
+    EXPECT_EQ(first, c.First) << c.Typed;
+    EXPECT_LE(places.size(), 3u);
+  }
+  EXPECT_EQ(GroupedNumber(746895960), "746,895,960");
+  EXPECT_EQ(GroupedNumber(999), "999");
+  EXPECT_EQ(GroupedNumber(1000), "1,000");
+  EXPECT_EQ(PlaceKey("S\xC3\xA3o \t Paulo "), "sao paulo");
+}
+
 }  // namespace
 }  // namespace meridane

@@ -1,11 +1,15 @@
 #include "mosaren/qt/CombineWindow.h"
 
+#include <QAbstractButton>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -26,13 +30,15 @@ TCombineWindow::TCombineWindow(TQtToolkit& toolkit, TCombineForm& form) : Toolki
     fields->addRow(label, shown ? shown : field);
   };
   auto* inputKind = Named<QComboBox>(this, "InputKind");
+  inputKind->setAccessibleName("Input");
   auto* inputPath = Named<QLineEdit>(this, "InputPath");
-  auto* browseInput = Named<QPushButton>(this, "BrowseInput", "Browse...");
+  auto* browseInput = Named<QPushButton>(this, "BrowseInput", "&Browse...");
   browseInput->setAccessibleName("Choose the input");
   auto* zoom = Named<QLineEdit>(this, "Zoom");
   auto* format = Named<QComboBox>(this, "Format");
+  format->setAccessibleName("Format");
   auto* outputPath = Named<QLineEdit>(this, "OutputPath");
-  auto* browseOutput = Named<QPushButton>(this, "BrowseOutput", "Browse...");
+  auto* browseOutput = Named<QPushButton>(this, "BrowseOutput", "Bro&wse...");
   browseOutput->setAccessibleName("Choose the output file");
   auto* quality = Named<QLineEdit>(this, "Quality");
   auto* name = Named<QLineEdit>(this, "ArchiveName");
@@ -70,14 +76,30 @@ TCombineWindow::TCombineWindow(TQtToolkit& toolkit, TCombineForm& form) : Toolki
   buttons->addWidget(start);
   buttons->addWidget(cancel);
 
+  auto* menus = new QMenuBar(this);
+  QMenu* file = menus->addMenu("&File");
+  QMenu* recent = file->addMenu("Open &Recent");
+  connect(recent, &QMenu::aboutToShow, this, [this, recent] {
+    recent->clear();
+    for (const std::filesystem::path& path : Form.RecentTasks())
+      recent->addAction(QString::fromStdString(path.string()), this,
+                        [this, path] { Binder.Run([this, path] { Form.OpenRecent(path); }); });
+    recent->setEnabled(!recent->isEmpty());
+  });
+  file->addSeparator();
+  file->addAction("E&xit", QKeySequence::Quit, this, &QWidget::close);
+  menus->addMenu("&Help")->addAction("&User manual", QKeySequence::HelpContents, this,
+                                     [this] { Toolkit.ShellOpen(Form.HelpPath()); });
+
   auto* layout = new QVBoxLayout(this);
+  layout->setMenuBar(menus);
   layout->addLayout(fields);
   layout->addWidget(bar);
   layout->addWidget(status);
   layout->addWidget(summary);
   layout->addStretch();
   layout->addLayout(buttons);
-  resize(520, 360);
+  resize(520, 384);  // the menu bar above the fields
 
   Binder.Combo(inputKind, Form.InputKind);
   Binder.Edit(inputPath, Form.InputPath);
@@ -118,6 +140,7 @@ TCombineWindow::TCombineWindow(TQtToolkit& toolkit, TCombineForm& form) : Toolki
     connect(widget, signal, this, [this, click] { Handle(click); });
   };
   handle(inputKind, &QComboBox::activated, &TCombineForm::InputKindChange);
+  handle(inputPath, &QLineEdit::textEdited, &TCombineForm::InputChange);
   handle(format, &QComboBox::activated, &TCombineForm::FormatChange);
   handle(browseInput, &QPushButton::clicked, &TCombineForm::BrowseInputClick);
   handle(browseOutput, &QPushButton::clicked, &TCombineForm::BrowseOutputClick);
@@ -139,9 +162,20 @@ void TCombineWindow::Handle(void (TCombineForm::*click)()) {
 }
 
 void TCombineWindow::closeEvent(QCloseEvent* event) {
-  // A run stops with the window: nothing is left under the output's name.
-  Form.CancelClick();
-  event->accept();
+  // A run stops with the window, if the user agrees: nothing is left under the output's name.
+  bool close = false;
+  Binder.Run([this, &close] { close = Form.CloseQuery(); });
+  if (close)
+    event->accept();
+  else
+    event->ignore();
+}
+
+void TCombineWindow::keyPressEvent(QKeyEvent* event) {
+  if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter) return QWidget::keyPressEvent(event);
+  if (auto* button = qobject_cast<QAbstractButton*>(focusWidget()); button && button->isEnabled()) return button->click();
+  if (Form.Running()) return;
+  Handle(&TCombineForm::StartClick);
 }
 
 }  // namespace meridane

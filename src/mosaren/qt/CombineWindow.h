@@ -17,6 +17,8 @@ class TCombineWindow : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // Enter starts the run from any field, as in a dialog; on a button it presses that button.
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   // Runs a handler of the logic as the binder runs every handler.

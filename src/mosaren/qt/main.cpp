@@ -2,6 +2,7 @@
 #include <clocale>
 #include <iostream>
 
+#include "config/RecentTasks.h"
 #include "config/StandardStreams.h"
 #include "mosaren/qt/CombineWindow.h"
 #include "mosaren/Console.h"
@@ -20,7 +21,9 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName("Map Combiner");
   std::setlocale(LC_ALL, "C");
   meridane::TQtToolkit toolkit;
-  meridane::TCombineForm form(toolkit, {});
+  meridane::TCombineEnvironment environment;
+  environment.RecentTasks = meridane::RecentTasksFile();
+  meridane::TCombineForm form(toolkit, environment);
   meridane::TCombineWindow window(toolkit, form);
   window.show();
   return QApplication::exec();

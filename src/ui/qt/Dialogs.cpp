@@ -117,7 +117,7 @@ void TLinkLabel::paintEvent(QPaintEvent* event) {
 
 TAboutDialog::TAboutDialog(TQtToolkit& toolkit, TfrmAbout& form, QWidget* parent) : QDialog(parent), Form(form) {
   setObjectName(form.FormName());
-  DialogBorder(this, {315, 181});
+  DialogBorder(this, {315, 199});  // the box as it always was, and a line of credits under it
 
   // Lowered outside, raised inside.
   auto* Panel1 = Panel(this, "Panel1", QFrame::Sunken);
@@ -162,9 +162,16 @@ TAboutDialog::TAboutDialog(TQtToolkit& toolkit, TfrmAbout& form, QWidget* parent
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 4);
   layout->setSpacing(4);
+  auto* credits = Named<QLabel>(this, "LabelCredits");
+  QFont small = credits->font();
+  if (small.pointSizeF() > 0) small.setPointSizeF(small.pointSizeF() * 0.85);
+  credits->setFont(small);
+  credits->setAlignment(Qt::AlignCenter);
   layout->addWidget(Panel1);
+  layout->addWidget(credits);
   layout->addLayout(buttons);
 
+  Binder.Label(credits, Form.LabelCredits);
   Binder.Label(Label3, Form.Label3);
   Binder.Label(Label8, Form.Label8);
   Binder.Label(Label5, Form.Label5, Label4, 'h');

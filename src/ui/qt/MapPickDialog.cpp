@@ -1,8 +1,13 @@
 #include "ui/qt/MapPickDialog.h"
 
+#include <QAbstractItemView>
+#include <QCompleter>
 #include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPainterPath>
 #include <QPointer>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -20,6 +25,7 @@ namespace {
 constexpr double GripPixels = 6;
 const QColor Sea(0xC8, 0xD7, 0xE1), GridLine(0x5A, 0x6E, 0x82, 110), Outline(0xA0, 0x28, 0x28);
 const QColor Picked(0x10, 0x50, 0xC0);
+const QColor Land(0xEE, 0xEB, 0xDF), Border(0x8C, 0x87, 0x78);
 
 // The graticule's spacing in degrees: lines about every 80 pixels or more.
 double GraticuleStep(double degreesPerPixel) {
@@ -80,13 +86,63 @@ void PaintGraticule(QPainter& painter, const TMapView& view, QFont font) {
   }
 }
 
+// The land and the borders in world units (the Mercator square's side is 1),
+// made once: a paint only scales them.
+struct TWorldPaths {
+  QPainterPath Land, Lines;
+};
+const TWorldPaths& WorldPaths() {
+  static const TWorldPaths paths = [] {
+    const auto add = [](QPainterPath& path, const std::vector<TWorldPoint2>& line, bool close) {
+      for (std::size_t i = 0; i < line.size(); ++i) {
+        const TMercatorPoint p = MercatorAt(line[i].Lon, std::clamp(line[i].Lat, -85.05f, 85.05f));
+        if (i == 0)
+          path.moveTo(p.X, p.Y);
+        else
+          path.lineTo(p.X, p.Y);
+      }
+      if (close) path.closeSubpath();
+    };
+    TWorldPaths p;
+    p.Land.setFillRule(Qt::WindingFill);
+    for (const auto& ring : WorldOutlines().Land) add(p.Land, ring, true);
+    for (const auto& line : WorldOutlines().Lines) add(p.Lines, line, false);
+    return p;
+  }();
+  return paths;
+}
+
+void PaintWorld(QPainter& painter, const TMapView& view) {
+  painter.save();
+  const QPointF origin = ScreenAt(view, {0, 0});
+  const double side = WorldPixels(view.Zoom());
+  painter.setTransform(QTransform(side, 0, 0, side, origin.x(), origin.y()));
+  painter.fillPath(WorldPaths().Land, Land);
+  QPen pen(Border, 1);
+  pen.setCosmetic(true);  // a pixel wide at every zoom
+  painter.strokePath(WorldPaths().Lines, pen);
+  painter.restore();
+}
+
 void PaintOutlines(QPainter& painter, const TMapView& view, const std::vector<TTaskOutline>& outlines) {
   painter.setBrush(Qt::NoBrush);
   painter.setPen(QPen(Outline, 1.5, Qt::DashLine));
+  // Tasks side by side or one in another: a name that would overprint one
+  // already drawn goes lower inside its box, or is left out.
+  std::vector<QRectF> labels;
+  const QFontMetricsF metrics(painter.font());
   for (const TTaskOutline& task : outlines) {
     const QRectF box = ScreenRect(view, MercatorOf(task.Area));
     painter.drawRect(box);
-    painter.drawText(box.topLeft() + QPointF(3, -3), QString::fromStdString(task.Name));
+    const QString name = QString::fromStdString(task.Name);
+    QRectF label(box.topLeft() + QPointF(3, -metrics.height() - 1), QSizeF(metrics.horizontalAdvance(name), metrics.height()));
+    const auto overlaps = [&] {
+      return std::any_of(labels.begin(), labels.end(), [&](const QRectF& taken) { return taken.intersects(label); });
+    };
+    while (overlaps() && label.bottom() + metrics.height() <= box.bottom()) label.translate(0, metrics.height());
+    if (overlaps()) continue;
+    labels.push_back(label);
+    painter.drawText(label, Qt::AlignLeft | Qt::AlignBottom, name);
   }
 }
 
@@ -123,6 +179,36 @@ TMapPickDialog::TMapPickDialog(TQtToolkit& toolkit, TMapPickForm& form, QWidget*
   setObjectName(form.FormName());
   setWindowTitle("Pick the area on the map");
   auto* layout = new QVBoxLayout(this);
+  auto* findRow = new QHBoxLayout;
+  auto* findLabel = new QLabel("&Find place:", this);
+  Find = Named<QLineEdit>(this, "FindPlace");
+  Find->setAccessibleName("Find place");
+  Find->setPlaceholderText("a town or city, e.g. Zurich");
+  Find->installEventFilter(this);
+  findLabel->setBuddy(Find);
+  Found = new QStringListModel(this);
+  auto* completer = new QCompleter(Found, this);
+  // The list is the logic's own search: the completer only shows it.
+  completer->setCompletionMode(QCompleter::UnfilteredPopupCompletion);
+  Find->setCompleter(completer);
+  connect(Find, &QLineEdit::textEdited, this, &TMapPickDialog::FindPlace);
+  connect(completer, qOverload<const QModelIndex&>(&QCompleter::activated), this,
+          [this](const QModelIndex& index) { GoToPlace(index.row()); });
+  auto* zoomLabel = new QLabel("&Zoom:", this);
+  Zoom = Named<QSpinBox>(this, "Zoom");
+  Zoom->setAccessibleName("Zoom");
+  zoomLabel->setBuddy(Zoom);
+  connect(Zoom, &QSpinBox::valueChanged, this, [this](int zoom) {
+    if (zoom == Form.Zoom) return;  // the dialog setting it from the form
+    Toolkit.RunIn(this, [this, zoom] { Form.ZoomChange(zoom); });
+    Refresh();
+  });
+  findRow->addWidget(findLabel);
+  findRow->addWidget(Find, 1);
+  findRow->addSpacing(12);
+  findRow->addWidget(zoomLabel);
+  findRow->addWidget(Zoom);
+  layout->addLayout(findRow);
   MapView = new TMapWidget(this);
   MapView->setObjectName("Map");
   MapView->setAccessibleName("Map");
@@ -134,6 +220,7 @@ TMapPickDialog::TMapPickDialog(TQtToolkit& toolkit, TMapPickForm& form, QWidget*
   MapView->PaintUnder = [this](QPainter& painter, const TMapView& view) {
     // The world's edges: outside it there is nothing to pick.
     painter.fillRect(QRectF(ScreenAt(view, {0, 0}), ScreenAt(view, {1, 1})), Sea);
+    PaintWorld(painter, view);
     PaintTiles(painter, view);
     painter.setRenderHint(QPainter::Antialiasing);
     PaintGraticule(painter, view, MapView->font());
@@ -153,7 +240,15 @@ TMapPickDialog::TMapPickDialog(TQtToolkit& toolkit, TMapPickForm& form, QWidget*
   Estimate->setStyleSheet("color: navy");
   layout->addWidget(Estimate);
   Status = Named<QLabel>(this, "LabelStatus");
-  layout->addWidget(Status);
+  Pointer = Named<QLabel>(this, "LabelPointer");
+  Pointer->setMinimumWidth(Pointer->fontMetrics().horizontalAdvance("Lat -85.000000  Lon -180.000000") + 8);
+  auto* statusRow = new QHBoxLayout;
+  statusRow->addWidget(Status, 1);
+  statusRow->addWidget(Pointer);
+  layout->addLayout(statusRow);
+  connect(MapView, &TMapWidget::PointerMoved, this, [this](double lon, double lat, int, int, int) {
+    Pointer->setText(QString("Lat %1  Lon %2").arg(Q(CoordinateText(lat)), Q(CoordinateText(lon))));
+  });
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   buttons->setObjectName("Buttons");
   layout->addWidget(buttons);
@@ -266,6 +361,8 @@ bool TMapPickDialog::Mouse(TMapWidget::TMouse what, QMouseEvent* event) {
 void TMapPickDialog::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   Form.FormShow();
+  Zoom->setRange(Form.MinZoom, Form.MaxZoom);
+  Zoom->setValue(Form.Zoom);
   StopBackground();
   Source = std::make_unique<TBackgroundSource>(Form.SourceParams(), BackgroundCacheFolder());
   if (Form.MakeClient && Form.Sleeper) {
@@ -278,6 +375,37 @@ void TMapPickDialog::showEvent(QShowEvent* event) {
   }
   Fit();
   Refresh();
+}
+
+void TMapPickDialog::FindPlace(const QString& text) {
+  Form.FindPlaceChange(text.toStdString());
+  QStringList items;
+  for (const std::string& item : Form.PlaceItems) items << Q(item);
+  Found->setStringList(items);
+  if (!items.isEmpty()) Find->completer()->complete();
+}
+
+void TMapPickDialog::GoToPlace(int item) {
+  const auto place = Form.PlaceView(item);
+  if (!place) return;
+  Find->completer()->popup()->hide();
+  TMapView& view = MapView->View();
+  view.Resize(MapView->width(), MapView->height());
+  view.CentreOn({(*place)[0], (*place)[1]}, (*place)[2]);
+  MapView->Refresh();
+  MapView->setFocus();
+}
+
+bool TMapPickDialog::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == Find && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      FindPlace(Find->text());
+      GoToPlace(0);
+      return true;
+    }
+  }
+  return QDialog::eventFilter(watched, event);
 }
 
 void TMapPickDialog::done(int result) {

@@ -2,7 +2,10 @@
 
 #include <QDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPixmap>
+#include <QSpinBox>
+#include <QStringListModel>
 #include <map>
 #include <memory>
 
@@ -13,10 +16,11 @@
 
 namespace meridane {
 
-// The dialog "Map..." opens, over TMapPickForm: the map widget shows the cached
-// background tiles, a graticule and the outlines of the download folder's
-// tasks, with the selection over them. The left button draws, moves and
-// resizes the selection; the right or middle button pans; the wheel zooms. It
+// The dialog "Map..." opens, over TMapPickForm: the map widget shows the
+// world's land and borders, the cached background tiles, a graticule and the
+// outlines of the download folder's tasks, with the selection over them;
+// "Find place" goes to a town. The left button draws, moves and resizes the
+// selection; the right or middle button pans; the wheel zooms. It
 // fetches the background while it is shown.
 class TMapPickDialog : public QDialog {
  public:
@@ -26,6 +30,8 @@ class TMapPickDialog : public QDialog {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  // Enter in "Find place" goes to the first place found, not to OK.
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void done(int result) override;
 
  private:
@@ -38,12 +44,18 @@ class TMapPickDialog : public QDialog {
   void TileCached(const TBackgroundTile& tile);
   bool Mouse(TMapWidget::TMouse what, QMouseEvent* event);
   void PaintTiles(QPainter& painter, const TMapView& view);
+  void FindPlace(const QString& text);
+  void GoToPlace(int item);
 
   TQtToolkit& Toolkit;
   TMapPickForm& Form;
   TMapWidget* MapView;
   QLabel* Estimate;
   QLabel* Status;
+  QLabel* Pointer;
+  QLineEdit* Find;
+  QSpinBox* Zoom;
+  QStringListModel* Found;
   std::unique_ptr<TBackgroundSource> Source;
   std::unique_ptr<TBackgroundLoader> Loader;
   std::map<TBackgroundTile, QPixmap> Tiles;  // a null pixmap: not in the cache

@@ -54,6 +54,7 @@ void TMapWidget::SetSource(std::unique_ptr<IMapSource> source) {
   MarkedTiles.clear();
   Undecodable.Clear();
   FailureTold = false;
+  LastHole.reset();
   // A fresh flag: repaints and scan reports still queued for the old source do no harm.
   RepaintAsked = std::make_shared<std::atomic<bool>>(false);
   if (MapSource) {
@@ -147,7 +148,23 @@ void TMapWidget::Refresh() {
   }
   update();
   emit ViewChanged();
+  if (Pointer) ReportPointer(*Pointer);
 }
+
+std::optional<TKindCounts::TBad> TMapWidget::ShowNextHole() {
+  if (!MapSource) return std::nullopt;
+  const auto hole = NextHole(MarkedTiles, Undecodable.Marks(), LastHole);
+  if (!hole) return std::nullopt;
+  LastHole = std::pair(hole->X, hole->Y);
+  const int zoom = MapSource->TileSet().Zoom;
+  MapView.Resize(width(), height());
+  MapView.CentreOn(PixelToLonLat({(hole->X + 0.5) * 256, (hole->Y + 0.5) * 256}, zoom),
+                   std::max(MapView.Zoom(), static_cast<double>(zoom)));
+  Refresh();
+  return hole;
+}
+
+void TMapWidget::leaveEvent(QEvent*) { Pointer.reset(); }
 
 void TMapWidget::resizeEvent(QResizeEvent*) {
   MapView.Resize(width(), height());
@@ -247,6 +264,7 @@ void TMapWidget::paintEvent(QPaintEvent*) {
 }
 
 void TMapWidget::ReportPointer(QPointF at) {
+  Pointer = at;
   const TLonLat place = MapView.ScreenToLonLat(at.x(), at.y());
   const int zoom = MapSource ? MapSource->TileSet().Zoom : static_cast<int>(std::round(MapView.Zoom()));
   const TTileKey tile = PixelToTile(LonLatToPixel(place, zoom), zoom);

@@ -50,6 +50,10 @@ class TMapWidget : public QWidget {
   // no task); the zoom stays at most two levels past the source's.
   void FitTask();
   void FitBox(const TLonLatBox& box);
+  // Centres the hole after the one shown last (see NextHole), at least at the
+  // source's zoom so that it is a whole tile on the screen; nothing when there
+  // is no hole.
+  std::optional<TKindCounts::TBad> ShowNextHole();
 
   // The missing, placeholder and damaged tiles found so far by the scan
   // SetSource starts; Damaged also counts the tiles loaded that did not decode.
@@ -92,6 +96,7 @@ class TMapWidget : public QWidget {
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void wheelEvent(QWheelEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void leaveEvent(QEvent* event) override;
 
  private:
   void StopSource();
@@ -132,6 +137,10 @@ class TMapWidget : public QWidget {
   // A source set before the widget was laid out is fitted at its first size.
   bool FitWhenSized = false;
   QPointF DragFrom;
+  // Where the pointer is over the map: a key or the wheel moves the map under
+  // it, and the place it tells must follow.
+  std::optional<QPointF> Pointer;
+  std::optional<std::pair<int, int>> LastHole;
   int Unloaded = 0;
 };
 

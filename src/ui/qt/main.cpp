@@ -3,6 +3,7 @@
 #include <clocale>
 #include <exception>
 
+#include "config/RecentTasks.h"
 #include "config/StandardStreams.h"
 #include "download/HttpClient.h"
 #include "ui/qt/Application.h"
@@ -17,7 +18,9 @@ int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "C");
   std::setlocale(LC_TIME, "");
   meridane::InitHttp();
-  meridane::TApplication program;
+  meridane::TMainFormEnvironment environment;
+  environment.RecentTasks = meridane::RecentTasksFile();
+  meridane::TApplication program(environment);
   program.MainWindow.show();
   const meridane::TCloseOnSignals closer(program.MainWindow);
   for (;;) {

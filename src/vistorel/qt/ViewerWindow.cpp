@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDragEnterEvent>
+#include <QDesktopServices>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QMenu>
@@ -10,9 +11,11 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QStatusBar>
+#include <QUrl>
 #include <exception>
 
 #include "config/Config.h"
+#include "config/RecentTasks.h"
 
 namespace meridane {
 
@@ -22,8 +25,10 @@ QString Degrees(double value) { return QString::number(value, 'f', 6); }
 
 }  // namespace
 
-TViewerWindow::TViewerWindow(std::filesystem::path programFolder)
+TViewerWindow::TViewerWindow(std::filesystem::path programFolder, std::filesystem::path recentTasks)
     : ProgramFolder(std::move(programFolder)),
+      RecentTasks(std::move(recentTasks)),
+      Recent(new QMenu("Open &Recent", this)),
       MapWidget(new TMapWidget(this)),
       Place(new QLabel(this)),
       Kinds(new QLabel(this)),
@@ -35,22 +40,33 @@ TViewerWindow::TViewerWindow(std::filesystem::path programFolder)
   setWindowTitle("Map Viewer");
   setAcceptDrops(true);
   setCentralWidget(MapWidget);
+  MapWidget->setAccessibleName("Map");
   resize(1024, 720);
 
   QMenu* file = menuBar()->addMenu("&File");
   file->addAction("&Open...", QKeySequence::Open, [this] {
-    const QString path = QFileDialog::getOpenFileName(
-        this, "Open", {}, "Tasks and tile archives (*.mrd *.mbtiles *.pmtiles);;All files (*)");
+    const QString path =
+        QFileDialog::getOpenFileName(this, "Open", QString::fromStdString(DialogFolder().string()),
+                                     "Tasks and tile archives (*.mrd *.mbtiles *.pmtiles);;All files (*)");
     if (!path.isEmpty()) Open(path.toStdString());
   });
   file->addAction("Open &folder...", [this] {
-    const QString path = QFileDialog::getExistingDirectory(this, "Open folder");
+    const QString path = QFileDialog::getExistingDirectory(this, "Open folder", QString::fromStdString(DialogFolder().string()));
     if (!path.isEmpty()) Open(path.toStdString());
   });
+  file->addMenu(Recent);
+  connect(Recent, &QMenu::aboutToShow, this, &TViewerWindow::FillRecent);
+  FillRecent();
+  file->addAction("&Reload", QKeySequence::Refresh, this, &TViewerWindow::Reload);
   file->addSeparator();
   file->addAction("E&xit", QKeySequence::Quit, this, &QWidget::close);
   QMenu* view = menuBar()->addMenu("&View");
   view->addAction("&Fit task", QKeySequence(Qt::CTRL | Qt::Key_0), [this] { MapWidget->FitTask(); });
+  view->addAction("&Next hole", QKeySequence(Qt::Key_N), this, &TViewerWindow::NextHole);
+  QMenu* help = menuBar()->addMenu("&Help");
+  help->addAction("&User manual", QKeySequence::HelpContents, [this] {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString((ProgramFolder / "help" / "index.html").string())));
+  });
 
   statusBar()->addWidget(Place, 1);
   statusBar()->addPermanentWidget(Failure);
@@ -87,25 +103,66 @@ TViewerWindow::TViewerWindow(std::filesystem::path programFolder)
 
 QString TViewerWindow::PointerText() const { return Degrees(PointerLat) + ", " + Degrees(PointerLon); }
 
-bool TViewerWindow::Open(const std::filesystem::path& path) {
+bool TViewerWindow::Open(const std::filesystem::path& path) { return Open(path, false, false); }
+
+void TViewerWindow::Reload() {
+  if (!OpenedPath.empty()) Open(OpenedPath, true, false);
+}
+
+bool TViewerWindow::Open(const std::filesystem::path& path, bool keepView, bool quiet) {
   try {
     const TStartConfig config = TConfig(TConfigSource({}, ProgramFolder).Read()).ReadStart();
     auto source = OpenMapSource(path, ProgramFolder, config);
+    OpenedPath = path;
     OpenedName = path.filename().string();
     Failure->clear();
     Failure->setToolTip({});
     Failure->hide();
+    Place->clear();  // the tile under the pointer was the previous file's
+    const TMapView view = MapWidget->View();
     MapWidget->SetSource(std::move(source));
+    if (keepView) {
+      MapWidget->View() = view;
+      MapWidget->Refresh();
+    }
     setWindowTitle(QString::fromStdString(path.filename().string()) + " - Map Viewer");
+    // The keys move the map at once, without a click on it first.
+    MapWidget->setFocus();
     return true;
   } catch (const std::exception& error) {
-    QMessageBox::warning(this, "Map Viewer", QString::fromStdString(error.what()));
+    if (!quiet) QMessageBox::warning(this, "Map Viewer", QString::fromStdString(error.what()));
     return false;
   }
 }
 
 void TViewerWindow::OpenArguments(const QStringList& arguments) {
-  if (arguments.size() > 1) Open(arguments.at(1).toStdString());
+  if (arguments.size() > 1) {
+    Open(arguments.at(1).toStdString());
+    return;
+  }
+  // Started empty: the task the user worked on last, if it still opens.
+  if (const auto recent = ReadRecentTasks(RecentTasks); !recent.empty()) Open(recent.front(), false, true);
+}
+
+std::filesystem::path TViewerWindow::DialogFolder() const {
+  if (!OpenedPath.empty()) return OpenedPath.parent_path();
+  if (const auto recent = ReadRecentTasks(RecentTasks); !recent.empty()) return recent.front().parent_path();
+  return TConfig(TConfigSource({}, ProgramFolder).Read()).ReadMainWindow().DefaultPath;
+}
+
+void TViewerWindow::FillRecent() {
+  Recent->clear();
+  const auto recent = ReadRecentTasks(RecentTasks);
+  for (const std::filesystem::path& path : recent)
+    Recent->addAction(QString::fromStdString(path.string()), [this, path] { Open(path); });
+  Recent->setEnabled(!recent.empty());
+}
+
+void TViewerWindow::NextHole() {
+  const auto hole = MapWidget->ShowNextHole();
+  if (!hole) return Place->setText("No missing, placeholder or damaged tile found");
+  const QString kind = QString::fromStdString(std::string(TileKindName(hole->Kind)));
+  Place->setText(QString("%1%2 tile x %3  y %4").arg(kind.left(1).toUpper(), kind.mid(1)).arg(hole->X).arg(hole->Y));
 }
 
 void TViewerWindow::ShowCounts() {

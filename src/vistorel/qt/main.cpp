@@ -2,6 +2,7 @@
 #include <clocale>
 
 #include "config/Config.h"
+#include "config/RecentTasks.h"
 #include "config/StandardStreams.h"
 #include "vistorel/qt/ViewerWindow.h"
 
@@ -10,7 +11,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("Map Viewer");
   std::setlocale(LC_ALL, "C");
-  meridane::TViewerWindow window(meridane::ProgramFolder());
+  meridane::TViewerWindow window(meridane::ProgramFolder(), meridane::RecentTasksFile());
   window.show();
   window.OpenArguments(QApplication::arguments());
   return QApplication::exec();

@@ -3,10 +3,14 @@
 #include <QComboBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <atomic>
 #include <cstdio>
+#include <thread>
 
 #include "combine/RecordingSink.h"
 #include "config/Config.h"
+#include "config/RecentTasks.h"
+#include "map/MapTask.h"
 #include "mosaren/qt/CombineWindow.h"
 #include "mosaren/ServedTask.h"
 #include "support/Images.h"
@@ -148,6 +152,61 @@ TEST(CombineWindowTest, StartAsksForWhatIsMissing) {
     EXPECT_EQ(text->value_or("no message"), c.Message);
     EXPECT_FALSE(form.Running());
   }
+}
+
+// Started empty, the window offers the newest recent task; Enter starts it
+// from a field; a stopped run leaves no rate behind, an edited input no old
+// result; and closing during a run asks first, and stops it on yes.
+TEST(CombineWindowTest, TheNewestTaskStartedWithEnterAndARunNotClosedUnasked) {
+  TTempDir dir;
+  const TMapTask task(dir);
+  const fs::path recent = dir / "recent";
+  ASSERT_TRUE(RememberTask(task.Project, recent));
+  TSinkLog log;
+  std::atomic<bool> reached = false, release = false;
+  log.BeforeAdd = [&](int) {
+    if (!reached.exchange(true))
+      while (!release) std::this_thread::yield();
+  };
+  TQtToolkit toolkit;
+  TCombineForm form(toolkit, {.ProgramFolder = task.Program, .StopSignal = {}, .MakeSink = RecordingSinks(log),
+                              .RecentTasks = recent});
+  TCombineWindow window(toolkit, form);
+  window.show();
+  EXPECT_EQ(Text(&window, "InputPath"), task.Project.string());
+  EXPECT_EQ(Text(&window, "OutputPath"), (dir / "t.mbtiles").string());
+  for (const char* name : {"Start", "Cancel", "OpenFolder", "BrowseInput", "BrowseOutput"})
+    EXPECT_TRUE(Find<QPushButton>(&window, name)->text().contains('&')) << name;
+
+  QTest::keyClick(Find<QLineEdit>(&window, "OutputPath"), Qt::Key_Return);
+  ASSERT_TRUE(WaitUntil([&] { return reached.load(); }));
+  EXPECT_TRUE(form.Running());
+  Find<QPushButton>(&window, "Cancel")->click();
+  release = true;
+  ASSERT_TRUE(WaitUntil([&] { return !form.Running(); }));
+  EXPECT_EQ(Text(&window, "Summary"), "Stopped: nothing written.");
+  EXPECT_EQ(Text(&window, "Status"), "");
+  QTest::keyClicks(Find<QLineEdit>(&window, "InputPath"), "x");
+  EXPECT_EQ(Text(&window, "Summary"), "");
+
+  Type(&window, "InputPath", task.Project.string());
+  reached = release = false;
+  QTest::keyClick(Find<QLineEdit>(&window, "Description"), Qt::Key_Enter);
+  ASSERT_TRUE(WaitUntil([&] { return reached.load(); }));
+  for (const auto answer : {QMessageBox::No, QMessageBox::Yes}) {
+    auto text = std::make_shared<std::string>();
+    WhenModal([&, text, answer](QWidget* modal) {
+      auto* box = qobject_cast<QMessageBox*>(modal);
+      ASSERT_NE(box, nullptr);
+      *text = box->text().toStdString();
+      if (answer == QMessageBox::Yes) release = true;
+      box->button(answer)->click();
+    });
+    EXPECT_EQ(window.close(), answer == QMessageBox::Yes);
+    EXPECT_EQ(*text, TCombineForm::StopAndClose);
+    EXPECT_EQ(form.Running(), answer == QMessageBox::No);
+  }
+  EXPECT_FALSE(fs::exists(dir / "t.mbtiles"));
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
+#include <QSpinBox>
 #include <regex>
 #include <set>
 
@@ -178,6 +181,57 @@ TEST(DesktopMapPick, BackgroundAndItsStatus) {
       EXPECT_LT(white, 0.01);
     }
   }
+}
+
+// With no network the map still shows where things are: the land and the
+// borders shipped with the program, a place found by name (Enter goes to the
+// first, not to OK), and the pointer's degrees.
+TEST(DesktopMapPick, OfflineTheWorldIsDrawnAndAPlaceFound) {
+  const test::TEnvironmentGuard cacheHome("XDG_CACHE_HOME");
+  TDesktopRun run("[Download]\r\nTilePause=0\r\n", [] { return std::make_unique<TUnreachable>(); });
+  cacheHome.Set((run.Dir / "cache").string());
+  QWidget* main = run.Main();
+  bool closedByEnter = false;
+  test::WhenModal([&](QWidget* dialog) {
+    auto* map = test::Find<TMapWidget>(dialog, "Map");
+    map->setFont(QFont("DejaVu Sans", 9));
+    map->View().CentreOn({10, 20}, 2);  // Africa, Europe and the Atlantic
+    map->Refresh();
+    const QImage world = map->grab().toImage();
+    const auto colour = [&](double lon, double lat) {
+      const TWorldPoint at = map->View().LonLatToScreen({lon, lat});
+      return world.pixelColor(static_cast<int>(at.X), static_cast<int>(at.Y));
+    };
+    EXPECT_EQ(colour(23, -2), QColor(0xEE, 0xEB, 0xDF)) << "the Congo basin is land";
+    EXPECT_EQ(colour(-35, 12), QColor(0xC8, 0xD7, 0xE1)) << "the Atlantic is sea";
+
+    auto* find = test::Find<QLineEdit>(dialog, "FindPlace");
+    find->setFocus();
+    QTest::keyClicks(find, "zurich");
+    QTest::keyClick(find, Qt::Key_Return);
+    closedByEnter = !dialog->isVisible();
+    const TLonLat centre = map->View().Centre();
+    EXPECT_NEAR(centre.Lat, 47.37, 0.01);
+    EXPECT_NEAR(centre.Lon, 8.55, 0.01);
+    EXPECT_EQ(map->View().Zoom(), 11);
+    // Sent to the map itself: the offscreen cursor finds the window under it by place, the main window here.
+    const QPointF middle(map->width() / 2, map->height() / 2);
+    QMouseEvent move(QEvent::MouseMove, middle, map->mapToGlobal(middle), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(map, &move);
+    EXPECT_TRUE(test::Text(dialog, "LabelPointer").starts_with("Lat 47.3")) << test::Text(dialog, "LabelPointer");
+    if (const char* folder = std::getenv("MERIDANE_GRAB_DIR")) {
+      map->View().CentreOn({8, 47}, 5);
+      map->Refresh();
+      dialog->grab().save(QString(folder) + "/map-pick-world.png");
+    }
+    // The zoom chosen here is the main window's after OK.
+    test::Find<QSpinBox>(dialog, "Zoom")->setValue(5);
+    test::Find<QDialogButtonBox>(dialog, "Buttons")->button(QDialogButtonBox::Ok)->click();
+  });
+  test::Find<QPushButton>(main, "ButtonMap")->click();
+  EXPECT_TRUE(test::WaitUntil([] { return QApplication::activeModalWidget() == nullptr; }));
+  EXPECT_FALSE(closedByEnter);
+  EXPECT_EQ(run.App->Form1.TrackBar1.Position(), 5);
 }
 
 }  // namespace

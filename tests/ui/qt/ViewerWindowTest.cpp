@@ -3,9 +3,11 @@
 
 #include <QAction>
 #include <QMenuBar>
+#include <QTest>
 #include <memory>
 
 #include "combine/Archives.h"
+#include "config/RecentTasks.h"
 #include "map/MapTask.h"
 #include "support/Memory.h"
 #include "ui/qt/Grab.h"
@@ -198,6 +200,53 @@ TEST(ViewerWindow, ADamagedArchiveIsToldOnce) {
   QCoreApplication::processEvents();
   EXPECT_EQ(told, 1);
   EXPECT_EQ(test::Text(&window, "Failure"), "cut.pmtiles is damaged: some tiles cannot be read");
+}
+
+QAction* MenuAction(QWidget& window, const QString& text) {
+  for (QAction* action : window.findChildren<QAction*>())
+    if (action->text() == text) return action;
+  return nullptr;
+}
+
+// Started empty, the viewer opens the task the main window worked on last;
+// the keys move the map at once, the place shown follows them, "Next hole"
+// steps through the holes in row order and round again, and Reload keeps the view.
+TEST(ViewerWindow, OpensTheNewestTaskWithTheKeysHolesAndReloadAtHand) {
+  test::TTempDir dir;
+  const test::TMapTask task(dir);
+  const std::filesystem::path recent = dir / "state/recent";
+  ASSERT_TRUE(RememberTask(task.Project, recent));
+  TViewerWindow window(task.Program, recent);
+  window.show();
+  window.OpenArguments({"vistorel"});
+  EXPECT_EQ(window.windowTitle(), "t.mrd - Map Viewer");
+  TMapWidget& map = window.Map();
+  EXPECT_EQ(window.focusWidget(), &map);
+  EXPECT_EQ(map.accessibleName(), "Map");
+  QAction* listed = MenuAction(window, QString::fromStdString(task.Project.string()));
+  ASSERT_NE(listed, nullptr);
+  EXPECT_EQ(window.DialogFolder(), task.Project.parent_path());
+  Settled(window);
+
+  QTest::mouseMove(&map, QPoint(100, 100));
+  const std::string before = test::Text(&window, "Place");
+  QTest::keyClick(&map, Qt::Key_Right);
+  EXPECT_NE(test::Text(&window, "Place"), before);
+
+  QAction* next = MenuAction(window, "&Next hole");
+  ASSERT_NE(next, nullptr);
+  for (const char* expected : {"Missing tile x 845  y 387", "Placeholder tile x 843  y 389", "Missing tile x 845  y 387"}) {
+    next->trigger();
+    EXPECT_EQ(test::Text(&window, "Place"), expected);
+  }
+  const TWorldPoint centre = map.View().LonLatToScreen(PixelToLonLat({845.5 * 256, 387.5 * 256}, 10));
+  EXPECT_NEAR(centre.X, map.width() / 2.0, 1);
+  EXPECT_NEAR(centre.Y, map.height() / 2.0, 1);
+
+  map.View().CentreOn({1, 2}, 12);
+  MenuAction(window, "&Reload")->trigger();
+  EXPECT_DOUBLE_EQ(map.View().Zoom(), 12);
+  EXPECT_NEAR(map.View().Centre().Lon, 1, 1e-9);
 }
 
 }  // namespace
