@@ -117,7 +117,7 @@ void TLinkLabel::paintEvent(QPaintEvent* event) {
 
 TAboutDialog::TAboutDialog(TQtToolkit& toolkit, TfrmAbout& form, QWidget* parent) : QDialog(parent), Form(form) {
   setObjectName(form.FormName());
-  DialogBorder(this, {315, 199});  // the box as it always was, and a line of credits under it
+  DialogBorder(this, {315, 181});
 
   // Lowered outside, raised inside.
   auto* Panel1 = Panel(this, "Panel1", QFrame::Sunken);
@@ -150,6 +150,12 @@ TAboutDialog::TAboutDialog(TQtToolkit& toolkit, TfrmAbout& form, QWidget* parent
   grid->addWidget(Label4, 2, 1);
   grid->addWidget(Label6, 3, 0);
   grid->addWidget(Label7, 3, 1);
+  // The credits the map dialog's shipped data asks for, small, in the panel's last line.
+  auto* credits = Named<QLabel>(inner, "LabelCredits");
+  QFont small = credits->font();
+  if (small.pointSizeF() > 0) small.setPointSizeF(small.pointSizeF() * 0.8);
+  credits->setFont(small);
+  grid->addWidget(credits, 4, 0, 1, 2);
   grid->setColumnStretch(1, 1);
 
   auto* bLater = Named<QPushButton>(this, "bLater");
@@ -162,13 +168,7 @@ TAboutDialog::TAboutDialog(TQtToolkit& toolkit, TfrmAbout& form, QWidget* parent
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 4);
   layout->setSpacing(4);
-  auto* credits = Named<QLabel>(this, "LabelCredits");
-  QFont small = credits->font();
-  if (small.pointSizeF() > 0) small.setPointSizeF(small.pointSizeF() * 0.85);
-  credits->setFont(small);
-  credits->setAlignment(Qt::AlignCenter);
   layout->addWidget(Panel1);
-  layout->addWidget(credits);
   layout->addLayout(buttons);
 
   Binder.Label(credits, Form.LabelCredits);
