@@ -16,6 +16,11 @@ class TTempDir {
     if (!::mkdtemp(pattern.data())) std::abort();
     Root = pattern;
   }
+  // A folder of a chosen name, for pictures that show a path a reader knows
+  // ("/home/ann"): it must not exist yet, as it is removed with its contents.
+  explicit TTempDir(const std::filesystem::path& fresh) : Root(fresh) {
+    if (!std::filesystem::create_directory(Root)) std::abort();
+  }
   ~TTempDir() {
     std::error_code ec;
     std::filesystem::remove_all(Root, ec);

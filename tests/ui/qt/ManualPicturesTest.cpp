@@ -217,9 +217,13 @@ TEST(ManualPictures, EachWindowAsTheManualShowsIt) {
        }},
   };
   const char* refresh = std::getenv("MERIDANE_MANUAL_PICTURES");
+  // The pictures show the task's paths: taken again, they show a home folder a
+  // reader knows rather than a test's temporary one.
+  const char* home = refresh ? std::getenv("MERIDANE_MANUAL_HOME") : nullptr;
   for (const auto& w : windows) {
     SCOPED_TRACE(w.Name);
-    TDesktopRun run(servers);
+    TDesktopRun run(servers, MakeCurlHttpClient,
+                    home ? std::make_unique<test::TTempDir>(fs::path(home)) : std::make_unique<test::TTempDir>());
     cacheHome.Set((run.Dir / "cache").string());
     const TShot shot = w.Take(run);
     if (refresh) {

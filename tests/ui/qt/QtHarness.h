@@ -86,7 +86,9 @@ inline std::string Text(QWidget* window, const char* name) {
 class TDesktopRun {
  public:
   explicit TDesktopRun(const std::string& config = "[Download]\r\nTilePause=0\r\n",
-                       std::function<std::unique_ptr<IHttpClient>()> makeClient = MakeCurlHttpClient) {
+                       std::function<std::unique_ptr<IHttpClient>()> makeClient = MakeCurlHttpClient,
+                       std::unique_ptr<TTempDir> dir = std::make_unique<TTempDir>())
+      : Own(std::move(dir)) {
     Home.Set(Dir.Path().string());
     std::filesystem::create_directories(Program / "ini");
     std::filesystem::create_directories(Program / "blankimg");
@@ -105,7 +107,8 @@ class TDesktopRun {
   QWidget* Main() { return &App->MainWindow; }
 
   TEnvironmentGuard Home{"HOME"};
-  TTempDir Dir;
+  std::unique_ptr<TTempDir> Own;
+  TTempDir& Dir = *Own;
   std::filesystem::path Program = Dir / "program";
   std::string Tasks = Dir.Folder() + "tasks/";
   std::unique_ptr<TApplication> App;
