@@ -34,6 +34,7 @@ TCombineWindow::TCombineWindow(TQtToolkit& toolkit, TCombineForm& form) : Toolki
   auto* inputPath = Named<QLineEdit>(this, "InputPath");
   inputPath->setPlaceholderText("a path to add");
   auto* addInput = Named<QPushButton>(this, "AddInput", "Add");
+  addInput->setAccessibleName("Add the path typed");
   auto* addFile = Named<QPushButton>(this, "AddFile", "Add file...");
   addFile->setAccessibleName("Add a project file or an archive");
   auto* addFolder = Named<QPushButton>(this, "AddFolder", "Add folder...");
@@ -43,6 +44,7 @@ TCombineWindow::TCombineWindow(TQtToolkit& toolkit, TCombineForm& form) : Toolki
   auto* zoom = Named<QLineEdit>(this, "Zoom");
   zoom->setPlaceholderText("every zoom found");
   auto* tms = Named<QCheckBox>(this, "Tms");
+  tms->setAccessibleName("Rows of Z/X/Y folders from the south");
   auto* format = Named<QComboBox>(this, "Format");
   auto* outputPath = Named<QLineEdit>(this, "OutputPath");
   auto* browseOutput = Named<QPushButton>(this, "BrowseOutput", "Browse...");

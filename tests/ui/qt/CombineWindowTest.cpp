@@ -1,6 +1,7 @@
 // The map combiner's window, offscreen, over a recording output, and over the
 // real one with a downloaded task.
 #include <QComboBox>
+#include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
 #include <cstdio>
@@ -48,16 +49,25 @@ TEST(CombineWindowTest, AFolderJoinedIntoAPictureWithItsSummary) {
   QApplication::processEvents();
 
   // Every field is named for a screen reader and reached with the keyboard.
-  for (const char* name : {"InputKind", "InputPath", "Zoom", "Format", "OutputPath", "Quality", "ArchiveName",
-                           "Description", "BrowseInput", "BrowseOutput"}) {
+  for (const char* name : {"Inputs", "InputPath", "AddInput", "AddFile", "AddFolder", "RemoveInput", "Zoom", "Tms",
+                           "Format", "OutputPath", "Quality", "ArchiveName", "Description", "BrowseOutput"}) {
     auto* field = Find<QWidget>(&window, name);
     EXPECT_FALSE(field->accessibleName().isEmpty()) << name;
     EXPECT_NE(field->focusPolicy() & Qt::TabFocus, 0) << name;
   }
 
-  Choose(Find<QComboBox>(&window, "InputKind"), 1);
-  EXPECT_TRUE(Find<QLineEdit>(&window, "Zoom")->isEnabled());
+  // An input added, and one added and removed again.
+  Type(&window, "InputPath", (dir / "other").string());
+  Find<QPushButton>(&window, "AddInput")->click();
   Type(&window, "InputPath", (dir / "tiles").string());
+  Find<QPushButton>(&window, "AddInput")->click();
+  auto* inputs = Find<QListWidget>(&window, "Inputs");
+  ASSERT_EQ(inputs->count(), 2);
+  inputs->setCurrentRow(0);
+  Find<QPushButton>(&window, "RemoveInput")->click();
+  ASSERT_EQ(inputs->count(), 1);
+  EXPECT_EQ(inputs->item(0)->text().toStdString(), (dir / "tiles").string());
+  EXPECT_EQ(form.Inputs.Items, std::vector<std::string>{(dir / "tiles").string()});
   Type(&window, "Zoom", "7");
   Type(&window, "OutputPath", (dir / "map.mbtiles").string());
   EXPECT_FALSE(Find<QLineEdit>(&window, "Quality")->isEnabled());
@@ -103,7 +113,6 @@ TEST_F(CombineWindowTask, ADownloadedTaskJoinedIntoMbtilesHoldsItsTiles) {
   TCombineWindow window(toolkit, form);
   window.show();
   QApplication::processEvents();
-  Choose(Find<QComboBox>(&window, "InputKind"), 0);
   Type(&window, "InputPath", project.string());
   Choose(Find<QComboBox>(&window, "Format"), 0);
   Type(&window, "OutputPath", (Dir / "map.mbtiles").string());
@@ -121,22 +130,21 @@ TEST(CombineWindowTest, StartAsksForWhatIsMissing) {
   TCombineForm form(toolkit, {.ProgramFolder = dir.Path(), .StopSignal = {}, .MakeSink = {}});
   TCombineWindow window(toolkit, form);
   window.show();
+  // Start adds a path typed to the inputs: from the second row on there is one.
   const struct {
-    int Kind;
     std::string Input, Zoom;
     int Format;
     std::string Output, Quality;
     const char* Message;
   } cases[] = {
-      {0, "", "", 0, "", "85", TCombineForm::ChooseInput},
-      {0, "a.mrd", "", 0, "", "85", TCombineForm::ChooseOutput},
-      {1, "tiles", "", 3, "a.png", "85", TCombineForm::EnterZoom},
-      {1, "tiles", "31", 3, "a.png", "85", TCombineForm::EnterZoom},
-      {0, "a.mrd", "", 2, "a.tif", "0", TCombineForm::EnterQuality},
-      {0, "a.mrd", "", 4, "a.jpg", "101", TCombineForm::EnterQuality},
+      {"", "", 0, "", "85", TCombineForm::ChooseInput},
+      {"a.mrd", "", 0, "", "85", TCombineForm::ChooseOutput},
+      {"tiles", "x", 3, "a.png", "85", TCombineForm::EnterZoom},
+      {"tiles", "31", 3, "a.png", "85", TCombineForm::EnterZoom},
+      {"a.mrd", "", 2, "a.tif", "0", TCombineForm::EnterQuality},
+      {"a.mrd", "", 4, "a.jpg", "101", TCombineForm::EnterQuality},
   };
   for (const auto& c : cases) {
-    Choose(Find<QComboBox>(&window, "InputKind"), c.Kind);
     Type(&window, "InputPath", c.Input);
     Type(&window, "Zoom", c.Zoom);
     Choose(Find<QComboBox>(&window, "Format"), c.Format);
