@@ -20,7 +20,7 @@ struct TRun {
   std::string Out, Err;
 };
 
-TRun Run(std::vector<std::string> args, const TCombineEnvironment& env) {
+TRun Mosaren(std::vector<std::string> args, const TCombineEnvironment& env) {
   args.insert(args.begin(), "mosaren");
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
@@ -108,7 +108,7 @@ TEST(CombineInputs, EveryKindOfInputGivesItsTilesAtTheirPlaces) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Args.front() + " " + c.Args[1]);
     TSinkLog log;
-    const TRun run = Run(c.Args, {.ProgramFolder = dir.Path(), .StopSignal = [] { return 0; },
+    const TRun run = Mosaren(c.Args, {.ProgramFolder = dir.Path(), .StopSignal = [] { return 0; },
                                   .MakeSink = RecordingSinks(log)});
     EXPECT_EQ(run.Status, c.Status);
     EXPECT_EQ(run.Err, c.Err);
@@ -149,7 +149,7 @@ TEST(CombineInputs, OverlappingInputsBecomeOneMapAndCountTheirConflicts) {
     if (t.Written) expected[{t.X, t.Y}] = *t.Written;
   }
   TSinkLog log;
-  const TRun run = Run({(dir / "a").string(), (dir / "b").string(), "-o", (dir / "out.pmtiles").string()},
+  const TRun run = Mosaren({(dir / "a").string(), (dir / "b").string(), "-o", (dir / "out.pmtiles").string()},
                        {.ProgramFolder = dir.Path(), .StopSignal = [] { return 0; }, .MakeSink = RecordingSinks(log)});
   EXPECT_EQ(run.Status, 0) << run.Err;
   EXPECT_EQ(Written(log), expected);
@@ -162,7 +162,7 @@ TEST(CombineInputs, OverlappingInputsBecomeOneMapAndCountTheirConflicts) {
 
   // The other order: the second input's sound tile wins the conflict.
   TSinkLog swapped;
-  const TRun back = Run({(dir / "b").string(), (dir / "a").string(), "-o", (dir / "out.pmtiles").string()},
+  const TRun back = Mosaren({(dir / "b").string(), (dir / "a").string(), "-o", (dir / "out.pmtiles").string()},
                         {.ProgramFolder = dir.Path(), .StopSignal = [] { return 0; }, .MakeSink = RecordingSinks(swapped)});
   EXPECT_EQ(back.Status, 0) << back.Err;
   EXPECT_EQ(Written(swapped).at({2, 1}), Tile(20));
