@@ -96,6 +96,11 @@ void TTileLoader::Run() {
       }
       if (key.Zoom < zoom) loaded->Samples = TileSide;  // as stored: nothing to refine
       tile = std::move(loaded);
+      // A stored level without that tile (an archive's zoom range is not
+      // always filled): made from the source's own tiles instead.
+      if (key.Zoom < zoom && tile->Kind == TTileKind::Missing)
+        if (auto built = BuildOverview(Source, Cache, key, CoarseSamples, [this] { return Stopping.load(); }))
+          tile = std::make_shared<const TDecodedTile>(std::move(*built));
     } else if (!refine) {
       if (auto built = BuildOverview(from, Cache, key, CoarseSamples, [this] { return Stopping.load(); }))
         tile = std::make_shared<const TDecodedTile>(std::move(*built));

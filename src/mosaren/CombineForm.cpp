@@ -63,12 +63,12 @@ TOutputFormat TCombineForm::SelectedFormat() const {
   return OutputFormats[index];
 }
 
-void TCombineForm::AddInput(const std::string& path) {
+void TCombineForm::AddInput(const std::string& path, bool propose) {
   if (path.empty()) return;
   const auto at = std::find(Inputs.Items.begin(), Inputs.Items.end(), path);
   if (at == Inputs.Items.end()) Inputs.Items.push_back(path);
   Inputs.ItemIndex = static_cast<int>(std::find(Inputs.Items.begin(), Inputs.Items.end(), path) - Inputs.Items.begin());
-  if (Inputs.Items.size() == 1) ProposeOutput();
+  if (propose && Inputs.Items.size() == 1) ProposeOutput();
 }
 
 void TCombineForm::AddInputClick() {
@@ -118,7 +118,9 @@ void TCombineForm::BrowseOutputClick() {
 
 void TCombineForm::StartClick() {
   if (Running()) return;
-  AddInputClick();
+  // A path typed and not added yet is meant too; the output is the user's to choose.
+  AddInput(InputPath.Text, false);
+  InputPath.Text.clear();
   if (Inputs.Items.empty()) return Toolkit.ShowMessage(ChooseInput);
   if (OutputPath.Text.empty()) return Toolkit.ShowMessage(ChooseOutput);
   TCombineInputs inputs{.Paths = {Inputs.Items.begin(), Inputs.Items.end()}, .Zoom = std::nullopt, .FromSouth = Tms.Checked};

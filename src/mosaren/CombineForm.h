@@ -69,7 +69,8 @@ class TCombineForm : public IForm {
   friend class TCombineThread;
   void ShowProgress(const TCombineProgress& progress);
   void Finish(const TCombineSummary* summary, const std::string& error, const std::string& note = {});
-  void AddInput(const std::string& path);
+  // propose: the first input proposes the output's name beside it.
+  void AddInput(const std::string& path, bool propose = true);
   void ProposeOutput();
   void StopWorker();
 

@@ -465,8 +465,8 @@ TEST(MapSource, ATreeOfTwoZoomsShowsItsStoredLowerLevel) {
     for (int i = 0; i < 256 * 256; ++i) pixels.insert(pixels.end(), {red, 0, 0});
     return test::EncodeJpegPixels(pixels, 256, 256, 3, 95);
   };
-  // Zoom 3: columns 2..3, rows 0..1, dark; zoom 2: its one tile (1, 0), bright.
-  for (int x = 2; x <= 3; ++x) {
+  // Zoom 3: columns 0..3, rows 0..1, dark; zoom 2: one tile (1, 0), bright.
+  for (int x = 0; x <= 3; ++x) {
     fs::create_directories(dir / "tree/3" / std::to_string(x));
     for (int y = 0; y <= 1; ++y) test::WriteAll(dir / "tree/3" / std::to_string(x) / (std::to_string(y) + ".jpg"), solid(20));
   }
@@ -474,7 +474,7 @@ TEST(MapSource, ATreeOfTwoZoomsShowsItsStoredLowerLevel) {
   test::WriteAll(dir / "tree/2/1/0.jpg", solid(240));
   const auto source = OpenMapSource(dir / "tree", dir.Path(), TStartConfig{});
   ASSERT_EQ(source->TileSet().Zoom, 3);
-  EXPECT_EQ(source->Rect().Count(), 4);
+  EXPECT_EQ(source->Rect().Count(), 8);
   EXPECT_EQ(source->StoredLevel(3), nullptr);
   ASSERT_NE(source->StoredLevel(2), nullptr);
   EXPECT_EQ(source->StoredLevel(1)->TileSet().Zoom, 2);
@@ -482,7 +482,7 @@ TEST(MapSource, ATreeOfTwoZoomsShowsItsStoredLowerLevel) {
   TTileCache cache;
   {
     TTileLoader loader(*source, cache, {});
-    loader.Request({{3, 2, 0}, {2, 1, 0}, {1, 0, 0}});
+    loader.Request({{3, 2, 0}, {2, 1, 0}, {2, 0, 0}, {1, 0, 0}});
     test::WaitFor([&] { return loader.Idle(); });
   }
   // The red of a pixel of the tile; the JPEG keeps a solid colour within a few steps.
@@ -499,6 +499,7 @@ TEST(MapSource, ATreeOfTwoZoomsShowsItsStoredLowerLevel) {
       {{3, 2, 0}, 100, 100, 20},   // the finest, as stored
       {{2, 1, 0}, 100, 100, 240},  // the stored level, not the finer tiles scaled down
       {{1, 0, 0}, 200, 50, 240},   // below it: made from the stored level, in its quarter
+      {{2, 0, 0}, 100, 100, 20},   // a tile the stored level lacks: made from the finest
   };
   for (const auto& row : rows) EXPECT_NEAR(red(row.Key, row.X, row.Y), row.Red, 6) << row.Key.Zoom;
 }
