@@ -208,10 +208,9 @@ std::string LeftOut(const TFeedResult& s) {
 
 std::string SummaryText(const TCombineSummary& s, const fs::path& output) {
   if (s.Stopped) return "Stopped: nothing written.";
-  const std::string conflicts =
-      s.Conflicts > 0 ? "; " + Plural(s.Conflicts, "conflict", "conflicts") +
-                            " (inputs overlap with different tiles: the earlier input's kept)"
-                      : std::string();
+  const std::string conflicts = s.Conflicts > 0 ? "; " + Plural(s.Conflicts, "conflict", "conflicts") +
+                                                      " (inputs overlap with different tiles: the earlier input's kept)"
+                                                : std::string();
   return Plural(s.Written(), "tile", "tiles") + " written; left out: " + LeftOut(s) + conflicts + "; " +
          output.filename().string() + ", " + Size(s.OutputBytes);
 }

@@ -151,12 +151,16 @@ class TReadAhead {
     for (std::size_t layer = 0; layer < Reader.Layers(); ++layer) {
       bytes.clear();
       const TTileKind kind = Reader.ReadLayer(layer, x, y, bytes);
-      if (kind == TTileKind::Good) overlap.Candidates.push_back(std::move(bytes));
-      else if (!first && kind != TTileKind::Missing) first = kind;
+      if (kind == TTileKind::Good)
+        overlap.Candidates.push_back(std::move(bytes));
+      else if (!first && kind != TTileKind::Missing)
+        first = kind;
     }
     if (overlap.Candidates.empty()) return first.value_or(TTileKind::Missing);
-    if (overlap.Candidates.size() == 1) chunk.Bytes += overlap.Candidates.front();
-    else chunk.Overlaps.push_back(std::move(overlap));
+    if (overlap.Candidates.size() == 1)
+      chunk.Bytes += overlap.Candidates.front();
+    else
+      chunk.Overlaps.push_back(std::move(overlap));
     return TTileKind::Good;
   }
 

@@ -50,7 +50,9 @@ class TTilesMapSource : public IMapSource {
  public:
   TTilesMapSource(const TTileSource& source, const fs::path& programFolder, std::size_t maxTileBytes,
                   std::optional<TLonLatBox> requested)
-      : Set(source.Set), FromArchive(!source.Archive.empty()), Tiles(source, programFolder, maxTileBytes),
+      : Set(source.Set),
+        FromArchive(!source.Archive.empty()),
+        Tiles(source, programFolder, maxTileBytes),
         Asked(requested) {}
 
   const TTileSet& TileSet() const override { return Set; }

@@ -48,7 +48,10 @@ class IMapSource {
   // draw tiles of a zoom below this source's from, the nearest stored level at
   // or above that zoom. Nothing when none is stored there: such tiles are
   // then made from this source's own.
-  virtual IMapSource* StoredLevel(int zoom) { (void)zoom; return nullptr; }
+  virtual IMapSource* StoredLevel(int zoom) {
+    (void)zoom;
+    return nullptr;
+  }
 
   TTileRect Rect() const;
 };

@@ -78,8 +78,8 @@ void TCombineForm::AddInputClick() {
 
 void TCombineForm::AddFileClick() {
   const std::string from = Inputs.Items.empty() ? std::string() : fs::path(Inputs.Items.back()).parent_path().string();
-  if (const auto chosen = Toolkit.OpenFile("Add a project file or an archive:",
-                                           "Maps(*.mrd *.mbtiles *.pmtiles)|*.mrd *.mbtiles *.pmtiles", from))
+  if (const auto chosen = Toolkit.OpenFile(
+          "Add a project file or an archive:", "Maps(*.mrd *.mbtiles *.pmtiles)|*.mrd *.mbtiles *.pmtiles", from))
     AddInput(*chosen);
 }
 
@@ -123,7 +123,8 @@ void TCombineForm::StartClick() {
   InputPath.Text.clear();
   if (Inputs.Items.empty()) return Toolkit.ShowMessage(ChooseInput);
   if (OutputPath.Text.empty()) return Toolkit.ShowMessage(ChooseOutput);
-  TCombineInputs inputs{.Paths = {Inputs.Items.begin(), Inputs.Items.end()}, .Zoom = std::nullopt, .FromSouth = Tms.Checked};
+  TCombineInputs inputs{
+      .Paths = {Inputs.Items.begin(), Inputs.Items.end()}, .Zoom = std::nullopt, .FromSouth = Tms.Checked};
   if (!Zoom.Text.empty()) {
     const auto zoom = ParseWholeNumber(Zoom.Text);
     if (!zoom || *zoom < 0 || *zoom > 30) return Toolkit.ShowMessage(EnterZoom);

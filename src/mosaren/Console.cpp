@@ -80,8 +80,8 @@ int RunCombineConsole(int argc, char** argv, std::ostream& out, std::ostream& er
   };
   TCombineSummary summary;
   try {
-    const TZoomChoice chosen = ChooseZoom(OpenCombineInputs(
-        {.Paths = {inputs.begin(), inputs.end()}, .Zoom = zoom, .FromSouth = tms}, config, program));
+    const TZoomChoice chosen = ChooseZoom(
+        OpenCombineInputs({.Paths = {inputs.begin(), inputs.end()}, .Zoom = zoom, .FromSouth = tms}, config, program));
     if (!chosen.LeftOut.empty()) out << chosen.LeftOut << '\n' << std::flush;
     summary = Combine(chosen.Source, run);
   } catch (const ECombineInputError& e) {

@@ -103,8 +103,8 @@ TMbtilesReader::TMbtilesReader(const std::filesystem::path& path, std::size_t ma
   }
   // The zooms of its tiles, each found through the index on them (a
   // DISTINCT would walk every tile); the set's zoom is the last.
-  if (sqlite3_prepare_v2(Db, "SELECT MIN(zoom_level) FROM tiles WHERE zoom_level > ?1 AND zoom_level < ?2", -1,
-                         &query, nullptr) == SQLITE_OK) {
+  if (sqlite3_prepare_v2(Db, "SELECT MIN(zoom_level) FROM tiles WHERE zoom_level > ?1 AND zoom_level < ?2", -1, &query,
+                         nullptr) == SQLITE_OK) {
     for (int after = -1;;) {
       sqlite3_bind_int(query, 1, after);
       sqlite3_bind_int(query, 2, Set.Zoom);

@@ -33,7 +33,7 @@ struct TTileSource {
   std::string Prefix;         // "gs"; empty for a tree or an archive
   bool FromSouth = false;     // the files count rows from the south
   TTileNaming Naming = TTileNaming::Task;
-  std::string Archive;        // the MBTiles or PMTiles file that holds the tiles; empty for files
+  std::string Archive;  // the MBTiles or PMTiles file that holds the tiles; empty for files
   // Further inputs of the same zoom, in the order given: where this one has no
   // sound tile, the first of them that has one gives it. Each has no Also of its own.
   std::vector<TTileSource> Also;

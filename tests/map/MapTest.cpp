@@ -468,7 +468,8 @@ TEST(MapSource, ATreeOfTwoZoomsShowsItsStoredLowerLevel) {
   // Zoom 3: columns 0..3, rows 0..1, dark; zoom 2: one tile (1, 0), bright.
   for (int x = 0; x <= 3; ++x) {
     fs::create_directories(dir / "tree/3" / std::to_string(x));
-    for (int y = 0; y <= 1; ++y) test::WriteAll(dir / "tree/3" / std::to_string(x) / (std::to_string(y) + ".jpg"), solid(20));
+    for (int y = 0; y <= 1; ++y)
+      test::WriteAll(dir / "tree/3" / std::to_string(x) / (std::to_string(y) + ".jpg"), solid(20));
   }
   fs::create_directories(dir / "tree/2/1");
   test::WriteAll(dir / "tree/2/1/0.jpg", solid(240));

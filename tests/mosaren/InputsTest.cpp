@@ -77,7 +77,8 @@ TEST(CombineInputs, EveryKindOfInputGivesItsTilesAtTheirPlaces) {
   each([&](int x, int y, const std::string& bytes) {
     WriteAll(dir / "own" / ("gs_" + std::to_string(x) + "_" + std::to_string(y) + "_3.jpg"), bytes);
   });
-  for (const auto& [kind, name] : {std::pair(TArchiveKind::Mbtiles, "map.mbtiles"), std::pair(TArchiveKind::Pmtiles, "map.pmtiles")}) {
+  for (const auto& [kind, name] :
+       {std::pair(TArchiveKind::Mbtiles, "map.mbtiles"), std::pair(TArchiveKind::Pmtiles, "map.pmtiles")}) {
     auto writer = WriterOf(kind, dir / name, SetOf(zoom, 2, 1, 3, 2));
     WriteSet(*writer, SetOf(zoom, 2, 1, 3, 2), [&](int x, int y) { return std::optional(tiles.at({x, y})); });
   }
@@ -108,8 +109,8 @@ TEST(CombineInputs, EveryKindOfInputGivesItsTilesAtTheirPlaces) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Args.front() + " " + c.Args[1]);
     TSinkLog log;
-    const TRun run = Mosaren(c.Args, {.ProgramFolder = dir.Path(), .StopSignal = [] { return 0; },
-                                  .MakeSink = RecordingSinks(log)});
+    const TRun run =
+        Mosaren(c.Args, {.ProgramFolder = dir.Path(), .StopSignal = [] { return 0; }, .MakeSink = RecordingSinks(log)});
     EXPECT_EQ(run.Status, c.Status);
     EXPECT_EQ(run.Err, c.Err);
     if (c.Status != 0) continue;
@@ -131,12 +132,12 @@ TEST(CombineInputs, OverlappingInputsBecomeOneMapAndCountTheirConflicts) {
     std::optional<std::string> First, Second;
     std::optional<std::string> Written;
   } tiles[] = {
-      {2, 1, Tile(10), Tile(20), Tile(10)},         // two sound, different: the first, a conflict
-      {3, 1, blank, Tile(30), Tile(30)},            // a placeholder gives way
-      {2, 2, std::nullopt, Tile(40), Tile(40)},     // so does a missing tile
-      {3, 2, Tile(50), Tile(50), Tile(50)},         // the same bytes: no conflict
-      {4, 1, truncated, Tile(60), Tile(60)},        // a tile that does not decode gives way
-      {4, 2, std::nullopt, blank, std::nullopt},    // nothing sound: left out as a placeholder
+      {2, 1, Tile(10), Tile(20), Tile(10)},                  // two sound, different: the first, a conflict
+      {3, 1, blank, Tile(30), Tile(30)},                     // a placeholder gives way
+      {2, 2, std::nullopt, Tile(40), Tile(40)},              // so does a missing tile
+      {3, 2, Tile(50), Tile(50), Tile(50)},                  // the same bytes: no conflict
+      {4, 1, truncated, Tile(60), Tile(60)},                 // a tile that does not decode gives way
+      {4, 2, std::nullopt, blank, std::nullopt},             // nothing sound: left out as a placeholder
       {5, 2, std::nullopt, Tile(70, true), Tile(70, true)},  // the second's rectangle reaches further
   };
   fs::create_directories(dir / "a");
@@ -149,21 +150,24 @@ TEST(CombineInputs, OverlappingInputsBecomeOneMapAndCountTheirConflicts) {
     if (t.Written) expected[{t.X, t.Y}] = *t.Written;
   }
   TSinkLog log;
-  const TRun run = Mosaren({(dir / "a").string(), (dir / "b").string(), "-o", (dir / "out.pmtiles").string()},
-                       {.ProgramFolder = dir.Path(), .StopSignal = [] { return 0; }, .MakeSink = RecordingSinks(log)});
+  const TRun run =
+      Mosaren({(dir / "a").string(), (dir / "b").string(), "-o", (dir / "out.pmtiles").string()},
+              {.ProgramFolder = dir.Path(), .StopSignal = [] { return 0; }, .MakeSink = RecordingSinks(log)});
   EXPECT_EQ(run.Status, 0) << run.Err;
   EXPECT_EQ(Written(log), expected);
   // Columns 2..5, rows 1..2: the rectangle around both.
   EXPECT_EQ(log.Added.size(), 8u);
-  EXPECT_TRUE(run.Out.starts_with("6 tiles written; left out: 1 placeholder, 1 missing, 0 empty, 0 not an image, "
-                                  "0 not decodable, 0 not 256x256; 1 conflict (inputs overlap with different tiles: "
-                                  "the earlier input's kept); out.pmtiles, "))
+  EXPECT_TRUE(
+      run.Out.starts_with("6 tiles written; left out: 1 placeholder, 1 missing, 0 empty, 0 not an image, "
+                          "0 not decodable, 0 not 256x256; 1 conflict (inputs overlap with different tiles: "
+                          "the earlier input's kept); out.pmtiles, "))
       << run.Out;
 
   // The other order: the second input's sound tile wins the conflict.
   TSinkLog swapped;
-  const TRun back = Mosaren({(dir / "b").string(), (dir / "a").string(), "-o", (dir / "out.pmtiles").string()},
-                        {.ProgramFolder = dir.Path(), .StopSignal = [] { return 0; }, .MakeSink = RecordingSinks(swapped)});
+  const TRun back =
+      Mosaren({(dir / "b").string(), (dir / "a").string(), "-o", (dir / "out.pmtiles").string()},
+              {.ProgramFolder = dir.Path(), .StopSignal = [] { return 0; }, .MakeSink = RecordingSinks(swapped)});
   EXPECT_EQ(back.Status, 0) << back.Err;
   EXPECT_EQ(Written(swapped).at({2, 1}), Tile(20));
 }

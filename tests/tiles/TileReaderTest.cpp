@@ -103,9 +103,8 @@ TEST(TileReader, TreeNamesFollowNoLinkedFolder) {
     const char* Name;
     TTileKind Kind;
   } rows[] = {
-      {"5/7/9.jpg", TTileKind::Good},       {"5/7/8.jpg", TTileKind::Missing},
-      {"5/4/9.jpg", TTileKind::Missing},    {"4/7/9.jpg", TTileKind::Missing},
-      {"5/3/9.jpg", TTileKind::NotImage},   {"6/3/9.jpg", TTileKind::NotImage},
+      {"5/7/9.jpg", TTileKind::Good},     {"5/7/8.jpg", TTileKind::Missing},  {"5/4/9.jpg", TTileKind::Missing},
+      {"4/7/9.jpg", TTileKind::Missing},  {"5/3/9.jpg", TTileKind::NotImage}, {"6/3/9.jpg", TTileKind::NotImage},
       {"5/8/9.jpg", TTileKind::NotImage},
   };
   for (const auto& row : rows) {

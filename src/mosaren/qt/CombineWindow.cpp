@@ -63,9 +63,9 @@ TCombineWindow::TCombineWindow(TQtToolkit& toolkit, TCombineForm& form) : Toolki
   auto* inputButtons = new QWidget(this);
   auto* inputRow = new QHBoxLayout(inputButtons);
   inputRow->setContentsMargins(0, 0, 0, 0);
-  for (QWidget* widget : {static_cast<QWidget*>(inputPath), static_cast<QWidget*>(addInput),
-                          static_cast<QWidget*>(addFile), static_cast<QWidget*>(addFolder),
-                          static_cast<QWidget*>(removeInput)})
+  for (QWidget* widget :
+       {static_cast<QWidget*>(inputPath), static_cast<QWidget*>(addInput), static_cast<QWidget*>(addFile),
+        static_cast<QWidget*>(addFolder), static_cast<QWidget*>(removeInput)})
     inputRow->addWidget(widget);
   row("Inputs:", 'i', inputs);
   row("Add:", 'a', inputPath, inputButtons);
@@ -134,11 +134,11 @@ TCombineWindow::TCombineWindow(TQtToolkit& toolkit, TCombineForm& form) : Toolki
       const QSignalBlocker quiet(inputs);
       inputs->setCurrentRow(Form.Inputs.ItemIndex);
     }
-    for (QWidget* field : {static_cast<QWidget*>(inputs), static_cast<QWidget*>(inputPath),
-                           static_cast<QWidget*>(addInput), static_cast<QWidget*>(addFile),
-                           static_cast<QWidget*>(addFolder), static_cast<QWidget*>(tms),
-                           static_cast<QWidget*>(zoom), static_cast<QWidget*>(format),
-                           static_cast<QWidget*>(outputPath), static_cast<QWidget*>(browseOutput)})
+    for (QWidget* field :
+         {static_cast<QWidget*>(inputs), static_cast<QWidget*>(inputPath), static_cast<QWidget*>(addInput),
+          static_cast<QWidget*>(addFile), static_cast<QWidget*>(addFolder), static_cast<QWidget*>(tms),
+          static_cast<QWidget*>(zoom), static_cast<QWidget*>(format), static_cast<QWidget*>(outputPath),
+          static_cast<QWidget*>(browseOutput)})
       field->setEnabled(!running);
     removeInput->setEnabled(!running && Form.Inputs.ItemIndex >= 0);
     quality->setEnabled(!running && UsesJpegQuality(chosen));

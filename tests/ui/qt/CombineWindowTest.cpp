@@ -8,8 +8,8 @@
 
 #include "combine/RecordingSink.h"
 #include "config/Config.h"
-#include "mosaren/qt/CombineWindow.h"
 #include "mosaren/ServedTask.h"
+#include "mosaren/qt/CombineWindow.h"
 #include "support/Images.h"
 #include "ui/qt/QtHarness.h"
 
