@@ -17,6 +17,7 @@
 #include "config/AtomicFile.h"
 #include "config/Config.h"
 #include "tiles/Coverage.h"
+#include "tiles/Inputs.h"
 
 namespace meridane {
 
@@ -31,6 +32,29 @@ TTileSource OpenInput(const TCombineInput& input, const fs::path& config, const 
     throw ECombineInputError(e.what());
   }
   return TaskSource(input.Path, start);
+}
+
+std::vector<TTileSource> OpenCombineInputs(const TCombineInputs& inputs, const fs::path& config,
+                                           const fs::path& programFolder) {
+  TStartConfig start;
+  try {
+    start = TConfig(TConfigSource(config, programFolder).Read()).ReadStart();
+  } catch (const std::runtime_error& e) {
+    throw ECombineInputError(e.what());
+  }
+  return OpenInputs(inputs.Paths, {.Zoom = inputs.Zoom, .FromSouth = inputs.FromSouth}, start);
+}
+
+TZoomChoice ChooseZoom(std::vector<TTileSource> sources) {
+  if (sources.empty()) throw ECombineInputError("No input given.");
+  TZoomChoice choice{.Source = std::move(sources.back()), .LeftOut = {}};
+  sources.pop_back();
+  if (sources.empty()) return choice;
+  std::string zooms;
+  for (const TTileSource& source : sources) zooms += (zooms.empty() ? "" : ", ") + std::to_string(source.Set.Zoom);
+  choice.LeftOut = (sources.size() == 1 ? "Zoom " + zooms + " is" : "Zooms " + zooms + " are") +
+                   " left out: the output holds the finest zoom, " + std::to_string(choice.Source.Set.Zoom) + ".";
+  return choice;
 }
 
 std::string ProgressLine(const TCombineProgress& p) {
@@ -190,7 +214,10 @@ std::string LeftOut(const TFeedResult& s) {
 
 std::string SummaryText(const TCombineSummary& s, const fs::path& output) {
   if (s.Stopped) return "Stopped: nothing written.";
-  return Plural(s.Written(), "tile", "tiles") + " written; left out: " + LeftOut(s) + "; " +
+  const std::string conflicts = s.Conflicts > 0 ? "; " + Plural(s.Conflicts, "conflict", "conflicts") +
+                                                      " (inputs overlap with different tiles: the earlier input's kept)"
+                                                : std::string();
+  return Plural(s.Written(), "tile", "tiles") + " written; left out: " + LeftOut(s) + conflicts + "; " +
          output.filename().string() + ", " + Size(s.OutputBytes) + (s.Layout.empty() ? "" : "; " + s.Layout);
 }
 

@@ -8,6 +8,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "combine/Outputs.h"
 #include "combine/Source.h"
@@ -24,6 +25,27 @@ struct TCombineInput {
 // program finds in programFolder). Throws ECombineInputError.
 TTileSource OpenInput(const TCombineInput& input, const std::filesystem::path& config,
                       const std::filesystem::path& programFolder);
+
+// What the user gave as the inputs: project files, tile folders, archives.
+struct TCombineInputs {
+  std::vector<std::filesystem::path> Paths;
+  std::optional<int> Zoom;  // only the tiles of this zoom; else every zoom found
+  bool FromSouth = false;   // a Z/X/Y tree counts rows from the south (TMS)
+};
+
+// The inputs' tiles, one source a zoom, lowest first, the inputs of one zoom
+// joined (OpenInputs). Throws ECombineInputError.
+std::vector<TTileSource> OpenCombineInputs(const TCombineInputs& inputs, const std::filesystem::path& config,
+                                           const std::filesystem::path& programFolder);
+
+// The source a run combines of the inputs' zooms, and what is said of the
+// zooms it leaves out (empty when none is).
+struct TZoomChoice {
+  TTileSource Source;
+  std::string LeftOut;
+};
+// The finest zoom: an output holds the tiles of one zoom.
+TZoomChoice ChooseZoom(std::vector<TTileSource> sources);
 
 struct TCombineProgress {
   long long Done = 0, Total = 0;
@@ -42,7 +64,8 @@ struct TCombineSummary : TFeedResult {
   long long Written() const { return Count(TTileKind::Good); }
 };
 // "1200 tiles written; left out: 3 placeholders, 40 missing, 0 empty, 1 not
-// an image, 2 not decodable, 0 not 256x256; map.mbtiles, 1.2 MB (1234567 bytes)"
+// an image, 2 not decodable, 0 not 256x256; map.mbtiles, 1.2 MB (1234567 bytes)";
+// inputs that overlap with other tiles add "; 2 conflicts (...)" before the file,
 // and then "; " and the Layout, if any.
 std::string SummaryText(const TCombineSummary& summary, const std::filesystem::path& output);
 

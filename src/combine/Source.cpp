@@ -18,6 +18,7 @@
 #include "task/ImageData.h"
 #include "task/MapTypes.h"
 #include "task/ProjectFile.h"
+#include "tiles/Inputs.h"
 #include "tiles/TileReader.h"
 
 namespace meridane {
@@ -26,11 +27,22 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Consecutive tiles in row order, their good files' bytes one after another.
+// A tile that more than one input has good bytes of: every such input's, in
+// the inputs' order, until the checkers pick the first sound one.
+struct TOverlap {
+  std::size_t Index = 0;  // the tile's in its chunk
+  std::vector<std::string> Candidates;
+  std::size_t Winner = 0;
+};
+
+// Consecutive tiles in row order, their good files' bytes one after another
+// (an overlap's in Overlaps instead).
 struct TChunk {
   std::vector<TTileKind> Kinds;
   std::vector<std::size_t> Ends;  // where each tile's bytes end in Bytes
   std::string Bytes;
+  std::vector<TOverlap> Overlaps;  // by Index
+  long long Conflicts = 0;         // overlaps of two sound tiles that differ
 };
 
 // A good tile of bytes the sink could not show: not decodable or not a tile's
@@ -50,7 +62,7 @@ class TReadAhead {
   static constexpr std::size_t ChunkTiles = 256;
   static constexpr std::size_t ChunkBytes = 4 * 1024 * 1024;
 
-  TReadAhead(const TTileSource& source, const TTileReader& reader, bool pixels)
+  TReadAhead(const TTileSource& source, TSourceTiles& reader, bool pixels)
       : Source(source),
         Reader(reader),
         Pixels(pixels),
@@ -114,7 +126,7 @@ class TReadAhead {
     TChunk chunk;
     for (long long i = 0; i < set.Count(); ++i) {
       const int x = static_cast<int>(set.MinX + i % columns), y = static_cast<int>(set.MinY + i / columns);
-      chunk.Kinds.push_back(Reader.Read(Source.FileName(x, y).c_str(), chunk.Bytes));
+      chunk.Kinds.push_back(Reader.Layers() == 1 ? Reader.ReadLayer(0, x, y, chunk.Bytes) : ReadLayers(x, y, chunk));
       chunk.Ends.push_back(chunk.Bytes.size());
       if (chunk.Kinds.size() < ChunkTiles && chunk.Bytes.size() < ChunkBytes && i + 1 < set.Count()) continue;
       std::unique_lock lock(Mutex);
@@ -127,6 +139,48 @@ class TReadAhead {
     }
     const std::lock_guard lock(Mutex);
     Ended = true;
+  }
+
+  // The tile of several inputs: the first good one's bytes, or every good
+  // one's in an overlap for the checkers to choose from.
+  TTileKind ReadLayers(int x, int y, TChunk& chunk) {
+    std::optional<TTileKind> first;
+    TOverlap overlap{.Index = chunk.Kinds.size(), .Candidates = {}, .Winner = 0};
+    std::string bytes;
+    for (std::size_t layer = 0; layer < Reader.Layers(); ++layer) {
+      bytes.clear();
+      const TTileKind kind = Reader.ReadLayer(layer, x, y, bytes);
+      if (kind == TTileKind::Good)
+        overlap.Candidates.push_back(std::move(bytes));
+      else if (!first && kind != TTileKind::Missing)
+        first = kind;
+    }
+    if (overlap.Candidates.empty()) return first.value_or(TTileKind::Missing);
+    if (overlap.Candidates.size() == 1)
+      chunk.Bytes += overlap.Candidates.front();
+    else
+      chunk.Overlaps.push_back(std::move(overlap));
+    return TTileKind::Good;
+  }
+
+  // The first sound candidate wins; another sound one of other bytes is a conflict.
+  void Resolve(TChunk& chunk, TOverlap& overlap) {
+    TTileKind& kind = chunk.Kinds[overlap.Index];
+    std::vector<TTileKind> kinds(overlap.Candidates.size(), TTileKind::Good);
+    std::optional<std::size_t> winner;
+    for (std::size_t i = 0; i < overlap.Candidates.size() && !winner; ++i)
+      if ((kinds[i] = CheckedKind(overlap.Candidates[i], Pixels)) == TTileKind::Good) winner = i;
+    if (!winner) {
+      kind = kinds.front();
+      return;
+    }
+    overlap.Winner = *winner;
+    for (std::size_t i = *winner + 1; i < overlap.Candidates.size(); ++i)
+      if (overlap.Candidates[i] != overlap.Candidates[*winner] &&
+          CheckedKind(overlap.Candidates[i], Pixels) == TTileKind::Good) {
+        ++chunk.Conflicts;
+        break;
+      }
   }
 
   void Check() {
@@ -147,9 +201,15 @@ class TReadAhead {
       lock.unlock();
       TChunk& chunk = slot->Chunk;
       std::size_t begin = 0;
-      for (std::size_t k = 0; k < chunk.Kinds.size(); begin = chunk.Ends[k++])
+      auto overlap = chunk.Overlaps.begin();
+      for (std::size_t k = 0; k < chunk.Kinds.size(); begin = chunk.Ends[k++]) {
+        if (overlap != chunk.Overlaps.end() && overlap->Index == k) {
+          Resolve(chunk, *overlap++);
+          continue;
+        }
         if (chunk.Kinds[k] == TTileKind::Good)
           chunk.Kinds[k] = CheckedKind(std::string_view(chunk.Bytes).substr(begin, chunk.Ends[k] - begin), Pixels);
+      }
       lock.lock();
       slot->Checked = true;
       Changed.notify_all();
@@ -157,7 +217,7 @@ class TReadAhead {
   }
 
   const TTileSource& Source;
-  const TTileReader& Reader;
+  TSourceTiles& Reader;
   const bool Pixels;
   const std::size_t Checkers, Window;
   std::mutex Mutex;
@@ -184,16 +244,17 @@ std::string FirstTileFormat(const TTileSource& source, const TFeedOptions& optio
 }
 
 TFeedResult FeedTiles(const TTileSource& source, ITileSink& sink, const TFeedOptions& options) {
-  const TDescriptor handle = OpenTileFolder(source.Folder);
+  TSourceTiles tiles(source, options.ProgramFolder, options.MaxTileBytes);
   using Clock = std::chrono::steady_clock;
   auto nextProgress = Clock::now() + std::chrono::milliseconds(100);
   TFeedResult result;
-  const TTileReader tiles(handle.Get(), PlaceholderBytes(options.ProgramFolder, source.Set.Format), options.MaxTileBytes);
   TReadAhead reader(source, tiles, options.Pixels);
   const long long columns = source.Set.Columns();
   long long fed = 0;
   for (TChunk chunk = reader.Next(); !chunk.Kinds.empty(); chunk = reader.Next()) {
     std::size_t begin = 0;
+    auto overlap = chunk.Overlaps.cbegin();
+    result.Conflicts += chunk.Conflicts;
     for (std::size_t k = 0; k < chunk.Kinds.size(); ++k, ++fed) {
       if (options.Stop && options.Stop()) {
         result.Stopped = true;
@@ -202,11 +263,15 @@ TFeedResult FeedTiles(const TTileSource& source, ITileSink& sink, const TFeedOpt
       const int x = static_cast<int>(source.Set.MinX + fed % columns);
       const int y = static_cast<int>(source.Set.MinY + fed / columns);
       const TTileKind kind = chunk.Kinds[k];
-      if (kind == TTileKind::Good)
+      const bool overlapped = overlap != chunk.Overlaps.cend() && overlap->Index == k;
+      if (kind == TTileKind::Good && overlapped)
+        sink.Add(x, y, overlap->Candidates[overlap->Winner]);
+      else if (kind == TTileKind::Good)
         sink.Add(x, y, std::string_view(chunk.Bytes).substr(begin, chunk.Ends[k] - begin));
       else
         sink.Add(x, y, std::nullopt);
       ++result.Counts[static_cast<std::size_t>(kind)];
+      if (overlapped) ++overlap;
       begin = chunk.Ends[k];
       if (options.OnProgress && Clock::now() >= nextProgress) {
         nextProgress = Clock::now() + std::chrono::milliseconds(100);

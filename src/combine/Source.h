@@ -22,6 +22,9 @@ using ECombineInputError = ETileSourceError;
 // Tiles by kind: Good ones were handed on, all others left out.
 struct TFeedResult : TTileCounts {
   bool Stopped = false;  // Stop answered true before every tile was fed
+  // Tiles where two overlapping inputs had sound tiles of different bytes
+  // (the earlier input's was fed).
+  long long Conflicts = 0;
 
   long long Fed() const { return Total(); }
 };
@@ -39,7 +42,8 @@ struct TFeedOptions {
 };
 
 // Hands sink every tile of the source's set, row by row from the north, west
-// to east: a tile's bytes, or nothing for a tile that is missing, empty, not
+// to east, from its files or its archive (and where its Also overlap it, the
+// first sound tile of them, in order): a tile's bytes, or nothing for a tile that is missing, empty, not
 // an image, the placeholder, not decodable or not 256x256 (every good tile is
 // decoded first, so that an archive, which stores bytes as they are, holds no
 // tile that would show wrong). A thread reads the files and a few more decode

@@ -1,5 +1,6 @@
 #include "map/MapSource.h"
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <mutex>
@@ -10,6 +11,7 @@
 #include "task/Descriptor.h"
 #include "task/ProjectFile.h"
 #include "tiles/Archive.h"
+#include "tiles/Inputs.h"
 #include "tiles/TileReader.h"
 #include "tiles/TileSource.h"
 
@@ -41,18 +43,19 @@ TDecodedTile Decoded(std::string_view bytes, bool eighth = false) {
   return tile;
 }
 
-// Tiles as files named the way a task names them, read as every program reads
-// them: the tile folder is opened once, and a file is read only when it is a
-// regular file of that folder and no longer than a tile may be.
-class TFileMapSource : public IMapSource {
+// The tiles of one zoom, read as every program reads them: files through the
+// one bounded reader, an archive one thread at a time while the decoding runs
+// in parallel.
+class TTilesMapSource : public IMapSource {
  public:
-  TFileMapSource(TTileSource source, std::string blank, std::size_t maxTileBytes, std::optional<TLonLatBox> requested)
-      : Source(std::move(source)),
-        Folder(OpenTileFolder(Source.Folder)),
-        Reader(Folder.Get(), std::move(blank), maxTileBytes),
+  TTilesMapSource(const TTileSource& source, const fs::path& programFolder, std::size_t maxTileBytes,
+                  std::optional<TLonLatBox> requested)
+      : Set(source.Set),
+        FromArchive(!source.Archive.empty()),
+        Tiles(source, programFolder, maxTileBytes),
         Asked(requested) {}
 
-  const TTileSet& TileSet() const override { return Source.Set; }
+  const TTileSet& TileSet() const override { return Set; }
   std::optional<TLonLatBox> Requested() const override { return Asked; }
 
   TDecodedTile Load(int x, int y) override { return Read(x, y, false); }
@@ -60,81 +63,74 @@ class TFileMapSource : public IMapSource {
 
   std::optional<TTileKind> Classify(int x, int y) override {
     // The first bytes, as the check's quick pass reads them: an error page or
-    // a link is told here, a file that does not decode only when loaded.
-    std::string scratch;
-    return Reader.Peek(Source.FileName(x, y).c_str(), scratch);
+    // a link is told here, a file that does not decode only when loaded. An
+    // archive holds only what was stored: nothing to tell without reading it all.
+    if (FromArchive) return std::nullopt;
+    return Tiles.Peek(x, y);
   }
+
+  std::optional<std::string> Failure() const override { return Tiles.Failure(); }
 
  private:
   TDecodedTile Read(int x, int y, bool eighth) {
     std::string bytes;
-    const TTileKind kind = Reader.Read(Source.FileName(x, y).c_str(), bytes);
+    const TTileKind kind = Tiles.Read(x, y, bytes);
     if (kind != TTileKind::Good) return {kind, {}};
     return Decoded(bytes, eighth);
   }
 
-  TTileSource Source;
-  TDescriptor Folder;
-  TTileReader Reader;
+  TTileSet Set;
+  bool FromArchive;
+  TSourceTiles Tiles;
   std::optional<TLonLatBox> Asked;
 };
 
-// An MBTiles or PMTiles file: its reader serves one thread at a time, the
-// decoding runs in parallel.
-class TArchiveMapSource : public IMapSource {
+// A folder or archive of several zooms: shown as its finest, its lower levels
+// drawn where the view is zoomed out to them.
+class TLevelsMapSource : public IMapSource {
  public:
-  explicit TArchiveMapSource(std::unique_ptr<ITileArchive> archive) : Archive(std::move(archive)) {}
+  // levels: lowest zoom first.
+  explicit TLevelsMapSource(std::vector<std::unique_ptr<IMapSource>> levels) : Levels(std::move(levels)) {}
 
-  const TTileSet& TileSet() const override { return Archive->TileSet(); }
-
-  TDecodedTile Load(int x, int y) override { return Read(x, y, false); }
-  TDecodedTile LoadEighth(int x, int y) override { return Read(x, y, true); }
-
+  const TTileSet& TileSet() const override { return Top().TileSet(); }
+  std::optional<TLonLatBox> Requested() const override { return Top().Requested(); }
+  TDecodedTile Load(int x, int y) override { return Top().Load(x, y); }
+  TDecodedTile LoadEighth(int x, int y) override { return Top().LoadEighth(x, y); }
+  std::optional<TTileKind> Classify(int x, int y) override { return Top().Classify(x, y); }
   std::optional<std::string> Failure() const override {
-    const std::lock_guard guard(Reading);
-    return FirstFailure;
+    for (const auto& level : Levels)
+      if (auto failure = level->Failure()) return failure;
+    return std::nullopt;
+  }
+  IMapSource* StoredLevel(int zoom) override {
+    for (std::size_t i = 0; i + 1 < Levels.size(); ++i)
+      if (Levels[i]->TileSet().Zoom >= zoom) return Levels[i].get();
+    return nullptr;
   }
 
  private:
-  TDecodedTile Read(int x, int y, bool eighth) {
-    std::optional<std::string> bytes;
-    {
-      const std::lock_guard guard(Reading);
-      try {
-        bytes = Archive->Get(TileSet().Zoom, x, y);
-      } catch (const std::runtime_error& error) {
-        // Kept for the window to say once; the caller still sees every failure.
-        if (!FirstFailure) FirstFailure = error.what();
-        throw;
-      }
-    }
-    if (!bytes) return {};
-    return Decoded(*bytes, eighth);
-  }
+  IMapSource& Top() const { return *Levels.back(); }
 
-  std::unique_ptr<ITileArchive> Archive;
-  mutable std::mutex Reading;
-  std::optional<std::string> FirstFailure;
+  std::vector<std::unique_ptr<IMapSource>> Levels;
 };
 
 }  // namespace
 
 std::unique_ptr<IMapSource> OpenMapSource(const fs::path& path, const fs::path& programFolder,
                                           const TStartConfig& config) {
-  std::error_code error;
-  if (fs::is_directory(path, error)) {
-    TTileSource source = FolderSource(path, std::nullopt);
-    std::string blank = PlaceholderBytes(programFolder, source.Set.Format);
-    return std::make_unique<TFileMapSource>(std::move(source), std::move(blank), config.MaxTileBytes, std::nullopt);
-  }
-  if (path.extension() == ".mrd") {
-    TTileSource source = TaskSource(path, config);
+  const auto maxTileBytes = static_cast<std::size_t>(std::max(config.MaxTileBytes, 0));
+  if (path.extension() == ".mrd" && !fs::is_directory(path)) {
+    const TTileSource source = TaskSource(path, config);
     const TTaskParams params = OpenTaskReadOnly(path, config);
     const TLonLatBox asked{params.LeftLongitude, params.BottomLatitude, params.RightLongitude, params.TopLatitude};
-    std::string blank = PlaceholderBytes(programFolder, source.Set.Format);
-    return std::make_unique<TFileMapSource>(std::move(source), std::move(blank), config.MaxTileBytes, asked);
+    return std::make_unique<TTilesMapSource>(source, programFolder, maxTileBytes, asked);
   }
-  return std::make_unique<TArchiveMapSource>(OpenTileArchive(path, config.MaxTileBytes));
+  const std::vector<TTileSource> sources = InputSources(path, {}, config);
+  std::vector<std::unique_ptr<IMapSource>> levels;
+  for (const TTileSource& source : sources)
+    levels.push_back(std::make_unique<TTilesMapSource>(source, programFolder, maxTileBytes, std::nullopt));
+  if (levels.size() == 1) return std::move(levels.front());
+  return std::make_unique<TLevelsMapSource>(std::move(levels));
 }
 
 bool TDecodeFindings::Add(const TTileKey& key, TTileKind kind) {

@@ -45,12 +45,22 @@ class IMapSource {
   // Why the source failed to give a tile, the first time it did (a damaged
   // archive); nothing while every read worked. Safe from any thread.
   virtual std::optional<std::string> Failure() const { return std::nullopt; }
+  // A source of several zooms (a pyramid) keeps its lower levels: the one to
+  // draw tiles of a zoom below this source's from, the nearest stored level at
+  // or above that zoom. Nothing when none is stored there: such tiles are
+  // then made from this source's own.
+  virtual IMapSource* StoredLevel(int zoom) {
+    (void)zoom;
+    return nullptr;
+  }
 
   TTileRect Rect() const;
 };
 
-// Opens what a user gave: a project file (.mrd), a tile folder, or an MBTiles
-// or PMTiles file. programFolder holds blankimg/, the placeholders. Throws
+// Opens what a user gave: a project file (.mrd), a tile folder (a task's
+// names or a Z/X/Y tree), or an MBTiles or PMTiles file. A folder or archive of
+// several zooms is shown at its finest, with its lower levels kept for the
+// views zoomed out. programFolder holds blankimg/, the placeholders. Throws
 // std::runtime_error with a message for the user.
 std::unique_ptr<IMapSource> OpenMapSource(const std::filesystem::path& path, const std::filesystem::path& programFolder,
                                           const TStartConfig& config);

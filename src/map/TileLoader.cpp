@@ -22,6 +22,12 @@ TTileLoader::~TTileLoader() {
   for (std::thread& thread : Threads) thread.join();
 }
 
+IMapSource& TTileLoader::LevelFor(int zoom) const {
+  if (zoom >= Source.TileSet().Zoom) return Source;
+  IMapSource* stored = Source.StoredLevel(zoom);
+  return stored ? *stored : Source;
+}
+
 void TTileLoader::Request(const std::vector<TTileKey>& tiles) {
   const int zoom = Source.TileSet().Zoom;
   {
@@ -30,7 +36,8 @@ void TTileLoader::Request(const std::vector<TTileKey>& tiles) {
     Queue.clear();
     Refine.clear();
     for (const TTileKey& key : tiles) {
-      if (key.Zoom < zoom && (1LL << (zoom - key.Zoom)) > CoarseSamples) Refine.push_back(key);
+      if (key.Zoom < zoom && (1LL << (LevelFor(key.Zoom).TileSet().Zoom - key.Zoom)) > CoarseSamples)
+        Refine.push_back(key);
       if (!InFlight.contains(key) && !Cache.Contains(key)) Queue.push_back(key);
     }
   }
@@ -74,23 +81,33 @@ void TTileLoader::Run() {
   unsigned generation = 0;
   while (Next(key, refine, generation)) {
     std::shared_ptr<const TDecodedTile> tile;
-    if (key.Zoom >= zoom) {
+    // A tile of the source's zoom or above, or of a stored lower level, is read;
+    // one of a zoom between levels is made from the nearest level above it.
+    IMapSource& from = key.Zoom >= zoom ? Source : LevelFor(key.Zoom);
+    const int fromZoom = key.Zoom >= zoom ? key.Zoom : from.TileSet().Zoom;
+    if (fromZoom == key.Zoom) {
       auto loaded = std::make_shared<TDecodedTile>();
       try {
-        *loaded = Source.Load(key.X, key.Y);
+        *loaded = from.Load(key.X, key.Y);
       } catch (const std::exception&) {
         // An unreadable source shows the tile as damaged, not as garbage.
         loaded->Kind = TTileKind::NotImage;
         loaded->Pixels.clear();
       }
+      if (key.Zoom < zoom) loaded->Samples = TileSide;  // as stored: nothing to refine
       tile = std::move(loaded);
+      // A stored level without that tile (an archive's zoom range is not
+      // always filled): made from the source's own tiles instead.
+      if (key.Zoom < zoom && tile->Kind == TTileKind::Missing)
+        if (auto built = BuildOverview(Source, Cache, key, CoarseSamples, [this] { return Stopping.load(); }))
+          tile = std::make_shared<const TDecodedTile>(std::move(*built));
     } else if (!refine) {
-      if (auto built = BuildOverview(Source, Cache, key, CoarseSamples, [this] { return Stopping.load(); }))
+      if (auto built = BuildOverview(from, Cache, key, CoarseSamples, [this] { return Stopping.load(); }))
         tile = std::make_shared<const TDecodedTile>(std::move(*built));
-    } else if (const auto held = Cache.Find(key); held && Refinable(*held, zoom - key.Zoom, FineSamples)) {
+    } else if (const auto held = Cache.Find(key); held && Refinable(*held, fromZoom - key.Zoom, FineSamples)) {
       // A refinement the view no longer waits for is given up.
       const auto stale = [this, generation] { return Stopping || Generation != generation; };
-      if (auto built = BuildOverview(Source, Cache, key, FineSamples, stale))
+      if (auto built = BuildOverview(from, Cache, key, FineSamples, stale))
         tile = std::make_shared<const TDecodedTile>(std::move(*built));
     }
     if (tile) Cache.Put(key, tile);

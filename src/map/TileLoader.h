@@ -17,7 +17,8 @@ namespace meridane {
 // Reads and decodes tiles off the window's thread into a cache. The view hands
 // it the tiles it wants, nearest first, on every change; tiles it no longer
 // wants are dropped from the queue before they are read. Tiles of a zoom below
-// the source's are overview tiles (Overview.h): each is built quickly first,
+// the source's are overview tiles (Overview.h), read from a stored lower
+// level of that zoom when the source has one, else built quickly first,
 // and once nothing else waits, the overview tiles of the last request are
 // built again finer; a new request abandons such a refinement.
 class TTileLoader {
@@ -43,6 +44,9 @@ class TTileLoader {
 
  private:
   void Run();
+  // What tiles of a zoom below the source's come from: its stored level there
+  // or above, else the source itself.
+  IMapSource& LevelFor(int zoom) const;
   // Takes the next job: a tile to load or build, or one to refine. False when stopping.
   bool Next(TTileKey& key, bool& refine, unsigned& generation);
 

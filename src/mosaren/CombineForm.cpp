@@ -1,5 +1,6 @@
 #include "mosaren/CombineForm.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "config/Config.h"
@@ -15,17 +16,17 @@ namespace fs = std::filesystem;
 // window goes through the main thread's queue, in order.
 class TCombineThread : public TThread {
  public:
-  TCombineThread(IMainThread& mainThread, TCombineForm& form, TCombineInput input, TCombineRun run)
-      : TThread(mainThread), Form(form), Input(std::move(input)), Run(std::move(run)) {}
+  TCombineThread(IMainThread& mainThread, TCombineForm& form, TCombineInputs inputs, TCombineRun run)
+      : TThread(mainThread), Form(form), Inputs(std::move(inputs)), Run(std::move(run)) {}
 
  protected:
   void Execute() override {
     Run.OnProgress = [this](const TCombineProgress& p) { HandOver([this, p] { Form.ShowProgress(p); }); };
     Run.Stop = [this] { return Terminated(); };
     try {
-      const TTileSource source = OpenInput(Input, {}, Run.ProgramFolder);
-      const TCombineSummary summary = Combine(source, Run);
-      HandOver([this, summary] { Form.Finish(&summary, {}); });
+      const TZoomChoice chosen = ChooseZoom(OpenCombineInputs(Inputs, {}, Run.ProgramFolder));
+      const TCombineSummary summary = Combine(chosen.Source, Run);
+      HandOver([this, summary, note = chosen.LeftOut] { Form.Finish(&summary, {}, note); });
     } catch (const std::exception& e) {
       HandOver([this, error = std::string(e.what())] { Form.Finish(nullptr, error); });
     }
@@ -33,15 +34,13 @@ class TCombineThread : public TThread {
 
  private:
   TCombineForm& Form;
-  TCombineInput Input;
+  TCombineInputs Inputs;
   TCombineRun Run;
 };
 
 TCombineForm::TCombineForm(IToolkit& toolkit, TCombineEnvironment environment)
     : Toolkit(toolkit), Environment(std::move(environment)) {
   if (Environment.ProgramFolder.empty()) Environment.ProgramFolder = ProgramFolder();
-  InputKind.Items = {"Project file (.mrd)", "Tile folder"};
-  InputKind.ItemIndex = 0;
   for (const TOutputFormat format : OutputFormats)
     Format.Items.push_back(std::string(FormatName(format)) + " (" + std::string(FormatExtension(format)) + ")");
   Format.ItemIndex = 0;
@@ -56,11 +55,9 @@ std::vector<fs::path> TCombineForm::RecentTasks() const {
 
 void TCombineForm::OpenRecent(const fs::path& project) {
   if (Running()) return;
-  InputKind.ItemIndex = 0;
-  InputPath.Text = project.string();
+  Inputs.Items.clear();
   OutputPath.Text.clear();
-  InputChange();
-  ProposeOutput();
+  AddInput(project.string());
 }
 
 std::string TCombineForm::HelpPath() const { return (Environment.ProgramFolder / "help" / "index.html").string(); }
@@ -108,25 +105,43 @@ TOutputFormat TCombineForm::SelectedFormat() const {
   return OutputFormats[index];
 }
 
-void TCombineForm::InputKindChange() {
-  InputPath.Text.clear();
-  ClearResult();
+void TCombineForm::AddInput(const std::string& path, bool propose) {
+  if (path.empty()) return;
+  const auto at = std::find(Inputs.Items.begin(), Inputs.Items.end(), path);
+  if (at == Inputs.Items.end()) Inputs.Items.push_back(path);
+  Inputs.ItemIndex = static_cast<int>(std::find(Inputs.Items.begin(), Inputs.Items.end(), path) - Inputs.Items.begin());
+  if (propose && Inputs.Items.size() == 1) ProposeOutput();
+  InputChange();
 }
 
-void TCombineForm::BrowseInputClick() {
-  const std::string from = InputPath.Text.empty() ? DownloadFolder() : fs::path(InputPath.Text).parent_path().string();
-  const auto chosen = FolderInput() ? Toolkit.PickFolder("Tile folder:", InputPath.Text.empty() ? from : InputPath.Text)
-                                    : Toolkit.OpenFile("Open project file:", "Projects(*.mrd)|*.mrd", from);
-  if (!chosen) return;
-  InputPath.Text = *chosen;
+void TCombineForm::AddInputClick() {
+  AddInput(InputPath.Text);
+  InputPath.Text.clear();
+}
+
+void TCombineForm::AddFileClick() {
+  const std::string from = Inputs.Items.empty() ? DownloadFolder() : fs::path(Inputs.Items.back()).parent_path().string();
+  if (const auto chosen = Toolkit.OpenFile(
+          "Add a project file or an archive:", "Maps(*.mrd *.mbtiles *.pmtiles)|*.mrd *.mbtiles *.pmtiles", from))
+    AddInput(*chosen);
+}
+
+void TCombineForm::AddFolderClick() {
+  const std::string from = Inputs.Items.empty() ? DownloadFolder() : Inputs.Items.back();
+  if (const auto chosen = Toolkit.PickFolder("Tile folder:", from)) AddInput(*chosen);
+}
+
+void TCombineForm::RemoveInputClick() {
+  if (Inputs.ItemIndex < 0 || Inputs.ItemIndex >= static_cast<int>(Inputs.Items.size())) return;
+  Inputs.Items.erase(Inputs.Items.begin() + Inputs.ItemIndex);
+  Inputs.ItemIndex = std::min(Inputs.ItemIndex, static_cast<int>(Inputs.Items.size()) - 1);
   InputChange();
-  ProposeOutput();
 }
 
 // Beside the input, under its name: "maps/newtask.mrd" and "maps/newtask/" give "maps/newtask.mbtiles".
 void TCombineForm::ProposeOutput() {
-  if (!OutputPath.Text.empty() || InputPath.Text.empty()) return;
-  fs::path input(InputPath.Text);
+  if (!OutputPath.Text.empty() || Inputs.Items.empty()) return;
+  fs::path input(Inputs.Items.front());
   if (!input.has_filename()) input = input.parent_path();
   OutputPath.Text = (input.parent_path() / input.stem()).string() + std::string(FormatExtension(SelectedFormat()));
 }
@@ -147,13 +162,17 @@ void TCombineForm::BrowseOutputClick() {
 
 void TCombineForm::StartClick() {
   if (Running()) return;
-  if (InputPath.Text.empty()) return Toolkit.ShowMessage(ChooseInput);
+  // A path typed and not added yet is meant too; the output is the user's to choose.
+  AddInput(InputPath.Text, false);
+  InputPath.Text.clear();
+  if (Inputs.Items.empty()) return Toolkit.ShowMessage(ChooseInput);
   if (OutputPath.Text.empty()) return Toolkit.ShowMessage(ChooseOutput);
-  TCombineInput input{.Path = InputPath.Text, .Zoom = std::nullopt};
-  if (FolderInput()) {
+  TCombineInputs inputs{
+      .Paths = {Inputs.Items.begin(), Inputs.Items.end()}, .Zoom = std::nullopt, .FromSouth = Tms.Checked};
+  if (!Zoom.Text.empty()) {
     const auto zoom = ParseWholeNumber(Zoom.Text);
     if (!zoom || *zoom < 0 || *zoom > 30) return Toolkit.ShowMessage(EnterZoom);
-    input.Zoom = zoom;
+    inputs.Zoom = zoom;
   }
   const TOutputFormat format = SelectedFormat();
   TCombineOptions options{.Quality = TCombineOptions{}.Quality, .Name = {}, .Description = {}};
@@ -168,7 +187,8 @@ void TCombineForm::StartClick() {
   }
   if (OutputFormatOf(OutputPath.Text) != format) FormatChange();
   // Refused before the question about replacing: no answer makes it right.
-  if (const auto refusal = OutputRefusal(InputPath.Text, OutputPath.Text)) return Toolkit.ShowMessage(*refusal);
+  for (const std::string& input : Inputs.Items)
+    if (const auto refusal = OutputRefusal(input, OutputPath.Text)) return Toolkit.ShowMessage(*refusal);
   std::error_code ec;
   if (fs::exists(OutputPath.Text, ec) && !Toolkit.Ask(OutputPath.Text + " exists. Replace it?")) return;
 
@@ -182,7 +202,7 @@ void TCombineForm::StartClick() {
                   .OnProgress = {},
                   .Stop = {},
                   .MakeSink = Environment.MakeSink};
-  Worker = std::make_unique<TCombineThread>(Toolkit.MainThread(), *this, std::move(input), std::move(run));
+  Worker = std::make_unique<TCombineThread>(Toolkit.MainThread(), *this, std::move(inputs), std::move(run));
   Worker->Start();
 }
 
@@ -201,7 +221,7 @@ void TCombineForm::ShowProgress(const TCombineProgress& progress) {
   Status.Caption = ProgressLine(progress);
 }
 
-void TCombineForm::Finish(const TCombineSummary* summary, const std::string& error) {
+void TCombineForm::Finish(const TCombineSummary* summary, const std::string& error, const std::string& note) {
   if (Closing) return;
   Worker->WaitFor();
   Worker.reset();
@@ -214,7 +234,7 @@ void TCombineForm::Finish(const TCombineSummary* summary, const std::string& err
   // A stopped run's rate and time left are of nothing that goes on.
   if (summary->Stopped) Progress = {};
   Status.Caption = summary->Stopped ? std::string() : ProgressLine(Progress);
-  Summary.Caption = SummaryText(*summary, OutputPath.Text);
+  Summary.Caption = (note.empty() ? "" : note + "\n") + SummaryText(*summary, OutputPath.Text);
   if (!summary->Stopped) Finished = OutputPath.Text;
 }
 

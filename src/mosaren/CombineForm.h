@@ -14,16 +14,17 @@ namespace meridane {
 
 class TCombineThread;
 
-// The map combiner's window, toolkit-free: the input (a project file or a tile
-// folder with its zoom), the output's format and file, the format's options,
-// Start and Cancel, the progress and the summary. The work runs on a thread of
-// its own; its progress and end reach this logic through the toolkit's main
+// The map combiner's window, toolkit-free: the inputs (project files, tile
+// folders, archives, added to a list and removed from it), the zoom when only
+// one is wanted, the output's format and file, the format's options, Start
+// and Cancel, the progress and the summary. The work runs on a thread of its
+// own; its progress and end reach this logic through the toolkit's main
 // thread, and the toolkit shows the controls again after them.
 class TCombineForm : public IForm {
  public:
-  static constexpr const char* ChooseInput = "Choose the project file or the tile folder first.";
+  static constexpr const char* ChooseInput = "Add a project file, a tile folder or an archive first.";
   static constexpr const char* ChooseOutput = "Choose the output file first.";
-  static constexpr const char* EnterZoom = "Enter the zoom level of the tiles, 0 to 30.";
+  static constexpr const char* EnterZoom = "Enter the zoom level of the tiles, 0 to 30, or leave it empty.";
   static constexpr const char* EnterQuality = "Enter a JPEG quality of 1 to 100.";
 
   TCombineForm(IToolkit& toolkit, TCombineEnvironment environment);
@@ -32,17 +33,21 @@ class TCombineForm : public IForm {
   TCombineForm& operator=(const TCombineForm&) = delete;
   const char* FormName() const override { return "frmCombine"; }
 
-  // Item 0: a project file; item 1: a tile folder.
-  TComboBox InputKind;
-  TEdit InputPath, Zoom;
+  // The inputs in their order (the earlier wins where they overlap), the
+  // selected one the one Remove takes.
+  TComboBox Inputs;
+  // A path typed to be added; Start adds it too.
+  TEdit InputPath;
+  // Empty: every zoom found.
+  TEdit Zoom;
+  TCheckBox Tms{"Rows of Z/X/Y folders from the south (TMS)"};
   // Items in the order of OutputFormats.
   TComboBox Format;
   TEdit OutputPath, Quality, ArchiveName, Description;
   TLabel Status, Summary;
-  TButton Start{"&Start"}, Cancel{"&Cancel"}, OpenFolder{"Open fold&er"};
+  TButton Start{"&Start"}, Cancel{"&Cancel"}, OpenFolder{"O&pen folder"};
   static constexpr const char* StopAndClose = "The map is not written yet. Stop it and close?";
 
-  bool FolderInput() const { return InputKind.ItemIndex == 1; }
   TOutputFormat SelectedFormat() const;
   bool Running() const { return Worker != nullptr; }
   // Whether the finished output can be shown in its folder.
@@ -50,8 +55,12 @@ class TCombineForm : public IForm {
   long long ProgressDone() const { return Progress.Done; }
   long long ProgressTotal() const { return Progress.Total; }
 
-  void InputKindChange();
-  // The input's path was edited: the last run's result is of another input.
+  // Adds the typed path, a project file or archive chosen, or a folder chosen.
+  void AddInputClick();
+  void AddFileClick();
+  void AddFolderClick();
+  void RemoveInputClick();
+  // The inputs changed: the last run's result is of other inputs.
   void InputChange();
   // The main window's recent tasks, newest first, and one chosen as the input.
   std::vector<std::filesystem::path> RecentTasks() const;
@@ -59,7 +68,6 @@ class TCombineForm : public IForm {
   std::string HelpPath() const;
   // Whether the window may close: a run is stopped first, if the user agrees.
   bool CloseQuery();
-  void BrowseInputClick();
   // The output's name follows the format.
   void FormatChange();
   void BrowseOutputClick();
@@ -70,7 +78,9 @@ class TCombineForm : public IForm {
  private:
   friend class TCombineThread;
   void ShowProgress(const TCombineProgress& progress);
-  void Finish(const TCombineSummary* summary, const std::string& error);
+  void Finish(const TCombineSummary* summary, const std::string& error, const std::string& note = {});
+  // propose: the first input proposes the output's name beside it.
+  void AddInput(const std::string& path, bool propose = true);
   void ProposeOutput();
   void StopWorker();
   void ClearResult();

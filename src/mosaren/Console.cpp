@@ -20,18 +20,24 @@ std::optional<std::string> OutputRefusal(const fs::path& input, const fs::path& 
 
 int RunCombineConsole(int argc, char** argv, std::ostream& out, std::ostream& err, const TCombineEnvironment& env) {
   CLI::App app{
-      "mosaren: joins the tiles of a download task, or of a tile folder, into one MBTiles or PMTiles archive, "
-      "a GeoTIFF, a PNG or JPEG picture with a world file, a phone's .sqlitedb or a Garmin .kmz. Without arguments "
-      "it opens its window."};
+      "mosaren: joins the tiles of download tasks, tile folders or tile archives into one MBTiles or PMTiles "
+      "archive, a GeoTIFF, a PNG or JPEG picture with a world file, a phone's .sqlitedb or a Garmin .kmz. Without "
+      "arguments it opens its window."};
   app.set_version_flag("--version", ProgramVersion, "print the version and exit");
-  std::string input, output, config;
+  std::vector<std::string> inputs;
+  std::string output, config;
   TCombineOptions options;
   std::optional<int> zoom;
-  bool progress = false;
-  app.add_option("input", input, "the task's project file (.mrd), or a tile folder with --zoom")->required();
+  bool progress = false, tms = false;
+  app.add_option("input", inputs,
+                 "project files (.mrd), tile folders (Z/X/Y.png or a task's gs_X_Y_Z.jpg names), MBTiles or PMTiles "
+                 "files; where they overlap, the first sound tile wins")
+      ->required();
   app.add_option("-o,--output", output, "the file to write: .mbtiles, .pmtiles, .tif, .png, .jpg, .sqlitedb or .kmz")
       ->required();
-  app.add_option("--zoom", zoom, "the input is a tile folder: its tiles of this zoom level")->check(CLI::Range(0, 30));
+  app.add_option("--zoom", zoom, "only the inputs' tiles of this zoom level (default: each zoom found)")
+      ->check(CLI::Range(0, 30));
+  app.add_flag("--tms", tms, "the rows of Z/X/Y folders count from the south");
   app.add_option("--quality", options.Quality,
                  "JPEG quality of a .jpg picture, a GeoTIFF of JPEG tiles or a .kmz, 1..100 (default 85)")
       ->check(CLI::Range(1, 100));
@@ -52,10 +58,11 @@ int RunCombineConsole(int argc, char** argv, std::ostream& out, std::ostream& er
     return CombineExit::InputError;
   }
 
-  if (const auto refusal = OutputRefusal(input, output)) {
-    err << *refusal << '\n';
-    return CombineExit::InputError;
-  }
+  for (const std::string& input : inputs)
+    if (const auto refusal = OutputRefusal(input, output)) {
+      err << *refusal << '\n';
+      return CombineExit::InputError;
+    }
   const fs::path program = env.ProgramFolder.empty() ? ProgramFolder() : env.ProgramFolder;
   using Clock = std::chrono::steady_clock;
   auto shown = Clock::now();
@@ -76,8 +83,10 @@ int RunCombineConsole(int argc, char** argv, std::ostream& out, std::ostream& er
   };
   TCombineSummary summary;
   try {
-    const TTileSource source = OpenInput({.Path = input, .Zoom = zoom}, config, program);
-    summary = Combine(source, run);
+    const TZoomChoice chosen = ChooseZoom(
+        OpenCombineInputs({.Paths = {inputs.begin(), inputs.end()}, .Zoom = zoom, .FromSouth = tms}, config, program));
+    if (!chosen.LeftOut.empty()) out << chosen.LeftOut << '\n' << std::flush;
+    summary = Combine(chosen.Source, run);
   } catch (const ECombineInputError& e) {
     err << e.what() << '\n';
     return CombineExit::InputError;

@@ -31,8 +31,8 @@ struct TCombineEnvironment {
 
 // The message that refuses an output one of whose files (a picture's world
 // file and .aux.xml too) would replace a file of the input's task or land in
-// its tile folder; none when it may be written. input is a project file or a
-// tile folder.
+// its tile folder; none when it may be written. input is a project file, a
+// tile folder or an archive.
 std::optional<std::string> OutputRefusal(const std::filesystem::path& input, const std::filesystem::path& output);
 
 // mosaren with arguments: parses argv, writes the output, prints the summary

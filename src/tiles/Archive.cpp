@@ -91,6 +91,12 @@ TTileSet TileSetFromMetadata(const std::map<std::string, std::string>& metadata,
   if (set.Zoom < 0 || set.Zoom > MaxZoom)
     throw std::invalid_argument("its zoom " + std::to_string(set.Zoom) + " is not one of 0 to " +
                                 std::to_string(MaxZoom));
+  const int zoom = set.Zoom;
+  return TileSetAtZoom(std::move(set), zoom);
+}
+
+TTileSet TileSetAtZoom(TTileSet set, int zoom) {
+  set.Zoom = zoom;
   const TWorldPoint northWest = TileOf(set.West, set.North, set.Zoom);
   const TWorldPoint southEast = TileOf(set.East, set.South, set.Zoom);
   std::tie(set.MinX, set.MaxX) = Covered(northWest.X, southEast.X, set.Zoom);

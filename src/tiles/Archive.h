@@ -28,7 +28,12 @@ class ITileArchive {
   // The tile's bytes as stored, or nothing when the archive has no such tile.
   // Throws std::runtime_error when the file cannot be read.
   virtual std::optional<std::string> Get(int zoom, int x, int y) = 0;
+  // The zooms it holds tiles of, lowest first; the tile set's is the last.
+  virtual std::vector<int> Zooms() const { return {TileSet().Zoom}; }
 };
+
+// The tile set at another zoom: the same edges in degrees, the tiles they cover there.
+TTileSet TileSetAtZoom(TTileSet set, int zoom);
 
 // Opens an MBTiles or PMTiles file, told apart by its first bytes. Throws
 // std::runtime_error with a message for the user when it is neither or damaged.

@@ -101,6 +101,23 @@ TMbtilesReader::TMbtilesReader(const std::filesystem::path& path, std::size_t ma
   } catch (const std::invalid_argument& e) {
     fail(e.what());
   }
+  // The zooms of its tiles, each found through the index on them (a
+  // DISTINCT would walk every tile); the set's zoom is the last.
+  if (sqlite3_prepare_v2(Db, "SELECT MIN(zoom_level) FROM tiles WHERE zoom_level > ?1 AND zoom_level < ?2", -1, &query,
+                         nullptr) == SQLITE_OK) {
+    for (int after = -1;;) {
+      sqlite3_bind_int(query, 1, after);
+      sqlite3_bind_int(query, 2, Set.Zoom);
+      const bool found = sqlite3_step(query) == SQLITE_ROW && sqlite3_column_type(query, 0) == SQLITE_INTEGER;
+      const sqlite3_int64 zoom = found ? sqlite3_column_int64(query, 0) : -1;
+      sqlite3_reset(query);
+      if (!found || zoom <= after || zoom >= Set.Zoom) break;
+      ZoomList.push_back(static_cast<int>(zoom));
+      after = static_cast<int>(zoom);
+    }
+    sqlite3_finalize(query);
+  }
+  ZoomList.push_back(Set.Zoom);
   // length() reads no more than the value's header: a tile too long is
   // told by its length, and its bytes are not read at all.
   if (sqlite3_prepare_v2(Db,

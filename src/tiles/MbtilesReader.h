@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "tiles/Archive.h"
 
@@ -26,11 +27,13 @@ class TMbtilesReader : public ITileArchive {
 
   const TTileSet& TileSet() const override { return Set; }
   std::optional<std::string> Get(int zoom, int x, int y) override;
+  std::vector<int> Zooms() const override { return ZoomList; }
 
  private:
   std::filesystem::path Path;
   std::size_t MaxTileBytes;
   TTileSet Set;
+  std::vector<int> ZoomList;
   sqlite3* Db = nullptr;
   sqlite3_stmt* Select = nullptr;
 };

@@ -199,4 +199,11 @@ std::optional<std::string> TPmtilesReader::Get(int zoom, int x, int y) {
   Damaged();
 }
 
+std::vector<int> TPmtilesReader::Zooms() const {
+  // The header's range, up to the zoom the tiles are shown at.
+  std::vector<int> zooms;
+  for (int zoom = std::min(Head.MinZoom, Set.Zoom); zoom <= Set.Zoom; ++zoom) zooms.push_back(zoom);
+  return zooms;
+}
+
 }  // namespace meridane

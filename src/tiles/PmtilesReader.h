@@ -42,6 +42,7 @@ class TPmtilesReader : public ITileArchive {
 
   const TTileSet& TileSet() const override { return Set; }
   std::optional<std::string> Get(int zoom, int x, int y) override;
+  std::vector<int> Zooms() const override;
 
   // A directory holds at most this many entries (24 MB decoded, at most 30
   // bytes each stored), and the metadata is at most MaxMetadataBytes long.

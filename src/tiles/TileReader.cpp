@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <string>
 
 #include "task/Descriptor.h"
 #include "task/ImageData.h"
@@ -18,7 +20,19 @@ TTileReader::TTileReader(int folder, std::string blank, std::size_t maxBytes)
 
 TTileKind TTileReader::ReadAtMost(const char* name, std::size_t wanted, std::string& out) const {
   if (Folder < 0) return TTileKind::Missing;
-  const TDescriptor file(::openat(Folder, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW));
+  // A name of a tree ("14/13490/6200.png") is walked one folder at a time:
+  // a link in place of a folder is followed no more than one in place of a file.
+  TDescriptor inner(-1);
+  int at = Folder;
+  while (const char* slash = std::strchr(name, '/')) {
+    const std::string part(name, slash);
+    TDescriptor next(::openat(at, part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
+    if (next.Get() < 0) return errno == ENOENT ? TTileKind::Missing : TTileKind::NotImage;
+    inner = std::move(next);
+    at = inner.Get();
+    name = slash + 1;
+  }
+  const TDescriptor file(::openat(at, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW));
   if (file.Get() < 0) return errno == ENOENT ? TTileKind::Missing : TTileKind::NotImage;
   struct stat status;
   if (::fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode)) return TTileKind::NotImage;

@@ -452,3 +452,58 @@ TEST(MapLoader, ANewRequestDropsTheTilesNoLongerWanted) {
 
 }  // namespace
 }  // namespace meridane
+
+namespace meridane {
+namespace {
+
+// A Z/X/Y tree of two zooms: the viewer shows the finest, and zoomed out the
+// stored lower level, read as it is and not made from the finer tiles.
+TEST(MapSource, ATreeOfTwoZoomsShowsItsStoredLowerLevel) {
+  test::TTempDir dir;
+  const auto solid = [](unsigned char red) {
+    std::vector<unsigned char> pixels;
+    for (int i = 0; i < 256 * 256; ++i) pixels.insert(pixels.end(), {red, 0, 0});
+    return test::EncodeJpegPixels(pixels, 256, 256, 3, 95);
+  };
+  // Zoom 3: columns 0..3, rows 0..1, dark; zoom 2: one tile (1, 0), bright.
+  for (int x = 0; x <= 3; ++x) {
+    fs::create_directories(dir / "tree/3" / std::to_string(x));
+    for (int y = 0; y <= 1; ++y)
+      test::WriteAll(dir / "tree/3" / std::to_string(x) / (std::to_string(y) + ".jpg"), solid(20));
+  }
+  fs::create_directories(dir / "tree/2/1");
+  test::WriteAll(dir / "tree/2/1/0.jpg", solid(240));
+  const auto source = OpenMapSource(dir / "tree", dir.Path(), TStartConfig{});
+  ASSERT_EQ(source->TileSet().Zoom, 3);
+  EXPECT_EQ(source->Rect().Count(), 8);
+  EXPECT_EQ(source->StoredLevel(3), nullptr);
+  ASSERT_NE(source->StoredLevel(2), nullptr);
+  EXPECT_EQ(source->StoredLevel(1)->TileSet().Zoom, 2);
+
+  TTileCache cache;
+  {
+    TTileLoader loader(*source, cache, {});
+    loader.Request({{3, 2, 0}, {2, 1, 0}, {2, 0, 0}, {1, 0, 0}});
+    test::WaitFor([&] { return loader.Idle(); });
+  }
+  // The red of a pixel of the tile; the JPEG keeps a solid colour within a few steps.
+  const auto red = [&](const TTileKey& key, int x, int y) {
+    const auto tile = cache.Find(key);
+    EXPECT_TRUE(tile && tile->Kind == TTileKind::Good) << key.Zoom;
+    return tile && tile->Kind == TTileKind::Good ? tile->Pixels[(static_cast<std::size_t>(y) * TileSide + x) * 4] : -1;
+  };
+  const struct {
+    TTileKey Key;
+    int X, Y;
+    int Red;
+  } rows[] = {
+      {{3, 2, 0}, 100, 100, 20},   // the finest, as stored
+      {{2, 1, 0}, 100, 100, 240},  // the stored level, not the finer tiles scaled down
+      {{1, 0, 0}, 200, 50, 240},   // below it: made from the stored level, in its quarter
+      {{2, 0, 0}, 100, 100, 20},   // a tile the stored level lacks: made from the finest
+  };
+  for (const auto& row : rows) EXPECT_NEAR(red(row.Key, row.X, row.Y), row.Red, 6) << row.Key.Zoom;
+}
+
+}  // namespace
+}  // namespace meridane

@@ -83,7 +83,7 @@ TEST(CombineConsoleTest, ExitStatusesAndMessages) {
        "",
        "None of the 2 tiles could be written; left out: 0 placeholders, 0 missing, 0 empty, 1 not an image, 1 not "
        "decodable, 0 not 256x256.\n"},
-      {{tiles, "--zoom", "5", "-o", out}, recording, false, 2, "", "No tiles of zoom 5 in " + tiles + "\n"},
+      {{tiles, "--zoom", "5", "-o", out}, recording, false, 2, "", NoTilesMessage(tiles, 5) + "\n"},
       {{tiles, "--zoom", "4", "-o", (dir / "map.gif").string()},
        recording,
        false,

@@ -77,7 +77,7 @@ target_compile_definitions(qt_tests PRIVATE MERIDANE_DESKTOP="$<TARGET_FILE:meri
 meridane_server_test(mosaren_tests
   LIBRARIES meridane_mosaren meridane_cli
   SOURCES ${PROJECT_SOURCE_DIR}/tests/combine/CombineTest.cpp ${PROJECT_SOURCE_DIR}/tests/mosaren/ConsoleTest.cpp
-  ${PROJECT_SOURCE_DIR}/tests/mosaren/EndToEndTest.cpp)
+  ${PROJECT_SOURCE_DIR}/tests/mosaren/EndToEndTest.cpp ${PROJECT_SOURCE_DIR}/tests/mosaren/InputsTest.cpp)
 # The combiner's outputs read back with sqlite3, GDAL and the pmtiles package, against real images.
 find_package(SQLite3 REQUIRED)
 target_link_libraries(mosaren_tests PRIVATE SQLite::SQLite3 JPEG::JPEG PNG::PNG PkgConfig::LIBWEBP)

@@ -186,5 +186,28 @@ TEST(ArchiveReader, AWalModeMbtilesIsLeftAsItWas) {
   EXPECT_EQ(test::ReadAll(path), bytes);
 }
 
+// The zooms an MBTiles file holds, found through its index: up to the zoom it
+// is shown at, every one that has a tile, none that has not.
+TEST(ArchiveReader, AnMbtilesNamesTheZoomsItHolds) {
+  test::TTempDir dir;
+  const std::vector<test::TMbtilesTile> tiles = {
+      {5, 20, 3, "X'00'"}, {2, 2, 1, "X'00'"}, {3, 5, 2, "X'00'"}, {3, 4, 2, "X'00'"}};
+  const struct {
+    const char* Name;
+    std::vector<std::pair<std::string, std::string>> Metadata;
+    std::vector<int> Zooms;
+  } rows[] = {
+      {"deepest tiles", {}, {2, 3, 5}},
+      {"maxzoom", {{"maxzoom", "3"}}, {2, 3}},
+      {"maxzoom with no tile", {{"maxzoom", "4"}}, {2, 3, 4}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Name);
+    const fs::path path = dir / (std::string(row.Name) + ".mbtiles");
+    ASSERT_TRUE(test::WriteMbtiles(path, row.Metadata, tiles));
+    EXPECT_EQ(OpenTileArchive(path)->Zooms(), row.Zooms);
+  }
+}
+
 }  // namespace
 }  // namespace meridane

@@ -84,5 +84,35 @@ TEST(TileReader, KindsOfFolderEntries) {
   EXPECT_EQ(out, "");
 }
 
+// A tree's name is walked a folder at a time: a link in place of a zoom's or
+// a column's folder is no more followed than one in place of a tile.
+TEST(TileReader, TreeNamesFollowNoLinkedFolder) {
+  test::TTempDir dir;
+  const std::string good = test::EncodeJpeg(256, 256);
+  fs::create_directories(dir / "tree/5/7");
+  WriteAll(dir / "tree/5/7/9.jpg", good);
+  fs::create_directories(dir / "outside/3");
+  WriteAll(dir / "outside/3/9.jpg", good);
+  fs::create_symlink(dir / "outside/3", dir / "tree/5/3");
+  fs::create_symlink(dir / "outside", dir / "tree/6");
+  WriteAll(dir / "tree/5/8", "a file in place of a column");
+  const TDescriptor folder(::open((dir / "tree").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  ASSERT_GE(folder.Get(), 0);
+  const TTileReader reader(folder.Get(), "");
+  const struct {
+    const char* Name;
+    TTileKind Kind;
+  } rows[] = {
+      {"5/7/9.jpg", TTileKind::Good},     {"5/7/8.jpg", TTileKind::Missing},  {"5/4/9.jpg", TTileKind::Missing},
+      {"4/7/9.jpg", TTileKind::Missing},  {"5/3/9.jpg", TTileKind::NotImage}, {"6/3/9.jpg", TTileKind::NotImage},
+      {"5/8/9.jpg", TTileKind::NotImage},
+  };
+  for (const auto& row : rows) {
+    std::string out;
+    EXPECT_EQ(reader.Read(row.Name, out), row.Kind) << row.Name;
+    EXPECT_EQ(out.size(), row.Kind == TTileKind::Good ? good.size() : 0u) << row.Name;
+  }
+}
+
 }  // namespace
 }  // namespace meridane

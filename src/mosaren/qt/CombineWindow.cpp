@@ -1,6 +1,7 @@
 #include "mosaren/qt/CombineWindow.h"
 
 #include <QAbstractButton>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFormLayout>
@@ -8,10 +9,12 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 
 namespace meridane {
@@ -29,12 +32,23 @@ TCombineWindow::TCombineWindow(TQtToolkit& toolkit, TCombineForm& form) : Toolki
     LabelField(label, caption, field, key);
     fields->addRow(label, shown ? shown : field);
   };
-  auto* inputKind = Named<QComboBox>(this, "InputKind");
-  inputKind->setAccessibleName("Input");
+  auto* inputs = Named<QListWidget>(this, "Inputs");
+  inputs->setAccessibleName("Inputs, the earlier first where they overlap");
+  inputs->setMaximumHeight(96);
   auto* inputPath = Named<QLineEdit>(this, "InputPath");
-  auto* browseInput = Named<QPushButton>(this, "BrowseInput", "&Browse...");
-  browseInput->setAccessibleName("Choose the input");
+  inputPath->setPlaceholderText("a path to add");
+  auto* addInput = Named<QPushButton>(this, "AddInput", "Add");
+  addInput->setAccessibleName("Add the path typed");
+  auto* addFile = Named<QPushButton>(this, "AddFile", "Add fi&le...");
+  addFile->setAccessibleName("Add a project file or an archive");
+  auto* addFolder = Named<QPushButton>(this, "AddFolder", "Add fold&er...");
+  addFolder->setAccessibleName("Add a tile folder");
+  auto* removeInput = Named<QPushButton>(this, "RemoveInput", "Re&move");
+  removeInput->setAccessibleName("Remove the selected input");
   auto* zoom = Named<QLineEdit>(this, "Zoom");
+  zoom->setPlaceholderText("every zoom found");
+  auto* tms = Named<QCheckBox>(this, "Tms");
+  tms->setAccessibleName("Rows of Z/X/Y folders from the south");
   auto* format = Named<QComboBox>(this, "Format");
   format->setAccessibleName("Format");
   auto* outputPath = Named<QLineEdit>(this, "OutputPath");
@@ -51,10 +65,18 @@ TCombineWindow::TCombineWindow(TQtToolkit& toolkit, TCombineForm& form) : Toolki
     layout->addWidget(button);
     return box;
   };
-  row("Input:", 'i', inputKind);
-  row("Project file or folder:", 'p', inputPath, beside(inputPath, browseInput));
+  auto* inputButtons = new QWidget(this);
+  auto* inputRow = new QHBoxLayout(inputButtons);
+  inputRow->setContentsMargins(0, 0, 0, 0);
+  for (QWidget* widget :
+       {static_cast<QWidget*>(inputPath), static_cast<QWidget*>(addInput), static_cast<QWidget*>(addFile),
+        static_cast<QWidget*>(addFolder), static_cast<QWidget*>(removeInput)})
+    inputRow->addWidget(widget);
+  row("Inputs:", 'i', inputs);
+  row("Add:", 'a', inputPath, inputButtons);
   row("Zoom:", 'z', zoom);
-  row("Format:", 'f', format);
+  fields->addRow(QString(), tms);
+  row("Format:", 'r', format);  // Alt+F is the File menu's
   row("Output file:", 'o', outputPath, beside(outputPath, browseOutput));
   row("JPEG quality:", 'q', quality);
   row("Name:", 'n', name);
@@ -99,10 +121,10 @@ TCombineWindow::TCombineWindow(TQtToolkit& toolkit, TCombineForm& form) : Toolki
   layout->addWidget(summary);
   layout->addStretch();
   layout->addLayout(buttons);
-  resize(520, 384);  // the menu bar above the fields
+  resize(620, 484);  // with the menu bar above the fields
 
-  Binder.Combo(inputKind, Form.InputKind);
   Binder.Edit(inputPath, Form.InputPath);
+  Binder.Check(tms, Form.Tms);
   Binder.Edit(zoom, Form.Zoom);
   Binder.Combo(format, Form.Format);
   Binder.Edit(outputPath, Form.OutputPath);
@@ -119,11 +141,27 @@ TCombineWindow::TCombineWindow(TQtToolkit& toolkit, TCombineForm& form) : Toolki
   Binder.OnPush([=, this] {
     const bool running = Form.Running();
     const TOutputFormat chosen = Form.SelectedFormat();
-    for (QWidget* field : {static_cast<QWidget*>(inputKind), static_cast<QWidget*>(inputPath),
-                           static_cast<QWidget*>(browseInput), static_cast<QWidget*>(format),
-                           static_cast<QWidget*>(outputPath), static_cast<QWidget*>(browseOutput)})
+    // The list shows the form's inputs; the selection is the form's.
+    QStringList items;
+    for (const std::string& item : Form.Inputs.Items) items << QString::fromStdString(item);
+    QStringList shown;
+    for (int i = 0; i < inputs->count(); ++i) shown << inputs->item(i)->text();
+    if (shown != items) {
+      const QSignalBlocker quiet(inputs);
+      inputs->clear();
+      inputs->addItems(items);
+    }
+    {
+      const QSignalBlocker quiet(inputs);
+      inputs->setCurrentRow(Form.Inputs.ItemIndex);
+    }
+    for (QWidget* field :
+         {static_cast<QWidget*>(inputs), static_cast<QWidget*>(inputPath), static_cast<QWidget*>(addInput),
+          static_cast<QWidget*>(addFile), static_cast<QWidget*>(addFolder), static_cast<QWidget*>(tms),
+          static_cast<QWidget*>(zoom), static_cast<QWidget*>(format), static_cast<QWidget*>(outputPath),
+          static_cast<QWidget*>(browseOutput)})
       field->setEnabled(!running);
-    zoom->setEnabled(!running && Form.FolderInput());
+    removeInput->setEnabled(!running && Form.Inputs.ItemIndex >= 0);
     quality->setEnabled(!running && UsesJpegQuality(chosen));
     name->setEnabled(!running && StoresName(chosen));
     description->setEnabled(!running && StoresName(chosen));
@@ -139,10 +177,16 @@ TCombineWindow::TCombineWindow(TQtToolkit& toolkit, TCombineForm& form) : Toolki
   auto handle = [this](auto* widget, auto signal, void (TCombineForm::*click)()) {
     connect(widget, signal, this, [this, click] { Handle(click); });
   };
-  handle(inputKind, &QComboBox::activated, &TCombineForm::InputKindChange);
-  handle(inputPath, &QLineEdit::textEdited, &TCombineForm::InputChange);
+  connect(inputs, &QListWidget::currentRowChanged, this, [this, removeInput](int row) {
+    Form.Inputs.ItemIndex = row;
+    removeInput->setEnabled(!Form.Running() && row >= 0);
+  });
   handle(format, &QComboBox::activated, &TCombineForm::FormatChange);
-  handle(browseInput, &QPushButton::clicked, &TCombineForm::BrowseInputClick);
+  handle(addInput, &QPushButton::clicked, &TCombineForm::AddInputClick);
+  handle(inputPath, &QLineEdit::returnPressed, &TCombineForm::AddInputClick);
+  handle(addFile, &QPushButton::clicked, &TCombineForm::AddFileClick);
+  handle(addFolder, &QPushButton::clicked, &TCombineForm::AddFolderClick);
+  handle(removeInput, &QPushButton::clicked, &TCombineForm::RemoveInputClick);
   handle(browseOutput, &QPushButton::clicked, &TCombineForm::BrowseOutputClick);
   handle(start, &QPushButton::clicked, &TCombineForm::StartClick);
   handle(cancel, &QPushButton::clicked, &TCombineForm::CancelClick);

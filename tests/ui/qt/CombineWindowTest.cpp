@@ -1,6 +1,7 @@
 // The map combiner's window, offscreen, over a recording output, and over the
 // real one with a downloaded task.
 #include <QComboBox>
+#include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
 #include <atomic>
@@ -11,8 +12,8 @@
 #include "config/Config.h"
 #include "config/RecentTasks.h"
 #include "map/MapTask.h"
-#include "mosaren/qt/CombineWindow.h"
 #include "mosaren/ServedTask.h"
+#include "mosaren/qt/CombineWindow.h"
 #include "support/Images.h"
 #include "ui/qt/QtHarness.h"
 
@@ -52,16 +53,25 @@ TEST(CombineWindowTest, AFolderJoinedIntoAPictureWithItsSummary) {
   QApplication::processEvents();
 
   // Every field is named for a screen reader and reached with the keyboard.
-  for (const char* name : {"InputKind", "InputPath", "Zoom", "Format", "OutputPath", "Quality", "ArchiveName",
-                           "Description", "BrowseInput", "BrowseOutput"}) {
+  for (const char* name : {"Inputs", "InputPath", "AddInput", "AddFile", "AddFolder", "RemoveInput", "Zoom", "Tms",
+                           "Format", "OutputPath", "Quality", "ArchiveName", "Description", "BrowseOutput"}) {
     auto* field = Find<QWidget>(&window, name);
     EXPECT_FALSE(field->accessibleName().isEmpty()) << name;
     EXPECT_NE(field->focusPolicy() & Qt::TabFocus, 0) << name;
   }
 
-  Choose(Find<QComboBox>(&window, "InputKind"), 1);
-  EXPECT_TRUE(Find<QLineEdit>(&window, "Zoom")->isEnabled());
+  // An input added, and one added and removed again.
+  Type(&window, "InputPath", (dir / "other").string());
+  Find<QPushButton>(&window, "AddInput")->click();
   Type(&window, "InputPath", (dir / "tiles").string());
+  Find<QPushButton>(&window, "AddInput")->click();
+  auto* inputs = Find<QListWidget>(&window, "Inputs");
+  ASSERT_EQ(inputs->count(), 2);
+  inputs->setCurrentRow(0);
+  Find<QPushButton>(&window, "RemoveInput")->click();
+  ASSERT_EQ(inputs->count(), 1);
+  EXPECT_EQ(inputs->item(0)->text().toStdString(), (dir / "tiles").string());
+  EXPECT_EQ(form.Inputs.Items, std::vector<std::string>{(dir / "tiles").string()});
   Type(&window, "Zoom", "7");
   Type(&window, "OutputPath", (dir / "map.mbtiles").string());
   EXPECT_FALSE(Find<QLineEdit>(&window, "Quality")->isEnabled());
@@ -107,7 +117,6 @@ TEST_F(CombineWindowTask, ADownloadedTaskJoinedIntoMbtilesHoldsItsTiles) {
   TCombineWindow window(toolkit, form);
   window.show();
   QApplication::processEvents();
-  Choose(Find<QComboBox>(&window, "InputKind"), 0);
   Type(&window, "InputPath", project.string());
   Choose(Find<QComboBox>(&window, "Format"), 0);
   Type(&window, "OutputPath", (Dir / "map.mbtiles").string());
@@ -125,22 +134,21 @@ TEST(CombineWindowTest, StartAsksForWhatIsMissing) {
   TCombineForm form(toolkit, {.ProgramFolder = dir.Path(), .StopSignal = {}, .MakeSink = {}});
   TCombineWindow window(toolkit, form);
   window.show();
+  // Start adds a path typed to the inputs: from the second row on there is one.
   const struct {
-    int Kind;
     std::string Input, Zoom;
     int Format;
     std::string Output, Quality;
     const char* Message;
   } cases[] = {
-      {0, "", "", 0, "", "85", TCombineForm::ChooseInput},
-      {0, "a.mrd", "", 0, "", "85", TCombineForm::ChooseOutput},
-      {1, "tiles", "", 3, "a.png", "85", TCombineForm::EnterZoom},
-      {1, "tiles", "31", 3, "a.png", "85", TCombineForm::EnterZoom},
-      {0, "a.mrd", "", 2, "a.tif", "0", TCombineForm::EnterQuality},
-      {0, "a.mrd", "", 4, "a.jpg", "101", TCombineForm::EnterQuality},
+      {"", "", 0, "", "85", TCombineForm::ChooseInput},
+      {"a.mrd", "", 0, "", "85", TCombineForm::ChooseOutput},
+      {"tiles", "x", 3, "a.png", "85", TCombineForm::EnterZoom},
+      {"tiles", "31", 3, "a.png", "85", TCombineForm::EnterZoom},
+      {"a.mrd", "", 2, "a.tif", "0", TCombineForm::EnterQuality},
+      {"a.mrd", "", 4, "a.jpg", "101", TCombineForm::EnterQuality},
   };
   for (const auto& c : cases) {
-    Choose(Find<QComboBox>(&window, "InputKind"), c.Kind);
     Type(&window, "InputPath", c.Input);
     Type(&window, "Zoom", c.Zoom);
     Choose(Find<QComboBox>(&window, "Format"), c.Format);
@@ -155,8 +163,8 @@ TEST(CombineWindowTest, StartAsksForWhatIsMissing) {
 }
 
 // Started empty, the window offers the newest recent task; Enter starts it
-// from a field; a stopped run leaves no rate behind, an edited input no old
-// result; and closing during a run asks first, and stops it on yes.
+// from a field; a stopped run leaves no rate behind, a changed list of inputs
+// no old result; and closing during a run asks first, and stops it on yes.
 TEST(CombineWindowTest, TheNewestTaskStartedWithEnterAndARunNotClosedUnasked) {
   TTempDir dir;
   const TMapTask task(dir);
@@ -173,9 +181,9 @@ TEST(CombineWindowTest, TheNewestTaskStartedWithEnterAndARunNotClosedUnasked) {
                               .RecentTasks = recent});
   TCombineWindow window(toolkit, form);
   window.show();
-  EXPECT_EQ(Text(&window, "InputPath"), task.Project.string());
+  EXPECT_EQ(form.Inputs.Items, std::vector<std::string>{task.Project.string()});
   EXPECT_EQ(Text(&window, "OutputPath"), (dir / "t.mbtiles").string());
-  for (const char* name : {"Start", "Cancel", "OpenFolder", "BrowseInput", "BrowseOutput"})
+  for (const char* name : {"Start", "Cancel", "OpenFolder", "AddFile", "AddFolder", "RemoveInput", "BrowseOutput"})
     EXPECT_TRUE(Find<QPushButton>(&window, name)->text().contains('&')) << name;
 
   QTest::keyClick(Find<QLineEdit>(&window, "OutputPath"), Qt::Key_Return);
@@ -186,10 +194,10 @@ TEST(CombineWindowTest, TheNewestTaskStartedWithEnterAndARunNotClosedUnasked) {
   ASSERT_TRUE(WaitUntil([&] { return !form.Running(); }));
   EXPECT_EQ(Text(&window, "Summary"), "Stopped: nothing written.");
   EXPECT_EQ(Text(&window, "Status"), "");
-  QTest::keyClicks(Find<QLineEdit>(&window, "InputPath"), "x");
+  Find<QPushButton>(&window, "RemoveInput")->click();
   EXPECT_EQ(Text(&window, "Summary"), "");
 
-  Type(&window, "InputPath", task.Project.string());
+  Type(&window, "InputPath", task.Project.string());  // added at Start
   reached = release = false;
   QTest::keyClick(Find<QLineEdit>(&window, "Description"), Qt::Key_Enter);
   ASSERT_TRUE(WaitUntil([&] { return reached.load(); }));

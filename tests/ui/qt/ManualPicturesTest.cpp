@@ -191,8 +191,6 @@ TEST(ManualPictures, EachWindowAsTheManualShowsIt) {
          TCombineForm form(toolkit, {.ProgramFolder = task.Program});
          TCombineWindow window(toolkit, form);
          window.show();
-         Find<QComboBox>(&window, "InputKind")->setCurrentIndex(0);
-         emit Find<QComboBox>(&window, "InputKind")->activated(0);
          Find<QLineEdit>(&window, "InputPath")->setText(QString::fromStdString(task.Project.string()));
          Find<QComboBox>(&window, "Format")->setCurrentIndex(0);
          emit Find<QComboBox>(&window, "Format")->activated(0);
