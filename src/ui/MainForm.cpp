@@ -142,6 +142,15 @@ std::string AbsoluteFolder(const std::string& text) {
 
 std::string EstimateText(const std::string& left, const std::string& top, const std::string& right,
                          const std::string& bottom, int zoom) {
+  // A field that holds no number is named: the dash alone does not say which.
+  const struct {
+    const char* Name;
+    const std::string& Text;
+  } fields[] = {{"Left Longitude", left}, {"Right Longitude", right}, {"Top Latitude", top}, {"Bottom Latitude", bottom}};
+  for (const auto& field : fields) {
+    if (field.Text.empty()) return std::string("Tiles: \u2014 ") + field.Name + " is empty";
+    if (!ParseCoordinate(field.Text)) return std::string("Tiles: \u2014 ") + field.Name + " is not a number";
+  }
   TArea area;
   if (CheckArea(left, top, right, bottom, area)) return "Tiles: \u2014";
   TTaskParams request;
@@ -158,14 +167,20 @@ std::string EstimateText(const std::string& left, const std::string& top, const 
 }
 
 TForm1::TForm1(IToolkit& toolkit, TMainFormEnvironment environment)
-    : MapPick(std::make_unique<TMapPickForm>(toolkit, *this)), Toolkit(toolkit), Environment(std::move(environment)) {
+    : MapPick(std::make_unique<TMapPickForm>(toolkit, *this)),
+      Check(toolkit),
+      Toolkit(toolkit),
+      Environment(std::move(environment)) {
   TrackBar1.OnChange = [this] { TrackBar1Change(); };
+  Check.OnChange = [this] { ShowButtonCaption(); };
   MapPick->MakeClient = Environment.MakeClient;
   MapPick->Sleeper = Environment.Sleeper ? Environment.Sleeper : &RealSleeper;
 }
 
 TForm1::~TForm1() {
   Destroying = true;
+  Check.OnChange = nullptr;
+  Check.Close();
   // The toolkit's timer must not call a window that is gone.
   if (Timer1.Enabled) EnableTimer(false);
   // Workers use this window until they end; they must not outlive it.
@@ -189,7 +204,7 @@ void TForm1::FormShow() {
     // The manual, an HTML page the desktop's browser opens.
     HelpPath = (Folder / "help" / "index.html").string();
     comboMapsType.Items.clear();
-    for (const TMapKind& kind : MapsTypeList) comboMapsType.Items.emplace_back(kind.Name);
+    for (int type = 0; type < ListedMapTypes; ++type) comboMapsType.Items.emplace_back(MapTypeOf(type).Name);
     const TMainWindowConfig config = TConfig(ConfigPath).ReadMainWindow();
     DefaultPath = config.DefaultPath;
     DefaultThreadCount = config.DefaultThreadCount;
@@ -211,8 +226,8 @@ std::string TForm1::ProgressLine() const { return Running() ? Progress.RateLine(
 
 void TForm1::comboMapsTypeChange() {
   const int m = comboMapsType.ItemIndex;
-  if (m < 0 || m >= static_cast<int>(MapsTypeList.size())) return;
-  const TMapKind& kind = MapsTypeList[static_cast<std::size_t>(m)];
+  if (m < 0 || m >= ListedMapTypes) return;
+  const TMapType& kind = MapTypeOf(m);
   TrackBar1.SetMax(kind.ZoomMax);
   TrackBar1.SetMin(kind.ZoomMin);
   TrackBar1.SetPosition(kind.ZoomOnSelect);
@@ -230,11 +245,43 @@ void TForm1::ButtonMapClick() {
 
 void TForm1::BitBtn1Click() {
   RunHandler(Toolkit, [this] {
-    if (BitBtn1.Caption == "Start")
+    if (Check.Running())
+      Check.Stop();
+    else if (!Downloading)
       Start();
     else
       Stop();
   });
+}
+
+void TForm1::ShowButtonCaption() { BitBtn1.Caption = Downloading || Check.Running() ? "Stop" : "Start"; }
+
+void TForm1::Checktask1Click() {
+  RunHandler(Toolkit, [this] {
+    if (Check.Running()) return Check.Stop();
+    Check.Run({.ProgramFolder = Folder,
+               .ConfigPath = TConfigSource(Environment.ConfigPath, Folder).Read().string(),
+               .InitialFolder = Edit6.Text.empty() ? DefaultPath : Edit6.Text,
+               .TaskRunning = Downloading});
+  });
+}
+
+TForm1::TBarView TForm1::ProgressBar() const {
+  TBarView view;
+  const auto clamp = [](long long n) { return static_cast<int>(std::clamp<long long>(n, 0, std::numeric_limits<int>::max())); };
+  if (const auto& check = Check.Bar()) {
+    view.Shown = true;
+    view.Maximum = clamp(std::max(1LL, check->Tiles));
+    view.Value = std::min(clamp(check->Checked), view.Maximum);
+    view.Line = check->Line;
+    return view;
+  }
+  view.Shown = Downloading || Progress.HasRun();
+  view.Maximum = clamp(std::max<long>(1, Progress.Tiles()));
+  view.Value = std::min(clamp(Progress.Handled()), view.Maximum);
+  view.Line = ProgressLine();
+  if (view.Shown) view.StopReason = Progress.StopReason();
+  return view;
 }
 
 std::unique_ptr<TTaskParams> TForm1::ReadRequest(bool createFolder) {
@@ -370,7 +417,8 @@ void TForm1::Start() {
   }
   LabelTotalxy.Caption = "Total images: " + std::to_string(t.TotalCount);
   Progress.Begin(t);
-  BitBtn1.Caption = "Stop";
+  Downloading = true;
+  ShowButtonCaption();
   Flusher = std::make_unique<TTileFlusher>(t.TileFolder);
   for (int i = 0; i < t.Params.ThreadCount; ++i) {
     TWorkerContext context{.MainThread = &Toolkit.MainThread(),
@@ -493,13 +541,16 @@ void TForm1::Complete(bool showMessage) {
     // With every worker gone, the tiles' temporary folder holds nothing of use.
     EmptyTemporaryFolder(CurrentTask->TemporaryFolder);
   }
-  BitBtn1.Caption = "Start";
+  Downloading = false;
+  ShowButtonCaption();
   if (!failure.empty()) Toolkit.ShowError(failure);
   if (showMessage) Toolkit.ShowMessage(MainFormText::TaskStopped);
 }
 
 void TForm1::FormCloseQuery() {
   RunHandler(Toolkit, [this] {
+    // A check goes first: nothing of it is kept.
+    Check.Close();
     if (!Running()) return;
     Closing = true;
     Stop();
@@ -538,7 +589,7 @@ void TForm1::LoadParametersfromprojectfilel1Click() {
     EditTaskName.Text = NamePart(*chosen);
     int mapsType = project.Integer(TProjectValue::MapsType, 1);
     // A map type the list does not have opens as the satellite maps.
-    if (mapsType < 0 || mapsType >= static_cast<int>(MapsTypeList.size())) mapsType = SatelliteMapType;
+    if (mapsType < 0 || mapsType >= ListedMapTypes) mapsType = SatelliteMapType;
     comboMapsType.ItemIndex = mapsType;
     comboMapsTypeChange();
     TrackBar1.SetPosition(project.Integer(TProjectValue::Zoom, 0));

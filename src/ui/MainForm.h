@@ -14,27 +14,12 @@
 #include "ui/Memo.h"
 #include "ui/ProgramInfo.h"
 #include "ui/Progress.h"
+#include "ui/TaskCheck.h"
 #include "ui/Toolkit.h"
 
 namespace meridane {
 
 class TMapPickForm;
-
-// One entry of the map-type list: its name and the zoom range it offers.
-struct TMapKind {
-  const char* Name;
-  int ZoomMin, ZoomMax, ZoomOnSelect;
-};
-inline constexpr std::array<TMapKind, 8> MapsTypeList{{
-    {"Google Street Maps", 1, 19, 12},
-    {"Google Satellite Maps", 1, 20, 12},
-    {"Google Terrain Maps", 1, 15, 12},
-    {"Yahoo Street Maps", 1, 18, 12},
-    {"Yahoo Satellite Maps", 1, 18, 12},
-    {"Microsoft VirtualEarth Street Maps", 1, 19, 12},
-    {"Microsoft VirtualEarth Satellite Maps", 1, 19, 12},
-    {"Microsoft VirtualEarth Hybrid Maps", 1, 19, 12},
-}};
 
 // Where the main window finds its companions and how its workers fetch and wait;
 // tests replace the parts they need.
@@ -94,6 +79,8 @@ class TForm1 : public IWorkerHost {
   // The count of the task of the last Start: it begins at every Start and stays
   // after the completion until the next one.
   TProgress Progress;
+  // Tools > "Check task...": it runs beside the window, and Start is its Stop meanwhile.
+  TTaskCheck Check;
 
   // Handlers. An error escaping one is shown in the toolkit's error box.
   void FormShow();
@@ -108,6 +95,8 @@ class TForm1 : public IWorkerHost {
   void ButtonMapClick();
   // A field of the request changed: the estimate follows.
   void RequestChanged();
+  // Tools > "Check task...", or its Stop while a check runs.
+  void Checktask1Click();
   // Before the program ends: a running task is stopped, its workers waited for
   // and the task completed (positions and memos saved), without the message box.
   void FormCloseQuery();
@@ -119,9 +108,19 @@ class TForm1 : public IWorkerHost {
   // Every 4th tick: the memos into their files, then every worker's position into the project file.
   void SaveProgress();
 
-  bool Running() const { return BitBtn1.Caption != "Start"; }
+  // A download task runs (a check is not one).
+  bool Running() const { return Downloading; }
   // What the bar's line shows: the rate while a task runs, then how it ended.
   std::string ProgressLine() const;
+  // The bar under the tile count: a check's while one runs, else the download's,
+  // which stays after a task until the next Start, with how it ended.
+  struct TBarView {
+    bool Shown = false;
+    int Value = 0, Maximum = 1;
+    std::string Line;
+    std::string StopReason;  // an error that stopped workers; empty when none did
+  };
+  TBarView ProgressBar() const;
   const std::filesystem::path& ProgramFolder() const { return Folder; }
 
   // Worker calls, on the main thread.
@@ -143,11 +142,14 @@ class TForm1 : public IWorkerHost {
   void Complete(bool showMessage);
   void EnableTimer(bool enabled);
   void WaitForWorkers();
+  // Start reads "Stop" while a task or a check runs.
+  void ShowButtonCaption();
 
   IToolkit& Toolkit;
   TMainFormEnvironment Environment;
   // While a task runs: its workers tell it of every tile they write.
   std::unique_ptr<TTileFlusher> Flusher;
+  bool Downloading = false;
   bool Closing = false;  // the program ends once the running task is complete
   bool Destroying = false;
   std::filesystem::path Folder;
@@ -200,7 +202,8 @@ const char* CheckArea(const std::string& leftText, const std::string& topText, c
                       const std::string& bottomText, TArea& area);
 
 // "Tiles: 12, about 240 KB" for the request the coordinate texts and zoom
-// describe; "Tiles: —" while they describe none.
+// describe; "Tiles: —" while they describe none, naming the first field that
+// is empty or holds no number ("Tiles: — Top Latitude is not a number").
 std::string EstimateText(const std::string& left, const std::string& top, const std::string& right,
                          const std::string& bottom, int zoom);
 

@@ -148,6 +148,9 @@ TForm1Window::TForm1Window(TQtToolkit& toolkit, TForm1& form, TMainMenu& menu)
   Bar->hide();
   BarText = Named<QLabel>(panel, "ProgressText");
   BarText->setWordWrap(true);
+  // Room for two lines from the start: a line that wraps does not move the window's rows.
+  BarText->setMinimumHeight(2 * BarText->fontMetrics().lineSpacing());
+  BarText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   BarText->hide();
   StopText = Named<QLabel>(panel, "StopText");
   StopText->setStyleSheet("color: red");
@@ -208,26 +211,15 @@ TForm1Window::TForm1Window(TQtToolkit& toolkit, TForm1& form, TMainMenu& menu)
     setWindowTitle(Q(Form.Caption));
   });
   Binder.OnPush([this] {
-    // While a task's check runs, the bar is the check's.
-    if (const auto& check = Menu.TaskCheck().Bar()) {
-      Bar->setVisible(true);
-      BarText->setVisible(true);
-      StopText->setVisible(false);
-      Bar->setMaximum(static_cast<int>(std::max(1LL, check->Tiles)));
-      Bar->setValue(static_cast<int>(std::min<long long>(check->Checked, Bar->maximum())));
-      BarText->setText(Q(check->Line));
-      return;
-    }
-    // The bar stays after a task until the next Start, with how it ended.
-    const TProgress& progress = Form.Progress;
-    const bool shown = Form.Running() || progress.HasRun();
-    Bar->setVisible(shown);
-    BarText->setVisible(shown);
-    Bar->setMaximum(static_cast<int>(std::max<long>(1, progress.Tiles())));
-    Bar->setValue(static_cast<int>(std::min<long>(progress.Handled(), Bar->maximum())));
-    BarText->setText(Q(Form.ProgressLine()));
-    StopText->setVisible(shown && !progress.StopReason().empty());
-    StopText->setText(Q(progress.StopReason()));
+    const TForm1::TBarView bar = Form.ProgressBar();
+    Bar->setVisible(bar.Shown);
+    BarText->setVisible(bar.Shown);
+    Bar->setMaximum(bar.Maximum);
+    Bar->setValue(bar.Value);
+    BarText->setText(Q(bar.Line));
+    StopText->setVisible(!bar.StopReason.empty());
+    StopText->setText(Q(bar.StopReason));
+    for (const auto& [action, item] : Actions) action->setText(Q(Menu.Caption(*item)));
   });
 
   connect(comboMapsType, &QComboBox::currentIndexChanged, this,
@@ -270,6 +262,7 @@ void TForm1Window::BuildMenu() {
       }
       QAction* action = sub->addAction(Q(item.Caption));
       action->setObjectName(item.Name);
+      Actions.emplace_back(action, &item);
       const auto handler = item.Handler;
       // std::invoke, not (Menu.*handler)(): GCC 12 built with the address and
       // undefined-behaviour sanitizers read a stray stack slot for the latter.
