@@ -171,9 +171,14 @@ TEST(DesktopMainWindow, WindowStaysLiveDuringALongCheck) {
   const TTileGrid grid(OpenTaskReadOnly(project, TStartConfig{}));
   ASSERT_GE(grid.Count(), 100000);
   fs::create_directories(grid.TileFolder());
-  const fs::path picture = run.Dir / "tile.jpg";
-  test::WriteAll(picture, test::EncodeJpeg(256, 256));
-  grid.ForEach([&](int x, int y) { fs::create_hard_link(picture, grid.TilePath(x, y)); });
+  // A file system allows some 65,000 links to a file: a new picture every 50,000.
+  const std::string jpeg = test::EncodeJpeg(256, 256);
+  long long made = 0;
+  fs::path picture;
+  grid.ForEach([&](int x, int y) {
+    if (made++ % 50000 == 0) test::WriteAll(picture = run.Dir / ("tile" + std::to_string(made) + ".jpg"), jpeg);
+    fs::create_hard_link(picture, grid.TilePath(x, y));
+  });
 
   test::WhenModal([&](QWidget* modal) {
     auto* open = qobject_cast<QFileDialog*>(modal);
@@ -187,6 +192,9 @@ TEST(DesktopMainWindow, WindowStaysLiveDuringALongCheck) {
     static_cast<QDialog*>(open)->accept();
   });
   QWidget* main = run.Main();
+  // The bar's rows are kept from the start: nothing moves when it shows.
+  const QRect button = Find<QWidget>(main, "BitBtn1")->geometry(), text = Find<QWidget>(main, "ProgressText")->geometry();
+  const QSize size = main->size();
   auto* action = Find<QAction>(main, "Checktask1");
   action->trigger();
   const TTaskCheck& check = run.App->Form1.Check;
@@ -195,6 +203,9 @@ TEST(DesktopMainWindow, WindowStaysLiveDuringALongCheck) {
   EXPECT_EQ(bar->maximum(), grid.Count());
   EXPECT_EQ(Text(main, "BitBtn1"), "Stop");
   EXPECT_EQ(action->text(), TTaskCheck::StopCaption);
+  EXPECT_EQ(std::tuple(main->size(), Find<QWidget>(main, "BitBtn1")->geometry(),
+                       Find<QWidget>(main, "ProgressText")->geometry()),
+            std::tuple(size, button, text));
 
   auto* name = Find<QLineEdit>(main, "EditTaskName");
   name->clear();
