@@ -10,6 +10,7 @@
 
 #include "download/DownThread.h"
 #include "task/ProjectFile.h"
+#include "task/Request.h"
 #include "ui/Controls.h"
 #include "ui/Memo.h"
 #include "ui/ProgramInfo.h"
@@ -159,47 +160,15 @@ class TForm1 : public IWorkerHost {
 // Texts of the main window.
 namespace MainFormText {
 inline constexpr const char* NoPath = "Please select a path to save the images.";
-inline constexpr const char* InputError = "Longitude or latitude input error!";
-inline constexpr const char* LeftRange = "Left Longitude should be between -180 and 180.";
-inline constexpr const char* RightRange = "Right Longitude should be between -180 and 180.";
-inline constexpr const char* TopRange = "Top Latitude should be between -90 and 90.";
-inline constexpr const char* BottomRange = "Bottom Latitude should be between -90 and 90.";
-inline constexpr const char* LeftRight = "Left Longitude should less than Right Longitude!";
-inline constexpr const char* BottomTop = "Bottom Latitude should less than Top Latitude!";
 inline constexpr const char* TaskStopped = "Task stoped!                    ";
 inline constexpr const char* NoTask = "No task running now.                  ";
 inline constexpr const char* NoLogFile = "No logfile now.                         ";
-inline constexpr const char* NoTaskName = "Please input a task name.";
-inline constexpr const char* BadTaskName = "The task name cannot contain / or be . or ..";
-inline constexpr const char* TaskNameControl = "The task name cannot contain control characters";
-inline constexpr const char* PathControl = "The path cannot contain control characters";
+// The request's refusals, under the names the window's code and tests know.
+using namespace RequestText;
 }  // namespace MainFormText
 
-// A request as a project file stores it; Start resumes a task whose project
-// file holds the request it is given.
-struct TStoredRequest {
-  std::string Left, Right, Top, Bottom;  // the coordinates as typed
-  int Zoom = 0, ThreadCount = 0, MapsType = 0;
-};
-// The inputs of a request that a project file holds otherwise, one line each:
-// "Top Latitude: 39.2 in the project, 39.25 now". Coordinates are compared as
-// numbers, so "39.20" is the stored "39.2".
-std::vector<std::string> RequestDifferences(const TProjectReader& project, const TStoredRequest& request);
-bool ProjectHoldsRequest(const TProjectReader& project, const TStoredRequest& request);
 // The question before a task's files are replaced by a fresh start.
 std::string ReplaceQuestion(const std::string& project, const std::vector<std::string>& differences);
-
-// A folder as typed, made absolute: a leading "~/" is the home folder, a
-// relative path is taken from the current folder; links and ".." are resolved.
-std::string AbsoluteFolder(const std::string& text);
-
-// The four coordinate texts read and checked as Start checks them, in its
-// order: the first failing check's message, or null with the numbers in area.
-struct TArea {
-  double Left = 0, Right = 0, Top = 0, Bottom = 0;
-};
-const char* CheckArea(const std::string& leftText, const std::string& topText, const std::string& rightText,
-                      const std::string& bottomText, TArea& area);
 
 // "Tiles: 12, about 240 KB" for the request the coordinate texts and zoom
 // describe; "Tiles: —" while they describe none, naming the first field that
