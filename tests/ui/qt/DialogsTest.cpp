@@ -341,7 +341,7 @@ TEST(DesktopDialogs, RedownloadStaysLiveAndStops) {
     EXPECT_TRUE(start->isEnabled());
     dialog->close();
   });
-  EXPECT_EQ(shown, (QStringList{"Start...", first, "Download End."}));
+  EXPECT_EQ(shown, (QStringList{"Start...", first, QString::fromStdString(TfrmFlt::StoppedLine(2)), "Download End."}));
   EXPECT_EQ(server.Requests().size(), 2u);
   EXPECT_FALSE(fs::exists(run.Dir / "gs_1_1_1.jpg"));
   EXPECT_FALSE(run.App->FltDialog.isVisible());
