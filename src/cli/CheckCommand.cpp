@@ -29,7 +29,7 @@ int CheckCommand(const TCheckRequest& request, std::ostream& out, std::ostream& 
   }
 
   auto status = [](const TCoverageSummary& s) {
-    return '\r' + CheckStatusLine(s.Checked(), s.Tiles, s.Bad(), s.Seconds) + "\x1b[K";
+    return '\r' + CheckStatusLine(s.Read, s.Tiles, s.Bad(), s.Seconds) + "\x1b[K";
   };
   using Clock = std::chrono::steady_clock;
   auto shown = Clock::now();

@@ -8,6 +8,7 @@
 #include "cli/CheckCommand.h"
 #include "cli/Commands.h"
 #include "meridane/Version.h"
+#include "task/MapTypes.h"
 
 namespace meridane {
 
@@ -38,7 +39,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
   auto* right = app.add_option("--right", o.Right, "east edge, decimal degrees");
   auto* top = app.add_option("--top", o.Top, "north edge, decimal degrees (-90..90)");
   auto* bottom = app.add_option("--bottom", o.Bottom, "south edge, decimal degrees");
-  auto* zoom = app.add_option("--zoom", o.Zoom, "zoom level (default 12)")->check(CLI::Range(1, 20));
+  auto* zoom = app.add_option("--zoom", o.Zoom, "zoom level (default 12)")->check(CLI::Range(MapTypeOf(SatelliteMapType).ZoomMin, MapTypeOf(SatelliteMapType).ZoomMax));
   auto* folder = app.add_option("--folder", o.Folder, "download folder (default: DefaultPath of the configuration)");
   auto* task = app.add_option("--task", o.Task, "task name, the project file's name (default newtask.mrd)");
   auto* threads = app.add_option("--threads", o.Threads, "download threads, 1..8 (default: the configuration's)");

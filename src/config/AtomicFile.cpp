@@ -43,6 +43,14 @@ bool UnnamedFilesPossible() {
 
 }  // namespace
 
+std::string SystemReason(int error) { return error == 0 ? std::string() : std::generic_category().message(error); }
+
+std::string ExplainedMessage(const std::exception& error) {
+  const auto* file = dynamic_cast<const EFileError*>(&error);
+  if (!file || file->Reason().empty()) return error.what();
+  return std::string(error.what()) + ": " + file->Reason();
+}
+
 std::string CannotCreateMessage(const fs::path& path) { return "Cannot create file " + path.string(); }
 std::string CannotOpenMessage(const fs::path& path) { return "Cannot open file " + path.string(); }
 
@@ -53,6 +61,11 @@ namespace {
 // written in place either; a link, a folder or a device is none of the task's.
 bool Replaceable(const fs::file_status& existing) {
   return fs::is_regular_file(existing) && (existing.permissions() & fs::perms::owner_write) != fs::perms::none;
+}
+
+// Why an existing target is not Replaceable.
+std::string NotReplaceableReason(const fs::file_status& existing) {
+  return fs::is_regular_file(existing) ? "the file is read-only" : "not a regular file";
 }
 
 }  // namespace
@@ -107,7 +120,7 @@ TAtomicFileWriter::TAtomicFileWriter(fs::path target, TFlush flush, TNewFile acc
   std::error_code ec;
   const fs::file_status existing = fs::symlink_status(Target, ec);
   const bool exists = fs::exists(existing);
-  if (exists && !Replaceable(existing)) throw EFileError(CannotCreateMessage(Target));
+  if (exists && !Replaceable(existing)) throw EFileError(CannotCreateMessage(Target), NotReplaceableReason(existing));
   if (!temporaryFolder.empty()) fs::create_directory(temporaryFolder, ec);
   const fs::path stem = temporaryFolder.empty() ? Target : temporaryFolder / Target.filename();
   // Several threads may write beside each other; the suffix keeps their names apart.
@@ -117,7 +130,7 @@ TAtomicFileWriter::TAtomicFileWriter(fs::path target, TFlush flush, TNewFile acc
     File = std::fopen(Temporary.string().c_str(), "wbx");
     if (!File && errno != EEXIST) break;
   }
-  if (!File) throw EFileError(CannotCreateMessage(Target));
+  if (!File) throw EFileError(CannotCreateMessage(Target), SystemReason(errno));
   std::setvbuf(File, nullptr, _IONBF, 0);  // callers write whole blocks: one system call each
   if (exists)
     fs::permissions(Temporary, existing.permissions(), ec);
@@ -140,8 +153,10 @@ void TAtomicFileWriter::Discard() noexcept {
 }
 
 void TAtomicFileWriter::Fail() {
+  // Right after the call that failed: what it left in errno says why.
+  const int error = errno;
   Discard();
-  throw EFileError(CannotCreateMessage(Target));
+  throw EFileError(CannotCreateMessage(Target), SystemReason(error));
 }
 
 void TAtomicFileWriter::Write(std::string_view data) {
@@ -196,7 +211,10 @@ void TAtomicFileWriter::Commit() {
       // it and is renamed over it; the name is fixed, so what a crash leaves
       // between the two steps is taken over by the next write of the same file.
       const fs::file_status existing = fs::symlink_status(Target, ec);
-      if (!Replaceable(existing)) Fail();
+      if (!Replaceable(existing)) {
+        Discard();
+        throw EFileError(CannotCreateMessage(Target), NotReplaceableReason(existing));
+      }
       ::fchmod(Descriptor, static_cast<mode_t>(existing.permissions()));
       Temporary = LeftoverName(Target);
       bool named = false;
@@ -214,7 +232,8 @@ void TAtomicFileWriter::Commit() {
     }
     const bool closed = ::close(Descriptor) == 0;
     Descriptor = -1;
-    if (!closed || (Flush == TFlush::Disk && !FlushFolderOf(Target))) throw EFileError(CannotCreateMessage(Target));
+    if (!closed || (Flush == TFlush::Disk && !FlushFolderOf(Target)))
+      throw EFileError(CannotCreateMessage(Target), SystemReason(errno));
     return;
   }
 #endif
@@ -225,10 +244,11 @@ void TAtomicFileWriter::Commit() {
   File = nullptr;
   if (closed) fs::rename(Temporary, Target, ec);
   if (!closed || ec) {
+    const std::string reason = closed ? ec.message() : SystemReason(errno);
     fs::remove(Temporary, ec);
-    throw EFileError(CannotCreateMessage(Target));
+    throw EFileError(CannotCreateMessage(Target), reason);
   }
-  if (Flush == TFlush::Disk && !FlushFolderOf(Target)) throw EFileError(CannotCreateMessage(Target));
+  if (Flush == TFlush::Disk && !FlushFolderOf(Target)) throw EFileError(CannotCreateMessage(Target), SystemReason(errno));
 }
 
 fs::path LeftoverName(const fs::path& target) {

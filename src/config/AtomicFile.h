@@ -13,7 +13,18 @@ namespace meridane {
 class EFileError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+  EFileError(const std::string& message, std::string reason) : std::runtime_error(message), Why(std::move(reason)) {}
+  // Why the system refused, in its words ("No space left on device"); empty when not known.
+  const std::string& Reason() const { return Why; }
+
+ private:
+  std::string Why;
 };
+
+// The system's words for an errno value; empty for 0.
+std::string SystemReason(int error);
+// An error's message with its reason when it has one: "Cannot create file /x: Permission denied".
+std::string ExplainedMessage(const std::exception& error);
 
 std::string CannotCreateMessage(const std::filesystem::path& path);
 std::string CannotOpenMessage(const std::filesystem::path& path);

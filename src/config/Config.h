@@ -27,9 +27,13 @@ struct TConfigKey {
   const char* DefaultFor(TConfigReader reader) const;
 };
 
+// The download folder without a DefaultPath: the main window starts in it and
+// the Options dialog shows it, so OK there keeps what the window used.
+inline constexpr const char* DefaultDownloadFolder = "~/mrd";
+
 namespace ConfigKeys {
 // clang-format off
-inline constexpr TConfigKey DefaultPath        {"IniParas", "DefaultPath",        "~/mrd", "~/downloads", nullptr};
+inline constexpr TConfigKey DefaultPath        {"IniParas", "DefaultPath",        DefaultDownloadFolder, DefaultDownloadFolder, nullptr};
 inline constexpr TConfigKey DefaultThreadCount {"IniParas", "DefaultThreadCount", "1",     "3",           nullptr};
 inline constexpr TConfigKey Version            {"IniParas", "Version",            ProgramVersion, nullptr, nullptr};
 inline constexpr TConfigKey UseProxy           {"Proxy",    "UseProxy",           nullptr, "0",           "0"};

@@ -7,17 +7,19 @@ namespace meridane {
 namespace {
 // clang-format off
 constexpr std::array<TMapType, 9> MapTypes{{
-    {"Google Street Maps",                    "gm", "png", 0},
-    {"Google Satellite Maps",                 "gs", "jpg", 0},
-    {"Google Terrain Maps",                   "gt", "png", 0},
-    {"Yahoo Street Maps",                     "yn", "png", 0},
-    {"Yahoo Satellite Maps",                  "ys", "jpg", 0},
-    {"Microsoft VirtualEarth Street Maps",    "mn", "png", 1},
-    {"Microsoft VirtualEarth Satellite Maps", "ms", "jpg", 1},
-    {"Microsoft VirtualEarth Hybrid Maps",    "mh", "jpg", 1},
-    {"",                                      "os", "png", 0},
+    {"Google Street Maps",                    "gm", "png", 0, 1, 19, 12},
+    {"Google Satellite Maps",                 "gs", "jpg", 0, 1, 20, 12},
+    {"Google Terrain Maps",                   "gt", "png", 0, 1, 15, 12},
+    {"Yahoo Street Maps",                     "yn", "png", 0, 1, 18, 12},
+    {"Yahoo Satellite Maps",                  "ys", "jpg", 0, 1, 18, 12},
+    {"Microsoft VirtualEarth Street Maps",    "mn", "png", 1, 1, 19, 12},
+    {"Microsoft VirtualEarth Satellite Maps", "ms", "jpg", 1, 1, 19, 12},
+    {"Microsoft VirtualEarth Hybrid Maps",    "mh", "jpg", 1, 1, 19, 12},
+    {"",                                      "os", "png", 0, 1, 20, 12},
 }};
 // clang-format on
+static_assert(ListedMapTypes < static_cast<int>(MapTypes.size()) && !MapTypes[ListedMapTypes - 1].Name.empty() &&
+              MapTypes[ListedMapTypes].Name.empty());
 constexpr TMapType Unknown{"", "", "", 0};
 }  // namespace
 

@@ -1,6 +1,7 @@
 #include "tiles/Coverage.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -69,6 +70,8 @@ class TCheckRun {
       const std::lock_guard lock(Mutex);
       Stopping = true;
     }
+    // A block of slow tiles takes seconds: a stop must not wait for it.
+    Abandoned.store(true, std::memory_order_relaxed);
     Room.notify_all();
     for (std::thread& thread : Threads) thread.join();
   }
@@ -90,6 +93,7 @@ class TCheckRun {
       if (now >= nextProgress) {
         nextProgress = now + std::chrono::milliseconds(100);
         summary.Seconds = std::chrono::duration<double>(now - started).count();
+        summary.Read = std::max(summary.Checked(), Read.load(std::memory_order_relaxed));
         if (Options.OnProgress) Options.OnProgress(summary);
       }
       return Options.Stop && Options.Stop();
@@ -124,6 +128,7 @@ class TCheckRun {
       }
     }
     summary.Seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    summary.Read = summary.Checked();
     return summary;
   }
 
@@ -165,7 +170,7 @@ class TCheckRun {
     }
   }
 
-  void Classify(long long block, TBlock& slot, std::string& scratch) const {
+  void Classify(long long block, TBlock& slot, std::string& scratch) {
     slot.Bad.clear();
     slot.Counts.fill(0);
     const TTileRange& range = Grid.Range();
@@ -175,6 +180,11 @@ class TCheckRun {
     std::string head, name;
     long long headColumn = -1;
     for (long long i = first; i < last; ++i) {
+      // Every 16 tiles: the progress moves from the first tile, and a stop ends the block.
+      if ((i & 15) == 15) {
+        Read.fetch_add(16, std::memory_order_relaxed);
+        if (Abandoned.load(std::memory_order_relaxed)) return;
+      }
       const int x = static_cast<int>(range.MinX + i / rows), y = static_cast<int>(range.MinY + i % rows);
       if (x != headColumn) {
         head = Grid.FileNameHead(x);
@@ -205,6 +215,8 @@ class TCheckRun {
   long long Emitted = 0;         // blocks handed on
   bool Stopping = false;
   std::exception_ptr Failure;
+  std::atomic<long long> Read{0};       // tiles classified, in blocks handed on or not
+  std::atomic<bool> Abandoned{false};  // the run ends: blocks under way are left unfinished
   std::vector<std::thread> Threads;  // last: joined before the rest goes
 };
 

@@ -23,6 +23,9 @@ struct TCoverageSummary : TTileCounts {
   double Seconds = 0;
   bool Decoded = false;
   bool Stopped = false;  // Stop answered true before every tile was checked
+  // Tiles read so far, for progress only: ahead of the counts by the tiles of
+  // blocks not yet handed on.
+  long long Read = 0;
 
   long long Checked() const { return Total(); }
   long long Bad() const { return Checked() - Count(TTileKind::Good); }

@@ -69,6 +69,7 @@ class TfrmFlt::TFetchThread : public TThread {
     std::optional<std::string> error;
     try {
       Fetch();
+      if (Stopped) AddLine(StoppedLine(NotTried()));
       AddLine(EndLine);
     } catch (const std::exception& e) {
       error = e.what();
@@ -80,6 +81,12 @@ class TfrmFlt::TFetchThread : public TThread {
 
  private:
   void Fetch();
+  // The line at hand and every one after it: what a stop left for another run.
+  long long NotTried() {
+    long long count = 1;
+    for (std::string rest; Lines.Next(rest);) ++count;
+    return count;
+  }
   void AddLine(std::string line, bool failure = false) {
     HandOver([&form = Form, line = std::move(line), failure] { form.AddLine(line, failure); });
   }
@@ -93,6 +100,7 @@ class TfrmFlt::TFetchThread : public TThread {
   TTileFetcher Fetcher;
   TLineReader Lines;
   std::string Line;
+  bool Stopped = false;  // by Stop, with Line not done
 };
 
 TfrmFlt::TfrmFlt(IToolkit& toolkit, TConfigSource config, std::function<std::unique_ptr<IHttpClient>()> makeClient)
@@ -111,6 +119,11 @@ TfrmFlt::~TfrmFlt() {
     Toolkit.MainThread().RunHandedOver();
     if (Worker) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
+}
+
+std::string TfrmFlt::StoppedLine(long long notTried) {
+  return "Stopped by the user: " + std::to_string(notTried) + (notTried == 1 ? " line" : " lines") +
+         " of the list not tried.";
 }
 
 void TfrmFlt::AddLine(const std::string& line, bool failure) {
@@ -168,7 +181,10 @@ void TfrmFlt::TFetchThread::Fetch() {
   do {
     const std::string& line = Line;
     // Stop ends the run before the next line.
-    if (Terminated()) return;
+    if (Terminated()) {
+      Stopped = true;
+      return;
+    }
     const std::size_t bar = line.find('|');
     const std::string path = bar == std::string::npos ? std::string() : line.substr(0, bar);
     const std::string url = bar == std::string::npos ? line : line.substr(bar + 1);
@@ -178,7 +194,10 @@ void TfrmFlt::TFetchThread::Fetch() {
     }
     const TFetchResult result = Fetcher.Fetch(url);
     // A stop leaves the line as it was: no file written, no line for it.
-    if (result.Status == TFetchStatus::Stopped) return;
+    if (result.Status == TFetchStatus::Stopped) {
+      Stopped = true;
+      return;
+    }
     if (result.Status == TFetchStatus::Fetched) {
       // Again, as the file may have changed during the fetch. What changes it after
       // this is replaced, not written through: the writer puts a new file in its place.

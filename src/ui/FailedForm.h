@@ -23,6 +23,8 @@ class TfrmFlt : public IForm {
   static constexpr const char* EmptyList = "No failed files records.";
   static constexpr const char* StartLine = "Start...";
   static constexpr const char* EndLine = "Download End.";
+  // Before the end line of a run that Stop ended: how many lines it left.
+  static std::string StoppedLine(long long notTried);
   // The workers' text: the same server refusal reads the same everywhere.
   static constexpr const char* BannedLine = TDownThread::BannedMessage;
   // Why a line's file is not written (lists are shared, so a line may only

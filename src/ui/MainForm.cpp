@@ -25,24 +25,6 @@ constexpr char Separator = static_cast<char>(fs::path::preferred_separator);
 std::string FolderPart(const std::string& path) { return path.substr(0, path.find_last_of(Separator) + 1); }
 std::string NamePart(const std::string& path) { return path.substr(path.find_last_of(Separator) + 1); }
 
-// The task's paths go into its log and failed-tile list: a line break in one
-// would start a line of its own there.
-bool HasControlCharacter(std::string_view text) {
-  return std::any_of(text.begin(), text.end(),
-                     [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
-}
-
-// The thread count Start stores for a request: a count above the tile count is
-// lowered to it. The resume compares this, not the field's text, so that an
-// unchanged request resumes even when the field holds more than Start runs.
-int StoredThreadCount(const TTaskParams& request, int threadCount) {
-  try {
-    return std::min(threadCount, ComputeTileRange(request).TotalCount);
-  } catch (const ETaskBuildError&) {
-    return threadCount;  // building the task fails the same way and reports it
-  }
-}
-
 // A typical satellite tile, and its line in the image list: what the estimate
 // counts per tile.
 constexpr double EstimatedTileBytes = 20 * 1024 + 150;
@@ -60,60 +42,6 @@ std::string SizeText(double bytes) {
 
 }  // namespace
 
-const char* CheckArea(const std::string& leftText, const std::string& topText, const std::string& rightText,
-                      const std::string& bottomText, TArea& area) {
-  const auto left = ParseCoordinate(leftText), right = ParseCoordinate(rightText);
-  const auto top = ParseCoordinate(topText), bottom = ParseCoordinate(bottomText);
-  if (!left || !right || !top || !bottom) return MainFormText::InputError;
-  if (*left < -180 || *left > 180) return MainFormText::LeftRange;
-  if (*right < -180 || *right > 180) return MainFormText::RightRange;
-  if (*top < -90 || *top > 90) return MainFormText::TopRange;
-  if (*bottom < -90 || *bottom > 90) return MainFormText::BottomRange;
-  if (*left > *right) return MainFormText::LeftRight;
-  if (*top < *bottom) return MainFormText::BottomTop;
-  area = {*left, *right, *top, *bottom};
-  return nullptr;
-}
-
-std::vector<std::string> RequestDifferences(const TProjectReader& project, const TStoredRequest& request) {
-  std::vector<std::string> lines;
-  auto differs = [&lines](const char* name, const std::string& stored, const std::string& now) {
-    lines.push_back(std::string(name) + ": " + (stored.empty() ? "nothing" : stored) + " in the project, " + now +
-                    " now");
-  };
-  const struct {
-    const char* Name;
-    TProjectValue Value;
-    const std::string& Typed;
-  } edges[] = {
-      {"Left Longitude", TProjectValue::LeftLongitude, request.Left},
-      {"Right Longitude", TProjectValue::RightLongitude, request.Right},
-      {"Top Latitude", TProjectValue::TopLatitude, request.Top},
-      {"Bottom Latitude", TProjectValue::BottomLatitude, request.Bottom},
-  };
-  for (const auto& edge : edges) {
-    const std::string stored = project.Text(edge.Value);
-    const auto before = ParseCoordinate(stored), now = ParseCoordinate(edge.Typed);
-    if (!before || !now || *before != *now) differs(edge.Name, stored, edge.Typed);
-  }
-  const struct {
-    const char* Name;
-    TProjectValue Value;
-    int Missing, Now;
-  } numbers[] = {
-      {"Zoom level", TProjectValue::Zoom, 100, request.Zoom},
-      {"Threads count", TProjectValue::ThreadCount, 0, request.ThreadCount},
-      {"Maps type", TProjectValue::MapsType, 100, request.MapsType},
-  };
-  for (const auto& n : numbers)
-    if (project.Integer(n.Value, n.Missing) != n.Now) differs(n.Name, project.Text(n.Value), std::to_string(n.Now));
-  return lines;
-}
-
-bool ProjectHoldsRequest(const TProjectReader& project, const TStoredRequest& request) {
-  return RequestDifferences(project, request).empty();
-}
-
 std::string ReplaceQuestion(const std::string& project, const std::vector<std::string>& differences) {
   std::string text = "The task " + project + " was started with other inputs:\n";
   for (const std::string& line : differences) text += line + "\n";
@@ -122,27 +50,17 @@ std::string ReplaceQuestion(const std::string& project, const std::vector<std::s
          "every tile again.";
 }
 
-std::string AbsoluteFolder(const std::string& text) {
-  std::string path = text;
-  if (path == "~" || path.starts_with("~/")) {
-    const char* home = std::getenv("HOME");
-    if (home && *home) path = home + path.substr(1);
-  }
-  // Without links or "..": the task's files hold paths that lead where they
-  // say, and the re-download takes them as they are.
-  std::error_code ec;
-  const fs::path absolute = fs::absolute(path, ec);
-  if (ec || path.empty()) return path;
-  const fs::path resolved = fs::weakly_canonical(absolute, ec);
-  // A folder on the way that cannot be looked into leaves the path as typed.
-  std::string whole = (ec ? absolute : resolved).string();
-  // The separator as typed: a folder that exists loses it.
-  if (path.back() == Separator && !whole.ends_with(Separator)) whole += Separator;
-  return whole;
-}
-
 std::string EstimateText(const std::string& left, const std::string& top, const std::string& right,
                          const std::string& bottom, int zoom) {
+  // A field that holds no number is named: the dash alone does not say which.
+  const struct {
+    const char* Name;
+    const std::string& Text;
+  } fields[] = {{"Left Longitude", left}, {"Right Longitude", right}, {"Top Latitude", top}, {"Bottom Latitude", bottom}};
+  for (const auto& field : fields) {
+    if (field.Text.empty()) return std::string("Tiles: \u2014 ") + field.Name + " is empty";
+    if (!ParseCoordinate(field.Text)) return std::string("Tiles: \u2014 ") + field.Name + " is not a number";
+  }
   TArea area;
   if (CheckArea(left, top, right, bottom, area)) return "Tiles: \u2014";
   TTaskParams request;
@@ -159,14 +77,20 @@ std::string EstimateText(const std::string& left, const std::string& top, const 
 }
 
 TForm1::TForm1(IToolkit& toolkit, TMainFormEnvironment environment)
-    : MapPick(std::make_unique<TMapPickForm>(toolkit, *this)), Toolkit(toolkit), Environment(std::move(environment)) {
+    : MapPick(std::make_unique<TMapPickForm>(toolkit, *this)),
+      Check(toolkit),
+      Toolkit(toolkit),
+      Environment(std::move(environment)) {
   TrackBar1.OnChange = [this] { TrackBar1Change(); };
+  Check.OnChange = [this] { ShowButtonCaption(); };
   MapPick->MakeClient = Environment.MakeClient;
   MapPick->Sleeper = Environment.Sleeper ? Environment.Sleeper : &RealSleeper;
 }
 
 TForm1::~TForm1() {
   Destroying = true;
+  Check.OnChange = nullptr;
+  Check.Close();
   // The toolkit's timer must not call a window that is gone.
   if (Timer1.Enabled) EnableTimer(false);
   // Workers use this window until they end; they must not outlive it.
@@ -190,7 +114,7 @@ void TForm1::FormShow() {
     // The manual, an HTML page the desktop's browser opens.
     HelpPath = (Folder / "help" / "index.html").string();
     comboMapsType.Items.clear();
-    for (const TMapKind& kind : MapsTypeList) comboMapsType.Items.emplace_back(kind.Name);
+    for (int type = 0; type < ListedMapTypes; ++type) comboMapsType.Items.emplace_back(MapTypeOf(type).Name);
     const TMainWindowConfig config = TConfig(ConfigPath).ReadMainWindow();
     DefaultPath = config.DefaultPath;
     DefaultThreadCount = config.DefaultThreadCount;
@@ -212,8 +136,8 @@ std::string TForm1::ProgressLine() const { return Running() ? Progress.RateLine(
 
 void TForm1::comboMapsTypeChange() {
   const int m = comboMapsType.ItemIndex;
-  if (m < 0 || m >= static_cast<int>(MapsTypeList.size())) return;
-  const TMapKind& kind = MapsTypeList[static_cast<std::size_t>(m)];
+  if (m < 0 || m >= ListedMapTypes) return;
+  const TMapType& kind = MapTypeOf(m);
   TrackBar1.SetMax(kind.ZoomMax);
   TrackBar1.SetMin(kind.ZoomMin);
   TrackBar1.SetPosition(kind.ZoomOnSelect);
@@ -231,11 +155,43 @@ void TForm1::ButtonMapClick() {
 
 void TForm1::BitBtn1Click() {
   RunHandler(Toolkit, [this] {
-    if (BitBtn1.Caption == "Start")
+    if (Check.Running())
+      Check.Stop();
+    else if (!Downloading)
       Start();
     else
       Stop();
   });
+}
+
+void TForm1::ShowButtonCaption() { BitBtn1.Caption = Downloading || Check.Running() ? "Stop" : "Start"; }
+
+void TForm1::Checktask1Click() {
+  RunHandler(Toolkit, [this] {
+    if (Check.Running()) return Check.Stop();
+    Check.Run({.ProgramFolder = Folder,
+               .ConfigPath = TConfigSource(Environment.ConfigPath, Folder).Read().string(),
+               .InitialFolder = Edit6.Text.empty() ? DefaultPath : Edit6.Text,
+               .TaskRunning = Downloading});
+  });
+}
+
+TForm1::TBarView TForm1::ProgressBar() const {
+  TBarView view;
+  const auto clamp = [](long long n) { return static_cast<int>(std::clamp<long long>(n, 0, std::numeric_limits<int>::max())); };
+  if (const auto& check = Check.Bar()) {
+    view.Shown = true;
+    view.Maximum = clamp(std::max(1LL, check->Tiles));
+    view.Value = std::min(clamp(check->Checked), view.Maximum);
+    view.Line = check->Line;
+    return view;
+  }
+  view.Shown = Downloading || Progress.HasRun();
+  view.Maximum = clamp(std::max<long>(1, Progress.Tiles()));
+  view.Value = std::min(clamp(Progress.Handled()), view.Maximum);
+  view.Line = ProgressLine();
+  if (view.Shown) view.StopReason = Progress.StopReason();
+  return view;
 }
 
 std::unique_ptr<TTaskParams> TForm1::ReadRequest(bool createFolder) {
@@ -270,18 +226,7 @@ std::unique_ptr<TTaskParams> TForm1::ReadRequest(bool createFolder) {
 
 std::optional<std::string> TForm1::TaskFileName() {
   std::string name = EditTaskName.Text;
-  if (FileExtension(name) != ".mrd") name += ".mrd";
-  // The name is a file name in the download folder, and its stem names the log,
-  // the lists and the tile folder: it may not lead anywhere else.
-  const std::string stem = name.substr(0, name.size() - 4);
-  const char* refusal = nullptr;
-  if (stem.empty())
-    refusal = MainFormText::NoTaskName;
-  else if (stem == "." || stem == ".." || stem.find('/') != std::string::npos ||
-           stem.find(Separator) != std::string::npos)
-    refusal = MainFormText::BadTaskName;
-  else if (HasControlCharacter(stem))
-    refusal = MainFormText::TaskNameControl;
+  const char* refusal = CompleteTaskName(name);
   if (!refusal) return name;
   Toolkit.ShowMessage(refusal);
   return std::nullopt;
@@ -372,7 +317,8 @@ void TForm1::Start() {
   }
   LabelTotalxy.Caption = "Total images: " + std::to_string(t.TotalCount);
   Progress.Begin(t);
-  BitBtn1.Caption = "Stop";
+  Downloading = true;
+  ShowButtonCaption();
   Flusher = std::make_unique<TTileFlusher>(t.TileFolder);
   for (int i = 0; i < t.Params.ThreadCount; ++i) {
     TWorkerContext context{.MainThread = &Toolkit.MainThread(),
@@ -495,13 +441,16 @@ void TForm1::Complete(bool showMessage) {
     // With every worker gone, the tiles' temporary folder holds nothing of use.
     EmptyTemporaryFolder(CurrentTask->TemporaryFolder);
   }
-  BitBtn1.Caption = "Start";
+  Downloading = false;
+  ShowButtonCaption();
   if (!failure.empty()) Toolkit.ShowError(failure);
   if (showMessage) Toolkit.ShowMessage(MainFormText::TaskStopped);
 }
 
 void TForm1::FormCloseQuery() {
   RunHandler(Toolkit, [this] {
+    // A check goes first: nothing of it is kept.
+    Check.Close();
     if (!Running()) return;
     Closing = true;
     Stop();
@@ -541,7 +490,7 @@ void TForm1::LoadParametersfromprojectfilel1Click() {
     EditTaskName.Text = NamePart(*chosen);
     int mapsType = project.Integer(TProjectValue::MapsType, 1);
     // A map type the list does not have opens as the satellite maps.
-    if (mapsType < 0 || mapsType >= static_cast<int>(MapsTypeList.size())) mapsType = SatelliteMapType;
+    if (mapsType < 0 || mapsType >= ListedMapTypes) mapsType = SatelliteMapType;
     comboMapsType.ItemIndex = mapsType;
     comboMapsTypeChange();
     TrackBar1.SetPosition(project.Integer(TProjectValue::Zoom, 0));

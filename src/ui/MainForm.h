@@ -10,31 +10,17 @@
 
 #include "download/DownThread.h"
 #include "task/ProjectFile.h"
+#include "task/Request.h"
 #include "ui/Controls.h"
 #include "ui/Memo.h"
 #include "ui/ProgramInfo.h"
 #include "ui/Progress.h"
+#include "ui/TaskCheck.h"
 #include "ui/Toolkit.h"
 
 namespace meridane {
 
 class TMapPickForm;
-
-// One entry of the map-type list: its name and the zoom range it offers.
-struct TMapKind {
-  const char* Name;
-  int ZoomMin, ZoomMax, ZoomOnSelect;
-};
-inline constexpr std::array<TMapKind, 8> MapsTypeList{{
-    {"Google Street Maps", 1, 19, 12},
-    {"Google Satellite Maps", 1, 20, 12},
-    {"Google Terrain Maps", 1, 15, 12},
-    {"Yahoo Street Maps", 1, 18, 12},
-    {"Yahoo Satellite Maps", 1, 18, 12},
-    {"Microsoft VirtualEarth Street Maps", 1, 19, 12},
-    {"Microsoft VirtualEarth Satellite Maps", 1, 19, 12},
-    {"Microsoft VirtualEarth Hybrid Maps", 1, 19, 12},
-}};
 
 // Where the main window finds its companions and how its workers fetch and wait;
 // tests replace the parts they need.
@@ -97,6 +83,8 @@ class TForm1 : public IWorkerHost {
   // The count of the task of the last Start: it begins at every Start and stays
   // after the completion until the next one.
   TProgress Progress;
+  // Tools > "Check task...": it runs beside the window, and Start is its Stop meanwhile.
+  TTaskCheck Check;
 
   // Handlers. An error escaping one is shown in the toolkit's error box.
   void FormShow();
@@ -111,6 +99,8 @@ class TForm1 : public IWorkerHost {
   void ButtonMapClick();
   // A field of the request changed: the estimate follows.
   void RequestChanged();
+  // Tools > "Check task...", or its Stop while a check runs.
+  void Checktask1Click();
   // Before the program ends: a running task is stopped, its workers waited for
   // and the task completed (positions and memos saved), without the message box.
   void FormCloseQuery();
@@ -122,9 +112,19 @@ class TForm1 : public IWorkerHost {
   // Every 4th tick: the memos into their files, then every worker's position into the project file.
   void SaveProgress();
 
-  bool Running() const { return BitBtn1.Caption != "Start"; }
+  // A download task runs (a check is not one).
+  bool Running() const { return Downloading; }
   // What the bar's line shows: the rate while a task runs, then how it ended.
   std::string ProgressLine() const;
+  // The bar under the tile count: a check's while one runs, else the download's,
+  // which stays after a task until the next Start, with how it ended.
+  struct TBarView {
+    bool Shown = false;
+    int Value = 0, Maximum = 1;
+    std::string Line;
+    std::string StopReason;  // an error that stopped workers; empty when none did
+  };
+  TBarView ProgressBar() const;
   const std::filesystem::path& ProgramFolder() const { return Folder; }
 
   // Worker calls, on the main thread.
@@ -146,11 +146,14 @@ class TForm1 : public IWorkerHost {
   void Complete(bool showMessage);
   void EnableTimer(bool enabled);
   void WaitForWorkers();
+  // Start reads "Stop" while a task or a check runs.
+  void ShowButtonCaption();
 
   IToolkit& Toolkit;
   TMainFormEnvironment Environment;
   // While a task runs: its workers tell it of every tile they write.
   std::unique_ptr<TTileFlusher> Flusher;
+  bool Downloading = false;
   bool Closing = false;  // the program ends once the running task is complete
   bool Destroying = false;
   std::filesystem::path Folder;
@@ -160,50 +163,19 @@ class TForm1 : public IWorkerHost {
 // Texts of the main window.
 namespace MainFormText {
 inline constexpr const char* NoPath = "Please select a path to save the images.";
-inline constexpr const char* InputError = "Longitude or latitude input error!";
-inline constexpr const char* LeftRange = "Left Longitude should be between -180 and 180.";
-inline constexpr const char* RightRange = "Right Longitude should be between -180 and 180.";
-inline constexpr const char* TopRange = "Top Latitude should be between -90 and 90.";
-inline constexpr const char* BottomRange = "Bottom Latitude should be between -90 and 90.";
-inline constexpr const char* LeftRight = "Left Longitude should less than Right Longitude!";
-inline constexpr const char* BottomTop = "Bottom Latitude should less than Top Latitude!";
 inline constexpr const char* TaskStopped = "Task stoped!                    ";
 inline constexpr const char* NoTask = "No task running now.                  ";
 inline constexpr const char* NoLogFile = "No logfile now.                         ";
-inline constexpr const char* NoTaskName = "Please input a task name.";
-inline constexpr const char* BadTaskName = "The task name cannot contain / or be . or ..";
-inline constexpr const char* TaskNameControl = "The task name cannot contain control characters";
-inline constexpr const char* PathControl = "The path cannot contain control characters";
+// The request's refusals, under the names the window's code and tests know.
+using namespace RequestText;
 }  // namespace MainFormText
 
-// A request as a project file stores it; Start resumes a task whose project
-// file holds the request it is given.
-struct TStoredRequest {
-  std::string Left, Right, Top, Bottom;  // the coordinates as typed
-  int Zoom = 0, ThreadCount = 0, MapsType = 0;
-};
-// The inputs of a request that a project file holds otherwise, one line each:
-// "Top Latitude: 39.2 in the project, 39.25 now". Coordinates are compared as
-// numbers, so "39.20" is the stored "39.2".
-std::vector<std::string> RequestDifferences(const TProjectReader& project, const TStoredRequest& request);
-bool ProjectHoldsRequest(const TProjectReader& project, const TStoredRequest& request);
 // The question before a task's files are replaced by a fresh start.
 std::string ReplaceQuestion(const std::string& project, const std::vector<std::string>& differences);
 
-// A folder as typed, made absolute: a leading "~/" is the home folder, a
-// relative path is taken from the current folder; links and ".." are resolved.
-std::string AbsoluteFolder(const std::string& text);
-
-// The four coordinate texts read and checked as Start checks them, in its
-// order: the first failing check's message, or null with the numbers in area.
-struct TArea {
-  double Left = 0, Right = 0, Top = 0, Bottom = 0;
-};
-const char* CheckArea(const std::string& leftText, const std::string& topText, const std::string& rightText,
-                      const std::string& bottomText, TArea& area);
-
 // "Tiles: 12, about 240 KB" for the request the coordinate texts and zoom
-// describe; "Tiles: —" while they describe none.
+// describe; "Tiles: —" while they describe none, naming the first field that
+// is empty or holds no number ("Tiles: — Top Latitude is not a number").
 std::string EstimateText(const std::string& left, const std::string& top, const std::string& right,
                          const std::string& bottom, int zoom);
 

@@ -17,8 +17,7 @@ TMainMenu::TMainMenu(IToolkit& toolkit, TForm1& form1, TfrmAbout& about, TfrmCon
       frmAbout(about),
       frmConvert(convert),
       frmOptions(options),
-      frmFlt(flt),
-      Check(toolkit, form1) {}
+      frmFlt(flt) {}
 
 std::string TMainMenu::SiblingPath(const char* name) const {
   return (Form1.ProgramFolder() / (std::string(name) + ProgramSuffix)).string();
@@ -56,8 +55,11 @@ void TMainMenu::dowloadfailedfiles1Click() {
   RunHandler(Toolkit, [this] { Toolkit.ShowModal(frmFlt); });
 }
 
-void TMainMenu::Checktask1Click() {
-  RunHandler(Toolkit, [this] { Check.Run(); });
+void TMainMenu::Checktask1Click() { Form1.Checktask1Click(); }
+
+const char* TMainMenu::Caption(const TMenuItem& item) const {
+  if (item.Handler == &TMainMenu::Checktask1Click && Form1.Check.Running()) return TTaskCheck::StopCaption;
+  return item.Caption;
 }
 
 void TMainMenu::Usermanual1Click() {

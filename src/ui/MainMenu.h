@@ -9,10 +9,11 @@
 #include "ui/FailedForm.h"
 #include "ui/MainForm.h"
 #include "ui/OptionsForm.h"
-#include "ui/TaskCheck.h"
 #include "ui/Toolkit.h"
 
 namespace meridane {
+
+struct TMenuItem;
 
 // The main window's menu commands besides the download workflow: each does one
 // thing (ends the program, shows another window, starts a sibling program,
@@ -42,7 +43,8 @@ class TMainMenu {
   // A sibling program's file in the program folder, never in the current folder.
   std::string SiblingPath(const char* name) const;
 
-  const TTaskCheck& TaskCheck() const { return Check; }
+  // What a menu item reads now: "Check task..." reads "Stop check" while a check runs.
+  const char* Caption(const TMenuItem& item) const;
 
  private:
   IToolkit& Toolkit;
@@ -51,7 +53,6 @@ class TMainMenu {
   TfrmConvert& frmConvert;
   TfrmOptions& frmOptions;
   TfrmFlt& frmFlt;
-  TTaskCheck Check;
 };
 
 // One item of the main menu; "&" marks the accelerator key. A separator has

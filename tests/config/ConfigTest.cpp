@@ -39,7 +39,7 @@ TEST_F(ConfigTest, DefaultsWithoutFile) {
   EXPECT_EQ(main.Version, "6.91");
 
   const TOptionsConfig options = Config().ReadOptions();
-  EXPECT_EQ(options.DefaultPath, "/home/tester/downloads");
+  EXPECT_EQ(options.DefaultPath, "/home/tester/mrd");  // one default folder for both
   EXPECT_EQ(options.DefaultThreadCount, 3);
   EXPECT_FALSE(options.UseProxy);
   EXPECT_EQ(options.ProxyServer + options.ProxyPort + options.ProxyUsername + options.ProxyPassword, "");

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -148,6 +151,36 @@ TEST(Coverage, LargeTaskInOrderStopAndFailure) {
   // No tile folder: every tile is missing.
   fs::remove_all(grid.TileFolder());
   EXPECT_EQ(CheckCoverage(grid, {}).Count(TTileKind::Missing), 10000);
+}
+
+// Decoding is slow: the progress counts the tiles read before the first block
+// of 4,096 is handed on, and a stop does not wait for the rest of that block.
+TEST(Coverage, ProgressBeforeTheFirstBlockAndPromptStop) {
+  TTempDir dir;
+  const TTileGrid grid(Task(dir, 300, 399, 300, 399));  // 10,000 tiles
+  fs::create_directories(grid.TileFolder());
+  WriteAll(dir / "image", test::EncodeJpeg(256, 256));
+  grid.ForEach([&](int x, int y) { fs::create_hard_link(dir / "image", grid.TilePath(x, y)); });
+  using Clock = std::chrono::steady_clock;
+  std::optional<TCoverageSummary> early;  // the first report with tiles read and none handed on
+  Clock::time_point stopped;
+  const TCoverageSummary summary = CheckCoverage(
+      grid, {.Decode = true,
+             .Threads = 1,
+             .OnProgress =
+                 [&](const TCoverageSummary& sofar) {
+                   if (early || sofar.Read == 0 || sofar.Checked() > 0) return;
+                   early = sofar;
+                   stopped = Clock::now();
+                 },
+             .Stop = [&] { return early.has_value(); }});
+  ASSERT_TRUE(early.has_value()) << "the first block was handed on before any report counted its tiles";
+  EXPECT_TRUE(summary.Stopped);
+  EXPECT_EQ(summary.Checked(), 0);
+  // The rest of the block at the rate so far, against the time the stop took.
+  const double rest = (4096.0 - static_cast<double>(early->Read)) * early->Seconds / static_cast<double>(early->Read);
+  const double took = std::chrono::duration<double>(Clock::now() - stopped).count();
+  EXPECT_LT(took, std::max(0.2, rest / 2)) << "the rest of the block would take " << rest << " s";
 }
 
 TEST(Coverage, SummaryAndStatusLines) {

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <future>
 #include <set>
 #include <sstream>
+#include <thread>
 #include <tuple>
 
 #include "support/FaultServer.h"
@@ -222,6 +224,53 @@ TEST(FailedTiles, TileTurnedIntoLinkWhileFetched) {
   EXPECT_EQ(requested.size(), 1u);
   EXPECT_EQ(ReadAll(victim), "secret");
   EXPECT_EQ(fs::read_symlink(tile), victim);
+}
+
+// Stop during a fetch: the transcript says so and counts the lines left,
+// the one cut short among them, before the end line.
+TEST(FailedTiles, StopSaysHowManyLinesWereNotTried) {
+  // The request of line `stopAt` holds until Stop, then ends as a stopped transfer does.
+  struct THoldingClient : IHttpClient {
+    THoldingClient(std::atomic<int>& held, int stopAt) : Held(held), StopAt(stopAt) {}
+    void Get(const std::string&, std::string& buffer) override {
+      if (++Calls == StopAt) {
+        Held = 1;
+        while (!Settings.StopRequested()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        throw EHttpError(std::string(StoppedMessage));
+      }
+      buffer += Jpeg;
+    }
+    std::atomic<int>& Held;
+    int StopAt, Calls = 0;
+  };
+  const struct {
+    int Lines, StopAt;
+    long long NotTried;
+  } cases[] = {{4, 2, 3}, {1, 1, 1}, {3, 3, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.StopAt);
+    std::atomic<int> held{0};
+    TDialog d("", [&] { return std::make_unique<THoldingClient>(held, c.StopAt); });
+    std::string list;
+    for (int i = 0; i < c.Lines; ++i) {
+      const std::string name = "gs_" + std::to_string(i) + "_1_10.jpg";
+      WriteAll(d.Dir / name, "placeholder");
+      list += (d.Dir / name).string() + "|http://127.0.0.1/" + std::to_string(i) + "\r\n";
+    }
+    WriteAll(d.List, list);
+    d.Toolkit.OpenFileAnswers.push_back(d.List.string());
+    d.Form.Button1Click();
+    while (!held) d.Toolkit.Pump(std::chrono::milliseconds(1));
+    d.Form.Button2Click();
+    while (d.Form.Running()) d.Toolkit.Pump(std::chrono::milliseconds(1));
+    const std::size_t count = d.Form.Memo1.Count();
+    ASSERT_EQ(count, static_cast<std::size_t>(c.StopAt) + 2);  // Start, the lines done, the stop, the end
+    EXPECT_EQ(d.Form.Memo1.Line(count - 2), TfrmFlt::StoppedLine(c.NotTried));
+    EXPECT_EQ(d.Form.Memo1.Line(count - 1), End);
+    EXPECT_EQ(ReadAll(d.Dir / ("gs_" + std::to_string(c.StopAt - 1) + "_1_10.jpg")), "placeholder");
+  }
+  EXPECT_EQ(TfrmFlt::StoppedLine(1), "Stopped by the user: 1 line of the list not tried.");
+  EXPECT_EQ(TfrmFlt::StoppedLine(12), "Stopped by the user: 12 lines of the list not tried.");
 }
 
 // A list of millions of lines is read as the run goes, and the transcript keeps

@@ -528,8 +528,10 @@ TEST(MainForm, EstimateFollowsTheFields) {
       {"116.3", "40.3", "116.4", "39.9", 12, "Tiles: 14, about 282 KB"},
       {"-180", "85", "180", "-85", 12, "Tiles: 16,728,064, about 321 GB"},
       {"-180", "85", "180", "-85", 20, "Tiles: too many for one task"},
-      {"116.3", "", "116.4", "39.9", 12, "Tiles: \u2014"},
-      {"116,3", "40", "116.4", "39.9", 12, "Tiles: \u2014"},
+      {"116.3", "", "116.4", "39.9", 12, "Tiles: \u2014 Top Latitude is empty"},
+      {"116,3", "40", "116.4", "39.9", 12, "Tiles: \u2014 Left Longitude is not a number"},
+      {"116.3", "40", "116.4", "39.9x", 12, "Tiles: \u2014 Bottom Latitude is not a number"},
+      {"", "", "", "", 12, "Tiles: \u2014 Left Longitude is empty"},
       {"116.5", "40", "116.4", "39.9", 12, "Tiles: \u2014"},
   };
   for (const auto& c : cases) EXPECT_EQ(EstimateText(c.Left, c.Top, c.Right, c.Bottom, c.Zoom), c.Text) << c.Left;

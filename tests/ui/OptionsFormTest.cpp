@@ -43,22 +43,22 @@ struct TOptionsRun {
   TfrmOptions Options{Run.Toolkit, Run.Program};
 };
 
-TEST(OptionsForm, ShowsStoredValuesWithItsOwnDefaultsAndOkWritesThemBack) {
+TEST(OptionsForm, ShowsStoredValuesOrDefaultsAndOkWritesThemBack) {
   const struct {
     std::optional<std::string> Config;
     TLines Shown, Main;  // "~/" stands for the home folder
     std::string AfterOk;
   } cases[] = {
-      {std::nullopt, {"~/downloads", "3", "unticked"}, {"~/mrd", "1"}, "\r\nUseProxy=0\r\n"},
-      {"[Proxy]\r\nUseProxy=2\r\n", {"~/downloads", "3", "unticked"}, {"~/mrd", "1"}, "\r\nUseProxy=0\r\n"},
-      {"[Proxy]\r\nUseProxy=yes\r\n", {"~/downloads", "3", "unticked"}, {"~/mrd", "1"}, "\r\nUseProxy=0\r\n"},
-      {"[Proxy]\r\nUseProxy=1\r\n", {"~/downloads", "3", "ticked"}, {"~/mrd", "1"}, "\r\nUseProxy=1\r\n"},
+      {std::nullopt, {"~/mrd", "3", "unticked"}, {"~/mrd", "1"}, "\r\nUseProxy=0\r\n"},
+      {"[Proxy]\r\nUseProxy=2\r\n", {"~/mrd", "3", "unticked"}, {"~/mrd", "1"}, "\r\nUseProxy=0\r\n"},
+      {"[Proxy]\r\nUseProxy=yes\r\n", {"~/mrd", "3", "unticked"}, {"~/mrd", "1"}, "\r\nUseProxy=0\r\n"},
+      {"[Proxy]\r\nUseProxy=1\r\n", {"~/mrd", "3", "ticked"}, {"~/mrd", "1"}, "\r\nUseProxy=1\r\n"},
       {"[IniParas]\r\nDefaultThreadCount=abc\r\n",
-       {"~/downloads", "3", "unticked"},
+       {"~/mrd", "3", "unticked"},
        {"~/mrd", "1"},
        "\r\nDefaultThreadCount=3\r\n"},
       {"[IniParas]\r\nDefaultThreadCount=100\r\n",
-       {"~/downloads", "100", "unticked"},
+       {"~/mrd", "100", "unticked"},
        {"~/mrd", "100"},
        "\r\nDefaultThreadCount=100\r\n"},
       // An empty path is the user's choice, not a missing key, for both readers.
@@ -91,10 +91,10 @@ TEST(OptionsForm, OkOnFreshInstallationWritesEveryKeyInOrder) {
   run.Options.FormShow();
   run.Options.Button1Click();
   EXPECT_EQ(fs::status(run.Config()).permissions(), OwnerOnly);  // it may hold the proxy password
-  EXPECT_EQ(ReadAll(run.Config()), "[IniParas]\r\nDefaultPath=" + run.Home("downloads") +
+  EXPECT_EQ(ReadAll(run.Config()), "[IniParas]\r\nDefaultPath=" + run.Home("mrd") +
                                        "\r\nDefaultThreadCount=3\r\n\r\n[Proxy]\r\nUseProxy=0\r\nProxyServer=\r\n"
                                        "ProxyPort=\r\nProxyUsername=\r\nProxyPassword=\r\n");
-  EXPECT_EQ(run.MainWindowShows(), (TLines{run.Home("downloads"), "3"}));
+  EXPECT_EQ(run.MainWindowShows(), (TLines{run.Home("mrd"), "3"}));
 }
 
 TEST(OptionsForm, CancelWritesNothing) {

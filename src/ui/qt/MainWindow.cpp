@@ -56,6 +56,10 @@ TForm1Window::TForm1Window(TQtToolkit& toolkit, TForm1& form, TMainMenu& menu)
   // The zoom group; the map type stays hidden.
   auto* zoom = Named<QGroupBox>(panel, "GroupBox1");
   auto* zoomGrid = new QGridLayout(zoom);
+  // Tight rows: the window's height holds every row, the bar and its two lines
+  // without squeezing any, so nothing moves when they appear or the text wraps.
+  zoomGrid->setVerticalSpacing(0);
+  zoomGrid->setContentsMargins(zoomGrid->contentsMargins() - QMargins(0, 4, 0, 8));
   auto* Label7 = Named<QLabel>(zoom, "Label7", "Maps type:");
   auto* comboMapsType = Named<QComboBox>(zoom, "comboMapsType");
   Label7->hide();
@@ -104,6 +108,12 @@ TForm1Window::TForm1Window(TQtToolkit& toolkit, TForm1& form, TMainMenu& menu)
   }
   auto* LabelEstimate = Named<QLabel>(panel, "LabelEstimate");
   LabelEstimate->setStyleSheet("color: navy");
+  // A text that names a field takes a second line, whose room is kept from the
+  // start: the fields never widen and the rows below never move.
+  LabelEstimate->setWordWrap(true);
+  LabelEstimate->setMinimumHeight(2 * LabelEstimate->fontMetrics().lineSpacing());
+  LabelEstimate->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+  LabelEstimate->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   grid->addWidget(LabelEstimate, 7, 0, 1, 3);
   // Beside the fields it fills: the rectangle picked on a map.
   auto* ButtonMap = Named<QPushButton>(panel, "ButtonMap", "Map...");
@@ -148,6 +158,15 @@ TForm1Window::TForm1Window(TQtToolkit& toolkit, TForm1& form, TMainMenu& menu)
   Bar->hide();
   BarText = Named<QLabel>(panel, "ProgressText");
   BarText->setWordWrap(true);
+  // Room for two lines from the start: a line that wraps does not move the window's rows.
+  BarText->setMinimumHeight(2 * BarText->fontMetrics().lineSpacing());
+  // Their room is kept while they are hidden: Start does not move the rows either.
+  for (QWidget* widget : {static_cast<QWidget*>(Bar), static_cast<QWidget*>(BarText)}) {
+    QSizePolicy policy = widget->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    widget->setSizePolicy(policy);
+  }
+  BarText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   BarText->hide();
   StopText = Named<QLabel>(panel, "StopText");
   StopText->setStyleSheet("color: red");
@@ -207,27 +226,17 @@ TForm1Window::TForm1Window(TQtToolkit& toolkit, TForm1& form, TMainMenu& menu)
     TrackBar1->setToolTip(Q(Form.TrackBar1.Hint));
     setWindowTitle(Q(Form.Caption));
   });
-  Binder.OnPush([this] {
-    // While a task's check runs, the bar is the check's.
-    if (const auto& check = Menu.TaskCheck().Bar()) {
-      Bar->setVisible(true);
-      BarText->setVisible(true);
-      StopText->setVisible(false);
-      Bar->setMaximum(static_cast<int>(std::max(1LL, check->Tiles)));
-      Bar->setValue(static_cast<int>(std::min<long long>(check->Checked, Bar->maximum())));
-      BarText->setText(Q(check->Line));
-      return;
-    }
-    // The bar stays after a task until the next Start, with how it ended.
-    const TProgress& progress = Form.Progress;
-    const bool shown = Form.Running() || progress.HasRun();
-    Bar->setVisible(shown);
-    BarText->setVisible(shown);
-    Bar->setMaximum(static_cast<int>(std::max<long>(1, progress.Tiles())));
-    Bar->setValue(static_cast<int>(std::min<long>(progress.Handled(), Bar->maximum())));
-    BarText->setText(Q(Form.ProgressLine()));
-    StopText->setVisible(shown && !progress.StopReason().empty());
-    StopText->setText(Q(progress.StopReason()));
+  Binder.OnPush([this, LabelEstimate] {
+    LabelEstimate->setToolTip(Q(Form.LabelEstimate.Caption));
+    const TForm1::TBarView bar = Form.ProgressBar();
+    Bar->setVisible(bar.Shown);
+    BarText->setVisible(bar.Shown);
+    Bar->setMaximum(bar.Maximum);
+    Bar->setValue(bar.Value);
+    BarText->setText(Q(bar.Line));
+    StopText->setVisible(!bar.StopReason.empty());
+    StopText->setText(Q(bar.StopReason));
+    for (const auto& [action, item] : Actions) action->setText(Q(Menu.Caption(*item)));
   });
 
   connect(comboMapsType, &QComboBox::currentIndexChanged, this,
@@ -270,6 +279,7 @@ void TForm1Window::BuildMenu() {
       }
       QAction* action = sub->addAction(Q(item.Caption));
       action->setObjectName(item.Name);
+      Actions.emplace_back(action, &item);
       const auto handler = item.Handler;
       // std::invoke, not (Menu.*handler)(): GCC 12 built with the address and
       // undefined-behaviour sanitizers read a stray stack slot for the latter.

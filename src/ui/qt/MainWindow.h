@@ -46,6 +46,8 @@ class TForm1Window : public QMainWindow {
   QProgressBar* Bar = nullptr;
   QLabel* BarText = nullptr;
   QLabel* StopText = nullptr;
+  // The menu's commands, whose captions follow the logic's.
+  std::vector<std::pair<QAction*, const TMenuItem*>> Actions;
 };
 
 }  // namespace meridane

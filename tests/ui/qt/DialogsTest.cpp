@@ -101,7 +101,7 @@ TEST(DesktopDialogs, ControlsByNameAsTheyOpen) {
         {"GroupBox2", ""}, {"Label2", "Degrees:"}, {"Edit4", ""}, {"Button1", "convert"}}},
       // Without configuration keys: the dialog's own defaults.
       {&app.OptionsDialog, "Options", {360, 342},
-       {{"Label1", "Default path to save :"}, {"Edit12", run.Dir.Folder() + "downloads"}, {"Button3", "..."},
+       {{"Label1", "Default path to save :"}, {"Edit12", run.Dir.Folder() + "mrd"}, {"Button3", "..."},
         {"Label11", "Default threads number:"}, {"Edit2", "3"}, {"CheckBoxUseProxy", "Use proxy server"},
         {"Label3", "Proxy Server Name (IP)"}, {"EditProxyServer", ""}, {"Label4", "Proxy Port"},
         {"EditProxyPort", ""}, {"Label5", "Proxy Username"}, {"EditProxyUsername", ""},
@@ -341,7 +341,7 @@ TEST(DesktopDialogs, RedownloadStaysLiveAndStops) {
     EXPECT_TRUE(start->isEnabled());
     dialog->close();
   });
-  EXPECT_EQ(shown, (QStringList{"Start...", first, "Download End."}));
+  EXPECT_EQ(shown, (QStringList{"Start...", first, QString::fromStdString(TfrmFlt::StoppedLine(2)), "Download End."}));
   EXPECT_EQ(server.Requests().size(), 2u);
   EXPECT_FALSE(fs::exists(run.Dir / "gs_1_1_1.jpg"));
   EXPECT_FALSE(run.App->FltDialog.isVisible());

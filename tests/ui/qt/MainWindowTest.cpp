@@ -15,6 +15,9 @@
 
 #include "config/IniFile.h"
 #include "geo/Commonfunc.h"
+#include "task/ProjectFile.h"
+#include "task/TileGrid.h"
+#include "support/Images.h"
 #include "support/Process.h"
 #include "support/Wait.h"
 #include "support/TestServers.h"
@@ -104,7 +107,7 @@ TEST(DesktopMainWindow, MenuFromTheTable) {
 
 // Tools > "Check task...": the project from the file dialog, the decoder
 // declined, then the summary's second button saves the bad tiles under the
-// name typed, the list's extension added.
+// name typed, the list's extension added, and a box says where they went.
 TEST(DesktopMainWindow, CheckTaskSavesTheRepairList) {
   TDesktopRun run;
   const std::string project = run.Tasks + "desk.mrd";
@@ -114,6 +117,7 @@ TEST(DesktopMainWindow, CheckTaskSavesTheRepairList) {
                  "[Zoom]\r\nZoom=10\r\n");
   test::WriteAll(run.Tasks + "desk/gs_843_389_10.jpg", "\xFF\xD8\xFF\xE0 tile");  // one of four tiles
   std::string decode, summary;
+  auto saved = std::make_shared<std::optional<std::string>>();
   test::WhenModal([&](QWidget* modal) {
     auto* open = qobject_cast<QFileDialog*>(modal);
     ASSERT_NE(open, nullptr);
@@ -131,6 +135,7 @@ TEST(DesktopMainWindow, CheckTaskSavesTheRepairList) {
           ASSERT_NE(save, nullptr);
           EXPECT_EQ(save->acceptMode(), QFileDialog::AcceptSave);
           save->selectFile(QString::fromStdString(run.Tasks + "repair"));
+          test::AnswerMessage(saved);
           static_cast<QDialog*>(save)->accept();
         });
         Find<QPushButton>(box, "SecondButton")->click();
@@ -141,13 +146,79 @@ TEST(DesktopMainWindow, CheckTaskSavesTheRepairList) {
     static_cast<QDialog*>(open)->accept();
   });
   Find<QAction>(run.Main(), "Checktask1")->trigger();
+  ASSERT_TRUE(test::WaitUntil([&] { return saved->has_value(); }));
   EXPECT_EQ(decode, TTaskCheck::DecodeQuestion);
   EXPECT_EQ(summary.substr(0, summary.rfind("; ")),
             project + "\n4 tiles: 1 good, 3 missing, 0 empty, 0 not an image, 0 placeholder");
   const std::vector<std::string> lines = SplitLines(ReadAll(run.Tasks + "repair.ftl"));
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], run.Tasks + "desk/gs_843_388_10.jpg|http://khm0.google.com/kh/v=91&s=Galil&x=843&y=388&z=10");
+  EXPECT_NE(saved->value().find(run.Tasks + "repair.ftl"), std::string::npos) << saved->value();
   EXPECT_FALSE(Find<QProgressBar>(run.Main(), "ProgressBar")->isVisible());
+}
+
+// A decoding check of 100,000 tiles (links to one real picture) runs beside
+// the window: the bar moves, typing reaches the fields, Start and the menu
+// read Stop, and closing the window ends the check at once.
+TEST(DesktopMainWindow, WindowStaysLiveDuringALongCheck) {
+  TDesktopRun run;
+  // Zoom 17 near the equator: about 317 x 317 tiles.
+  const std::string project = run.Tasks + "big.mrd";
+  fs::create_directories(run.Tasks);
+  test::WriteAll(project,
+                 "[AREA]\r\nLeftLongitude=0.001\r\nRightLongitude=0.869\r\nTopLatitude=0.869\r\n"
+                 "BottomLatitude=0.001\r\n[Zoom]\r\nZoom=17\r\n");
+  const TTileGrid grid(OpenTaskReadOnly(project, TStartConfig{}));
+  ASSERT_GE(grid.Count(), 100000);
+  fs::create_directories(grid.TileFolder());
+  // A file system allows some 65,000 links to a file: a new picture every 50,000.
+  const std::string jpeg = test::EncodeJpeg(256, 256);
+  long long made = 0;
+  fs::path picture;
+  grid.ForEach([&](int x, int y) {
+    if (made++ % 50000 == 0) test::WriteAll(picture = run.Dir / ("tile" + std::to_string(made) + ".jpg"), jpeg);
+    fs::create_hard_link(picture, grid.TilePath(x, y));
+  });
+
+  test::WhenModal([&](QWidget* modal) {
+    auto* open = qobject_cast<QFileDialog*>(modal);
+    ASSERT_NE(open, nullptr);
+    test::WhenModal([](QWidget* modal) {
+      auto* question = qobject_cast<QMessageBox*>(modal);
+      ASSERT_NE(question, nullptr);
+      question->button(QMessageBox::Yes)->click();  // decode: slow
+    });
+    open->selectFile(QString::fromStdString(project));
+    static_cast<QDialog*>(open)->accept();
+  });
+  QWidget* main = run.Main();
+  // The bar's rows are kept from the start: nothing moves when it shows.
+  const QRect button = Find<QWidget>(main, "BitBtn1")->geometry(), text = Find<QWidget>(main, "ProgressText")->geometry();
+  const QSize size = main->size();
+  auto* action = Find<QAction>(main, "Checktask1");
+  action->trigger();
+  const TTaskCheck& check = run.App->Form1.Check;
+  auto* bar = Find<QProgressBar>(main, "ProgressBar");
+  ASSERT_TRUE(test::WaitUntil([&] { return bar->isVisible() && bar->value() > 0; }));
+  EXPECT_EQ(bar->maximum(), grid.Count());
+  EXPECT_EQ(Text(main, "BitBtn1"), "Stop");
+  EXPECT_EQ(action->text(), TTaskCheck::StopCaption);
+  EXPECT_EQ(std::tuple(main->size(), Find<QWidget>(main, "BitBtn1")->geometry(),
+                       Find<QWidget>(main, "ProgressText")->geometry()),
+            std::tuple(size, button, text));
+
+  auto* name = Find<QLineEdit>(main, "EditTaskName");
+  name->clear();
+  QTest::keyClicks(name, "typed");
+  EXPECT_EQ(name->text(), "typed");
+  ASSERT_TRUE(check.Running()) << "the check ended before the window was tried";
+
+  const auto before = std::chrono::steady_clock::now();
+  main->close();
+  const auto took = std::chrono::steady_clock::now() - before;
+  EXPECT_FALSE(check.Running());
+  // A second, with room for a machine busy with other work.
+  EXPECT_LT(took, std::chrono::seconds(3));
 }
 
 TEST(DesktopMainWindow, MapTypeSetsTheZoomRange) {
@@ -227,7 +298,7 @@ TEST(DesktopMainWindow, FieldsNamedReachableAndLive) {
   for (const char* name : {"Edit1", "Edit3", "Edit2", "Edit4"}) QTest::keyClicks(Find<QLineEdit>(main, name), "4");
   EXPECT_EQ(Text(main, "LabelEstimate"), EstimateText("4", "4", "4", "4", 12));
   QTest::keyClick(left, Qt::Key_Backspace);
-  EXPECT_EQ(Text(main, "LabelEstimate"), "Tiles: \u2014");
+  EXPECT_EQ(Text(main, "LabelEstimate"), "Tiles: \u2014 Left Longitude is empty");
 }
 
 // Against the local nginx: zoom-13 tiles 6010..6013 x 3000..3002.
