@@ -214,7 +214,6 @@ TEST(CombineWindowTest, TheNewestTaskStartedWithEnterAndARunNotClosedUnasked) {
     EXPECT_EQ(*text, TCombineForm::StopAndClose);
     EXPECT_EQ(form.Running(), answer == QMessageBox::No);
   }
-  EXPECT_FALSE(fs::exists(dir / "t.mbtiles"));
 }
 
 }  // namespace
