@@ -13,9 +13,7 @@
 
 namespace meridane {
 
-namespace {
-
-std::string Reason(sqlite3* db, int code) {
+std::string SqliteWriteReason(sqlite3* db, int code) {
   const int primary = code & 0xff;
   if (primary == SQLITE_FULL) return WriteFailureReason(ENOSPC);
   // The system's reason says more than "unable to open database file" or
@@ -27,10 +25,6 @@ std::string Reason(sqlite3* db, int code) {
   if (error != 0) return WriteFailureReason(error);
   return db ? sqlite3_errmsg(db) : sqlite3_errstr(code);
 }
-
-// Rows of the format count from the south.
-
-}  // namespace
 
 TMbtilesWriter::TMbtilesWriter(std::filesystem::path path, const TTileSet& set) : Path(std::move(path)), Set(set) {
   // SQLite would open an old file's tables; the file is made afresh.
@@ -67,7 +61,7 @@ void TMbtilesWriter::Close() noexcept {
 }
 
 void TMbtilesWriter::Fail(int code) {
-  const std::string reason = Reason(Db, code);
+  const std::string reason = SqliteWriteReason(Db, code);
   Close();
   throw EWriteError(Path, reason);
 }

@@ -13,6 +13,11 @@ struct sqlite3_stmt;
 
 namespace meridane {
 
+// Why an SQLite call on a file being written failed, for the user: the
+// system's reason where there is one ("No space left on device"), which says
+// more than SQLite's "disk I/O error". db may be null (a failed open).
+std::string SqliteWriteReason(sqlite3* db, int code);
+
 // Writes an MBTiles 1.3 file: the tiles' bytes as given, rows counted from the
 // south (tile_row = 2^zoom - 1 - y) as the format requires, and the metadata of
 // ArchiveMetadata, its format that of the tiles written (TTileFormats), which

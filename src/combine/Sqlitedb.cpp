@@ -12,21 +12,6 @@
 
 namespace meridane {
 
-namespace {
-
-// The system's reason says more than SQLite's "disk I/O error".
-std::string Reason(sqlite3* db, int code) {
-  const int primary = code & 0xff;
-  if (primary == SQLITE_FULL) return WriteFailureReason(ENOSPC);
-  int error = 0;
-  if (db && primary == SQLITE_IOERR) sqlite3_file_control(db, "main", SQLITE_FCNTL_LAST_ERRNO, &error);
-  if (db && error == 0 && (primary == SQLITE_CANTOPEN || primary == SQLITE_IOERR)) error = sqlite3_system_errno(db);
-  if (error != 0) return WriteFailureReason(error);
-  return db ? sqlite3_errmsg(db) : sqlite3_errstr(code);
-}
-
-}  // namespace
-
 TSqlitedbWriter::TSqlitedbWriter(std::filesystem::path path, const TTileSet& set) : Path(std::move(path)), Set(set) {
   std::error_code ec;
   std::filesystem::remove(Path, ec);
@@ -59,7 +44,7 @@ void TSqlitedbWriter::Close() noexcept {
 }
 
 void TSqlitedbWriter::Fail(int code) {
-  const std::string reason = Reason(Db, code);
+  const std::string reason = SqliteWriteReason(Db, code);
   Close();
   throw EWriteError(Path, reason);
 }
