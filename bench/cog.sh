@@ -17,8 +17,9 @@ read -r -a sides <<<"${sides[*]}"
 work_folder cog
 limit=${MERIDANE_BENCH_LIMIT:-600}  # seconds a case may take
 
-# Map-like tiles: flat areas, roads and some texture, each of its own colours;
-# the PNGs have a clear corner and a half-clear band, as overlays do.
+# Map-like tiles, each of its own colours: flat areas and roads, with grain in
+# the JPEGs (as photos have) and none in the PNGs (as drawn maps have); the
+# PNGs have a clear corner and a half-clear band, as overlays do.
 for i in 1 2 3 4; do
   /usr/bin/python3 - "$i" "$work/source$i" <<'PY'
 import random, struct, sys, zlib
@@ -30,10 +31,10 @@ for y in range(256):
     rgba.append(0)  # PNG filter: none
     for x in range(256):
         road = abs((x + y * n) % 97 - 48) < 3
-        c = (255, 255, 255) if road else tuple(max(0, b - ((x // 32 + y // 32) % 3) * 20 - random.randrange(12)) for b in base)
+        flat = tuple(max(0, b - ((x // 32 + y // 32) % 3) * 20) for b in base)
         a = 0 if x + y < 60 else 128 if 100 < y < 120 else 255
-        rgb += bytes(c)
-        rgba += bytes(c) + bytes([a])
+        rgb += bytes((255, 255, 255) if road else tuple(max(0, v - random.randrange(12)) for v in flat))
+        rgba += bytes((255, 255, 255) if road else flat) + bytes([a])
 open(sys.argv[2] + ".ppm", "wb").write(b"P6\n256 256\n255\n" + bytes(rgb))
 def chunk(kind, data):
     return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
@@ -50,17 +51,19 @@ done
 run() {
   local name=$1
   shift
+  rm -f "$work/stopped"
   if /usr/bin/time -v -o "$work/time" timeout "$limit" "$@" >/dev/null 2>"$work/err"; then
     awk -v n="$name" -F': ' '/Elapsed/ {split($2, t, ":"); s = t[1] * 60 + t[2]} /Maximum resident/ {m = $2 / 1024}
       /User time|System time/ {c += $2} END {printf "%-26s %7.1f s %7.1f s cpu %6.0f MiB", n, s, c, m}' "$work/time"
   else
-    printf "%-30s stopped after %s s or failed: %s" "$name" "$limit" "$(tail -1 "$work/err")"
+    printf "%-26s stopped after %s s or failed: %s" "$name" "$limit" "$(tail -1 "$work/err")"
+    touch "$work/stopped"
   fi
 }
 
 # The size of an output and the validator's word on it.
 check() {
-  if [ -f "$1" ]; then
+  if [ -f "$1" ] && [ ! -f "$work/stopped" ]; then
     ls -l "$1" | awk '{printf " %8.0f MB", $5 / 1e6}'
     if /usr/bin/python3 "$validator" -q "$1"; then echo "  valid COG"; else echo "  NOT a valid COG"; fi
   else

@@ -286,6 +286,33 @@ TEST(CombineOutputs, FailedWritesThrowTheReason) {
   std::signal(SIGXFSZ, previous);
 }
 
+// The tiles wait in scratch files and are copied into the file at the end: a
+// write that fails there (the file, not the scratch, passes the size limit)
+// is an error with the reason too, not a short file.
+TEST(CombineOutputs, GeoTiffFailingAtTheEndThrowsTheReason) {
+  const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  for (const std::string format : {"jpg", "png"}) {
+    TTempDir dir;
+    const TTileSet set = SmallSet(format);
+    const std::string path = (dir / "out.tif").string();
+    WriteMosaic(*std::make_unique<TGeoTiffSink>(set, path), set);
+    const auto size = std::filesystem::file_size(path);
+    std::string error = "no error";
+    {
+      const test::TResourceLimitGuard fileSize(RLIMIT_FSIZE);
+      // Past the image's tiles, which wait in a scratch file of their own, short of the whole file.
+      ASSERT_TRUE(fileSize.SetSoft(size - 2000));
+      try {
+        WriteMosaic(*std::make_unique<TGeoTiffSink>(set, path), set);
+      } catch (const EWriteError& e) {
+        error = e.what();
+      }
+    }
+    EXPECT_EQ(error, "Cannot create file " + path + ": File too large") << format;
+  }
+  std::signal(SIGXFSZ, previous);
+}
+
 TEST(Pyramid, OverviewSizesHalveDownTo256) {
   using TSizes = std::vector<std::pair<long long, long long>>;
   EXPECT_EQ(OverviewSizes(256, 256), TSizes{});
