@@ -7,6 +7,7 @@
 # meridane_mosaic writes (what gdalbuildvrt would make from georeferenced
 # tiles; its time is not counted).
 # Usage: bench/cog.sh [SIDES...]   (default: 100, i.e. 10,000 tiles)
+# MERIDANE_BENCH_KINDS="jpg" (or "png") runs one kind of tiles only.
 # Needs: gdal-bin, python3-gdal, libjpeg-turbo-progs (cjpeg), python3, time.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
@@ -74,7 +75,7 @@ check() {
 
 echo "$(nproc) processors, load $(cut -d' ' -f1-3 /proc/loadavg); $(gdalinfo --version)"
 for side in "${sides[@]}"; do
-  for kind in jpg png; do
+  for kind in ${MERIDANE_BENCH_KINDS:-jpg png}; do
     dir=$work/t$side
     "$mosaic" link "$dir" "$side" "$side" "$work"/source*."$kind"
     "$mosaic" vrt "$dir" "$side" "$side" "$work/m.vrt"
