@@ -199,7 +199,8 @@ std::string SeeThroughTile(int column, int row) {
 // even when the first row is left out; BigTIFF from the limit; PNG pixels come
 // back exactly, alpha and all.
 TEST(CombineOutputs, GeoTiffIsCloudOptimized) {
-  const std::string validator = "/usr/bin/python3 /usr/lib/python3/dist-packages/osgeo_utils/samples/validate_cloud_optimized_geotiff.py";
+  const std::string validator =
+      "/usr/bin/python3 /usr/lib/python3/dist-packages/osgeo_utils/samples/validate_cloud_optimized_geotiff.py";
   struct TCase {
     const char* Name;
     std::string Tiles;  // "jpg", "png", or "alpha": SeeThroughTile
