@@ -3,7 +3,8 @@
 // a tile file that is missing is left out.
 //   meridane_mosaic link FOLDER COLUMNS ROWS SOURCE...  hard links to the SOURCEs in turn
 //   meridane_mosaic vrt FOLDER COLUMNS ROWS OUT.vrt     the same mosaic for GDAL
-//   meridane_mosaic tiff-jpeg|tiff-deflate|png|jpeg FOLDER COLUMNS ROWS OUT
+//   meridane_mosaic tiff|tiff-jpeg|tiff-deflate|png|jpeg FOLDER COLUMNS ROWS OUT
+// (tiff: the tiles' bytes choose JPEG or lossless with alpha, as the combiner does)
 #include <unistd.h>
 
 #include <cstdio>
@@ -22,7 +23,7 @@ using namespace meridane;
 
 int main(int argc, char** argv) {
   if (argc < 6) {
-    std::fprintf(stderr, "usage: %s link|vrt|tiff-jpeg|tiff-deflate|png|jpeg FOLDER COLUMNS ROWS OUT|SOURCE...\n", argv[0]);
+    std::fprintf(stderr, "usage: %s link|vrt|tiff|tiff-jpeg|tiff-deflate|png|jpeg FOLDER COLUMNS ROWS OUT|SOURCE...\n", argv[0]);
     return 2;
   }
   const std::string mode = argv[1], folder = std::string(argv[2]) + "/";
@@ -52,8 +53,10 @@ int main(int argc, char** argv) {
     vrt << "<VRTDataset rasterXSize=\"" << columns * 256 << "\" rasterYSize=\"" << rows * 256 << "\">\n"
         << "<SRS>EPSG:3857</SRS>\n<GeoTransform>" << set.WestMetres << "," << px << ",0," << set.NorthMetres << ",0,"
         << -px << "</GeoTransform>\n";
-    for (int band = 1; band <= 3; ++band) {
+    // PNG tiles: their alpha as a fourth band.
+    for (int band = 1; band <= (extension == ".png" ? 4 : 3); ++band) {
       vrt << "<VRTRasterBand dataType=\"Byte\" band=\"" << band << "\">\n";
+      if (band == 4) vrt << "<ColorInterp>Alpha</ColorInterp>\n";
       for (long long n = 0; n < static_cast<long long>(columns) * rows; ++n)
         vrt << "<SimpleSource><SourceFilename relativeToVRT=\"0\">" << folder << n << extension
             << "</SourceFilename><SourceBand>" << band << "</SourceBand><SrcRect xOff=\"0\" yOff=\"0\" xSize=\"256\" "
@@ -66,7 +69,9 @@ int main(int argc, char** argv) {
   }
   try {
     std::unique_ptr<ITileSink> sink;
-    if (mode == "tiff-jpeg" || mode == "tiff-deflate")
+    if (mode == "tiff")
+      sink = std::make_unique<TGeoTiffSink>(set, out);
+    else if (mode == "tiff-jpeg" || mode == "tiff-deflate")
       sink = std::make_unique<TGeoTiffSink>(
           set, out, TGeoTiffOptions{mode == "tiff-jpeg" ? TTiffCompression::Jpeg : TTiffCompression::Deflate});
     else

@@ -91,12 +91,9 @@ std::unique_ptr<ITileSink> MakeSink(TOutputFormat format, const fs::path& path, 
   switch (format) {
     case TOutputFormat::MBTiles: return std::make_unique<TMbtilesWriter>(path, set);
     case TOutputFormat::PMTiles: return std::make_unique<TPmtilesWriter>(path, set);
-    case TOutputFormat::GeoTiff: {
-      // Tiles downloaded as JPEG stay JPEG; PNG tiles keep every pixel.
-      const TTiffCompression compression = set.Format == "png" ? TTiffCompression::Deflate : TTiffCompression::Jpeg;
-      return std::make_unique<TGeoTiffSink>(set, path.string(),
-                                            TGeoTiffOptions{.Compression = compression, .JpegQuality = options.Quality});
-    }
+    case TOutputFormat::GeoTiff:
+      // The tiles' bytes choose: JPEG tiles stay JPEG; PNG and WebP tiles keep every pixel.
+      return std::make_unique<TGeoTiffSink>(set, path.string(), TGeoTiffOptions{.Compression = std::nullopt, .JpegQuality = options.Quality});
     case TOutputFormat::Png: return std::make_unique<TPictureSink>(set, path.string(), TPictureFormat::Png);
     case TOutputFormat::Jpeg:
       return std::make_unique<TPictureSink>(set, path.string(), TPictureFormat::Jpeg, options.Quality);

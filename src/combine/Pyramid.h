@@ -32,6 +32,8 @@ class TScratchFile {
   unsigned long long Reserve(unsigned long long size);
   void Write(unsigned long long offset, const void* data, std::size_t size);
   void Read(unsigned long long offset, void* data, std::size_t size) const;
+  // For copies the kernel makes (copy_file_range).
+  int Descriptor() const { return Fd; }
 
  private:
   std::string Folder;

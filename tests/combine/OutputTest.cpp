@@ -79,9 +79,7 @@ TEST(CombineOutputs, GdalReadsEveryOutputWithItsPlaceAndPixels) {
          return std::make_unique<TGeoTiffSink>(s, p, TGeoTiffOptions{TTiffCompression::Deflate});
        }},
       {"from-png.tif", "png", rgba, 0, false,
-       [](const TTileSet& s, const std::string& p) {
-         return std::make_unique<TGeoTiffSink>(s, p, TGeoTiffOptions{TTiffCompression::Deflate});
-       }},
+       [](const TTileSet& s, const std::string& p) { return std::make_unique<TGeoTiffSink>(s, p); }},
       {"out.png", "png", rgba, 0, false,
        [](const TTileSet& s, const std::string& p) { return std::make_unique<TPictureSink>(s, p, TPictureFormat::Png); }},
       {"from-webp.png", "webp", rgba, 0, false,
@@ -187,15 +185,78 @@ TEST(CombineOutputs, PictureFilesAndSizeLimit) {
   EXPECT_EQ(PictureFiles("/a.b/map", TPictureFormat::Jpeg), (TFiles{"/a.b/map", "/a.b/map.jgw", "/a.b/map.aux.xml"}));
 }
 
-TEST(CombineOutputs, BigTiffWhenTheUncompressedPixelsCouldPassFourGigabytes) {
-  for (const auto& [tiles, compression, big] : std::vector<std::tuple<int, TTiffCompression, bool>>{
-           {10000, TTiffCompression::Jpeg, false},
-           {20000, TTiffCompression::Jpeg, true},
-           {10000, TTiffCompression::Deflate, false},
-           {12000, TTiffCompression::Deflate, true}}) {
-    TTileSet set;
-    set.MaxX = tiles - 1;
-    EXPECT_EQ(NeedsBigTiff(set, compression), big) << tiles;
+// A PNG tile whose alpha runs from clear at the left to opaque at the right,
+// its colours kept under the clear pixels too.
+std::string SeeThroughTile(int column, int row) {
+  std::vector<unsigned char> pixels;
+  for (int y = 0; y < TileSide; ++y)
+    for (int x = 0; x < TileSide; ++x)
+      for (const int v : {column * 40 + x / 4, row * 60 + y / 4, (x * y) % 256, x})
+        pixels.push_back(static_cast<unsigned char>(v));
+  return test::EncodePngPixels(pixels, TileSide, TileSide, PNG_FORMAT_RGBA);
+}
+
+// GDAL's own check of the layout passes, with every tile's size before it and
+// its last bytes after it checked; the tiles' bytes choose the compression,
+// even when the first row is left out; BigTIFF from the limit; PNG pixels come
+// back exactly, alpha and all.
+TEST(CombineOutputs, GeoTiffIsCloudOptimized) {
+  const std::string validator =
+      "/usr/bin/python3 /usr/lib/python3/dist-packages/osgeo_utils/samples/validate_cloud_optimized_geotiff.py";
+  struct TCase {
+    const char* Name;
+    std::string Tiles;  // "jpg", "png", or "alpha": SeeThroughTile
+    bool FirstRowLeftOut;
+    unsigned long long ClassicLimit;
+    std::string Compression;  // as GDAL names it
+    bool Big;
+  };
+  const unsigned long long limit = TGeoTiffOptions{}.ClassicTiffLimit;
+  const std::vector<TCase> cases = {
+      {"jpeg", "jpg", false, limit, "YCbCrJPEG", false},
+      {"png", "png", false, limit, "DEFLATE", false},
+      {"alpha after an empty row", "alpha", true, limit, "DEFLATE", false},
+      {"big jpeg after an empty row", "jpg", true, 1000, "YCbCrJPEG", true},
+      {"big alpha", "alpha", false, 1000, "DEFLATE", true},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TTempDir dir;
+    const std::string path = (dir / "cog.tif").string();
+    const TTileSet set = SmallSet(c.Tiles == "jpg" ? "jpg" : "png");
+    const auto tile = [&](int column, int row) {
+      return c.Tiles == "alpha" ? SeeThroughTile(column, row) : SourceTile(column, row, c.Tiles);
+    };
+    {
+      TGeoTiffOptions options;
+      options.ClassicTiffLimit = c.ClassicLimit;
+      TGeoTiffSink sink(set, path, options);
+      for (int row = 0; row < set.Rows(); ++row)
+        for (int column = 0; column < set.Columns(); ++column)
+          sink.Add(set.MinX + column, set.MinY + row,
+                   c.FirstRowLeftOut && row == 0 ? std::nullopt : std::optional<std::string>(tile(column, row)));
+      sink.Finish();
+    }
+    const auto [report, status] = test::RunCommand(validator + " --full-check=yes '" + path + "' 2>&1");
+    EXPECT_EQ(status, 0) << report;
+    EXPECT_NE(report.find("is a valid cloud optimized GeoTIFF"), std::string::npos) << report;
+    EXPECT_EQ(test::ReadAll(path).substr(0, 4), c.Big ? std::string("II+\0", 4) : std::string("II*\0", 4));
+
+    const std::string info = test::GdalInfo(path);
+    EXPECT_NE(info.find(R"("overviews":[{"size":[640,384]},{"size":[320,192]},{"size":[160,96]}])"), std::string::npos);
+    EXPECT_NE(info.find(R"("COMPRESSION":")" + c.Compression + "\""), std::string::npos) << info;
+    EXPECT_NE(info.find(R"("LAYOUT":"COG")"), std::string::npos) << info;
+
+    const std::string bands = c.Compression != "DEFLATE" ? "-b 1 -b 2 -b 3 -b mask" : "-b 1 -b 2 -b 3 -b 4";
+    if (c.FirstRowLeftOut) {
+      EXPECT_EQ(Compare(GdalWindow(path, bands, 0, 0), TRgba(TilePixels * 4)).MaxAlpha, 0);
+    }
+    if (c.Tiles != "alpha") continue;
+    for (const auto& [column, row] : {std::pair{1, 1}, {4, 2}}) {
+      TRgba want;
+      ASSERT_TRUE(DecodeTile(tile(column, row), want));
+      EXPECT_TRUE(GdalWindow(path, bands, column * TileSide, row * TileSide) == want) << column << "," << row;
+    }
   }
 }
 
@@ -224,6 +285,33 @@ TEST(CombineOutputs, FailedWritesThrowTheReason) {
       }
     }
     EXPECT_EQ(error, "Cannot create file " + (dir / "out").string() + ": File too large") << i;
+  }
+  std::signal(SIGXFSZ, previous);
+}
+
+// The tiles wait in scratch files and are copied into the file at the end: a
+// write that fails there (the file, not the scratch, passes the size limit)
+// is an error with the reason too, not a short file.
+TEST(CombineOutputs, GeoTiffFailingAtTheEndThrowsTheReason) {
+  const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  for (const std::string format : {"jpg", "png"}) {
+    TTempDir dir;
+    const TTileSet set = SmallSet(format);
+    const std::string path = (dir / "out.tif").string();
+    WriteMosaic(*std::make_unique<TGeoTiffSink>(set, path), set);
+    const auto size = std::filesystem::file_size(path);
+    std::string error = "no error";
+    {
+      const test::TResourceLimitGuard fileSize(RLIMIT_FSIZE);
+      // Past the image's tiles, which wait in a scratch file of their own, short of the whole file.
+      ASSERT_TRUE(fileSize.SetSoft(size - 2000));
+      try {
+        WriteMosaic(*std::make_unique<TGeoTiffSink>(set, path), set);
+      } catch (const EWriteError& e) {
+        error = e.what();
+      }
+    }
+    EXPECT_EQ(error, "Cannot create file " + path + ": File too large") << format;
   }
   std::signal(SIGXFSZ, previous);
 }
