@@ -69,7 +69,7 @@ TEST(PngPicture, ReadersSeeEveryTileExactlyInRgbOrRgba) {
     }
 
     const auto [checked, status] =
-        test::RunCommand("python3 '" MERIDANE_TEST_SOURCE_DIR "/combine/check_png.py' '" + path + "' 2>&1");
+        test::RunCommand("/usr/bin/python3 '" MERIDANE_TEST_SOURCE_DIR "/combine/check_png.py' '" + path + "' 2>&1");
     ASSERT_EQ(status, 0) << checked;
     EXPECT_EQ(std::stoi(checked), c.ColourType) << checked;
 
