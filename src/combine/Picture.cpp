@@ -296,6 +296,12 @@ void TPictureSink::Add(int x, int y, std::optional<std::string_view> bytes) {
   while (s.Decoders.Size() > Window) s.Take(s.Decoders.Next());
 }
 
+void TPictureSink::LeftOutAhead() {
+  TImpl& s = *Impl;
+  if (s.Added != 0) throw std::logic_error("Picture: told of tiles left out too late");
+  if (s.Png() && s.Channels == 3) s.ToRgba();  // no row written yet: nothing to redo
+}
+
 void TPictureSink::Finish() {
   TImpl& s = *Impl;
   if (s.Added != s.Set.Count()) throw std::logic_error("Picture: tiles missing at the end");

@@ -41,6 +41,7 @@ class TPictureSink final : public ITileSink {
   ~TPictureSink() override;
 
   void Add(int x, int y, std::optional<std::string_view> bytes) override;
+  void LeftOutAhead() override;
   void Finish() override;
 
  private:

@@ -1,5 +1,8 @@
 #include "combine/Source.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -169,6 +172,21 @@ class TReadAhead {
   std::vector<std::thread> Threads;  // last: they start once the rest is there
 };
 
+// Whether a tile's file is surely left out by its entry alone, as the reader
+// would find it: missing, empty, too long, or no regular file (a link is not
+// followed).
+bool AnyTileLeftOut(int folder, const TTileSource& source, std::size_t maxBytes) {
+  const TTileSet& set = source.Set;
+  for (int y = set.MinY; y <= set.MaxY; ++y)
+    for (int x = set.MinX; x <= set.MaxX; ++x) {
+      struct stat entry {};
+      if (::fstatat(folder, source.FileName(x, y).c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0 ||
+          !S_ISREG(entry.st_mode) || entry.st_size == 0 || static_cast<std::size_t>(entry.st_size) > maxBytes)
+        return true;
+    }
+  return false;
+}
+
 }  // namespace
 
 TFeedResult FeedTiles(const TTileSource& source, ITileSink& sink, const TFeedOptions& options) {
@@ -177,6 +195,7 @@ TFeedResult FeedTiles(const TTileSource& source, ITileSink& sink, const TFeedOpt
   auto nextProgress = Clock::now() + std::chrono::milliseconds(100);
   TFeedResult result;
   const TTileReader tiles(handle.Get(), PlaceholderBytes(options.ProgramFolder, source.Set.Format), options.MaxTileBytes);
+  if (options.LookAhead && AnyTileLeftOut(handle.Get(), source, options.MaxTileBytes)) sink.LeftOutAhead();
   TReadAhead reader(source, tiles, options.Pixels);
   const long long columns = source.Set.Columns();
   long long fed = 0;

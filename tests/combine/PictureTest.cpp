@@ -38,10 +38,12 @@ TEST(PngPicture, ReadersSeeEveryTileExactlyInRgbOrRgba) {
     std::string Format;
     std::map<std::pair<int, int>, std::optional<std::string>> Special;  // tiles by column, row: nothing is missing
     int ColourType;
+    bool Ahead = false;  // told of a tile left out before the first
   };
   const std::vector<TCase> cases = {
       {"opaque tiles", 3, 3, "jpg", {}, 2},
       {"a tile missing at the very end", 3, 3, "jpg", {{{2, 2}, std::nullopt}}, 6},
+      {"told ahead of a tile missing at the end", 3, 3, "jpg", {{{2, 2}, std::nullopt}}, 6, true},
       {"the first tile missing, a damaged one later", 3, 2, "jpg", {{{0, 0}, std::nullopt}, {{1, 1}, damaged}}, 6},
       {"wide and opaque", 40, 2, "jpg", {}, 2},
       {"wide, a tile damaged in the second row", 40, 2, "jpg", {{{17, 1}, damaged}}, 6},
@@ -56,6 +58,7 @@ TEST(PngPicture, ReadersSeeEveryTileExactlyInRgbOrRgba) {
     std::map<std::pair<int, int>, TRgba> want;
     {
       TPictureSink sink(set, path, TPictureFormat::Png);
+      if (c.Ahead) sink.LeftOutAhead();
       for (int row = 0; row < c.Rows; ++row)
         for (int column = 0; column < c.Columns; ++column) {
           const auto special = c.Special.find({column, row});
