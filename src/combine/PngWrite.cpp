@@ -71,22 +71,32 @@ void FilterRow(const unsigned char* row, const unsigned char* above, std::size_t
 
 // Undoes any filter in place, the row above taken as zeros when there is none.
 bool UnfilterRow(unsigned char filter, unsigned char* row, const unsigned char* above, std::size_t n, int bpp) {
-  auto up = [&](std::size_t i) -> int { return above ? above[i] : 0; };
-  auto left = [&](std::size_t i) -> int { return i >= static_cast<std::size_t>(bpp) ? row[i - bpp] : 0; };
-  auto corner = [&](std::size_t i) -> int { return above && i >= static_cast<std::size_t>(bpp) ? above[i - bpp] : 0; };
-  for (std::size_t i = 0; i < n; ++i) {
-    int predictor = 0;
-    switch (filter) {
-      case FilterNone: break;
-      case FilterSub: predictor = left(i); break;
-      case FilterUp: predictor = up(i); break;
-      case FilterAverage: predictor = (left(i) + up(i)) / 2; break;
-      case FilterPaeth: predictor = PaethOf(left(i), up(i), corner(i)); break;
-      default: return false;
-    }
-    row[i] = static_cast<unsigned char>(row[i] + predictor);
+  const std::size_t b = static_cast<std::size_t>(bpp);
+  static const std::vector<unsigned char> zeros(1 << 20);
+  std::vector<unsigned char> ownZeros;
+  if (!above) {
+    if (n > zeros.size()) ownZeros.resize(n);
+    above = n > zeros.size() ? ownZeros.data() : zeros.data();
   }
-  return true;
+  switch (filter) {
+    case FilterNone: return true;
+    case FilterSub:
+      for (std::size_t i = b; i < n; ++i) row[i] = static_cast<unsigned char>(row[i] + row[i - b]);
+      return true;
+    case FilterUp:
+      for (std::size_t i = 0; i < n; ++i) row[i] = static_cast<unsigned char>(row[i] + above[i]);
+      return true;
+    case FilterAverage:
+      for (std::size_t i = 0; i < b; ++i) row[i] = static_cast<unsigned char>(row[i] + above[i] / 2);
+      for (std::size_t i = b; i < n; ++i) row[i] = static_cast<unsigned char>(row[i] + (row[i - b] + above[i]) / 2);
+      return true;
+    case FilterPaeth:
+      for (std::size_t i = 0; i < b; ++i) row[i] = static_cast<unsigned char>(row[i] + above[i]);
+      for (std::size_t i = b; i < n; ++i)
+        row[i] = static_cast<unsigned char>(row[i] + PaethOf(row[i - b], above[i], above[i - b]));
+      return true;
+    default: return false;
+  }
 }
 
 // A raw deflate stream per worker thread, reset for every segment.
@@ -117,6 +127,67 @@ struct TPngWriter::TSegment {
   std::uint32_t Rows = 0;
   bool Last = false;
 };
+
+// Filters and deflates count rows into a segment, on a worker.
+TPngWriter::TSegment TPngWriter::Compress(const unsigned char* rows, std::uint32_t count, std::size_t rowBytes,
+                                          int bpp, int level, bool last) {
+  thread_local TDeflater deflater;
+  std::vector<unsigned char> filtered((rowBytes + 1) * count), scratch(2 * rowBytes);
+  for (std::uint32_t r = 0; r < count; ++r) {
+    const unsigned char* row = rows + r * rowBytes;
+    FilterRow(row, r ? row - rowBytes : nullptr, rowBytes, bpp, filtered.data() + r * (rowBytes + 1), scratch.data());
+  }
+  TSegment s;
+  s.Rows = count, s.Last = last, s.Length = filtered.size();
+  s.Adler = adler32_z(1, filtered.data(), filtered.size());
+  deflater.Start(level);
+  z_stream& z = deflater.Stream;
+  s.Deflated.resize(deflateBound(&z, filtered.size()) + 16);
+  z.next_in = filtered.data();
+  z.avail_in = static_cast<uInt>(filtered.size());
+  z.next_out = reinterpret_cast<Bytef*>(s.Deflated.data());
+  z.avail_out = static_cast<uInt>(s.Deflated.size());
+  // A sync flush ends the segment on a byte boundary with the stream still
+  // open, so that the next segment's blocks follow it; the last one ends it.
+  const int status = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH);
+  if (status != (last ? Z_STREAM_END : Z_OK) || z.avail_in != 0) throw std::runtime_error("Png: deflate failed");
+  s.Deflated.resize(s.Deflated.size() - z.avail_out);
+  return s;
+}
+
+// An RGB segment as written by Compress read back from the file at old, as
+// RGBA rows, compressed again: segments need nothing from one another.
+TPngWriter::TSegment TPngWriter::Widen(int old, long long offset, std::size_t length, std::uint32_t count,
+                                       std::uint32_t width, int level) {
+  const std::size_t rgb = static_cast<std::size_t>(width) * 3, rgba = static_cast<std::size_t>(width) * 4;
+  std::string deflated(length, '\0');
+  errno = 0;
+  if (::pread(old, deflated.data(), length, offset) != static_cast<ssize_t>(length))
+    throw std::runtime_error(std::string("Cannot read back the picture being written: ") + std::strerror(errno ? errno : EIO));
+  std::vector<unsigned char> filtered((rgb + 1) * count);
+  z_stream z{};
+  if (inflateInit2(&z, -15) != Z_OK) throw std::bad_alloc();
+  z.next_in = reinterpret_cast<Bytef*>(deflated.data());
+  z.avail_in = static_cast<uInt>(length);
+  z.next_out = filtered.data();
+  z.avail_out = static_cast<uInt>(filtered.size());
+  const int status = inflate(&z, Z_SYNC_FLUSH);
+  inflateEnd(&z);
+  if ((status != Z_OK && status != Z_BUF_ERROR) || z.avail_out != 0)
+    throw std::runtime_error("Cannot read back the picture being written: it changed");
+  std::vector<unsigned char> rows(rgba * count);
+  for (std::uint32_t r = 0; r < count; ++r) {
+    unsigned char* line = filtered.data() + r * (rgb + 1);
+    if (!UnfilterRow(line[0], line + 1, r ? line - rgb : nullptr, rgb, 3))
+      throw std::runtime_error("Cannot read back the picture being written: it changed");
+    unsigned char* out = rows.data() + r * rgba;
+    for (std::size_t x = 0; x < width; ++x, out += 4) {
+      std::memcpy(out, line + 1 + x * 3, 3);
+      out[3] = 255;
+    }
+  }
+  return Compress(rows.data(), count, rgba, 4, level, false);
+}
 
 TPngWriter::TPngWriter(std::string path, std::uint32_t width, std::uint32_t height, int channels, int level)
     : Path(std::move(path)), Width(width), Height(height), ChannelCount(channels), Level(level),
@@ -190,31 +261,7 @@ std::vector<unsigned char> TPngWriter::Spare() {
 void TPngWriter::Submit(std::shared_ptr<const std::vector<unsigned char>> rows, std::size_t first, std::uint32_t count) {
   const bool last = (RowsSubmitted += count) == Height;
   Workers->Submit([rows = std::move(rows), first, count, last, rowBytes = RowBytes(), bpp = ChannelCount,
-                   level = Level] {
-    thread_local TDeflater deflater;
-    std::vector<unsigned char> filtered((rowBytes + 1) * count), scratch(2 * rowBytes);
-    for (std::uint32_t r = 0; r < count; ++r) {
-      const unsigned char* row = rows->data() + (first + r) * rowBytes;
-      FilterRow(row, r ? row - rowBytes : nullptr, rowBytes, bpp, filtered.data() + r * (rowBytes + 1),
-                scratch.data());
-    }
-    TSegment s;
-    s.Rows = count, s.Last = last, s.Length = filtered.size();
-    s.Adler = adler32_z(1, filtered.data(), filtered.size());
-    deflater.Start(level);
-    z_stream& z = deflater.Stream;
-    s.Deflated.resize(deflateBound(&z, filtered.size()) + 16);
-    z.next_in = filtered.data();
-    z.avail_in = static_cast<uInt>(filtered.size());
-    z.next_out = reinterpret_cast<Bytef*>(s.Deflated.data());
-    z.avail_out = static_cast<uInt>(s.Deflated.size());
-    // A sync flush ends the segment on a byte boundary with the stream still
-    // open, so that the next segment's blocks follow it; the last one ends it.
-    const int status = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH);
-    if (status != (last ? Z_STREAM_END : Z_OK) || z.avail_in != 0) throw std::runtime_error("Png: deflate failed");
-    s.Deflated.resize(s.Deflated.size() - z.avail_out);
-    return s;
-  });
+                   level = Level] { return Compress(rows->data() + first * rowBytes, count, rowBytes, bpp, level, last); });
 }
 
 // The oldest segment into the file as an IDAT chunk, the stream's header
@@ -257,43 +304,18 @@ void TPngWriter::ToRgba() {
   ChannelCount = 4, RowsSubmitted = RowsWritten = 0, Adler = 1;
   Open();
 
-  const std::size_t rgb = static_cast<std::size_t>(Width) * 3, rgba = RowBytes();
-  z_stream z{};
-  if (inflateInit2(&z, -15) != Z_OK) throw std::bad_alloc();
-  struct TInflateEnd {
-    z_stream& Z;
-    ~TInflateEnd() { inflateEnd(&Z); }
-  } ender{z};
-  std::string deflated;
-  std::vector<unsigned char> filtered;
-  for (const TWritten& w : written) {
-    deflated.resize(w.Length);
-    errno = 0;
-    if (::pread(old, deflated.data(), w.Length, w.Offset) != static_cast<ssize_t>(w.Length)) Failed();
-    filtered.resize((rgb + 1) * w.Rows);
-    inflateReset(&z);
-    z.next_in = reinterpret_cast<Bytef*>(deflated.data());
-    z.avail_in = static_cast<uInt>(w.Length);
-    z.next_out = filtered.data();
-    z.avail_out = static_cast<uInt>(filtered.size());
-    const int status = inflate(&z, Z_SYNC_FLUSH);
-    if ((status != Z_OK && status != Z_BUF_ERROR) || z.avail_out != 0)
-      throw std::runtime_error("Png: the rows written cannot be read back");
-    std::vector<unsigned char> rows(rgba * w.Rows);
-    for (std::uint32_t r = 0; r < w.Rows; ++r) {
-      unsigned char* line = filtered.data() + r * (rgb + 1);
-      if (!UnfilterRow(line[0], line + 1, r ? line - rgb : nullptr, rgb, 3))
-        throw std::runtime_error("Png: the rows written cannot be read back");
-      unsigned char* out = rows.data() + r * rgba;
-      for (std::size_t x = 0; x < Width; ++x, out += 4) {
-        std::memcpy(out, line + 1 + x * 3, 3);
-        out[3] = 255;
-      }
+  // Every segment on a worker; a few of them at a time, in order.
+  try {
+    for (const TWritten& w : written) {
+      RowsSubmitted += w.Rows;
+      Workers->Submit([old, w, width = Width, level = Level] { return Widen(old, w.Offset, w.Length, w.Rows, width, level); });
+      while (Workers->Size() > 4) WriteNext();
     }
-    Submit(std::make_shared<const std::vector<unsigned char>>(std::move(rows)), 0, w.Rows);
-    while (Workers->Size() > 2) WriteNext();
+    while (Workers->Size() > 0) WriteNext();
+  } catch (...) {
+    Workers = std::make_unique<TOrderedWorkers<TSegment>>();  // no job reads old once it is closed
+    throw;
   }
-  while (Workers->Size() > 0) WriteNext();
 }
 
 void TPngWriter::Finish() {

@@ -53,6 +53,10 @@ class TPngWriter {
     std::uint32_t Rows = 0;
   };
 
+  static TSegment Compress(const unsigned char* rows, std::uint32_t count, std::size_t rowBytes, int bpp, int level,
+                           bool last);
+  static TSegment Widen(int old, long long offset, std::size_t length, std::uint32_t count, std::uint32_t width,
+                        int level);
   [[noreturn]] void Failed() const;
   void Open();
   void Submit(std::shared_ptr<const std::vector<unsigned char>> rows, std::size_t first, std::uint32_t count);
