@@ -81,7 +81,7 @@ bool JpegEnd(TJpegState& s) {
 struct TDecoded {
   long long Column = 0;
   TRgba Pixels;
-  bool Opaque = false;  // every pixel's alpha 255
+  bool Opaque = false;  // every pixel's alpha 255 (asked for a PNG only)
 };
 
 bool AllOpaque(const TRgba& pixels) {
@@ -152,6 +152,7 @@ struct TPictureSink::TImpl {
       errno = 0;
       File = std::fopen(Path.c_str(), "wb");
       if (!File) Failed("");
+      Encoder = std::make_unique<TOrderedWorkers<std::vector<unsigned char>>>(1);
       Jpegs.Info.err = jpeg_std_error(&Jpegs.Errors);
       Jpegs.Errors.error_exit = JpegFail;
       Jpegs.Info.client_data = &Jpegs;
@@ -267,9 +268,8 @@ struct TPictureSink::TImpl {
   bool JpegCreated = false;
   std::vector<unsigned char> Strip;  // the row of tiles being filled
   long long Added = 0;
-  // One thread: rows go into the file one after another.
-  std::unique_ptr<TOrderedWorkers<std::vector<unsigned char>>> Encoder =
-      std::make_unique<TOrderedWorkers<std::vector<unsigned char>>>(1);
+  // A JPEG's one thread: rows go into the file one after another.
+  std::unique_ptr<TOrderedWorkers<std::vector<unsigned char>>> Encoder;
   TOrderedWorkers<TDecoded> Decoders;
 };
 
@@ -286,11 +286,11 @@ void TPictureSink::Add(int x, int y, std::optional<std::string_view> bytes) {
   ++s.Added;
   std::optional<std::string> copy;
   if (bytes) copy.emplace(*bytes);
-  s.Decoders.Submit([column, copy = std::move(copy)] {
+  s.Decoders.Submit([column, copy = std::move(copy), png = s.Png()] {
     TDecoded d;
     d.Column = column;
     if (!copy || !DecodeTile(*copy, d.Pixels)) d.Pixels.assign(TilePixels * 4, 0);
-    d.Opaque = AllOpaque(d.Pixels);
+    d.Opaque = png && AllOpaque(d.Pixels);
     return d;
   });
   while (s.Decoders.Size() > Window) s.Take(s.Decoders.Next());

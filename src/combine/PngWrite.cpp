@@ -45,7 +45,8 @@ inline unsigned long Cost(const unsigned char* p, std::size_t n) {
 
 // One row into out[0] (the filter) and out[1..n]: of Sub, Up and Paeth the one
 // of the least cost; Sub alone without a row above, so that a segment stands
-// on its own. scratch holds 2n bytes.
+// on its own. scratch holds 2n bytes. Each filter over the whole row is vector
+// code, faster than judging on a sample byte by byte.
 void FilterRow(const unsigned char* row, const unsigned char* above, std::size_t n, int bpp, unsigned char* out,
                unsigned char* scratch) {
   unsigned char* sub = out + 1;
@@ -131,8 +132,12 @@ struct TPngWriter::TSegment {
 // Filters and deflates count rows into a segment, on a worker.
 TPngWriter::TSegment TPngWriter::Compress(const unsigned char* rows, std::uint32_t count, std::size_t rowBytes,
                                           int bpp, int level, bool last) {
+  // Buffers of the worker's own, kept: a segment's worth of fresh memory
+  // would cost page faults and clearing every time.
   thread_local TDeflater deflater;
-  std::vector<unsigned char> filtered((rowBytes + 1) * count), scratch(2 * rowBytes);
+  thread_local std::vector<unsigned char> filtered, deflated, scratch;
+  filtered.resize((rowBytes + 1) * count);
+  scratch.resize(2 * rowBytes);
   for (std::uint32_t r = 0; r < count; ++r) {
     const unsigned char* row = rows + r * rowBytes;
     FilterRow(row, r ? row - rowBytes : nullptr, rowBytes, bpp, filtered.data() + r * (rowBytes + 1), scratch.data());
@@ -142,16 +147,18 @@ TPngWriter::TSegment TPngWriter::Compress(const unsigned char* rows, std::uint32
   s.Adler = adler32_z(1, filtered.data(), filtered.size());
   deflater.Start(level);
   z_stream& z = deflater.Stream;
-  s.Deflated.resize(deflateBound(&z, filtered.size()) + 16);
+  deflated.resize(deflateBound(&z, filtered.size()) + 16);
   z.next_in = filtered.data();
   z.avail_in = static_cast<uInt>(filtered.size());
-  z.next_out = reinterpret_cast<Bytef*>(s.Deflated.data());
-  z.avail_out = static_cast<uInt>(s.Deflated.size());
+  z.next_out = deflated.data();
+  z.avail_out = static_cast<uInt>(deflated.size());
   // A sync flush ends the segment on a byte boundary with the stream still
   // open, so that the next segment's blocks follow it; the last one ends it.
+  // (Given deflateBound's room and more, both finish in one call.)
   const int status = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH);
-  if (status != (last ? Z_STREAM_END : Z_OK) || z.avail_in != 0) throw std::runtime_error("Png: deflate failed");
-  s.Deflated.resize(s.Deflated.size() - z.avail_out);
+  if (status != (last ? Z_STREAM_END : Z_OK) || z.avail_in != 0 || z.avail_out == 0)
+    throw std::runtime_error("Png: deflate failed");
+  s.Deflated.assign(reinterpret_cast<const char*>(deflated.data()), deflated.size() - z.avail_out);
   return s;
 }
 
