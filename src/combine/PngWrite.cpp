@@ -70,36 +70,6 @@ void FilterRow(const unsigned char* row, const unsigned char* above, std::size_t
   }
 }
 
-// Undoes any filter in place, the row above taken as zeros when there is none.
-bool UnfilterRow(unsigned char filter, unsigned char* row, const unsigned char* above, std::size_t n, int bpp) {
-  const std::size_t b = static_cast<std::size_t>(bpp);
-  static const std::vector<unsigned char> zeros(1 << 20);
-  std::vector<unsigned char> ownZeros;
-  if (!above) {
-    if (n > zeros.size()) ownZeros.resize(n);
-    above = n > zeros.size() ? ownZeros.data() : zeros.data();
-  }
-  switch (filter) {
-    case FilterNone: return true;
-    case FilterSub:
-      for (std::size_t i = b; i < n; ++i) row[i] = static_cast<unsigned char>(row[i] + row[i - b]);
-      return true;
-    case FilterUp:
-      for (std::size_t i = 0; i < n; ++i) row[i] = static_cast<unsigned char>(row[i] + above[i]);
-      return true;
-    case FilterAverage:
-      for (std::size_t i = 0; i < b; ++i) row[i] = static_cast<unsigned char>(row[i] + above[i] / 2);
-      for (std::size_t i = b; i < n; ++i) row[i] = static_cast<unsigned char>(row[i] + (row[i - b] + above[i]) / 2);
-      return true;
-    case FilterPaeth:
-      for (std::size_t i = 0; i < b; ++i) row[i] = static_cast<unsigned char>(row[i] + above[i]);
-      for (std::size_t i = b; i < n; ++i)
-        row[i] = static_cast<unsigned char>(row[i] + PaethOf(row[i - b], above[i], above[i - b]));
-      return true;
-    default: return false;
-  }
-}
-
 // A raw deflate stream per worker thread, reset for every segment.
 struct TDeflater {
   z_stream Stream{};
@@ -134,14 +104,20 @@ TPngWriter::TSegment TPngWriter::Compress(const unsigned char* rows, std::uint32
                                           int bpp, int level, bool last) {
   // Buffers of the worker's own, kept: a segment's worth of fresh memory
   // would cost page faults and clearing every time.
-  thread_local TDeflater deflater;
-  thread_local std::vector<unsigned char> filtered, deflated, scratch;
+  thread_local std::vector<unsigned char> filtered, scratch;
   filtered.resize((rowBytes + 1) * count);
   scratch.resize(2 * rowBytes);
   for (std::uint32_t r = 0; r < count; ++r) {
     const unsigned char* row = rows + r * rowBytes;
     FilterRow(row, r ? row - rowBytes : nullptr, rowBytes, bpp, filtered.data() + r * (rowBytes + 1), scratch.data());
   }
+  return Deflate(filtered, count, level, last);
+}
+
+// Deflates filtered rows into a segment, on a worker.
+TPngWriter::TSegment TPngWriter::Deflate(std::vector<unsigned char>& filtered, std::uint32_t count, int level, bool last) {
+  thread_local TDeflater deflater;
+  thread_local std::vector<unsigned char> deflated;
   TSegment s;
   s.Rows = count, s.Last = last, s.Length = filtered.size();
   s.Adler = adler32_z(1, filtered.data(), filtered.size());
@@ -162,11 +138,15 @@ TPngWriter::TSegment TPngWriter::Compress(const unsigned char* rows, std::uint32
   return s;
 }
 
-// An RGB segment as written by Compress read back from the file at old, as
-// RGBA rows, compressed again: segments need nothing from one another.
+// An RGB segment as written by Compress read back from the file at old and
+// widened to RGBA as it is, filtered: each row keeps its filter, under which
+// an alpha of 255 throughout leaves 0 to store, but beside no pixel on the
+// left (the row's first) 255 for None and Sub, 128 for Average. Segments
+// need nothing from one another, so each is a job of its own.
 TPngWriter::TSegment TPngWriter::Widen(int old, long long offset, std::size_t length, std::uint32_t count,
                                        std::uint32_t width, int level) {
   const std::size_t rgb = static_cast<std::size_t>(width) * 3, rgba = static_cast<std::size_t>(width) * 4;
+  const auto changed = [] { return std::runtime_error("Cannot read back the picture being written: it changed"); };
   std::string deflated(length, '\0');
   errno = 0;
   if (::pread(old, deflated.data(), length, offset) != static_cast<ssize_t>(length))
@@ -180,20 +160,26 @@ TPngWriter::TSegment TPngWriter::Widen(int old, long long offset, std::size_t le
   z.avail_out = static_cast<uInt>(filtered.size());
   const int status = inflate(&z, Z_SYNC_FLUSH);
   inflateEnd(&z);
-  if ((status != Z_OK && status != Z_BUF_ERROR) || z.avail_out != 0)
-    throw std::runtime_error("Cannot read back the picture being written: it changed");
-  std::vector<unsigned char> rows(rgba * count);
+  if ((status != Z_OK && status != Z_BUF_ERROR) || z.avail_out != 0) throw changed();
+  std::vector<unsigned char> wide((rgba + 1) * count);
   for (std::uint32_t r = 0; r < count; ++r) {
-    unsigned char* line = filtered.data() + r * (rgb + 1);
-    if (!UnfilterRow(line[0], line + 1, r ? line - rgb : nullptr, rgb, 3))
-      throw std::runtime_error("Cannot read back the picture being written: it changed");
-    unsigned char* out = rows.data() + r * rgba;
-    for (std::size_t x = 0; x < width; ++x, out += 4) {
-      std::memcpy(out, line + 1 + x * 3, 3);
-      out[3] = 255;
+    const unsigned char* in = filtered.data() + r * (rgb + 1);
+    unsigned char* out = wide.data() + r * (rgba + 1);
+    const unsigned char filter = in[0];
+    // Compress filters a segment's first row without the row above.
+    if (filter > FilterPaeth || (r == 0 && filter != FilterNone && filter != FilterSub)) throw changed();
+    *out++ = filter;
+    ++in;
+    for (std::size_t x = 0; x < width; ++x, in += 3, out += 4) {
+      std::memcpy(out, in, 3);
+      out[3] = 0;
     }
+    unsigned char* first = wide.data() + r * (rgba + 1) + 1;
+    first[3] = filter == FilterNone || filter == FilterSub ? 255 : filter == FilterAverage ? 128 : 0;
+    if (filter == FilterNone)
+      for (std::size_t x = 1; x < width; ++x) first[x * 4 + 3] = 255;
   }
-  return Compress(rows.data(), count, rgba, 4, level, false);
+  return Deflate(wide, count, level, false);
 }
 
 TPngWriter::TPngWriter(std::string path, std::uint32_t width, std::uint32_t height, int channels, int level)

@@ -55,6 +55,7 @@ class TPngWriter {
 
   static TSegment Compress(const unsigned char* rows, std::uint32_t count, std::size_t rowBytes, int bpp, int level,
                            bool last);
+  static TSegment Deflate(std::vector<unsigned char>& filtered, std::uint32_t count, int level, bool last);
   static TSegment Widen(int old, long long offset, std::size_t length, std::uint32_t count, std::uint32_t width,
                         int level);
   [[noreturn]] void Failed() const;
