@@ -100,8 +100,8 @@ struct TPngWriter::TSegment {
 };
 
 // Filters and deflates count rows into a segment, on a worker.
-TPngWriter::TSegment TPngWriter::Compress(const unsigned char* rows, std::uint32_t count, std::size_t rowBytes,
-                                          int bpp, int level, bool last) {
+TPngWriter::TSegment TPngWriter::Compress(const unsigned char* rows, std::uint32_t count, std::size_t rowBytes, int bpp,
+                                          int level, bool last) {
   // Buffers of the worker's own, kept: a segment's worth of fresh memory
   // would cost page faults and clearing every time.
   thread_local std::vector<unsigned char> filtered, scratch;
@@ -115,7 +115,8 @@ TPngWriter::TSegment TPngWriter::Compress(const unsigned char* rows, std::uint32
 }
 
 // Deflates filtered rows into a segment, on a worker.
-TPngWriter::TSegment TPngWriter::Deflate(std::vector<unsigned char>& filtered, std::uint32_t count, int level, bool last) {
+TPngWriter::TSegment TPngWriter::Deflate(std::vector<unsigned char>& filtered, std::uint32_t count, int level,
+                                         bool last) {
   thread_local TDeflater deflater;
   thread_local std::vector<unsigned char> deflated;
   TSegment s;
@@ -150,7 +151,8 @@ TPngWriter::TSegment TPngWriter::Widen(int old, long long offset, std::size_t le
   std::string deflated(length, '\0');
   errno = 0;
   if (::pread(old, deflated.data(), length, offset) != static_cast<ssize_t>(length))
-    throw std::runtime_error(std::string("Cannot read back the picture being written: ") + std::strerror(errno ? errno : EIO));
+    throw std::runtime_error(std::string("Cannot read back the picture being written: ") +
+                             std::strerror(errno ? errno : EIO));
   std::vector<unsigned char> filtered((rgb + 1) * count);
   z_stream z{};
   if (inflateInit2(&z, -15) != Z_OK) throw std::bad_alloc();
@@ -183,7 +185,11 @@ TPngWriter::TSegment TPngWriter::Widen(int old, long long offset, std::size_t le
 }
 
 TPngWriter::TPngWriter(std::string path, std::uint32_t width, std::uint32_t height, int channels, int level)
-    : Path(std::move(path)), Width(width), Height(height), ChannelCount(channels), Level(level),
+    : Path(std::move(path)),
+      Width(width),
+      Height(height),
+      ChannelCount(channels),
+      Level(level),
       Workers(std::make_unique<TOrderedWorkers<TSegment>>()) {
   if (width == 0 || height == 0 || (channels != 3 && channels != 4)) throw std::logic_error("Png: no picture");
   Open();
@@ -251,10 +257,13 @@ std::vector<unsigned char> TPngWriter::Spare() {
   return {};
 }
 
-void TPngWriter::Submit(std::shared_ptr<const std::vector<unsigned char>> rows, std::size_t first, std::uint32_t count) {
+void TPngWriter::Submit(std::shared_ptr<const std::vector<unsigned char>> rows, std::size_t first,
+                        std::uint32_t count) {
   const bool last = (RowsSubmitted += count) == Height;
-  Workers->Submit([rows = std::move(rows), first, count, last, rowBytes = RowBytes(), bpp = ChannelCount,
-                   level = Level] { return Compress(rows->data() + first * rowBytes, count, rowBytes, bpp, level, last); });
+  Workers->Submit(
+      [rows = std::move(rows), first, count, last, rowBytes = RowBytes(), bpp = ChannelCount, level = Level] {
+        return Compress(rows->data() + first * rowBytes, count, rowBytes, bpp, level, last);
+      });
 }
 
 // The oldest segment into the file as an IDAT chunk, the stream's header
@@ -301,7 +310,8 @@ void TPngWriter::ToRgba() {
   try {
     for (const TWritten& w : written) {
       RowsSubmitted += w.Rows;
-      Workers->Submit([old, w, width = Width, level = Level] { return Widen(old, w.Offset, w.Length, w.Rows, width, level); });
+      Workers->Submit(
+          [old, w, width = Width, level = Level] { return Widen(old, w.Offset, w.Length, w.Rows, width, level); });
       while (Workers->Size() > 4) WriteNext();
     }
     while (Workers->Size() > 0) WriteNext();

@@ -69,10 +69,10 @@ class TPngWriter {
   std::uint32_t Width, Height;
   int ChannelCount, Level;
   std::FILE* File = nullptr;
-  long long Offset = 0;           // bytes written to File
+  long long Offset = 0;  // bytes written to File
   std::uint32_t RowsSubmitted = 0, RowsWritten = 0;
-  unsigned long Adler = 1;        // of the stream's uncompressed bytes so far
-  std::vector<TWritten> Written;  // where each segment went, for ToRgba
+  unsigned long Adler = 1;                                        // of the stream's uncompressed bytes so far
+  std::vector<TWritten> Written;                                  // where each segment went, for ToRgba
   std::shared_ptr<std::vector<unsigned char>> Previous, Current;  // the strips in flight
   std::vector<unsigned char> Free;
   std::unique_ptr<TOrderedWorkers<TSegment>> Workers;
