@@ -32,7 +32,7 @@ class TPngWriter {
   std::size_t RowBytes() const { return static_cast<std::size_t>(Width) * ChannelCount; }
 
   // The next rows of the picture, a whole number of them; the writer holds
-  // them until compressed. The strip before is written out first.
+  // them until compressed. Returns once the strip before them is in the file.
   void Add(std::vector<unsigned char>&& rows);
   // A buffer free for the next strip: one that was written, or empty.
   std::vector<unsigned char> Spare();
@@ -74,7 +74,6 @@ class TPngWriter {
   unsigned long Adler = 1;                                        // of the stream's uncompressed bytes so far
   std::vector<TWritten> Written;                                  // where each segment went, for ToRgba
   std::shared_ptr<std::vector<unsigned char>> Previous, Current;  // the strips in flight
-  std::vector<unsigned char> Free;
   std::unique_ptr<TOrderedWorkers<TSegment>> Workers;
 };
 
