@@ -19,3 +19,17 @@ noise_sources() {
     { printf 'P6\n256 256\n255\n'; head -c $((256 * 256 * 3)) /dev/urandom; } | cjpeg -quality 60 >"$work/source$i.jpg"
   done
 }
+
+# need_packages PKG...: installs the Debian packages a benchmark runs that are
+# missing (the peers it is measured against, the tools that make its tiles).
+need_packages() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  "${sudo[@]}" apt-get update -q >/dev/null
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}" >/dev/null
+}

@@ -263,6 +263,7 @@ TCombineSummary Combine(const TTileSource& source, const TCombineRun& run) {
         source, *sink,
         {.ProgramFolder = run.ProgramFolder,
          .Pixels = !IsArchive(*format),
+         .LookAhead = *format == TOutputFormat::Png,
          .OnProgress =
              [&](long long done) {
                if (run.OnProgress) run.OnProgress({.Done = done, .Total = summary.Tiles, .Seconds = seconds()});

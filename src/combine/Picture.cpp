@@ -1,7 +1,5 @@
 #include "combine/Picture.h"
 
-#include <png.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <csetjmp>
@@ -15,6 +13,7 @@
 #include <jpeglib.h>
 
 #include "combine/ArchiveWrite.h"
+#include "combine/PngWrite.h"
 #include "combine/Workers.h"
 #include "tiles/Decode.h"
 
@@ -33,47 +32,9 @@ constexpr const char* MercatorWkt =
     "EXTENSION[\"PROJ4\",\"+proj=merc +a=6378137 +b=6378137 +lat_ts=0 +lon_0=0 +x_0=0 +y_0=0 +k=1 +units=m "
     "+nadgrids=@null +wktext +no_defs\"],AUTHORITY[\"EPSG\",\"3857\"]]";
 
-// The compressors report failures by a jump back into the function that
-// called them; the functions that set the jump hold only C data, so the jump
-// skips no destructor. Each state is used by one thread at a time.
-struct TPngState {
-  png_structp Png = nullptr;
-  png_infop Info = nullptr;
-  char Message[256] = "";
-};
-
-void PngError(png_structp png, png_const_charp message) {
-  auto* state = static_cast<TPngState*>(png_get_error_ptr(png));
-  std::snprintf(state->Message, sizeof state->Message, "%s", message);
-  png_longjmp(png, 1);
-}
-
-void PngWarning(png_structp, png_const_charp) {}
-
-bool PngStart(TPngState& s, std::FILE* file, png_uint_32 width, png_uint_32 height) {
-  if (setjmp(png_jmpbuf(s.Png))) return false;
-  png_init_io(s.Png, file);
-  png_set_IHDR(s.Png, s.Info, width, height, 8, PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-               PNG_FILTER_TYPE_DEFAULT);
-  // Map tiles compress well with the Sub filter alone; trying all five per row costs more than it gains.
-  png_set_filter(s.Png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
-  png_set_compression_level(s.Png, 6);
-  png_write_info(s.Png, s.Info);
-  return true;
-}
-
-bool PngRows(TPngState& s, unsigned char* rows, int count, std::size_t stride) {
-  if (setjmp(png_jmpbuf(s.Png))) return false;
-  for (int i = 0; i < count; ++i) png_write_row(s.Png, rows + static_cast<std::size_t>(i) * stride);
-  return true;
-}
-
-bool PngEnd(TPngState& s) {
-  if (setjmp(png_jmpbuf(s.Png))) return false;
-  png_write_end(s.Png, nullptr);
-  return true;
-}
-
+// The JPEG compressor reports failures by a jump back into the function that
+// called it; the functions that set the jump hold only C data, so the jump
+// skips no destructor. The state is used by one thread at a time.
 struct TJpegState {
   jpeg_compress_struct Info;
   jpeg_error_mgr Errors;
@@ -120,7 +81,14 @@ bool JpegEnd(TJpegState& s) {
 struct TDecoded {
   long long Column = 0;
   TRgba Pixels;
+  bool Opaque = false;  // every pixel's alpha 255 (asked for a PNG only)
 };
+
+bool AllOpaque(const TRgba& pixels) {
+  unsigned char all = 255;
+  for (std::size_t i = 3; i < pixels.size(); i += 4) all &= pixels[i];
+  return all == 255;
+}
 
 constexpr std::size_t Window = 16;
 
@@ -161,8 +129,7 @@ std::string WorldFileText(const TTileSet& set) {
 
 struct TPictureSink::TImpl {
   TImpl(const TTileSet& set, const std::string& path, TPictureFormat format, int quality)
-      : Set(set), Path(path), Format(format), Channels(format == TPictureFormat::Png ? 4 : 3),
-        Width(set.Columns() * TileSide) {
+      : Set(set), Path(path), Format(format), Channels(3), Width(set.Columns() * TileSide) {
     if (auto refusal = PictureSizeRefusal(set, format)) throw std::runtime_error(*refusal);
     Strip.resize(RowBytes() * TileSide);
     try {
@@ -176,15 +143,16 @@ struct TPictureSink::TImpl {
   ~TImpl() { Release(); }
 
   void Start(int quality) {
-    errno = 0;
-    File = std::fopen(Path.c_str(), "wb");
-    if (!File) Failed("");
     const auto height = static_cast<unsigned>(Set.Rows() * TileSide);
     if (Png()) {
-      Pngs.Png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &Pngs, PngError, PngWarning);
-      if (Pngs.Png) Pngs.Info = png_create_info_struct(Pngs.Png);
-      if (!Pngs.Info || !PngStart(Pngs, File, static_cast<png_uint_32>(Width), height)) Failed(Pngs.Message);
+      // RGB until a pixel that is not opaque comes; the writer then turns
+      // what it wrote into RGBA.
+      Pngs = std::make_unique<TPngWriter>(Path, static_cast<std::uint32_t>(Width), height, 3);
     } else {
+      errno = 0;
+      File = std::fopen(Path.c_str(), "wb");
+      if (!File) Failed("");
+      Encoder = std::make_unique<TOrderedWorkers<std::vector<unsigned char>>>(1);
       Jpegs.Info.err = jpeg_std_error(&Jpegs.Errors);
       Jpegs.Errors.error_exit = JpegFail;
       Jpegs.Info.client_data = &Jpegs;
@@ -196,7 +164,7 @@ struct TPictureSink::TImpl {
 
   void Release() {
     Encoder.reset();  // no row is being written below
-    if (Pngs.Png) png_destroy_write_struct(&Pngs.Png, &Pngs.Info);
+    Pngs.reset();
     if (JpegCreated) jpeg_destroy_compress(&Jpegs.Info);
     JpegCreated = false;
     if (File) std::fclose(File);
@@ -214,18 +182,34 @@ struct TPictureSink::TImpl {
   // Runs on the encoder thread.
   void WriteRows(std::vector<unsigned char>& strip) {
     errno = 0;
-    const bool ok = Png() ? PngRows(Pngs, strip.data(), TileSide, RowBytes())
-                          : JpegRows(Jpegs, strip.data(), TileSide, RowBytes());
-    if (!ok) Failed(Png() ? Pngs.Message : Jpegs.Message);
+    if (!JpegRows(Jpegs, strip.data(), TileSide, RowBytes())) Failed(Jpegs.Message);
+  }
+
+  // The first pixel that is not opaque makes the picture RGBA, the row
+  // being filled too.
+  void ToRgba() {
+    Pngs->ToRgba();
+    std::vector<unsigned char> wide(static_cast<std::size_t>(Width) * 4 * TileSide);
+    for (std::size_t i = 0, n = static_cast<std::size_t>(Width) * TileSide; i < n; ++i) {
+      std::memcpy(&wide[i * 4], &Strip[i * 3], 3);
+      wide[i * 4 + 3] = 255;
+    }
+    Strip = std::move(wide);
+    Channels = 4;
   }
 
   void Take(TDecoded&& tile) {
+    if (Png() && Channels == 3 && !tile.Opaque) ToRgba();
     unsigned char* left = Strip.data() + static_cast<std::size_t>(tile.Column) * TileSide * Channels;
     for (std::size_t y = 0; y < TileSide; ++y) {
       const unsigned char* in = tile.Pixels.data() + y * TileSide * 4;
       unsigned char* out = left + y * RowBytes();
-      if (Png()) {
+      if (Png() && Channels == 4) {
         std::memcpy(out, in, TileSide * 4);
+        continue;
+      }
+      if (Png()) {
+        for (std::size_t x = 0; x < TileSide; ++x, in += 4, out += 3) std::memcpy(out, in, 3);
         continue;
       }
       // JPEG has no transparency: left-out tiles are white, and so is what
@@ -241,6 +225,12 @@ struct TPictureSink::TImpl {
   // The filled row of tiles to the encoder thread, which gives back the one
   // it wrote before for the next row.
   void HandOver() {
+    if (Png()) {
+      Pngs->Add(std::move(Strip));
+      Strip = Pngs->Spare();
+      Strip.resize(RowBytes() * TileSide);
+      return;
+    }
     std::vector<unsigned char> spare = Encoder->Size() > 0 ? Encoder->Next() : std::vector<unsigned char>();
     Encoder->Submit([this, strip = std::move(Strip)]() mutable {
       WriteRows(strip);
@@ -251,12 +241,16 @@ struct TPictureSink::TImpl {
   }
 
   void Close() {
-    if (Encoder->Size() > 0) Encoder->Next();
-    errno = 0;
-    if (!(Png() ? PngEnd(Pngs) : JpegEnd(Jpegs))) Failed(Png() ? Pngs.Message : Jpegs.Message);
-    std::FILE* file = std::exchange(File, nullptr);
-    errno = 0;
-    if (std::fclose(file) != 0) Failed("");
+    if (Png()) {
+      Pngs->Finish();
+    } else {
+      if (Encoder->Size() > 0) Encoder->Next();
+      errno = 0;
+      if (!JpegEnd(Jpegs)) Failed(Jpegs.Message);
+      std::FILE* file = std::exchange(File, nullptr);
+      errno = 0;
+      if (std::fclose(file) != 0) Failed("");
+    }
     const std::vector<std::string> files = PictureFiles(Path, Format);
     WriteText(files[1], WorldFileText(Set));
     WriteText(files[2], std::string("<PAMDataset>\n  <SRS dataAxisToSRSAxisMapping=\"1,2\">") + MercatorWkt +
@@ -269,14 +263,13 @@ struct TPictureSink::TImpl {
   std::size_t Channels;
   long long Width;
   std::FILE* File = nullptr;
-  TPngState Pngs;
+  std::unique_ptr<TPngWriter> Pngs;
   TJpegState Jpegs;
   bool JpegCreated = false;
   std::vector<unsigned char> Strip;  // the row of tiles being filled
   long long Added = 0;
-  // One thread: rows go into the file one after another.
-  std::unique_ptr<TOrderedWorkers<std::vector<unsigned char>>> Encoder =
-      std::make_unique<TOrderedWorkers<std::vector<unsigned char>>>(1);
+  // A JPEG's one thread: rows go into the file one after another.
+  std::unique_ptr<TOrderedWorkers<std::vector<unsigned char>>> Encoder;
   TOrderedWorkers<TDecoded> Decoders;
 };
 
@@ -293,16 +286,20 @@ void TPictureSink::Add(int x, int y, std::optional<std::string_view> bytes) {
   ++s.Added;
   std::optional<std::string> copy;
   if (bytes) copy.emplace(*bytes);
-  s.Decoders.Submit([column, copy = std::move(copy)] {
+  s.Decoders.Submit([column, copy = std::move(copy), png = s.Png()] {
     TDecoded d;
     d.Column = column;
-    if (copy)
-      DecodeTile(*copy, d.Pixels);
-    else
-      d.Pixels.assign(TilePixels * 4, 0);
+    if (!copy || !DecodeTile(*copy, d.Pixels)) d.Pixels.assign(TilePixels * 4, 0);
+    d.Opaque = png && AllOpaque(d.Pixels);
     return d;
   });
   while (s.Decoders.Size() > Window) s.Take(s.Decoders.Next());
+}
+
+void TPictureSink::LeftOutAhead() {
+  TImpl& s = *Impl;
+  if (s.Added != 0) throw std::logic_error("Picture: told of tiles left out too late");
+  if (s.Png() && s.Channels == 3) s.ToRgba();  // no row written yet: nothing to redo
 }
 
 void TPictureSink::Finish() {

@@ -27,17 +27,21 @@ std::optional<std::string> PictureSizeRefusal(const TTileSet& set, TPictureForma
 // driver that writes under a temporary name renames or removes each of them.
 std::vector<std::string> PictureFiles(const std::string& path, TPictureFormat format);
 
-// Writes the tiles as one PNG (RGBA, left-out tiles transparent) or JPEG
-// (left-out tiles white), with the world file and .aux.xml of PictureFiles.
+// Writes the tiles as one PNG or JPEG (left-out tiles white), with the world
+// file and .aux.xml of PictureFiles. A PNG is RGB while every pixel so far is
+// opaque, and turns RGBA (left-out tiles transparent) at the first that is
+// not, which costs a second compression of the rows written before it.
 // Rows stream through: the writer holds two rows of tiles, one filling while
-// the other is compressed on a thread of its own; tiles are decoded on worker
-// threads. The constructor refuses a set PictureSizeRefusal refuses.
+// the other is compressed (a PNG's on every core, a JPEG's on a thread of its
+// own); tiles are decoded on worker threads. The constructor refuses a set
+// PictureSizeRefusal refuses.
 class TPictureSink final : public ITileSink {
  public:
   TPictureSink(const TTileSet& set, const std::string& path, TPictureFormat format, int jpegQuality = 90);
   ~TPictureSink() override;
 
   void Add(int x, int y, std::optional<std::string_view> bytes) override;
+  void LeftOutAhead() override;
   void Finish() override;
 
  private:

@@ -1,5 +1,8 @@
 #include "combine/Source.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -228,16 +231,34 @@ class TReadAhead {
   std::vector<std::thread> Threads;  // last: they start once the rest is there
 };
 
+// Whether a tile's file is surely left out by its entry alone, as the reader
+// would find it: missing, empty, too long, or no regular file (a link is not
+// followed).
+// Only a lone folder can be judged so: other inputs or an archive may fill a hole.
+bool AnyTileLeftOut(const TTileSource& source, std::size_t maxBytes) {
+  if (!source.Archive.empty() || !source.Also.empty()) return false;
+  const TDescriptor handle = OpenTileFolder(source.Folder);
+  const int folder = handle.Get();
+  const TTileSet& set = source.Set;
+  for (int y = set.MinY; y <= set.MaxY; ++y)
+    for (int x = set.MinX; x <= set.MaxX; ++x) {
+      struct stat entry {};
+      if (::fstatat(folder, source.FileName(x, y).c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0 ||
+          !S_ISREG(entry.st_mode) || entry.st_size == 0 || static_cast<std::size_t>(entry.st_size) > maxBytes)
+        return true;
+    }
+  return false;
+}
+
 }  // namespace
 
 std::string FirstTileFormat(const TTileSource& source, const TFeedOptions& options, long long maxTiles) {
-  const TDescriptor handle = OpenTileFolder(source.Folder);
-  const TTileReader tiles(handle.Get(), PlaceholderBytes(options.ProgramFolder, source.Set.Format), options.MaxTileBytes);
+  TSourceTiles tiles(source, options.ProgramFolder, options.MaxTileBytes);
   const TTileSet& set = source.Set;
   std::string bytes;
   for (long long i = 0; i < std::min(set.Count(), maxTiles); ++i) {
     const int x = static_cast<int>(set.MinX + i % set.Columns()), y = static_cast<int>(set.MinY + i / set.Columns());
-    if (tiles.Read(source.FileName(x, y).c_str(), bytes) == TTileKind::Good)
+    if (tiles.Read(x, y, bytes) == TTileKind::Good)
       return std::string(TileFormatName(ImageFormatOf(bytes)));
   }
   return set.Format;
@@ -248,6 +269,7 @@ TFeedResult FeedTiles(const TTileSource& source, ITileSink& sink, const TFeedOpt
   using Clock = std::chrono::steady_clock;
   auto nextProgress = Clock::now() + std::chrono::milliseconds(100);
   TFeedResult result;
+  if (options.LookAhead && AnyTileLeftOut(source, options.MaxTileBytes)) sink.LeftOutAhead();
   TReadAhead reader(source, tiles, options.Pixels);
   const long long columns = source.Set.Columns();
   long long fed = 0;

@@ -35,6 +35,10 @@ struct TFeedOptions {
   // The sink decodes tiles into pixels: a GIF tile, which only the archives
   // take as they are, is left out as not decodable.
   bool Pixels = false;
+  // Before the first tile, the sink's LeftOutAhead when a tile's file is
+  // missing, empty, too long or not a regular file (a look at each file's
+  // entry, no read).
+  bool LookAhead = false;
   // On the calling thread about every 100 ms: tiles fed so far.
   std::function<void(long long fed)> OnProgress{};
   // Asked before every tile; true ends the feed.

@@ -17,6 +17,10 @@ class ITileSink {
  public:
   virtual ~ITileSink() = default;
   virtual void Add(int x, int y, std::optional<std::string_view> bytes) = 0;
+  // Before the first Add, at most once: some tile will be left out. Only a
+  // feed asked to look ahead says so (a PNG picture then starts RGBA instead
+  // of rewriting its rows), and it may miss tiles it cannot tell cheaply.
+  virtual void LeftOutAhead() {}
   virtual void Finish() = 0;
   // Archives of several zooms: whether the sink takes tiles of zooms other than
   // its set's, and one such tile (each once, in any order, before Finish).

@@ -5,6 +5,7 @@
 #include <array>
 #include <condition_variable>
 #include <csignal>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -143,6 +144,40 @@ TEST(FeedTilesTest, ALinkedTileIsNotAnImageAndNotPacked) {
   EXPECT_EQ(log.Added, (std::vector<TAdded>{{0, 0, good}, {1, 0, std::nullopt}, {2, 0, std::nullopt}}));
   EXPECT_EQ(result.Count(TTileKind::Good), 1);
   EXPECT_EQ(result.Count(TTileKind::NotImage), 2);
+}
+
+// Looking ahead tells the sink, before any tile, of a tile surely left out by
+// its file's entry alone; a placeholder needs reading, so it goes untold.
+TEST(FeedTilesTest, LookingAheadTellsOfATileLeftOutBeforeTheFirst) {
+  const struct {
+    const char* Name;
+    std::function<void(const TTiles&)> Last;  // the tile at 2,1; the others are sound
+    bool Told;
+  } cases[] = {
+      {"every tile there", [](const TTiles& t) { t.Put("gs_2_1_2.jpg", Jpeg("c")); }, false},
+      {"a file missing", [](const TTiles&) {}, true},
+      {"an empty file", [](const TTiles& t) { t.Put("gs_2_1_2.jpg", ""); }, true},
+      {"a link", [](const TTiles& t) { fs::create_symlink(t.Folder / "gs_0_0_2.jpg", t.Folder / "gs_2_1_2.jpg"); },
+       true},
+      {"a folder", [](const TTiles& t) { fs::create_directory(t.Folder / "gs_2_1_2.jpg"); }, true},
+      {"the placeholder", [](const TTiles& t) { t.Put("gs_2_1_2.jpg", Placeholder); }, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TTiles tiles;
+    for (int x = 0; x < 3; ++x) tiles.Put("gs_" + std::to_string(x) + "_0_2.jpg", Jpeg("a"));
+    for (int x = 0; x < 2; ++x) tiles.Put("gs_" + std::to_string(x) + "_1_2.jpg", Jpeg("b"));
+    c.Last(tiles);
+    TTileSource source = FolderSource(tiles.Folder, 2);
+    source.Set.MinX = 0, source.Set.MaxX = 2, source.Set.MinY = 0, source.Set.MaxY = 1;
+    for (const bool lookAhead : {false, true}) {
+      TSinkLog log;
+      auto sink = RecordingSinks(log)(TOutputFormat::Png, tiles.Dir / "out.png", source.Set, {});
+      FeedTiles(source, *sink, {.ProgramFolder = tiles.Program, .Pixels = true, .LookAhead = lookAhead});
+      EXPECT_EQ(log.LeftOutAheadAt, lookAhead && c.Told ? 0 : -1) << lookAhead;
+      EXPECT_EQ(log.Added.size(), 6u);
+    }
+  }
 }
 
 TEST(FeedTilesTest, ReadingAheadKeepsEveryTileWithItsBytes) {

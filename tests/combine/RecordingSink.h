@@ -24,6 +24,7 @@ struct TAdded {
 struct TSinkLog {
   std::vector<TAdded> Added;
   bool Finished = false;
+  int LeftOutAheadAt = -1;  // the count of Adds when LeftOutAhead came
   // Before each Add, with the count so far: may throw or raise a stop.
   std::function<void(int added)> BeforeAdd;
 };
@@ -48,6 +49,7 @@ class TRecordingSink : public ITileSink {
     }
   }
   void Finish() override { Log.Finished = true; }
+  void LeftOutAhead() override { Log.LeftOutAheadAt = static_cast<int>(Log.Added.size()); }
 
  private:
   TSinkLog& Log;
