@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <map>
 #include <stdexcept>
@@ -32,7 +33,8 @@ std::string Reason(sqlite3* db, int code) {
 
 }  // namespace
 
-TMbtilesWriter::TMbtilesWriter(std::filesystem::path path, const TTileSet& set) : Path(std::move(path)), Set(set) {
+TMbtilesWriter::TMbtilesWriter(std::filesystem::path path, const TTileSet& set)
+    : Path(std::move(path)), Set(set), MinZoom(set.Zoom) {
   // SQLite would open an old file's tables; the file is made afresh.
   std::error_code ec;
   std::filesystem::remove(Path, ec);
@@ -64,7 +66,6 @@ TMbtilesWriter::TMbtilesWriter(std::filesystem::path path, const TTileSet& set) 
   code = sqlite3_prepare_v2(Db, "INSERT INTO tiles (zoom_level, tile_column, tile_row, tile_data) VALUES (?, ?, ?, ?)",
                             -1, &Insert, nullptr);
   if (code != SQLITE_OK) Fail(code);
-  sqlite3_bind_int(Insert, 1, Set.Zoom);
 }
 
 TMbtilesWriter::~TMbtilesWriter() { Close(); }
@@ -89,11 +90,21 @@ void TMbtilesWriter::Execute(const char* sql) {
 }
 
 void TMbtilesWriter::Add(int x, int y, std::optional<std::string_view> bytes) {
-  if (!bytes) return;
+  if (bytes) Put(Set.Zoom, x, y, *bytes);
+}
+
+void TMbtilesWriter::AddLevelTile(int zoom, int x, int y, std::string_view bytes) {
+  if (zoom == Set.Zoom) throw std::logic_error("a level tile of the set's own zoom");
+  Put(zoom, x, y, bytes);
+  MinZoom = std::min(MinZoom, zoom);
+}
+
+void TMbtilesWriter::Put(int zoom, int x, int y, std::string_view bytes) {
   if (!Db) throw EWriteError(Path, "the file is closed");
+  sqlite3_bind_int(Insert, 1, zoom);
   sqlite3_bind_int(Insert, 2, x);
-  sqlite3_bind_int64(Insert, 3, FlipRow(y, Set.Zoom));
-  sqlite3_bind_blob64(Insert, 4, bytes->data(), bytes->size(), SQLITE_STATIC);
+  sqlite3_bind_int64(Insert, 3, FlipRow(y, zoom));
+  sqlite3_bind_blob64(Insert, 4, bytes.data(), bytes.size(), SQLITE_STATIC);
   int code = sqlite3_step(Insert);
   code = code == SQLITE_DONE ? sqlite3_reset(Insert) : code;
   if (code != SQLITE_OK) Fail(code);
@@ -103,6 +114,8 @@ void TMbtilesWriter::Finish() {
   if (Finished) return;
   if (!Db) throw EWriteError(Path, "the file is closed");
   Execute("CREATE UNIQUE INDEX tile_index ON tiles (zoom_level, tile_column, tile_row)");
+  if (MinZoom != Set.Zoom)
+    Execute(("UPDATE metadata SET value = '" + std::to_string(MinZoom) + "' WHERE name = 'minzoom'").c_str());
   Execute("COMMIT");
   sqlite3_finalize(Insert);
   Insert = nullptr;

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <stdexcept>
 
+#include "combine/Folder.h"
 #include "combine/GeoTiff.h"
 #include "combine/Mbtiles.h"
 #include "combine/Picture.h"
@@ -14,6 +15,8 @@ namespace meridane {
 namespace fs = std::filesystem;
 
 std::optional<TOutputFormat> OutputFormatOf(const fs::path& output) {
+  std::error_code ec;
+  if (output.string().ends_with('/') || fs::is_directory(output, ec)) return TOutputFormat::Folder;
   std::string extension = output.extension().string();
   std::transform(extension.begin(), extension.end(), extension.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -32,6 +35,7 @@ std::string_view FormatName(TOutputFormat format) {
     case TOutputFormat::GeoTiff: return "GeoTIFF";
     case TOutputFormat::Png: return "PNG";
     case TOutputFormat::Jpeg: return "JPEG";
+    case TOutputFormat::Folder: return "Tile folder";
   }
   return "";
 }
@@ -43,11 +47,14 @@ std::string_view FormatExtension(TOutputFormat format) {
     case TOutputFormat::GeoTiff: return ".tif";
     case TOutputFormat::Png: return ".png";
     case TOutputFormat::Jpeg: return ".jpg";
+    case TOutputFormat::Folder: return "/";
   }
   return "";
 }
 
-bool IsArchive(TOutputFormat format) { return format == TOutputFormat::MBTiles || format == TOutputFormat::PMTiles; }
+bool IsArchive(TOutputFormat format) {
+  return format == TOutputFormat::MBTiles || format == TOutputFormat::PMTiles || format == TOutputFormat::Folder;
+}
 
 bool UsesJpegQuality(TOutputFormat format) { return format == TOutputFormat::Jpeg || format == TOutputFormat::GeoTiff; }
 
@@ -79,6 +86,7 @@ std::unique_ptr<ITileSink> MakeSink(TOutputFormat format, const fs::path& path, 
     case TOutputFormat::Png: return std::make_unique<TPictureSink>(set, path.string(), TPictureFormat::Png);
     case TOutputFormat::Jpeg:
       return std::make_unique<TPictureSink>(set, path.string(), TPictureFormat::Jpeg, options.Quality);
+    case TOutputFormat::Folder: return std::make_unique<TFolderWriter>(path, set);
   }
   throw std::runtime_error("Writing " + std::string(FormatName(format)) + " is not available in this build.");
 }

@@ -18,6 +18,7 @@
 #include "task/ImageData.h"
 #include "task/MapTypes.h"
 #include "task/ProjectFile.h"
+#include "tiles/Encode.h"
 #include "tiles/TileReader.h"
 
 namespace meridane {
@@ -31,6 +32,7 @@ struct TChunk {
   std::vector<TTileKind> Kinds;
   std::vector<std::size_t> Ends;  // where each tile's bytes end in Bytes
   std::string Bytes;
+  std::vector<TRgba> Halves;  // of each tile: its pixels halved, or empty
 };
 
 // A good tile of bytes the sink could not show: not decodable or not a tile's
@@ -42,19 +44,36 @@ TTileKind CheckedKind(std::string_view bytes, bool pixels) {
   return format == TImageFormat::Jpeg || format == TImageFormat::Png ? kind : TTileKind::NotDecodable;
 }
 
+// As CheckedKind, and a good JPEG or PNG tile's pixels halved into half: the
+// one decode serves the check and the zoom below.
+TTileKind CheckedKindAndHalf(std::string_view bytes, bool pixels, TRgba& scratch, TRgba& half) {
+  const TImageFormat format = ImageFormatOf(bytes);
+  if (format != TImageFormat::Jpeg && format != TImageFormat::Png) return CheckedKind(bytes, pixels);
+  scratch.resize(TilePixels * 4);
+  switch (DecodeImage(bytes, TileSide, TileSide, scratch.data())) {
+    case TImageCheck::Sound: HalveTile(scratch.data(), half); return TTileKind::Good;
+    case TImageCheck::OtherSize: return TTileKind::OtherSize;
+    case TImageCheck::Undecodable: break;
+  }
+  return TTileKind::NotDecodable;
+}
+
 // Reads the tiles into chunks on a thread of its own, and has a few more
 // threads decode each chunk's good tiles, so that the disk rather than the
 // decoder sets the pace. Chunks are handed on in row order once checked, at
 // most Window of them ahead of the one who takes them.
 class TReadAhead {
  public:
-  static constexpr std::size_t ChunkTiles = 256;
   static constexpr std::size_t ChunkBytes = 4 * 1024 * 1024;
 
-  TReadAhead(const TTileSource& source, const TTileReader& reader, bool pixels)
+  // halves: each good tile's pixels halved too, 64 KB a tile, so that chunks
+  // are smaller then.
+  TReadAhead(const TTileSource& source, const TTileReader& reader, bool pixels, bool halves)
       : Source(source),
         Reader(reader),
         Pixels(pixels),
+        Halves(halves),
+        ChunkTiles(halves ? 64 : 256),
         Checkers(std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4)),
         Window(Checkers + 2) {
     try {
@@ -131,6 +150,7 @@ class TReadAhead {
   }
 
   void Check() {
+    TRgba scratch;
     std::unique_lock lock(Mutex);
     for (;;) {
       // A deque keeps its elements in place as others come and go at its ends.
@@ -147,10 +167,13 @@ class TReadAhead {
       slot->Taken = true;
       lock.unlock();
       TChunk& chunk = slot->Chunk;
+      if (Halves) chunk.Halves.resize(chunk.Kinds.size());
       std::size_t begin = 0;
-      for (std::size_t k = 0; k < chunk.Kinds.size(); begin = chunk.Ends[k++])
-        if (chunk.Kinds[k] == TTileKind::Good)
-          chunk.Kinds[k] = CheckedKind(std::string_view(chunk.Bytes).substr(begin, chunk.Ends[k] - begin), Pixels);
+      for (std::size_t k = 0; k < chunk.Kinds.size(); begin = chunk.Ends[k++]) {
+        if (chunk.Kinds[k] != TTileKind::Good) continue;
+        const std::string_view bytes = std::string_view(chunk.Bytes).substr(begin, chunk.Ends[k] - begin);
+        chunk.Kinds[k] = Halves ? CheckedKindAndHalf(bytes, Pixels, scratch, chunk.Halves[k]) : CheckedKind(bytes, Pixels);
+      }
       lock.lock();
       slot->Checked = true;
       Changed.notify_all();
@@ -159,8 +182,8 @@ class TReadAhead {
 
   const TTileSource& Source;
   const TTileReader& Reader;
-  const bool Pixels;
-  const std::size_t Checkers, Window;
+  const bool Pixels, Halves;
+  const std::size_t ChunkTiles, Checkers, Window;
   std::mutex Mutex;
   std::condition_variable Changed;
   std::deque<TSlot> Slots;
@@ -177,7 +200,7 @@ TFeedResult FeedTiles(const TTileSource& source, ITileSink& sink, const TFeedOpt
   auto nextProgress = Clock::now() + std::chrono::milliseconds(100);
   TFeedResult result;
   const TTileReader tiles(handle.Get(), PlaceholderBytes(options.ProgramFolder, source.Set.Format), options.MaxTileBytes);
-  TReadAhead reader(source, tiles, options.Pixels);
+  TReadAhead reader(source, tiles, options.Pixels, static_cast<bool>(options.OnHalf));
   const long long columns = source.Set.Columns();
   long long fed = 0;
   for (TChunk chunk = reader.Next(); !chunk.Kinds.empty(); chunk = reader.Next()) {
@@ -190,9 +213,12 @@ TFeedResult FeedTiles(const TTileSource& source, ITileSink& sink, const TFeedOpt
       const int x = static_cast<int>(source.Set.MinX + fed % columns);
       const int y = static_cast<int>(source.Set.MinY + fed / columns);
       const TTileKind kind = chunk.Kinds[k];
-      if (kind == TTileKind::Good)
-        sink.Add(x, y, std::string_view(chunk.Bytes).substr(begin, chunk.Ends[k] - begin));
-      else
+      if (kind == TTileKind::Good) {
+        const std::string_view bytes = std::string_view(chunk.Bytes).substr(begin, chunk.Ends[k] - begin);
+        sink.Add(x, y, bytes);
+        if (options.OnHalf && k < chunk.Halves.size() && !chunk.Halves[k].empty())
+          options.OnHalf(x, y, chunk.Halves[k], ImageFormatOf(bytes));
+      } else
         sink.Add(x, y, std::nullopt);
       ++result.Counts[static_cast<std::size_t>(kind)];
       begin = chunk.Ends[k];

@@ -18,6 +18,10 @@ class ITileSink {
   virtual ~ITileSink() = default;
   virtual void Add(int x, int y, std::optional<std::string_view> bytes) = 0;
   virtual void Finish() = 0;
+  // Archives of several zooms: whether the sink takes tiles of zooms other than
+  // its set's, and one such tile (each once, in any order, before Finish).
+  virtual bool TakesLevels() const { return false; }
+  virtual void AddLevelTile(int /*zoom*/, int /*x*/, int /*y*/, std::string_view /*bytes*/) {}
 };
 
 }  // namespace meridane

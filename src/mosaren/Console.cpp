@@ -21,17 +21,24 @@ std::optional<std::string> OutputRefusal(const fs::path& input, const fs::path& 
 int RunCombineConsole(int argc, char** argv, std::ostream& out, std::ostream& err, const TCombineEnvironment& env) {
   CLI::App app{
       "mosaren: joins the tiles of a download task, or of a tile folder, into one MBTiles or PMTiles archive, "
-      "a GeoTIFF, or a PNG or JPEG picture with a world file. Without arguments it opens its window."};
+      "a folder of tiles (Z/X/Y), a GeoTIFF, or a PNG or JPEG picture with a world file. Archives and folders get "
+      "the zooms below too, each tile the average of the four below it; where only part of such a tile is covered "
+      "the rest is transparent (PNG) or white (JPEG). Without arguments it opens its window."};
   app.set_version_flag("--version", ProgramVersion, "print the version and exit");
   std::string input, output, config;
   TCombineOptions options;
   std::optional<int> zoom;
   bool progress = false;
   app.add_option("input", input, "the task's project file (.mrd), or a tile folder with --zoom")->required();
-  app.add_option("-o,--output", output, "the file to write: .mbtiles, .pmtiles, .tif, .png or .jpg")->required();
+  app.add_option("-o,--output", output, "the file to write: .mbtiles, .pmtiles, .tif, .png or .jpg; or a folder of tiles: a name ending in / "
+                 "(or an existing folder)")->required();
   app.add_option("--zoom", zoom, "the input is a tile folder: its tiles of this zoom level")->check(CLI::Range(0, 30));
-  app.add_option("--quality", options.Quality, "JPEG quality of a .jpg picture or a GeoTIFF of JPEG tiles, 1..100 (default 85)")
+  app.add_option("--quality", options.Quality, "JPEG quality of a .jpg picture, a GeoTIFF of JPEG tiles, or the JPEG tiles built for "
+                 "the lower zooms of an archive, 1..100 (default 85)")
       ->check(CLI::Range(1, 100));
+  app.add_option("--min-zoom", options.MinZoom,
+                 "the lowest zoom of an archive or folder (default: where the whole area fits in one tile); "
+                 "the zoom of the tiles: no lower zooms");
   app.add_option("--name", options.Name, "the name stored in an archive (default: the task's)");
   app.add_option("--description", options.Description, "the description stored in an archive");
   app.add_option("--config", config, "configuration file (default: the program's)");
