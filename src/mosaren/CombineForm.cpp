@@ -107,7 +107,7 @@ void TCombineForm::StartClick() {
     input.Zoom = zoom;
   }
   const TOutputFormat format = SelectedFormat();
-  TCombineOptions options{.Quality = TCombineOptions{}.Quality, .Name = {}, .Description = {}};
+  TCombineOptions options{.Quality = TCombineOptions{}.Quality, .Name = {}, .Description = {}, .MinZoom = {}};
   if (UsesJpegQuality(format)) {
     const auto quality = ParseWholeNumber(Quality.Text);
     if (!quality || *quality < 1 || *quality > 100) return Toolkit.ShowMessage(EnterQuality);

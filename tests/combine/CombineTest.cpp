@@ -268,9 +268,9 @@ TEST(CombineTest, AnArchiveStoresTheUsersNameAndDescription) {
     TCombineOptions Options;
     const char* Name;
   } cases[] = {
-      {"map.mbtiles", {.Quality = 85, .Name = "Lake", .Description = "tiles of\na lake"}, "Lake"},
-      {"map.pmtiles", {.Quality = 85, .Name = "Lake", .Description = "tiles of\na lake"}, "Lake"},
-      {"unnamed.mbtiles", {.Quality = 85, .Name = {}, .Description = "tiles of\na lake"}, "tiles"},
+      {"map.mbtiles", {.Quality = 85, .Name = "Lake", .Description = "tiles of\na lake", .MinZoom = {}}, "Lake"},
+      {"map.pmtiles", {.Quality = 85, .Name = "Lake", .Description = "tiles of\na lake", .MinZoom = {}}, "Lake"},
+      {"unnamed.mbtiles", {.Quality = 85, .Name = {}, .Description = "tiles of\na lake", .MinZoom = {}}, "tiles"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Output);
