@@ -89,7 +89,7 @@ TEST(CombineConsoleTest, ExitStatusesAndMessages) {
        false,
        2,
        "",
-       "Unknown output format: map.gif (the name must end in .mbtiles, .pmtiles, .tif, .png or .jpg)\n"},
+       "Unknown output format: map.gif (the name must end in .mbtiles, .pmtiles, .tif, .png or .jpg, or in / for a folder)\n"},
       {{tiles, "--zoom", "4", "-o", (dir / "no" / "map.png").string()},
        recording,
        false,
