@@ -104,8 +104,9 @@ void RemoveLeftPartials(const fs::path& output) {
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(folder, ec)) {
     const std::string name = entry.path().filename().string();
-    const std::size_t dot = name.find('.', prefix.size());
-    if (name.starts_with(prefix) && dot != std::string::npos && dot > prefix.size())
+    // A folder output's partial folder has no extension after its tag.
+    const std::size_t dot = std::min(name.find('.', prefix.size()), name.size());
+    if (name.starts_with(prefix) && dot > prefix.size())
       byTag[name.substr(prefix.size(), dot - prefix.size())].push_back(entry.path());
   }
   for (const auto& [tag, files] : byTag) {

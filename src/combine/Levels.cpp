@@ -49,6 +49,22 @@ int LowestZoom(const std::vector<TTileSet>& sets) {
   return std::min(zoom, lowest);
 }
 
+TTileKind DecodeAndHalve(std::string_view bytes, bool pixels, TRgba& scratch, TRgba& half) {
+  half.clear();
+  const TImageFormat format = ImageFormatOf(bytes);
+  if (format != TImageFormat::Jpeg && format != TImageFormat::Png) {
+    const TTileKind kind = DecodedKind(bytes);
+    return kind == TTileKind::Good && pixels ? TTileKind::NotDecodable : kind;
+  }
+  scratch.resize(TilePixels * 4);
+  switch (DecodeImage(bytes, TileSide, TileSide, scratch.data())) {
+    case TImageCheck::Sound: HalveTile(scratch.data(), half); return TTileKind::Good;
+    case TImageCheck::OtherSize: return TTileKind::OtherSize;
+    case TImageCheck::Undecodable: break;
+  }
+  return TTileKind::NotDecodable;
+}
+
 TImageFormat LevelTileFormat(TImageFormat built, TImageFormat child) {
   if (built == TImageFormat::Png || child == TImageFormat::Png) return TImageFormat::Png;
   return TImageFormat::Jpeg;
@@ -139,16 +155,7 @@ struct TLevelBuilder::TState {
     bytes.clear();
     halved.clear();
     const TTileKind kind = input.Reader->Read(input.Source->FileName(x, y).c_str(), bytes);
-    if (kind != TTileKind::Good) return kind;
-    const TImageFormat format = ImageFormatOf(bytes);
-    if (format != TImageFormat::Jpeg && format != TImageFormat::Png) return DecodedKind(bytes);
-    Scratch.resize(TilePixels * 4);
-    switch (DecodeImage(bytes, TileSide, TileSide, Scratch.data())) {
-      case TImageCheck::Sound: HalveTile(Scratch.data(), halved); return TTileKind::Good;
-      case TImageCheck::OtherSize: return TTileKind::OtherSize;
-      case TImageCheck::Undecodable: break;
-    }
-    return TTileKind::NotDecodable;
+    return kind == TTileKind::Good ? DecodeAndHalve(bytes, false, Scratch, halved) : kind;
   }
 
   // Row r of level i complete: its tiles to the sink, the input's where it

@@ -20,6 +20,13 @@ namespace meridane {
 // none above the lowest zoom of a set: how far a pyramid goes down by default.
 int LowestZoom(const std::vector<TTileSet>& sets);
 
+// What a good tile's bytes decode to, and its pixels halved (HalveTile) into
+// half, empty when it is of a format not decoded here (GIF, WebP: pixels set,
+// such a tile is NotDecodable, as for a picture; else Good, with no half).
+// scratch holds the whole tile's pixels. The one place a tile is decoded for
+// the zoom below.
+TTileKind DecodeAndHalve(std::string_view bytes, bool pixels, TRgba& scratch, TRgba& half);
+
 // How a built tile is stored, chosen from its children's formats: PNG when
 // any child is PNG (lossless, and keeps what no child covers transparent),
 // JPEG otherwise. The one place a built tile's format is chosen.

@@ -18,7 +18,7 @@
 #include "task/ImageData.h"
 #include "task/MapTypes.h"
 #include "task/ProjectFile.h"
-#include "tiles/Encode.h"
+#include "combine/Levels.h"
 #include "tiles/TileReader.h"
 
 namespace meridane {
@@ -42,20 +42,6 @@ TTileKind CheckedKind(std::string_view bytes, bool pixels) {
   if (kind != TTileKind::Good || !pixels) return kind;
   const TImageFormat format = ImageFormatOf(bytes);
   return format == TImageFormat::Jpeg || format == TImageFormat::Png ? kind : TTileKind::NotDecodable;
-}
-
-// As CheckedKind, and a good JPEG or PNG tile's pixels halved into half: the
-// one decode serves the check and the zoom below.
-TTileKind CheckedKindAndHalf(std::string_view bytes, bool pixels, TRgba& scratch, TRgba& half) {
-  const TImageFormat format = ImageFormatOf(bytes);
-  if (format != TImageFormat::Jpeg && format != TImageFormat::Png) return CheckedKind(bytes, pixels);
-  scratch.resize(TilePixels * 4);
-  switch (DecodeImage(bytes, TileSide, TileSide, scratch.data())) {
-    case TImageCheck::Sound: HalveTile(scratch.data(), half); return TTileKind::Good;
-    case TImageCheck::OtherSize: return TTileKind::OtherSize;
-    case TImageCheck::Undecodable: break;
-  }
-  return TTileKind::NotDecodable;
 }
 
 // Reads the tiles into chunks on a thread of its own, and has a few more
@@ -172,7 +158,7 @@ class TReadAhead {
       for (std::size_t k = 0; k < chunk.Kinds.size(); begin = chunk.Ends[k++]) {
         if (chunk.Kinds[k] != TTileKind::Good) continue;
         const std::string_view bytes = std::string_view(chunk.Bytes).substr(begin, chunk.Ends[k] - begin);
-        chunk.Kinds[k] = Halves ? CheckedKindAndHalf(bytes, Pixels, scratch, chunk.Halves[k]) : CheckedKind(bytes, Pixels);
+        chunk.Kinds[k] = Halves ? DecodeAndHalve(bytes, Pixels, scratch, chunk.Halves[k]) : CheckedKind(bytes, Pixels);
       }
       lock.lock();
       slot->Checked = true;
