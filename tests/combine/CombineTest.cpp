@@ -419,6 +419,8 @@ TEST(OutputFormatTest, TheNameGivesTheFormatAndTheFilesBesideIt) {
       {"map.png", TOutputFormat::Png, {"map.png", "map.pgw", "map.png.aux.xml"}},
       {"map.mrd", std::nullopt, {}},
       {"mbtiles", std::nullopt, {}},
+      {"maps/web/", TOutputFormat::Folder, {"maps/web/"}},
+      {"/", TOutputFormat::Folder, {"/"}},  // an existing folder, whatever its name
   };
   for (const auto& c : cases) {
     EXPECT_EQ(OutputFormatOf(c.Name), c.Format) << c.Name;
