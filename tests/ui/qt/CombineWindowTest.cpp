@@ -109,9 +109,13 @@ TEST_F(CombineWindowTask, ADownloadedTaskJoinedIntoMbtilesHoldsItsTiles) {
   Type(&window, "OutputPath", (Dir / "map.mbtiles").string());
   Find<QPushButton>(&window, "Start")->click();
   ASSERT_TRUE(WaitUntil([&] { return !Text(&window, "Summary").empty() && !form.Running(); }));
-  EXPECT_TRUE(Text(&window, "Summary").starts_with("11 tiles written; left out: 1 placeholder, 0 missing,"))
+  // The 4x3 tiles of zoom 16 and the zooms below, down to 14 where they meet in one.
+  EXPECT_TRUE(Text(&window, "Summary").starts_with("16 tiles written, 11 at zoom 16 and 5 at zooms 14 to 15 (5 of them "
+                                                   "built); left out: 1 placeholder, 0 missing,"))
       << Text(&window, "Summary");
-  EXPECT_EQ(MbtilesTiles(Dir / "map.mbtiles"), TilesServed());
+  auto tiles = MbtilesTiles(Dir / "map.mbtiles");
+  std::erase_if(tiles, [&](const auto& tile) { return !TilesServed().count(tile.first); });
+  EXPECT_EQ(tiles, TilesServed());
   if (const char* keep = std::getenv("MERIDANE_COMBINER_SCREENSHOT")) window.grab().save(keep);
 }
 
