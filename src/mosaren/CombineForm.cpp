@@ -116,6 +116,11 @@ void TCombineForm::StartClick() {
   if (IsArchive(format)) {
     options.Name = ArchiveName.Text;
     options.Description = Description.Text;
+    if (!LowestZoom.Text.empty()) {
+      const auto lowest = ParseWholeNumber(LowestZoom.Text);
+      if (!lowest || *lowest < 0 || *lowest > 30) return Toolkit.ShowMessage(EnterLowestZoom);
+      options.MinZoom = lowest;
+    }
   }
   if (OutputFormatOf(OutputPath.Text) != format) FormatChange();
   // Refused before the question about replacing: no answer makes it right.

@@ -24,6 +24,8 @@ class TCombineForm : public IForm {
   static constexpr const char* ChooseOutput = "Choose the output file first.";
   static constexpr const char* EnterZoom = "Enter the zoom level of the tiles, 0 to 30.";
   static constexpr const char* EnterQuality = "Enter a JPEG quality of 1 to 100.";
+  static constexpr const char* EnterLowestZoom =
+      "Enter the lowest zoom of the archive, 0 to 30, or nothing for the zoom where the whole area fits in one tile.";
 
   TCombineForm(IToolkit& toolkit, TCombineEnvironment environment);
   ~TCombineForm() override;
@@ -37,6 +39,7 @@ class TCombineForm : public IForm {
   // Items in the order of OutputFormats.
   TComboBox Format;
   TEdit OutputPath, Quality, ArchiveName, Description;
+  TEdit LowestZoom;  // an archive's; empty: down to the zoom where the whole area fits in one tile
   TLabel Status, Summary;
   TButton Start{"Start"}, Cancel{"Cancel"}, OpenFolder{"Open folder"};
 

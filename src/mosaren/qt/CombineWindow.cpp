@@ -37,6 +37,8 @@ TCombineWindow::TCombineWindow(TQtToolkit& toolkit, TCombineForm& form) : Toolki
   auto* quality = Named<QLineEdit>(this, "Quality");
   auto* name = Named<QLineEdit>(this, "ArchiveName");
   auto* description = Named<QLineEdit>(this, "Description");
+  auto* lowest = Named<QLineEdit>(this, "LowestZoom");
+  lowest->setPlaceholderText("where the whole area fits in one tile");
   auto beside = [this](QWidget* edit, QWidget* button) {
     auto* box = new QWidget(this);
     auto* layout = new QHBoxLayout(box);
@@ -53,6 +55,7 @@ TCombineWindow::TCombineWindow(TQtToolkit& toolkit, TCombineForm& form) : Toolki
   row("JPEG quality:", 'q', quality);
   row("Name:", 'n', name);
   row("Description:", 'd', description);
+  row("Lowest zoom:", 'l', lowest);
 
   auto* bar = Named<QProgressBar>(this, "Progress");
   bar->setAccessibleName("Progress");
@@ -77,7 +80,7 @@ TCombineWindow::TCombineWindow(TQtToolkit& toolkit, TCombineForm& form) : Toolki
   layout->addWidget(summary);
   layout->addStretch();
   layout->addLayout(buttons);
-  resize(520, 360);
+  resize(520, 388);
 
   Binder.Combo(inputKind, Form.InputKind);
   Binder.Edit(inputPath, Form.InputPath);
@@ -87,13 +90,14 @@ TCombineWindow::TCombineWindow(TQtToolkit& toolkit, TCombineForm& form) : Toolki
   Binder.Edit(quality, Form.Quality);
   Binder.Edit(name, Form.ArchiveName);
   Binder.Edit(description, Form.Description);
+  Binder.Edit(lowest, Form.LowestZoom);
   Binder.Label(status, Form.Status);
   Binder.Label(summary, Form.Summary);
   Binder.Button(start, Form.Start);
   Binder.Button(cancel, Form.Cancel);
   Binder.Button(openFolder, Form.OpenFolder);
   // What a field is for follows the choices: the zoom for a folder, the
-  // quality where JPEG is encoded, the name and description for an archive.
+  // quality where JPEG is encoded, the name, description and lowest zoom for an archive.
   Binder.OnPush([=, this] {
     const bool running = Form.Running();
     const TOutputFormat chosen = Form.SelectedFormat();
@@ -105,6 +109,7 @@ TCombineWindow::TCombineWindow(TQtToolkit& toolkit, TCombineForm& form) : Toolki
     quality->setEnabled(!running && UsesJpegQuality(chosen));
     name->setEnabled(!running && IsArchive(chosen));
     description->setEnabled(!running && IsArchive(chosen));
+    lowest->setEnabled(!running && IsArchive(chosen));
     start->setEnabled(!running);
     cancel->setEnabled(running);
     openFolder->setEnabled(!running && Form.Done());

@@ -152,6 +152,20 @@ TEST(CombineWindowTest, StartAsksForWhatIsMissing) {
     EXPECT_EQ(text->value_or("no message"), c.Message);
     EXPECT_FALSE(form.Running());
   }
+  // An archive's lowest zoom: a number of a zoom, or nothing.
+  Type(&window, "Zoom", "");
+  for (const char* lowest : {"-1", "31", "ten"}) {
+    Choose(Find<QComboBox>(&window, "InputKind"), 0);
+    Type(&window, "InputPath", "a.mrd");
+    Choose(Find<QComboBox>(&window, "Format"), 0);
+    Type(&window, "OutputPath", "a.mbtiles");
+    Type(&window, "LowestZoom", lowest);
+    auto text = std::make_shared<std::optional<std::string>>();
+    AnswerMessage(text);
+    Find<QPushButton>(&window, "Start")->click();
+    EXPECT_EQ(text->value_or("no message"), TCombineForm::EnterLowestZoom) << lowest;
+    EXPECT_FALSE(form.Running());
+  }
 }
 
 }  // namespace
