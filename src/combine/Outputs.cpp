@@ -56,7 +56,7 @@ bool IsArchive(TOutputFormat format) {
   return format == TOutputFormat::MBTiles || format == TOutputFormat::PMTiles || format == TOutputFormat::Folder;
 }
 
-bool UsesJpegQuality(TOutputFormat format) { return format == TOutputFormat::Jpeg || format == TOutputFormat::GeoTiff; }
+bool UsesJpegQuality(TOutputFormat format) { return format != TOutputFormat::Png; }
 
 std::optional<TPictureFormat> PictureFormatOf(TOutputFormat format) {
   if (format == TOutputFormat::Png) return TPictureFormat::Png;

@@ -28,8 +28,9 @@ std::string_view FormatExtension(TOutputFormat format);
 // Archives (and a folder of tiles) hold the tiles as they are, with a name
 // and description, and the zooms below; pictures join them into one image.
 bool IsArchive(TOutputFormat format);
-// The formats that encode JPEG themselves: a JPEG picture, and a GeoTIFF of JPEG
-// tiles (its overviews and its blank tile).
+// The formats that encode JPEG themselves: a JPEG picture, a GeoTIFF of JPEG
+// tiles (its overviews and its blank tile), and the archives and folders of
+// JPEG tiles (the tiles built for the zooms below).
 bool UsesJpegQuality(TOutputFormat format);
 
 // The files one output is made of: the file itself first, then the files

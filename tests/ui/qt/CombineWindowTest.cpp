@@ -60,8 +60,11 @@ TEST(CombineWindowTest, AFolderJoinedIntoAPictureWithItsSummary) {
   Type(&window, "InputPath", (dir / "tiles").string());
   Type(&window, "Zoom", "7");
   Type(&window, "OutputPath", (dir / "map.mbtiles").string());
+  // An archive encodes the zooms below as JPEG, a GeoTIFF its overviews; a PNG picture nothing.
+  EXPECT_TRUE(Find<QLineEdit>(&window, "Quality")->isEnabled());
+  Choose(Find<QComboBox>(&window, "Format"), 3);
   EXPECT_FALSE(Find<QLineEdit>(&window, "Quality")->isEnabled());
-  Choose(Find<QComboBox>(&window, "Format"), 2);  // a GeoTIFF encodes its overviews as JPEG
+  Choose(Find<QComboBox>(&window, "Format"), 2);
   EXPECT_TRUE(Find<QLineEdit>(&window, "Quality")->isEnabled());
   // The name follows the format; the quality is a JPEG picture's.
   Choose(Find<QComboBox>(&window, "Format"), 4);
@@ -159,6 +162,7 @@ TEST(CombineWindowTest, StartAsksForWhatIsMissing) {
     Type(&window, "InputPath", "a.mrd");
     Choose(Find<QComboBox>(&window, "Format"), 0);
     Type(&window, "OutputPath", "a.mbtiles");
+    Type(&window, "Quality", "85");
     Type(&window, "LowestZoom", lowest);
     auto text = std::make_shared<std::optional<std::string>>();
     AnswerMessage(text);
