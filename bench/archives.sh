@@ -14,7 +14,7 @@
 # on an MBTiles of the same tiles without one, in the same run.
 # Usage: bench/archives.sh [TILES...]   (default 10000 100000; TILES_MEMORY=1000000,
 # PYRAMID_TILES=10000)
-# Needs: libjpeg-turbo-progs (cjpeg), time, bc, gdal-bin (Debian packages), /dev/shm.
+# Needs: libjpeg-turbo-progs (cjpeg), time, bc, gdal-bin, sqlite3 (Debian packages), /dev/shm.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 sizes=("${@:-10000 100000}")
