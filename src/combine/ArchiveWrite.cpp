@@ -9,6 +9,10 @@
 namespace meridane {
 
 std::vector<std::pair<std::string, std::string>> ArchiveMetadata(const TTileSet& set) {
+  return ArchiveMetadata(set, set.Zoom);
+}
+
+std::vector<std::pair<std::string, std::string>> ArchiveMetadata(const TTileSet& set, int minZoom) {
   const std::string zoom = std::to_string(set.Zoom);
   return {
       {"name", set.Name},
@@ -16,7 +20,7 @@ std::vector<std::pair<std::string, std::string>> ArchiveMetadata(const TTileSet&
       {"bounds",
        NumberText(set.West) + "," + NumberText(set.South) + "," + NumberText(set.East) + "," + NumberText(set.North)},
       {"center", NumberText((set.West + set.East) / 2) + "," + NumberText((set.South + set.North) / 2) + "," + zoom},
-      {"minzoom", zoom},
+      {"minzoom", std::to_string(minZoom)},
       {"maxzoom", zoom},
       {"type", "baselayer"},
       {"version", "1"},

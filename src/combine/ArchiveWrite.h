@@ -18,6 +18,8 @@ namespace meridane {
 // minzoom, maxzoom, type, version, description. Numbers are written with "."
 // and as many digits as read back to the same value.
 std::vector<std::pair<std::string, std::string>> ArchiveMetadata(const TTileSet& set);
+// The same of an archive of several zooms, from minZoom up to the set's.
+std::vector<std::pair<std::string, std::string>> ArchiveMetadata(const TTileSet& set, int minZoom);
 
 // "Cannot create file PATH: REASON", the message of every failed write.
 std::string ArchiveWriteMessage(const std::filesystem::path& path, const std::string& reason);

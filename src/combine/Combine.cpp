@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -13,7 +14,9 @@
 #include <utility>
 
 #include "combine/ArchiveWrite.h"
+#include "combine/Folder.h"
 #include "combine/Kmz.h"
+#include "combine/Levels.h"
 #include "config/AtomicFile.h"
 #include "config/Config.h"
 #include "tiles/Coverage.h"
@@ -43,18 +46,6 @@ std::vector<TTileSource> OpenCombineInputs(const TCombineInputs& inputs, const f
     throw ECombineInputError(e.what());
   }
   return OpenInputs(inputs.Paths, {.Zoom = inputs.Zoom, .FromSouth = inputs.FromSouth}, start);
-}
-
-TZoomChoice ChooseZoom(std::vector<TTileSource> sources) {
-  if (sources.empty()) throw ECombineInputError("No input given.");
-  TZoomChoice choice{.Source = std::move(sources.back()), .LeftOut = {}};
-  sources.pop_back();
-  if (sources.empty()) return choice;
-  std::string zooms;
-  for (const TTileSource& source : sources) zooms += (zooms.empty() ? "" : ", ") + std::to_string(source.Set.Zoom);
-  choice.LeftOut = (sources.size() == 1 ? "Zoom " + zooms + " is" : "Zooms " + zooms + " are") +
-                   " left out: the output holds the finest zoom, " + std::to_string(choice.Source.Set.Zoom) + ".";
-  return choice;
 }
 
 std::string ProgressLine(const TCombineProgress& p) {
@@ -126,8 +117,9 @@ void RemoveLeftPartials(const fs::path& output) {
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(folder, ec)) {
     const std::string name = entry.path().filename().string();
-    const std::size_t dot = name.find('.', prefix.size());
-    if (!name.starts_with(prefix) || dot == std::string::npos || dot <= prefix.size()) continue;
+    // A folder output's partial folder has no extension after its tag.
+    const std::size_t dot = std::min(name.find('.', prefix.size()), name.size());
+    if (!name.starts_with(prefix) || dot <= prefix.size()) continue;
     // A tag is "PID-COUNTER"; the parts of a split output add "-N" to it.
     std::string tag = name.substr(prefix.size(), dot - prefix.size());
     if (const std::size_t dash = tag.find('-'); dash != std::string::npos) tag = tag.substr(0, tag.find('-', dash + 1));
@@ -138,7 +130,7 @@ void RemoveLeftPartials(const fs::path& output) {
     int descriptor = -1;
     if (TakeLock(lock, false, descriptor) != TLock::Taken) continue;
     for (const fs::path& file : files)
-      if (file.filename() != lock.filename()) fs::remove(file, ec);
+      if (file.filename() != lock.filename()) fs::remove_all(file, ec);
     fs::remove(lock, ec);  // while still held: no run takes the tag before its files are gone
     ::close(descriptor);
   }
@@ -161,8 +153,9 @@ class TPartialFiles {
   }
   ~TPartialFiles() {
     std::error_code ec;
-    // A database writer keeps its journal beside its file.
-    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) fs::remove(Files.front().string() + suffix, ec);
+    // A database writer keeps its journal beside its file; a folder output
+    // is a folder, and moves the one it replaces to ".old".
+    for (const char* suffix : {"", "-journal", "-wal", "-shm", ".old"}) fs::remove_all(Files.front().string() + suffix, ec);
     for (std::size_t i = 1; i < Files.size(); ++i) fs::remove(Files[i], ec);
     fs::remove(LockName(Output, Tag), ec);
     ::close(Descriptor);
@@ -214,11 +207,20 @@ std::string LeftOut(const TFeedResult& s) {
 
 std::string SummaryText(const TCombineSummary& s, const fs::path& output) {
   if (s.Stopped) return "Stopped: nothing written.";
+  std::string written = Plural(s.Written(), "tile", "tiles") + " written";
+  if (!s.Levels.empty()) {
+    const int low = s.Levels.begin()->first, high = s.Levels.rbegin()->first;
+    written += ", " + std::to_string(s.WrittenAtZoom()) + " at zoom " + std::to_string(s.Zoom) + " and " +
+               std::to_string(s.LevelTiles()) + " at zoom" +
+               (low == high ? " " + std::to_string(low) : "s " + std::to_string(low) + " to " + std::to_string(high)) +
+               " (" + std::to_string(s.Built) + " of them built)";
+  }
   const std::string conflicts = s.Conflicts > 0 ? "; " + Plural(s.Conflicts, "conflict", "conflicts") +
                                                       " (inputs overlap with different tiles: the earlier input's kept)"
                                                 : std::string();
-  return Plural(s.Written(), "tile", "tiles") + " written; left out: " + LeftOut(s) + conflicts + "; " +
-         output.filename().string() + ", " + Size(s.OutputBytes) + (s.Layout.empty() ? "" : "; " + s.Layout);
+  const fs::path name = output.has_filename() ? output.filename() : output.parent_path().filename();
+  return written + "; left out: " + LeftOut(s) + conflicts + "; " + name.string() + ", " + Size(s.OutputBytes) +
+         (s.Layout.empty() ? "" : "; " + s.Layout);
 }
 
 std::string NothingWrittenText(const TFeedResult& fed) {
@@ -230,14 +232,80 @@ fs::path PartialName(const fs::path& output, const std::string& tag) {
 }
 
 TCombineSummary Combine(const TTileSource& source, const TCombineRun& run) {
+  return Combine(std::vector<TTileSource>{source}, run);
+}
+
+namespace {
+
+// A folder output replaces only an empty folder or an earlier one of its kind.
+void CheckFolderTarget(const fs::path& output) {
+  std::error_code ec;
+  const fs::file_status status = fs::symlink_status(output, ec);
+  if (!fs::exists(status)) return;
+  if (!fs::is_directory(status))
+    throw ECombineInputError(output.string() + " exists and is not a folder: choose a new or empty folder.");
+  if (!fs::is_empty(output, ec) && !IsTileFolderOutput(output))
+    throw ECombineInputError("The folder " + output.string() +
+                             " holds other files: choose a new or empty folder, so that the tiles mix with nothing.");
+}
+
+// The bytes of the files in a folder, all levels down.
+std::uintmax_t FolderBytes(const fs::path& folder) {
+  std::uintmax_t bytes = 0;
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+    if (it->is_regular_file(ec)) bytes += it->file_size(ec);
+  return bytes;
+}
+
+}  // namespace
+
+namespace {
+constexpr const char* SeveralZoomsText = "Several zooms can go only into .mbtiles, .pmtiles, .sqlitedb or a folder of tiles.";
+}  // namespace
+
+TCombineSummary Combine(const std::vector<TTileSource>& given, const TCombineRun& run) {
+  if (given.empty()) throw ECombineInputError("No input to combine.");
   const auto format = OutputFormatOf(run.Output);
   if (!format)
     throw ECombineInputError("Unknown output format: " + run.Output.filename().string() +
-                             " (the name must end in .mbtiles, .pmtiles, .tif, .png, .jpg, .sqlitedb or .kmz)");
+                             " (the name must end in .mbtiles, .pmtiles, .tif, .png, .jpg, .sqlitedb or .kmz, or in / for a folder)");
+  // "maps/out/" is the folder "maps/out".
+  fs::path output = run.Output;
+  while (output.string().size() > 1 && output.string().ends_with('/')) output = output.string().substr(0, output.string().size() - 1);
   if (run.Options.Quality < 1 || run.Options.Quality > 100)
     throw ECombineInputError("The JPEG quality must be 1 to 100.");
-  const fs::path folder = run.Output.parent_path().empty() ? fs::path(".") : run.Output.parent_path();
-  if (!fs::is_directory(folder)) throw ECombineInputError(CannotCreateMessage(run.Output));
+  const fs::path folder = output.parent_path().empty() ? fs::path(".") : output.parent_path();
+  if (!fs::is_directory(folder)) throw ECombineInputError(CannotCreateMessage(output));
+
+  // The finest input is the set; the others give the zooms below.
+  std::vector<const TTileSource*> sources;
+  for (const TTileSource& source : given) sources.push_back(&source);
+  std::stable_sort(sources.begin(), sources.end(), [](auto* a, auto* b) { return a->Set.Zoom > b->Set.Zoom; });
+  for (std::size_t i = 1; i < sources.size(); ++i)
+    if (sources[i]->Set.Zoom == sources[i - 1]->Set.Zoom)
+      throw ECombineInputError("Two inputs are of zoom " + std::to_string(sources[i]->Set.Zoom) +
+                               ": give one input for each zoom.");
+  if (!IsArchive(*format) && run.Options.MinZoom)
+    throw ECombineInputError("A lowest zoom (--min-zoom) can go only into .mbtiles, .pmtiles, .sqlitedb or a folder of tiles.");
+  std::string note;
+  if (!IsArchive(*format) && sources.size() > 1) {
+    // A picture or a GeoTIFF is one zoom: the finest.
+    std::string zooms;
+    for (std::size_t i = sources.size(); i-- > 1;) zooms += (zooms.empty() ? "" : ", ") + std::to_string(sources[i]->Set.Zoom);
+    note = (sources.size() == 2 ? "Zoom " + zooms + " is" : "Zooms " + zooms + " are") +
+           " left out: the output holds the finest zoom, " + std::to_string(sources.front()->Set.Zoom) + ".";
+    sources.resize(1);
+  }
+  const TTileSource& source = *sources.front();
+  const std::vector<const TTileSource*> others(sources.begin() + 1, sources.end());
+  std::vector<TTileSet> sets;
+  for (const TTileSource* s : sources) sets.push_back(s->Set);
+  const int minZoom = run.Options.MinZoom.value_or(LowestZoom(sets));
+  if (minZoom < 0 || minZoom > source.Set.Zoom)
+    throw ECombineInputError("The lowest zoom must be 0 to " + std::to_string(source.Set.Zoom) +
+                             ", the zoom of the tiles; it is " + std::to_string(minZoom) + ".");
+  if (*format == TOutputFormat::Folder) CheckFolderTarget(output);
 
   TTileSet set = source.Set;
   // A picture too large for its format is refused before anything is written.
@@ -245,76 +313,102 @@ TCombineSummary Combine(const TTileSource& source, const TCombineRun& run) {
     if (const auto refusal = PictureSizeRefusal(set, *picture)) throw ECombineInputError(*refusal);
   if (!run.Options.Name.empty()) set.Name = run.Options.Name;
   set.Description = run.Options.Description;
-  RemoveLeftPartials(run.Output);
+  // The bounds an archive tells cover every input.
+  for (const TTileSource* other : others) {
+    set.West = std::min(set.West, other->Set.West), set.East = std::max(set.East, other->Set.East);
+    set.South = std::min(set.South, other->Set.South), set.North = std::max(set.North, other->Set.North);
+  }
+  RemoveLeftPartials(output);
 
   using Clock = std::chrono::steady_clock;
   const auto started = Clock::now();
   auto seconds = [&] { return std::chrono::duration<double>(Clock::now() - started).count(); };
   TCombineSummary summary;
   summary.Tiles = set.Count();
+  summary.Zoom = set.Zoom;
+  summary.Note = note;
   try {
-    const TPartialFiles partial(run.Output, *format, set);
+    const TPartialFiles partial(output, *format, set);
     const std::vector<fs::path>& partials = partial.Files;
-    const std::vector<fs::path> finals = OutputFiles(*format, run.Output, set);
+    const std::vector<fs::path> finals = OutputFiles(*format, output, set);
     // The tiles' own format, not the map type's: a GeoTIFF chooses its encoding by it.
     set.Format = FirstTileFormat(source, {.ProgramFolder = run.ProgramFolder});
     std::unique_ptr<ITileSink> sink = run.MakeSink(*format, partial.Path, set, run.Options);
-    const TFeedResult fed = FeedTiles(
-        source, *sink,
-        {.ProgramFolder = run.ProgramFolder,
-         .Pixels = !IsArchive(*format),
-         .LookAhead = *format == TOutputFormat::Png,
-         .OnProgress =
-             [&](long long done) {
-               if (run.OnProgress) run.OnProgress({.Done = done, .Total = summary.Tiles, .Seconds = seconds()});
-             },
-         .Stop = run.Stop});
+    std::unique_ptr<TLevelBuilder> levels;
+    if (sink->TakesLevels() && (minZoom < set.Zoom || !others.empty()))
+      levels = std::make_unique<TLevelBuilder>(
+          set, others, TLevelBuilder::TOptions{.MinZoom = minZoom, .Quality = run.Options.Quality,
+                                               .ProgramFolder = run.ProgramFolder, .MaxTileBytes = DefaultMaxTileBytes},
+          *sink);
+    else if (!others.empty())
+      throw ECombineInputError(SeveralZoomsText);
+    TFeedOptions feed{.ProgramFolder = run.ProgramFolder,
+                      .Pixels = !IsArchive(*format),
+                      .LookAhead = *format == TOutputFormat::Png,
+                      .OnProgress =
+                          [&](long long done) {
+                            if (run.OnProgress) run.OnProgress({.Done = done, .Total = summary.Tiles, .Seconds = seconds()});
+                          },
+                      .Stop = run.Stop};
+    if (levels)
+      feed.OnHalf = [&](int x, int y, const TRgba& half, TImageFormat tileFormat) { levels->AddHalf(x, y, half, tileFormat); };
+    const TFeedResult fed = FeedTiles(source, *sink, feed);
     static_cast<TFeedResult&>(summary) = fed;
     if (fed.Stopped) {
+      levels.reset();
       sink.reset();  // before its files go
       summary.Seconds = seconds();
       return summary;
     }
+    if (levels) {
+      levels->Finish();
+      summary.Levels = levels->Written();
+      summary.Built = levels->Built();
+      for (std::size_t k = 0; k < TileKindCount; ++k) summary.Counts[k] += levels->InputCounts().Counts[k];
+      levels.reset();
+    }
     // An output of no tile at all is of no use, and would look like a map.
     if (summary.Written() == 0) {
       sink.reset();
-      throw ECombineNothingWritten(NothingWrittenText(fed));
+      throw ECombineNothingWritten(NothingWrittenText(summary));
     }
     sink->Finish();
     sink.reset();
+    // A folder of tiles replacing an earlier one moves it aside first; the
+    // partial files' cleanup removes it.
+    std::error_code ec;
+    if (*format == TOutputFormat::Folder && fs::exists(fs::symlink_status(output, ec)) && !fs::is_empty(output, ec)) {
+      if (::rename(output.c_str(), (partials.front().string() + ".old").c_str()) != 0)
+        throw EWriteError(output, WriteFailureReason(errno));
+    }
     // The file itself last: its name appears once the files beside it are there.
     struct stat written {};
     for (std::size_t i = partials.size(); i-- > 0;) {
       if (i > 0 && !fs::exists(partials[i])) continue;
       if (const int error = SyncAndRename(partials[i], finals[i], written)) {
         // No world file without its picture.
-        std::error_code ec;
         for (std::size_t j = i + 1; j < finals.size(); ++j) fs::remove(finals[j], ec);
-        throw EWriteError(run.Output, WriteFailureReason(error));
+        throw EWriteError(output, WriteFailureReason(error));
       }
     }
     // A split output's parts replace the file under the name the user chose.
-    if (finals.front() != run.Output) {
-      std::error_code ec;
-      fs::remove(run.Output, ec);
-    }
-    if (const int error = SyncFolder(folder)) throw EWriteError(run.Output, WriteFailureReason(error));
+    if (finals.front() != output) fs::remove(output, ec);
+    if (const int error = SyncFolder(folder)) throw EWriteError(output, WriteFailureReason(error));
     // Another run may have put its own file there since: this run's is not the output then.
     struct stat named {};
     if (::stat(finals.front().c_str(), &named) != 0 || named.st_dev != written.st_dev ||
         named.st_ino != written.st_ino)
-      throw EWriteError(run.Output, "another run wrote it at the same time");
-    summary.OutputBytes = static_cast<std::uintmax_t>(written.st_size);
+      throw EWriteError(output, "another run wrote it at the same time");
+    summary.OutputBytes = *format == TOutputFormat::Folder ? FolderBytes(output) : static_cast<std::uintmax_t>(written.st_size);
     if (*format == TOutputFormat::Kmz) {
       // The parts of a split KMZ are all the map.
-      std::error_code ec;
       for (std::size_t i = 1; i < finals.size(); ++i)
         if (const std::uintmax_t bytes = fs::file_size(finals[i], ec); !ec) summary.OutputBytes += bytes;
-      summary.Layout = KmzLayoutText(set, run.Output);
+      summary.Layout = KmzLayoutText(set, output);
     }
   } catch (const EWriteError& e) {
     // The writers name the partial file, which the user never sees.
-    throw EWriteError(run.Output, e.Reason);
+    throw EWriteError(output, e.Reason);
   }
   summary.Seconds = seconds();
   return summary;

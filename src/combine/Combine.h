@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -38,15 +39,6 @@ struct TCombineInputs {
 std::vector<TTileSource> OpenCombineInputs(const TCombineInputs& inputs, const std::filesystem::path& config,
                                            const std::filesystem::path& programFolder);
 
-// The source a run combines of the inputs' zooms, and what is said of the
-// zooms it leaves out (empty when none is).
-struct TZoomChoice {
-  TTileSource Source;
-  std::string LeftOut;
-};
-// The finest zoom: an output holds the tiles of one zoom.
-TZoomChoice ChooseZoom(std::vector<TTileSource> sources);
-
 struct TCombineProgress {
   long long Done = 0, Total = 0;
   double Seconds = 0;
@@ -54,19 +46,34 @@ struct TCombineProgress {
 // "1200/20000 tiles, 4123 tiles/s, 0:00:04 left"
 std::string ProgressLine(const TCombineProgress& progress);
 
-// The tiles fed by kind, and whether a stop left nothing written.
+// The tiles of every input by kind, and whether a stop left nothing written.
 struct TCombineSummary : TFeedResult {
-  long long Tiles = 0;             // of the set
-  std::uintmax_t OutputBytes = 0;  // of the output's own file (a picture's, not its world file's; a split KMZ's parts)
+  long long Tiles = 0;             // of the set of the finest zoom
+  std::uintmax_t OutputBytes = 0;  // of the output's own file (a picture's, not its world file's; a split KMZ's parts; a folder's files)
   double Seconds = 0;
   std::string Layout;  // how the output is cut into files, when it is (a KMZ's overlays)
+  std::string Note;    // said before the summary: the inputs' zooms a one-zoom output leaves out
+  int Zoom = 0;        // of the set
+  // Tiles written at the zooms below the set's by zoom: built, or an input's of that zoom.
+  std::map<int, long long> Levels;
+  long long Built = 0;  // of those, the ones built from the zoom above
 
-  long long Written() const { return Count(TTileKind::Good); }
+  long long LevelTiles() const {
+    long long total = 0;
+    for (const auto& [zoom, count] : Levels) total += count;
+    return total;
+  }
+  // Of the set's zoom: the good tiles of the finest input.
+  long long WrittenAtZoom() const { return Count(TTileKind::Good) - (LevelTiles() - Built); }
+  // In all.
+  long long Written() const { return Count(TTileKind::Good) + Built; }
 };
 // "1200 tiles written; left out: 3 placeholders, 40 missing, 0 empty, 1 not
 // an image, 2 not decodable, 0 not 256x256; map.mbtiles, 1.2 MB (1234567 bytes)";
-// inputs that overlap with other tiles add "; 2 conflicts (...)" before the file,
-// and then "; " and the Layout, if any.
+// with zooms below: "1600 tiles written, 1200 at zoom 16 and 400 at zooms 10
+// to 15 (380 of them built); left out: ...". What is left out counts every
+// input's tiles. Inputs that overlap with other tiles add "; 2 conflicts (...)"
+// before the file, and then "; " and the Layout, if any.
 std::string SummaryText(const TCombineSummary& summary, const std::filesystem::path& output);
 
 // Not one tile of the input could be written: nothing was put under the
@@ -112,5 +119,10 @@ std::filesystem::path PartialName(const std::filesystem::path& output, const std
 // run's output is not the one there, and that is a failure too. A run that
 // could write no tile throws ECombineNothingWritten and leaves nothing.
 TCombineSummary Combine(const TTileSource& source, const TCombineRun& run);
+// The same of several inputs, each of a zoom of its own: the finest is the
+// set; the others' sound tiles are stored at their zooms, in place of the
+// tiles built there from the zoom above. Several inputs go only into an
+// output of several zooms (ECombineInputError otherwise).
+TCombineSummary Combine(const std::vector<TTileSource>& sources, const TCombineRun& run);
 
 }  // namespace meridane

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <map>
 #include <stdexcept>
@@ -26,7 +27,8 @@ std::string SqliteWriteReason(sqlite3* db, int code) {
   return db ? sqlite3_errmsg(db) : sqlite3_errstr(code);
 }
 
-TMbtilesWriter::TMbtilesWriter(std::filesystem::path path, const TTileSet& set) : Path(std::move(path)), Set(set) {
+TMbtilesWriter::TMbtilesWriter(std::filesystem::path path, const TTileSet& set)
+    : Path(std::move(path)), Set(set), MinZoom(set.Zoom) {
   // SQLite would open an old file's tables; the file is made afresh.
   std::error_code ec;
   std::filesystem::remove(Path, ec);
@@ -47,7 +49,6 @@ TMbtilesWriter::TMbtilesWriter(std::filesystem::path path, const TTileSet& set) 
   const int code = sqlite3_prepare_v2(Db, "INSERT INTO tiles (zoom_level, tile_column, tile_row, tile_data) VALUES (?, ?, ?, ?)",
                             -1, &Insert, nullptr);
   if (code != SQLITE_OK) Fail(code);
-  sqlite3_bind_int(Insert, 1, Set.Zoom);
 }
 
 TMbtilesWriter::~TMbtilesWriter() { Close(); }
@@ -72,15 +73,25 @@ void TMbtilesWriter::Execute(const char* sql) {
 }
 
 void TMbtilesWriter::Add(int x, int y, std::optional<std::string_view> bytes) {
-  if (!bytes) return;
+  if (bytes) Put(Set.Zoom, x, y, *bytes);
+}
+
+void TMbtilesWriter::AddLevelTile(int zoom, int x, int y, std::string_view bytes) {
+  if (zoom == Set.Zoom) throw std::logic_error("a level tile of the set's own zoom");
+  Put(zoom, x, y, bytes);
+  MinZoom = std::min(MinZoom, zoom);
+}
+
+void TMbtilesWriter::Put(int zoom, int x, int y, std::string_view bytes) {
   if (!Db) throw EWriteError(Path, "the file is closed");
+  sqlite3_bind_int(Insert, 1, zoom);
   sqlite3_bind_int(Insert, 2, x);
-  sqlite3_bind_int64(Insert, 3, FlipRow(y, Set.Zoom));
-  sqlite3_bind_blob64(Insert, 4, bytes->data(), bytes->size(), SQLITE_STATIC);
+  sqlite3_bind_int64(Insert, 3, FlipRow(y, zoom));
+  sqlite3_bind_blob64(Insert, 4, bytes.data(), bytes.size(), SQLITE_STATIC);
   int code = sqlite3_step(Insert);
   code = code == SQLITE_DONE ? sqlite3_reset(Insert) : code;
   if (code != SQLITE_OK) Fail(code);
-  Formats.Count(*bytes);
+  Formats.Count(bytes);
 }
 
 void TMbtilesWriter::Finish() {
@@ -90,7 +101,7 @@ void TMbtilesWriter::Finish() {
   Set.Format = Formats.Majority(Set.Format);
   sqlite3_stmt* meta = nullptr;
   int code = sqlite3_prepare_v2(Db, "INSERT INTO metadata (name, value) VALUES (?, ?)", -1, &meta, nullptr);
-  for (const auto& [name, value] : ArchiveMetadata(Set)) {
+  for (const auto& [name, value] : ArchiveMetadata(Set, MinZoom)) {
     if (code != SQLITE_OK) break;
     sqlite3_bind_text(meta, 1, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
     sqlite3_bind_text(meta, 2, value.data(), static_cast<int>(value.size()), SQLITE_STATIC);

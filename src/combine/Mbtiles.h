@@ -20,8 +20,9 @@ std::string SqliteWriteReason(sqlite3* db, int code);
 
 // Writes an MBTiles 1.3 file: the tiles' bytes as given, rows counted from the
 // south (tile_row = 2^zoom - 1 - y) as the format requires, and the metadata of
-// ArchiveMetadata, its format that of the tiles written (TTileFormats), which
-// is why the metadata is written at Finish. All in one transaction, made with the rollback journal; the
+// ArchiveMetadata (minzoom the lowest zoom of a tile given), its format that
+// of the tiles written (TTileFormats), which is why the metadata is written at
+// Finish. All in one transaction, made with the rollback journal; the
 // index is built once at Finish, which is faster than keeping it while rows
 // arrive in an order it does not sort by.
 class TMbtilesWriter : public ITileSink {
@@ -34,6 +35,8 @@ class TMbtilesWriter : public ITileSink {
 
   void Add(int x, int y, std::optional<std::string_view> bytes) override;
   void Finish() override;
+  bool TakesLevels() const override { return true; }
+  void AddLevelTile(int zoom, int x, int y, std::string_view bytes) override;
 
   // A tile larger than a page fills a chain of overflow pages to the last
   // byte; pages much larger than this leave space empty beside every tile of
@@ -44,12 +47,14 @@ class TMbtilesWriter : public ITileSink {
   [[noreturn]] void Fail(int code);
   void Execute(const char* sql);
   void Close() noexcept;
+  void Put(int zoom, int x, int y, std::string_view bytes);
 
   std::filesystem::path Path;
   TTileSet Set;
   TTileFormats Formats;
   sqlite3* Db = nullptr;
   sqlite3_stmt* Insert = nullptr;
+  int MinZoom;  // the lowest zoom of a tile given
   bool Finished = false;
 };
 

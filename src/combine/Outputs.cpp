@@ -4,6 +4,7 @@
 #include <cctype>
 #include <stdexcept>
 
+#include "combine/Folder.h"
 #include "combine/GeoTiff.h"
 #include "combine/Kmz.h"
 #include "combine/Mbtiles.h"
@@ -16,6 +17,8 @@ namespace meridane {
 namespace fs = std::filesystem;
 
 std::optional<TOutputFormat> OutputFormatOf(const fs::path& output) {
+  std::error_code ec;
+  if (output.string().ends_with('/') || fs::is_directory(output, ec)) return TOutputFormat::Folder;
   std::string extension = output.extension().string();
   std::transform(extension.begin(), extension.end(), extension.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -38,6 +41,7 @@ std::string_view FormatName(TOutputFormat format) {
     case TOutputFormat::Jpeg: return "JPEG";
     case TOutputFormat::Sqlitedb: return "SQLiteDB";
     case TOutputFormat::Kmz: return "Garmin KMZ";
+    case TOutputFormat::Folder: return "Tile folder";
   }
   return "";
 }
@@ -51,21 +55,23 @@ std::string_view FormatExtension(TOutputFormat format) {
     case TOutputFormat::Jpeg: return ".jpg";
     case TOutputFormat::Sqlitedb: return ".sqlitedb";
     case TOutputFormat::Kmz: return ".kmz";
+    case TOutputFormat::Folder: return "/";
   }
   return "";
 }
 
 bool IsArchive(TOutputFormat format) {
-  return format == TOutputFormat::MBTiles || format == TOutputFormat::PMTiles || format == TOutputFormat::Sqlitedb;
+  return format == TOutputFormat::MBTiles || format == TOutputFormat::PMTiles || format == TOutputFormat::Sqlitedb ||
+         format == TOutputFormat::Folder;
 }
 
 bool StoresName(TOutputFormat format) {
-  return format == TOutputFormat::MBTiles || format == TOutputFormat::PMTiles || format == TOutputFormat::Kmz;
+  return format == TOutputFormat::MBTiles || format == TOutputFormat::PMTiles || format == TOutputFormat::Folder ||
+         format == TOutputFormat::Kmz;
 }
 
-bool UsesJpegQuality(TOutputFormat format) {
-  return format == TOutputFormat::Jpeg || format == TOutputFormat::GeoTiff || format == TOutputFormat::Kmz;
-}
+// Archives and folders encode the tiles built for the zooms below.
+bool UsesJpegQuality(TOutputFormat format) { return format != TOutputFormat::Png; }
 
 std::optional<TPictureFormat> PictureFormatOf(TOutputFormat format) {
   if (format == TOutputFormat::Png) return TPictureFormat::Png;
@@ -99,6 +105,7 @@ std::unique_ptr<ITileSink> MakeSink(TOutputFormat format, const fs::path& path, 
       return std::make_unique<TPictureSink>(set, path.string(), TPictureFormat::Jpeg, options.Quality);
     case TOutputFormat::Sqlitedb: return std::make_unique<TSqlitedbWriter>(path, set);
     case TOutputFormat::Kmz: return std::make_unique<TKmzSink>(path, set, options.Quality);
+    case TOutputFormat::Folder: return std::make_unique<TFolderWriter>(path, set);
   }
   throw std::runtime_error("Writing " + std::string(FormatName(format)) + " is not available in this build.");
 }

@@ -155,6 +155,7 @@ struct TPmtilesWriter::TState {
   std::vector<TContent> Contents;
   std::vector<std::uint32_t> Slots;  // open addressing: a content's index + 1, 0 when free
   std::string Scratch;
+  int MinZoom = 0;  // of the tiles given
   bool Finished = false;
   // Set while a step runs, and left set when it throws: what follows a half
   // done step would write a damaged file.
@@ -165,6 +166,7 @@ struct TPmtilesWriter::TState {
     Broken = true;
   }
 
+  void Put(int zoom, int x, int y, std::string_view bytes);
   std::uint32_t Store(std::string_view bytes);
   bool Same(const TContent& content, std::string_view bytes);
   void Grow();
@@ -251,7 +253,7 @@ std::string TPmtilesWriter::TState::HeaderBytes(std::size_t root, std::size_t me
   out.push_back(CompressionGzip);
   out.push_back(CompressionNone);  // tiles as downloaded
   out.push_back(static_cast<char>(PmtilesTileType(Set.Format)));
-  out.push_back(static_cast<char>(Set.Zoom));
+  out.push_back(static_cast<char>(MinZoom));
   out.push_back(static_cast<char>(Set.Zoom));
   for (const double degrees : {Set.West, Set.South, Set.East, Set.North})
     PutLittle(out, static_cast<std::uint32_t>(Degrees7(degrees)), 4);
@@ -264,23 +266,32 @@ std::string TPmtilesWriter::TState::HeaderBytes(std::size_t root, std::size_t me
 TPmtilesWriter::TPmtilesWriter(std::filesystem::path path, const TTileSet& set) : State(std::make_unique<TState>()) {
   State->Path = std::move(path);
   State->Set = set;
+  State->MinZoom = set.Zoom;
   State->Output.Open(::open(State->Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666), State->Path);
   State->Tiles.Open(OpenUnnamedFile(State->Path.parent_path().string()), State->Path);
 }
 
 TPmtilesWriter::~TPmtilesWriter() = default;
 
-void TPmtilesWriter::Add(int x, int y, std::optional<std::string_view> bytes) {
-  if (!bytes) return;
-  TState& s = *State;
-  if (s.Finished) throw std::logic_error("tile added to a finished archive");
-  if (x < 0 || y < 0 || x >= GridSize(s.Set.Zoom) || y >= GridSize(s.Set.Zoom))
+void TPmtilesWriter::TState::Put(int zoom, int x, int y, std::string_view bytes) {
+  if (Finished) throw std::logic_error("tile added to a finished archive");
+  if (x < 0 || y < 0 || x >= GridSize(zoom) || y >= GridSize(zoom))
     throw std::invalid_argument("tile outside the zoom's grid");
-  s.Begin();
-  const std::uint32_t content = s.Store(*bytes);
-  s.Formats.Count(*bytes);
-  s.Entries.push_back({PmtilesTileId(s.Set.Zoom, static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y)), content, 1});
-  s.Broken = false;
+  Begin();
+  const std::uint32_t content = Store(bytes);
+  Formats.Count(bytes);
+  Entries.push_back({PmtilesTileId(zoom, static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y)), content, 1});
+  Broken = false;
+}
+
+void TPmtilesWriter::Add(int x, int y, std::optional<std::string_view> bytes) {
+  if (bytes) State->Put(State->Set.Zoom, x, y, *bytes);
+}
+
+void TPmtilesWriter::AddLevelTile(int zoom, int x, int y, std::string_view bytes) {
+  if (zoom == State->Set.Zoom) throw std::logic_error("a level tile of the set's own zoom");
+  State->Put(zoom, x, y, bytes);
+  State->MinZoom = std::min(State->MinZoom, zoom);
 }
 
 void TPmtilesWriter::Finish() {
@@ -318,7 +329,7 @@ void TPmtilesWriter::Finish() {
   // The header's tile type and the metadata's format are the tiles' own.
   s.Set.Format = s.Formats.Majority(s.Set.Format);
   std::string json = "{";
-  for (const auto& [name, value] : ArchiveMetadata(s.Set)) json += (json.size() > 1 ? "," : "") + JsonText(name) + ":" + JsonText(value);
+  for (const auto& [name, value] : ArchiveMetadata(s.Set, s.MinZoom)) json += (json.size() > 1 ? "," : "") + JsonText(name) + ":" + JsonText(value);
   const std::string metadata = Gzip(json + "}");
 
   s.Output.Write(s.HeaderBytes(root.size(), metadata.size(), leaves.size(), data));

@@ -27,6 +27,8 @@ class TPmtilesWriter : public ITileSink {
 
   void Add(int x, int y, std::optional<std::string_view> bytes) override;
   void Finish() override;
+  bool TakesLevels() const override { return true; }
+  void AddLevelTile(int zoom, int x, int y, std::string_view bytes) override;
 
   // The bytes the header and the root directory may take together.
   static constexpr std::size_t RootLimit = 16384;

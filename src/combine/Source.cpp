@@ -21,6 +21,7 @@
 #include "task/ImageData.h"
 #include "task/MapTypes.h"
 #include "task/ProjectFile.h"
+#include "combine/Levels.h"
 #include "tiles/Inputs.h"
 #include "tiles/TileReader.h"
 
@@ -46,6 +47,7 @@ struct TChunk {
   std::string Bytes;
   std::vector<TOverlap> Overlaps;  // by Index
   long long Conflicts = 0;         // overlaps of two sound tiles that differ
+  std::vector<TRgba> Halves;  // of each tile: its pixels halved, or empty
 };
 
 // A good tile of bytes the sink could not show: not decodable or not a tile's
@@ -62,13 +64,16 @@ TTileKind CheckedKind(std::string_view bytes, bool pixels) {
 // most Window of them ahead of the one who takes them.
 class TReadAhead {
  public:
-  static constexpr std::size_t ChunkTiles = 256;
   static constexpr std::size_t ChunkBytes = 4 * 1024 * 1024;
 
-  TReadAhead(const TTileSource& source, TSourceTiles& reader, bool pixels)
+  // halves: each good tile's pixels halved too, 64 KB a tile, so that chunks
+  // are smaller then.
+  TReadAhead(const TTileSource& source, TSourceTiles& reader, bool pixels, bool halves)
       : Source(source),
         Reader(reader),
         Pixels(pixels),
+        Halves(halves),
+        ChunkTiles(halves ? 64 : 256),
         Checkers(std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4)),
         Window(Checkers + 2) {
     try {
@@ -187,6 +192,7 @@ class TReadAhead {
   }
 
   void Check() {
+    TRgba scratch;
     std::unique_lock lock(Mutex);
     for (;;) {
       // A deque keeps its elements in place as others come and go at its ends.
@@ -203,15 +209,23 @@ class TReadAhead {
       slot->Taken = true;
       lock.unlock();
       TChunk& chunk = slot->Chunk;
+      if (Halves) chunk.Halves.resize(chunk.Kinds.size());
       std::size_t begin = 0;
       auto overlap = chunk.Overlaps.begin();
       for (std::size_t k = 0; k < chunk.Kinds.size(); begin = chunk.Ends[k++]) {
+        std::string_view bytes = std::string_view(chunk.Bytes).substr(begin, chunk.Ends[k] - begin);
         if (overlap != chunk.Overlaps.end() && overlap->Index == k) {
-          Resolve(chunk, *overlap++);
+          TOverlap& tile = *overlap++;
+          Resolve(chunk, tile);
+          if (!Halves || chunk.Kinds[k] != TTileKind::Good) continue;
+          bytes = tile.Candidates[tile.Winner];
+        } else if (chunk.Kinds[k] != TTileKind::Good) {
+          continue;
+        } else if (!Halves) {
+          chunk.Kinds[k] = CheckedKind(bytes, Pixels);
           continue;
         }
-        if (chunk.Kinds[k] == TTileKind::Good)
-          chunk.Kinds[k] = CheckedKind(std::string_view(chunk.Bytes).substr(begin, chunk.Ends[k] - begin), Pixels);
+        chunk.Kinds[k] = DecodeAndHalve(bytes, Pixels, scratch, chunk.Halves[k]);
       }
       lock.lock();
       slot->Checked = true;
@@ -221,8 +235,8 @@ class TReadAhead {
 
   const TTileSource& Source;
   TSourceTiles& Reader;
-  const bool Pixels;
-  const std::size_t Checkers, Window;
+  const bool Pixels, Halves;
+  const std::size_t ChunkTiles, Checkers, Window;
   std::mutex Mutex;
   std::condition_variable Changed;
   std::deque<TSlot> Slots;
@@ -270,7 +284,7 @@ TFeedResult FeedTiles(const TTileSource& source, ITileSink& sink, const TFeedOpt
   auto nextProgress = Clock::now() + std::chrono::milliseconds(100);
   TFeedResult result;
   if (options.LookAhead && AnyTileLeftOut(source, options.MaxTileBytes)) sink.LeftOutAhead();
-  TReadAhead reader(source, tiles, options.Pixels);
+  TReadAhead reader(source, tiles, options.Pixels, static_cast<bool>(options.OnHalf));
   const long long columns = source.Set.Columns();
   long long fed = 0;
   for (TChunk chunk = reader.Next(); !chunk.Kinds.empty(); chunk = reader.Next()) {
@@ -286,11 +300,13 @@ TFeedResult FeedTiles(const TTileSource& source, ITileSink& sink, const TFeedOpt
       const int y = static_cast<int>(source.Set.MinY + fed / columns);
       const TTileKind kind = chunk.Kinds[k];
       const bool overlapped = overlap != chunk.Overlaps.cend() && overlap->Index == k;
-      if (kind == TTileKind::Good && overlapped)
-        sink.Add(x, y, overlap->Candidates[overlap->Winner]);
-      else if (kind == TTileKind::Good)
-        sink.Add(x, y, std::string_view(chunk.Bytes).substr(begin, chunk.Ends[k] - begin));
-      else
+      if (kind == TTileKind::Good) {
+        const std::string_view bytes = overlapped ? std::string_view(overlap->Candidates[overlap->Winner])
+                                                  : std::string_view(chunk.Bytes).substr(begin, chunk.Ends[k] - begin);
+        sink.Add(x, y, bytes);
+        if (options.OnHalf && k < chunk.Halves.size() && !chunk.Halves[k].empty())
+          options.OnHalf(x, y, chunk.Halves[k], ImageFormatOf(bytes));
+      } else
         sink.Add(x, y, std::nullopt);
       ++result.Counts[static_cast<std::size_t>(kind)];
       if (overlapped) ++overlap;

@@ -8,6 +8,8 @@
 #include <string>
 
 #include "combine/TileSink.h"
+#include "task/ImageData.h"
+#include "tiles/Decode.h"
 #include "tiles/TileKind.h"
 #include "tiles/TileSource.h"
 #include "tiles/TileReader.h"
@@ -43,6 +45,10 @@ struct TFeedOptions {
   std::function<void(long long fed)> OnProgress{};
   // Asked before every tile; true ends the feed.
   std::function<bool()> Stop{};
+  // Set: called after Add for every good JPEG or PNG tile with its pixels
+  // halved (HalveTile), for the zoom below. The feed decodes each good tile
+  // once, on its checking threads, for the check and for this alike.
+  std::function<void(int x, int y, const TRgba& half, TImageFormat format)> OnHalf{};
 };
 
 // Hands sink every tile of the source's set, row by row from the north, west

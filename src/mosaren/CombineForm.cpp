@@ -24,9 +24,8 @@ class TCombineThread : public TThread {
     Run.OnProgress = [this](const TCombineProgress& p) { HandOver([this, p] { Form.ShowProgress(p); }); };
     Run.Stop = [this] { return Terminated(); };
     try {
-      const TZoomChoice chosen = ChooseZoom(OpenCombineInputs(Inputs, {}, Run.ProgramFolder));
-      const TCombineSummary summary = Combine(chosen.Source, Run);
-      HandOver([this, summary, note = chosen.LeftOut] { Form.Finish(&summary, {}, note); });
+      const TCombineSummary summary = Combine(OpenCombineInputs(Inputs, {}, Run.ProgramFolder), Run);
+      HandOver([this, summary] { Form.Finish(&summary, {}); });
     } catch (const std::exception& e) {
       HandOver([this, error = std::string(e.what())] { Form.Finish(nullptr, error); });
     }
@@ -175,7 +174,7 @@ void TCombineForm::StartClick() {
     inputs.Zoom = zoom;
   }
   const TOutputFormat format = SelectedFormat();
-  TCombineOptions options{.Quality = TCombineOptions{}.Quality, .Name = {}, .Description = {}};
+  TCombineOptions options{.Quality = TCombineOptions{}.Quality, .Name = {}, .Description = {}, .MinZoom = {}};
   if (UsesJpegQuality(format)) {
     const auto quality = ParseWholeNumber(Quality.Text);
     if (!quality || *quality < 1 || *quality > 100) return Toolkit.ShowMessage(EnterQuality);
@@ -184,6 +183,11 @@ void TCombineForm::StartClick() {
   if (StoresName(format)) {
     options.Name = ArchiveName.Text;
     options.Description = Description.Text;
+    if (!LowestZoom.Text.empty()) {
+      const auto lowest = ParseWholeNumber(LowestZoom.Text);
+      if (!lowest || *lowest < 0 || *lowest > 30) return Toolkit.ShowMessage(EnterLowestZoom);
+      options.MinZoom = lowest;
+    }
   }
   if (OutputFormatOf(OutputPath.Text) != format) FormatChange();
   // Refused before the question about replacing: no answer makes it right.
@@ -221,7 +225,7 @@ void TCombineForm::ShowProgress(const TCombineProgress& progress) {
   Status.Caption = ProgressLine(progress);
 }
 
-void TCombineForm::Finish(const TCombineSummary* summary, const std::string& error, const std::string& note) {
+void TCombineForm::Finish(const TCombineSummary* summary, const std::string& error) {
   if (Closing) return;
   Worker->WaitFor();
   Worker.reset();
@@ -234,7 +238,7 @@ void TCombineForm::Finish(const TCombineSummary* summary, const std::string& err
   // A stopped run's rate and time left are of nothing that goes on.
   if (summary->Stopped) Progress = {};
   Status.Caption = summary->Stopped ? std::string() : ProgressLine(Progress);
-  Summary.Caption = (note.empty() ? "" : note + "\n") + SummaryText(*summary, OutputPath.Text);
+  Summary.Caption = (summary->Stopped || summary->Note.empty() ? "" : summary->Note + "\n") + SummaryText(*summary, OutputPath.Text);
   if (!summary->Stopped) Finished = OutputPath.Text;
 }
 

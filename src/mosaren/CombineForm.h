@@ -26,6 +26,8 @@ class TCombineForm : public IForm {
   static constexpr const char* ChooseOutput = "Choose the output file first.";
   static constexpr const char* EnterZoom = "Enter the zoom level of the tiles, 0 to 30, or leave it empty.";
   static constexpr const char* EnterQuality = "Enter a JPEG quality of 1 to 100.";
+  static constexpr const char* EnterLowestZoom =
+      "Enter the lowest zoom of the archive, 0 to 30, or nothing for the zoom where the whole area fits in one tile.";
 
   TCombineForm(IToolkit& toolkit, TCombineEnvironment environment);
   ~TCombineForm() override;
@@ -44,6 +46,7 @@ class TCombineForm : public IForm {
   // Items in the order of OutputFormats.
   TComboBox Format;
   TEdit OutputPath, Quality, ArchiveName, Description;
+  TEdit LowestZoom;  // an archive's; empty: down to the zoom where the whole area fits in one tile
   TLabel Status, Summary;
   TButton Start{"&Start"}, Cancel{"&Cancel"}, OpenFolder{"O&pen folder"};
   static constexpr const char* StopAndClose = "The map is not written yet. Stop it and close?";
@@ -78,7 +81,7 @@ class TCombineForm : public IForm {
  private:
   friend class TCombineThread;
   void ShowProgress(const TCombineProgress& progress);
-  void Finish(const TCombineSummary* summary, const std::string& error, const std::string& note = {});
+  void Finish(const TCombineSummary* summary, const std::string& error);
   // propose: the first input proposes the output's name beside it.
   void AddInput(const std::string& path, bool propose = true);
   void ProposeOutput();

@@ -334,9 +334,9 @@ TEST(CombineTest, AnArchiveStoresTheUsersNameAndDescription) {
     TCombineOptions Options;
     const char* Name;
   } cases[] = {
-      {"map.mbtiles", {.Quality = 85, .Name = "Lake", .Description = "tiles of\na lake"}, "Lake"},
-      {"map.pmtiles", {.Quality = 85, .Name = "Lake", .Description = "tiles of\na lake"}, "Lake"},
-      {"unnamed.mbtiles", {.Quality = 85, .Name = {}, .Description = "tiles of\na lake"}, "tiles"},
+      {"map.mbtiles", {.Quality = 85, .Name = "Lake", .Description = "tiles of\na lake", .MinZoom = {}}, "Lake"},
+      {"map.pmtiles", {.Quality = 85, .Name = "Lake", .Description = "tiles of\na lake", .MinZoom = {}}, "Lake"},
+      {"unnamed.mbtiles", {.Quality = 85, .Name = {}, .Description = "tiles of\na lake", .MinZoom = {}}, "tiles"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Output);
@@ -487,6 +487,8 @@ TEST(OutputFormatTest, TheNameGivesTheFormatAndTheFilesBesideIt) {
       {"b/map.KMZ", TOutputFormat::Kmz, {"b/map.KMZ"}},
       {"map.mrd", std::nullopt, {}},
       {"mbtiles", std::nullopt, {}},
+      {"maps/web/", TOutputFormat::Folder, {"maps/web/"}},
+      {"/", TOutputFormat::Folder, {"/"}},  // an existing folder, whatever its name
   };
   for (const auto& c : cases) {
     EXPECT_EQ(OutputFormatOf(c.Name), c.Format) << c.Name;

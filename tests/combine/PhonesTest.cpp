@@ -175,7 +175,7 @@ TEST(Kmz, ARunWritesTheFilesItsSummaryNames) {
     const TCombineSummary summary =
         Combine(FolderSource(dir / "tiles", c.Zoom),
                 {.Output = output,
-                 .Options = {.Quality = 85, .Name = "Lake \"Ohrid\" & <2>", .Description = "tiles of\na lake"},
+                 .Options = {.Quality = 85, .Name = "Lake \"Ohrid\" & <2>", .Description = "tiles of\na lake", .MinZoom = std::nullopt},
                  .ProgramFolder = dir / "p"});
     ::close(held);
     EXPECT_EQ(summary.Layout, c.Layout);

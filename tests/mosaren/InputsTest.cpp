@@ -91,7 +91,7 @@ TEST(CombineInputs, EveryKindOfInputGivesItsTilesAtTheirPlaces) {
   WriteAll(dir / "nothing/3/x/1.jpg", Tile(1));
   WriteAll(dir / "nothing/gs_1_1.jpg", Tile(1));
 
-  const std::string out = (dir / "out.mbtiles").string();
+  const std::string out = (dir / "out.png").string();
   const struct {
     std::vector<std::string> Args;
     int Status;

@@ -57,6 +57,8 @@ TCombineWindow::TCombineWindow(TQtToolkit& toolkit, TCombineForm& form) : Toolki
   auto* quality = Named<QLineEdit>(this, "Quality");
   auto* name = Named<QLineEdit>(this, "ArchiveName");
   auto* description = Named<QLineEdit>(this, "Description");
+  auto* lowest = Named<QLineEdit>(this, "LowestZoom");
+  lowest->setPlaceholderText("where the whole area fits in one tile");
   auto beside = [this](QWidget* edit, QWidget* button) {
     auto* box = new QWidget(this);
     auto* layout = new QHBoxLayout(box);
@@ -81,6 +83,7 @@ TCombineWindow::TCombineWindow(TQtToolkit& toolkit, TCombineForm& form) : Toolki
   row("JPEG quality:", 'q', quality);
   row("Name:", 'n', name);
   row("Description:", 'd', description);
+  row("Lowest zoom:", 'l', lowest);
 
   auto* bar = Named<QProgressBar>(this, "Progress");
   bar->setAccessibleName("Progress");
@@ -121,7 +124,7 @@ TCombineWindow::TCombineWindow(TQtToolkit& toolkit, TCombineForm& form) : Toolki
   layout->addWidget(summary);
   layout->addStretch();
   layout->addLayout(buttons);
-  resize(620, 484);  // with the menu bar above the fields
+  resize(620, 512);  // with the menu bar above the fields
 
   Binder.Edit(inputPath, Form.InputPath);
   Binder.Check(tms, Form.Tms);
@@ -131,13 +134,14 @@ TCombineWindow::TCombineWindow(TQtToolkit& toolkit, TCombineForm& form) : Toolki
   Binder.Edit(quality, Form.Quality);
   Binder.Edit(name, Form.ArchiveName);
   Binder.Edit(description, Form.Description);
+  Binder.Edit(lowest, Form.LowestZoom);
   Binder.Label(status, Form.Status);
   Binder.Label(summary, Form.Summary);
   Binder.Button(start, Form.Start);
   Binder.Button(cancel, Form.Cancel);
   Binder.Button(openFolder, Form.OpenFolder);
   // What a field is for follows the choices: the zoom for a folder, the
-  // quality where JPEG is encoded, the name and description for an archive.
+  // quality where JPEG is encoded, the name, description and lowest zoom for an archive.
   Binder.OnPush([=, this] {
     const bool running = Form.Running();
     const TOutputFormat chosen = Form.SelectedFormat();
@@ -165,6 +169,7 @@ TCombineWindow::TCombineWindow(TQtToolkit& toolkit, TCombineForm& form) : Toolki
     quality->setEnabled(!running && UsesJpegQuality(chosen));
     name->setEnabled(!running && StoresName(chosen));
     description->setEnabled(!running && StoresName(chosen));
+    lowest->setEnabled(!running && IsArchive(chosen));
     start->setEnabled(!running);
     cancel->setEnabled(running);
     openFolder->setEnabled(!running && Form.Done());

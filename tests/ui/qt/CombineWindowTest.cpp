@@ -74,8 +74,11 @@ TEST(CombineWindowTest, AFolderJoinedIntoAPictureWithItsSummary) {
   EXPECT_EQ(form.Inputs.Items, std::vector<std::string>{(dir / "tiles").string()});
   Type(&window, "Zoom", "7");
   Type(&window, "OutputPath", (dir / "map.mbtiles").string());
+  // An archive encodes the zooms below as JPEG, a GeoTIFF its overviews; a PNG picture nothing.
+  EXPECT_TRUE(Find<QLineEdit>(&window, "Quality")->isEnabled());
+  Choose(Find<QComboBox>(&window, "Format"), 3);
   EXPECT_FALSE(Find<QLineEdit>(&window, "Quality")->isEnabled());
-  Choose(Find<QComboBox>(&window, "Format"), 2);  // a GeoTIFF encodes its overviews as JPEG
+  Choose(Find<QComboBox>(&window, "Format"), 2);
   EXPECT_TRUE(Find<QLineEdit>(&window, "Quality")->isEnabled());
   // The name follows the format; the quality is a JPEG picture's.
   Choose(Find<QComboBox>(&window, "Format"), 4);
@@ -122,9 +125,13 @@ TEST_F(CombineWindowTask, ADownloadedTaskJoinedIntoMbtilesHoldsItsTiles) {
   Type(&window, "OutputPath", (Dir / "map.mbtiles").string());
   Find<QPushButton>(&window, "Start")->click();
   ASSERT_TRUE(WaitUntil([&] { return !Text(&window, "Summary").empty() && !form.Running(); }));
-  EXPECT_TRUE(Text(&window, "Summary").starts_with("11 tiles written; left out: 1 placeholder, 0 missing,"))
+  // The 4x3 tiles of zoom 16 and the zooms below, down to 14 where they meet in one.
+  EXPECT_TRUE(Text(&window, "Summary").starts_with("16 tiles written, 11 at zoom 16 and 5 at zooms 14 to 15 (5 of them "
+                                                   "built); left out: 1 placeholder, 0 missing,"))
       << Text(&window, "Summary");
-  EXPECT_EQ(MbtilesTiles(Dir / "map.mbtiles"), TilesServed());
+  auto tiles = MbtilesTiles(Dir / "map.mbtiles");
+  std::erase_if(tiles, [&](const auto& tile) { return !TilesServed().count(tile.first); });
+  EXPECT_EQ(tiles, TilesServed());
   if (const char* keep = std::getenv("MERIDANE_COMBINER_SCREENSHOT")) window.grab().save(keep);
 }
 
@@ -158,6 +165,21 @@ TEST(CombineWindowTest, StartAsksForWhatIsMissing) {
     AnswerMessage(text);
     Find<QPushButton>(&window, "Start")->click();
     EXPECT_EQ(text->value_or("no message"), c.Message);
+    EXPECT_FALSE(form.Running());
+  }
+  // An archive's lowest zoom: a number of a zoom, or nothing.
+  Type(&window, "Zoom", "");
+  for (const char* lowest : {"-1", "31", "ten"}) {
+    Choose(Find<QComboBox>(&window, "InputKind"), 0);
+    Type(&window, "InputPath", "a.mrd");
+    Choose(Find<QComboBox>(&window, "Format"), 0);
+    Type(&window, "OutputPath", "a.mbtiles");
+    Type(&window, "Quality", "85");
+    Type(&window, "LowestZoom", lowest);
+    auto text = std::make_shared<std::optional<std::string>>();
+    AnswerMessage(text);
+    Find<QPushButton>(&window, "Start")->click();
+    EXPECT_EQ(text->value_or("no message"), TCombineForm::EnterLowestZoom) << lowest;
     EXPECT_FALSE(form.Running());
   }
 }
