@@ -170,7 +170,6 @@ TEST(CombineWindowTest, StartAsksForWhatIsMissing) {
   // An archive's lowest zoom: a number of a zoom, or nothing.
   Type(&window, "Zoom", "");
   for (const char* lowest : {"-1", "31", "ten"}) {
-    Choose(Find<QComboBox>(&window, "InputKind"), 0);
     Type(&window, "InputPath", "a.mrd");
     Choose(Find<QComboBox>(&window, "Format"), 0);
     Type(&window, "OutputPath", "a.mbtiles");
