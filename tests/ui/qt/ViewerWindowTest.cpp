@@ -253,21 +253,13 @@ TEST(ViewerWindow, OpensTheNewestTaskWithTheKeysHolesAndReloadAtHand) {
 // other way up, the tile in the middle kept there; it is offered for trees only.
 TEST(ViewerWindow, ReadsATreesRowsFromTheSouthFromTheViewMenu) {
   test::TTempDir dir;
-  const auto solid = [](unsigned char red, unsigned char blue) {
-    std::vector<unsigned char> pixels;
-    for (int i = 0; i < 256 * 256; ++i) pixels.insert(pixels.end(), {red, 0, blue});
-    return test::EncodeJpegPixels(pixels, 256, 256, 3, 95);
-  };
-  // Red in file row 0, blue in file row 1 of column 1 at zoom 2.
-  std::filesystem::create_directories(dir / "tree/2/1");
-  test::WriteAll(dir / "tree/2/1/0.jpg", solid(230, 0));
-  test::WriteAll(dir / "tree/2/1/1.jpg", solid(0, 230));
+  const test::TTwoRowTree tree(dir);
   const test::TMapTask task(dir);
   TViewerWindow window(task.Program);
   window.show();
   QAction* fromSouth = MenuAction(window, "Rows counted from the &south (TMS)");
   ASSERT_NE(fromSouth, nullptr);
-  ASSERT_TRUE(window.Open(dir / "tree"));
+  ASSERT_TRUE(window.Open(tree.Folder));
   EXPECT_TRUE(fromSouth->isEnabled());
   EXPECT_FALSE(fromSouth->isChecked());
   TMapWidget& map = window.Map();
