@@ -52,6 +52,7 @@ class TTilesMapSource : public IMapSource {
                   std::optional<TLonLatBox> requested)
       : Set(source.Set),
         FromArchive(!source.Archive.empty()),
+        Tree(!FromArchive && source.Naming == TTileNaming::Tree),
         Tiles(source, programFolder, maxTileBytes),
         Asked(requested) {}
 
@@ -70,6 +71,7 @@ class TTilesMapSource : public IMapSource {
   }
 
   std::optional<std::string> Failure() const override { return Tiles.Failure(); }
+  bool IsTree() const override { return Tree; }
 
  private:
   TDecodedTile Read(int x, int y, bool eighth) {
@@ -81,6 +83,7 @@ class TTilesMapSource : public IMapSource {
 
   TTileSet Set;
   bool FromArchive;
+  bool Tree;
   TSourceTiles Tiles;
   std::optional<TLonLatBox> Asked;
 };
@@ -107,6 +110,10 @@ class TLevelsMapSource : public IMapSource {
       if (Levels[i]->TileSet().Zoom >= zoom) return Levels[i].get();
     return nullptr;
   }
+  // A folder may hold some zooms as a tree and others under a task's names.
+  bool IsTree() const override {
+    return std::any_of(Levels.begin(), Levels.end(), [](const auto& level) { return level->IsTree(); });
+  }
 
  private:
   IMapSource& Top() const { return *Levels.back(); }
@@ -117,7 +124,7 @@ class TLevelsMapSource : public IMapSource {
 }  // namespace
 
 std::unique_ptr<IMapSource> OpenMapSource(const fs::path& path, const fs::path& programFolder,
-                                          const TStartConfig& config) {
+                                          const TStartConfig& config, const TMapSourceOptions& options) {
   const auto maxTileBytes = static_cast<std::size_t>(std::max(config.MaxTileBytes, 0));
   if (path.extension() == ".mrd" && !fs::is_directory(path)) {
     const TTileSource source = TaskSource(path, config);
@@ -125,7 +132,8 @@ std::unique_ptr<IMapSource> OpenMapSource(const fs::path& path, const fs::path& 
     const TLonLatBox asked{params.LeftLongitude, params.BottomLatitude, params.RightLongitude, params.TopLatitude};
     return std::make_unique<TTilesMapSource>(source, programFolder, maxTileBytes, asked);
   }
-  const std::vector<TTileSource> sources = InputSources(path, {}, config);
+  const std::vector<TTileSource> sources =
+      InputSources(path, {.Zoom = std::nullopt, .FromSouth = options.FromSouth}, config);
   std::vector<std::unique_ptr<IMapSource>> levels;
   for (const TTileSource& source : sources)
     levels.push_back(std::make_unique<TTilesMapSource>(source, programFolder, maxTileBytes, std::nullopt));

@@ -53,17 +53,26 @@ class IMapSource {
     (void)zoom;
     return nullptr;
   }
+  // A Z/X/Y tree: its files do not say which way its rows count, so the user
+  // says it (TMapSourceOptions). A task's map type and an archive say it.
+  virtual bool IsTree() const { return false; }
 
   TTileRect Rect() const;
+};
+
+// How OpenMapSource reads what it opens.
+struct TMapSourceOptions {
+  bool FromSouth = false;  // a Z/X/Y tree counts its rows from the south (TMS)
 };
 
 // Opens what a user gave: a project file (.mrd), a tile folder (a task's
 // names or a Z/X/Y tree), or an MBTiles or PMTiles file. A folder or archive of
 // several zooms is shown at its finest, with its lower levels kept for the
-// views zoomed out. programFolder holds blankimg/, the placeholders. Throws
-// std::runtime_error with a message for the user.
+// views zoomed out. programFolder holds blankimg/, the placeholders. The
+// options apply to a Z/X/Y tree only. Throws std::runtime_error with a message
+// for the user.
 std::unique_ptr<IMapSource> OpenMapSource(const std::filesystem::path& path, const std::filesystem::path& programFolder,
-                                          const TStartConfig& config);
+                                          const TStartConfig& config, const TMapSourceOptions& options = {});
 
 // A tile that is there but is no sound tile: neither good, missing nor the
 // placeholder (an error page, an empty or cut-off file, a link).

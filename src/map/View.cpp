@@ -21,6 +21,14 @@ void TMapView::CentreOn(TLonLat centre, double zoom) {
   Clamp();
 }
 
+void TMapView::FlipRows(int zoom) {
+  const double rows = static_cast<double>(TilesAcross(zoom));
+  const double row = std::clamp(std::floor(CentreY * rows), 0.0, rows - 1);
+  const double within = CentreY * rows - row;
+  CentreY = (rows - 1 - row + within) / rows;
+  Clamp();
+}
+
 void TMapView::Clamp() {
   ZoomLevel = std::clamp(ZoomLevel, MinZoom, MaxZoom);
   CentreX = std::clamp(CentreX, 0.0, 1.0);

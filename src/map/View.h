@@ -27,6 +27,10 @@ class TMapView {
   // The largest zoom (at most maxZoom) that shows the rectangle whole with
   // margin pixels around it, centred.
   void Fit(double west, double south, double east, double north, int margin = 16, double maxZoom = MaxZoom);
+  // Follows tiles of zoom whose rows are now read the other way: the centre
+  // moves to the same spot of the same tile in its mirrored row, so what was
+  // under it stays there; the zoom stays.
+  void FlipRows(int zoom);
 
   // The world pixel at the view's zoom under a screen point, and back.
   TWorldPoint ScreenToPixel(double x, double y) const;

@@ -47,4 +47,21 @@ struct TMapTask {
   }
 };
 
+// A Z/X/Y tree of two tiles in column 1 of zoom 2: red in file row 0, blue in
+// file row 1. Read with its rows from the south, the blue one is the north tile.
+struct TTwoRowTree {
+  std::filesystem::path Folder;
+
+  explicit TTwoRowTree(const TTempDir& dir) : Folder(dir / "tree") {
+    std::filesystem::create_directories(Folder / "2/1");
+    const auto solid = [](unsigned char red, unsigned char blue) {
+      std::vector<unsigned char> pixels;
+      for (int i = 0; i < 256 * 256; ++i) pixels.insert(pixels.end(), {red, 0, blue});
+      return EncodeJpegPixels(pixels, 256, 256, 3, 95);
+    };
+    WriteAll(Folder / "2/1/0.jpg", solid(230, 0));
+    WriteAll(Folder / "2/1/1.jpg", solid(0, 230));
+  }
+};
+
 }  // namespace meridane::test

@@ -13,6 +13,7 @@
 #include "map/Overview.h"
 #include "map/Pyramid.h"
 #include "map/TileLoader.h"
+#include "map/ViewerArguments.h"
 #include "map/MapTask.h"
 #include "support/Memory.h"
 #include "support/Wait.h"
@@ -503,6 +504,56 @@ TEST(MapSource, ATreeOfTwoZoomsShowsItsStoredLowerLevel) {
       {{2, 0, 0}, 100, 100, 20},   // a tile the stored level lacks: made from the finest
   };
   for (const auto& row : rows) EXPECT_NEAR(red(row.Key, row.X, row.Y), row.Red, 6) << row.Key.Zoom;
+}
+
+// A tree read both ways: from the north its red tile is the north one; from
+// the south (TMS) both sit at the other end of the world, the blue one north.
+TEST(MapSource, ATreeIsReadWithItsRowsFromTheNorthOrTheSouth) {
+  test::TTempDir dir;
+  const test::TTwoRowTree tree(dir);
+  const struct {
+    bool FromSouth;
+    int NorthRow;
+    unsigned char Red, Blue;
+  } rows[] = {{false, 0, 230, 0}, {true, 2, 0, 230}};
+  for (const auto& row : rows) {
+    const auto source = OpenMapSource(tree.Folder, dir.Path(), TStartConfig{}, {.FromSouth = row.FromSouth});
+    EXPECT_TRUE(source->IsTree());
+    ASSERT_EQ(source->Rect().MinY, row.NorthRow) << row.FromSouth;
+    EXPECT_EQ(source->Rect().Count(), 2);
+    const TDecodedTile north = source->Load(1, row.NorthRow);
+    ASSERT_EQ(north.Kind, TTileKind::Good) << row.FromSouth;
+    EXPECT_NEAR(north.Pixels[0], row.Red, 8) << row.FromSouth;
+    EXPECT_NEAR(north.Pixels[2], row.Blue, 8) << row.FromSouth;
+  }
+  // A task knows its rows from its map type: the choice is not offered.
+  const test::TMapTask task(dir);
+  EXPECT_FALSE(OpenMapSource(task.Project, task.Program, TStartConfig{}, {.FromSouth = true})->IsTree());
+}
+
+TEST(ViewerArguments, ReadsAFileAndTheRowOrderAndRefusesTheRest) {
+  const struct {
+    std::vector<std::string> Arguments;
+    std::optional<std::string> Path;
+    bool FromSouth, Help;
+    std::string Error;
+  } rows[] = {
+      {{"vistorel"}, std::nullopt, false, false, ""},
+      {{"vistorel", "tree", "--tms"}, "tree", true, false, ""},
+      {{"vistorel", "--tms", "tree"}, "tree", true, false, ""},
+      {{"vistorel", "--", "--tms"}, "--tms", false, false, ""},
+      {{"vistorel", "--tsm", "tree"}, "tree", false, false, "Unknown option --tsm"},
+      {{"vistorel", "a", "b"}, "a", false, false, "Only one file or folder can be opened at a time: b"},
+      {{"vistorel", "-x", "--help"}, std::nullopt, false, true, "Unknown option -x"},
+  };
+  for (const auto& row : rows) {
+    const TViewerArguments read = ReadViewerArguments(row.Arguments);
+    const std::string line = row.Arguments.back();
+    EXPECT_EQ(read.Path ? std::optional(read.Path->string()) : std::nullopt, row.Path) << line;
+    EXPECT_EQ(read.Options.FromSouth, row.FromSouth) << line;
+    EXPECT_EQ(read.Help, row.Help) << line;
+    EXPECT_EQ(read.Error, row.Error) << line;
+  }
 }
 
 }  // namespace

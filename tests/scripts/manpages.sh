@@ -6,13 +6,14 @@ set -uo pipefail
 pages=$1
 cli=$2
 combine=$3
+viewer=$4
 
 # page | the command that prints the program's options, empty for a program that takes none
 cases=(
   "meridane-cli|$cli --help"
   "meridane-combine|$combine --help"
   'meridane|'
-  'meridane-viewer|'
+  "meridane-viewer|$viewer --help"
 )
 
 # The options of CLI11's help: its lines starting "  -", up to the first blank.

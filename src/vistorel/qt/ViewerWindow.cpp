@@ -29,6 +29,7 @@ TViewerWindow::TViewerWindow(std::filesystem::path programFolder, std::filesyste
     : ProgramFolder(std::move(programFolder)),
       RecentTasks(std::move(recentTasks)),
       Recent(new QMenu("Open &Recent", this)),
+      RowsFromSouth(new QAction("Rows counted from the &south (TMS)", this)),
       MapWidget(new TMapWidget(this)),
       Place(new QLabel(this)),
       Kinds(new QLabel(this)),
@@ -63,6 +64,11 @@ TViewerWindow::TViewerWindow(std::filesystem::path programFolder, std::filesyste
   QMenu* view = menuBar()->addMenu("&View");
   view->addAction("&Fit task", QKeySequence(Qt::CTRL | Qt::Key_0), [this] { MapWidget->FitTask(); });
   view->addAction("&Next hole", QKeySequence(Qt::Key_N), this, &TViewerWindow::NextHole);
+  view->addSeparator();
+  RowsFromSouth->setCheckable(true);
+  RowsFromSouth->setEnabled(false);  // until a Z/X/Y tree is open
+  view->addAction(RowsFromSouth);
+  connect(RowsFromSouth, &QAction::triggered, this, &TViewerWindow::SetRowsFromSouth);
   QMenu* help = menuBar()->addMenu("&Help");
   help->addAction("&User manual", QKeySequence::HelpContents, [this] {
     QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString((ProgramFolder / "help" / "index.html").string())));
@@ -103,16 +109,26 @@ TViewerWindow::TViewerWindow(std::filesystem::path programFolder, std::filesyste
 
 QString TViewerWindow::PointerText() const { return Degrees(PointerLat) + ", " + Degrees(PointerLon); }
 
-bool TViewerWindow::Open(const std::filesystem::path& path) { return Open(path, false, false); }
+bool TViewerWindow::Open(const std::filesystem::path& path) { return Open(path, TKeep::Fit, false); }
 
 void TViewerWindow::Reload() {
-  if (!OpenedPath.empty()) Open(OpenedPath, true, false);
+  if (!OpenedPath.empty()) Open(OpenedPath, TKeep::View, false);
 }
 
-bool TViewerWindow::Open(const std::filesystem::path& path, bool keepView, bool quiet) {
+void TViewerWindow::SetRowsFromSouth(bool fromSouth) {
+  const TMapSourceOptions before = Options;
+  Options.FromSouth = fromSouth;
+  IMapSource* source = MapWidget->Source();
+  if (source && source->IsTree() && !Open(OpenedPath, TKeep::FlippedView, false)) Options = before;
+  RowsFromSouth->setChecked(Options.FromSouth);
+}
+
+bool TViewerWindow::Open(const std::filesystem::path& path, TKeep keep, bool quiet) {
   try {
     const TStartConfig config = TConfig(TConfigSource({}, ProgramFolder).Read()).ReadStart();
-    auto source = OpenMapSource(path, ProgramFolder, config);
+    auto source = OpenMapSource(path, ProgramFolder, config, Options);
+    const bool tree = source->IsTree();
+    const int zoom = source->TileSet().Zoom;
     OpenedPath = path;
     OpenedName = path.filename().string();
     Failure->clear();
@@ -121,8 +137,10 @@ bool TViewerWindow::Open(const std::filesystem::path& path, bool keepView, bool 
     Place->clear();  // the tile under the pointer was the previous file's
     const TMapView view = MapWidget->View();
     MapWidget->SetSource(std::move(source));
-    if (keepView) {
+    RowsFromSouth->setEnabled(tree);
+    if (keep != TKeep::Fit) {
       MapWidget->View() = view;
+      if (keep == TKeep::FlippedView) MapWidget->View().FlipRows(zoom);
       MapWidget->Refresh();
     }
     setWindowTitle(QString::fromStdString(path.filename().string()) + " - Map Viewer");
@@ -135,13 +153,14 @@ bool TViewerWindow::Open(const std::filesystem::path& path, bool keepView, bool 
   }
 }
 
-void TViewerWindow::OpenArguments(const QStringList& arguments) {
-  if (arguments.size() > 1) {
-    Open(arguments.at(1).toStdString());
+void TViewerWindow::OpenArguments(const TViewerArguments& arguments) {
+  SetRowsFromSouth(arguments.Options.FromSouth);
+  if (arguments.Path) {
+    Open(*arguments.Path);
     return;
   }
   // Started empty: the task the user worked on last, if it still opens.
-  if (const auto recent = ReadRecentTasks(RecentTasks); !recent.empty()) Open(recent.front(), false, true);
+  if (const auto recent = ReadRecentTasks(RecentTasks); !recent.empty()) Open(recent.front(), TKeep::Fit, true);
 }
 
 std::filesystem::path TViewerWindow::DialogFolder() const {

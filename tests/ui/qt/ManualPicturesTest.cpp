@@ -205,7 +205,7 @@ TEST(ManualPictures, EachWindowAsTheManualShowsIt) {
          TViewerWindow window(task.Program);
          window.resize(720, 520);
          window.show();
-         window.OpenArguments({"vistorel", QString::fromStdString(task.Project.string())});
+         window.OpenArguments(ReadViewerArguments({"vistorel", task.Project.string()}));
          TMapWidget& map = window.Map();
          EXPECT_TRUE(test::WaitUntil([&] {
            map.repaint();

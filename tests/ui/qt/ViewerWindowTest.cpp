@@ -37,7 +37,7 @@ TEST(ViewerWindow, OpensATaskFromTheCommandLineFittedWithItsHolesCounted) {
   const test::TMapTask task(dir);
   TViewerWindow window(task.Program);
   window.show();
-  window.OpenArguments({"vistorel", QString::fromStdString(task.Project.string())});
+  window.OpenArguments(ReadViewerArguments({"vistorel", task.Project.string()}));
   TMapWidget& map = window.Map();
   const QImage fitted = Settled(window);
   const TMapView fittedView = map.View();
@@ -218,7 +218,7 @@ TEST(ViewerWindow, OpensTheNewestTaskWithTheKeysHolesAndReloadAtHand) {
   ASSERT_TRUE(RememberTask(task.Project, recent));
   TViewerWindow window(task.Program, recent);
   window.show();
-  window.OpenArguments({"vistorel"});
+  window.OpenArguments(ReadViewerArguments({"vistorel"}));
   EXPECT_EQ(window.windowTitle(), "t.mrd - Map Viewer");
   TMapWidget& map = window.Map();
   EXPECT_EQ(window.focusWidget(), &map);
@@ -247,6 +247,46 @@ TEST(ViewerWindow, OpensTheNewestTaskWithTheKeysHolesAndReloadAtHand) {
   MenuAction(window, "&Reload")->trigger();
   EXPECT_DOUBLE_EQ(map.View().Zoom(), 12);
   EXPECT_NEAR(map.View().Centre().Lon, 1, 1e-9);
+}
+
+// View > "Rows counted from the south" reads the open Z/X/Y tree again the
+// other way up, the tile in the middle kept there; it is offered for trees only.
+TEST(ViewerWindow, ReadsATreesRowsFromTheSouthFromTheViewMenu) {
+  test::TTempDir dir;
+  const test::TTwoRowTree tree(dir);
+  const test::TMapTask task(dir);
+  TViewerWindow window(task.Program);
+  window.show();
+  QAction* fromSouth = MenuAction(window, "Rows counted from the &south (TMS)");
+  ASSERT_NE(fromSouth, nullptr);
+  ASSERT_TRUE(window.Open(tree.Folder));
+  EXPECT_TRUE(fromSouth->isEnabled());
+  EXPECT_FALSE(fromSouth->isChecked());
+  TMapWidget& map = window.Map();
+  map.View().CentreOn(PixelToLonLat({1.5 * 256, 0.4 * 256}, 2), 2);
+  map.Refresh();
+  const QColor red(230, 0, 0), blue(0, 0, 230);
+  const QPoint middle(map.width() / 2, map.height() / 2);
+  EXPECT_GE(test::Near(Settled(window), middle, red, 8), 200);
+
+  fromSouth->trigger();
+  EXPECT_TRUE(fromSouth->isChecked());
+  EXPECT_EQ(map.Source()->Rect().MinY, 2);
+  const QImage flipped = Settled(window);
+  const TMapView& view = map.View();
+  const auto at = [&](double y) {
+    const TWorldPoint point = view.LonLatToScreen(PixelToLonLat({1.5 * 256, y * 256}, 2));
+    return QPoint(static_cast<int>(std::lround(point.X)), static_cast<int>(std::lround(point.Y)));
+  };
+  // The red tile, now in the south row, still in the middle.
+  EXPECT_LE((at(3.4) - middle).manhattanLength(), 1);
+  EXPECT_GE(test::Near(flipped, middle, red, 8), 200);
+  EXPECT_GE(test::Near(flipped, at(2.5), blue, 8), 200);  // the north tile
+
+  // A task says its own order: the item is off for it, the choice kept for later trees.
+  ASSERT_TRUE(window.Open(task.Project));
+  EXPECT_FALSE(fromSouth->isEnabled());
+  EXPECT_TRUE(fromSouth->isChecked());
 }
 
 }  // namespace
