@@ -1,10 +1,11 @@
 // The zooms below a set: each lower tile read back by SQLite, the pmtiles
-// package or the file system, decoded by libjpeg and libpng directly, and
-// compared with the mean of its children as stored.
+// package or the file system, decoded by libjpeg, libpng and libwebp
+// directly, and compared with the mean of its children as stored.
 #include <gtest/gtest.h>
 #include <jpeglib.h>
 #include <png.h>
 #include <sqlite3.h>
+#include <webp/decode.h>
 
 #include <map>
 #include <set>
@@ -23,9 +24,14 @@ namespace fs = std::filesystem;
 using TKey = std::tuple<int, int, int>;  // zoom, column, row from the north
 using TTiles = std::map<TKey, std::string>;
 
-// RGBA of a JPEG or PNG tile, through the libraries themselves.
+// RGBA of a JPEG, PNG or WebP tile, through the libraries themselves.
 TRgba Decoded(const std::string& bytes) {
   TRgba pixels(TilePixels * 4, 0);
+  if (bytes.starts_with("RIFF")) {
+    EXPECT_TRUE(WebPDecodeRGBAInto(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), pixels.data(),
+                                   pixels.size(), TileSide * 4));
+    return pixels;
+  }
   if (bytes.starts_with("\x89PNG")) {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
@@ -75,7 +81,7 @@ TTiles ReadMbtiles(const fs::path& file, std::map<std::string, std::string>& met
 
 // Every tile below the top zoom: present exactly where a child is, in its
 // children's format, and their 2x2 mean (uncovered: white in JPEG,
-// transparent in PNG) within the given mean difference. given: tiles of
+// transparent in PNG and WebP) within the given mean difference. given: tiles of
 // an input, stored as they are.
 void ExpectAveragesOfChildren(const TTiles& tiles, int top, double tolerance, const std::set<TKey>& given = {}) {
   std::set<TKey> parents;
@@ -87,12 +93,13 @@ void ExpectAveragesOfChildren(const TTiles& tiles, int top, double tolerance, co
     if (zoom == top || given.count(key)) continue;
     SCOPED_TRACE(std::to_string(zoom) + "/" + std::to_string(x) + "/" + std::to_string(y));
     EXPECT_TRUE(parents.count(key));
-    const bool png = bytes.starts_with("\x89PNG");
+    const auto format = [](const std::string& tile) { return tile.substr(0, 4); };
+    const bool alpha = !bytes.starts_with("\xFF\xD8");
     TRgba want(TilePixels * 4, 0);
     for (int q = 0; q < 4; ++q) {
       const auto child = tiles.find({zoom + 1, 2 * x + q % 2, 2 * y + q / 2});
       if (child != tiles.end()) {
-        EXPECT_EQ(child->second.starts_with("\x89PNG"), png);
+        EXPECT_EQ(format(child->second), format(bytes));
       }
       const TRgba pixels = child == tiles.end() ? TRgba(TilePixels * 4, 0) : Decoded(child->second);
       for (int r = 0; r < TileSide / 2; ++r)
@@ -103,12 +110,12 @@ void ExpectAveragesOfChildren(const TTiles& tiles, int top, double tolerance, co
               sum += pixels[((2 * r + d / 2) * TileSide + 2 * c + d % 2) * 4 + k];
             const std::size_t at = ((r + (q / 2) * TileSide / 2) * TileSide + c + (q % 2) * TileSide / 2) * 4 + k;
             want[at] = static_cast<unsigned char>((sum + 2) / 4);
-            if (!png && child == tiles.end()) want[at] = 255;
+            if (!alpha && child == tiles.end()) want[at] = 255;
           }
     }
     const TRgba pixels = Decoded(bytes);
     EXPECT_LT(Compare(pixels, want).MeanDifference, tolerance);
-    for (std::size_t i = 3; png && i < want.size(); i += 4) {
+    for (std::size_t i = 3; alpha && i < want.size(); i += 4) {
       if (pixels[i] == want[i]) continue;
       ADD_FAILURE() << "alpha " << int(pixels[i]) << " where " << int(want[i]) << " belongs";
       break;
@@ -117,14 +124,17 @@ void ExpectAveragesOfChildren(const TTiles& tiles, int top, double tolerance, co
 }
 
 // A tile folder of a zoom, with the program folder beside it; tiles named as
-// a task of a map type of the format names them: "gs_X_Y_Z.jpg", "gm_X_Y_Z.png".
+// a task of a map type of the format names them: "gs_X_Y_Z.jpg", "gm_X_Y_Z.png",
+// and WebP ones, which no map type has, in a Z/X/Y tree.
 struct TInputs {
   TInputs() { fs::create_directories(Program / "blankimg"); }
   void Put(int zoom, int x, int y, const std::string& format, const std::string& bytes) const {
-    fs::create_directories(Dir / ("z" + std::to_string(zoom)));
-    WriteAll(Dir / ("z" + std::to_string(zoom)) / ((format == "png" ? "gm_" : "gs_") + std::to_string(x) + "_" + std::to_string(y) + "_" +
-                                                   std::to_string(zoom) + "." + format),
-             bytes);
+    const fs::path folder = Dir / ("z" + std::to_string(zoom));
+    const std::string name = format == "webp" ? std::to_string(zoom) + "/" + std::to_string(x) + "/" + std::to_string(y)
+                                              : (format == "png" ? "gm_" : "gs_") + std::to_string(x) + "_" +
+                                                    std::to_string(y) + "_" + std::to_string(zoom);
+    fs::create_directories((folder / name).parent_path());
+    WriteAll(folder / (name + "." + format), bytes);
   }
   // Columns x0..x1, rows y0..y1 of SourceTile, but for the tiles in gaps.
   void PutRange(int zoom, int x0, int y0, int x1, int y1, const std::string& format, std::set<std::pair<int, int>> gaps = {}) {
@@ -132,7 +142,7 @@ struct TInputs {
       for (int x = x0; x <= x1; ++x)
         if (!gaps.count({x, y})) Put(zoom, x, y, format, SourceTile(x, y, format));
   }
-  TTileSource Source(int zoom) const { return FolderSource(Dir / ("z" + std::to_string(zoom)), zoom); }
+  TTileSource Source(int zoom) const { return FolderSources(Dir / ("z" + std::to_string(zoom)), zoom).front(); }
   TCombineRun Run(const fs::path& output, std::optional<int> minZoom = std::nullopt) const {
     return {.Output = output, .Options = {.Quality = 90, .Name = {}, .Description = {}, .MinZoom = minZoom},
             .ProgramFolder = Program};
@@ -193,7 +203,7 @@ TEST(LowestZoomTest, TheZoomWhereEverySetFitsOneTileButNoneAboveTheLowestSet) {
 
 TEST(PyramidTest, EachLowerTileIsTheMeanOfItsChildrenInTheirFormat) {
   // Columns 5..8 of zoom 5 meet in one tile at zoom 1 only; a gap leaves a lower tile partly uncovered.
-  for (const std::string format : {"jpg", "png"}) {
+  for (const std::string format : {"jpg", "png", "webp"}) {
     SCOPED_TRACE(format);
     TInputs inputs;
     inputs.PutRange(5, 5, 9, 8, 11, format, {{5, 9}, {6, 9}});
@@ -210,6 +220,7 @@ TEST(PyramidTest, EachLowerTileIsTheMeanOfItsChildrenInTheirFormat) {
     EXPECT_EQ(summary.Written(), 10 + 10);
     EXPECT_EQ(tiles.size(), 10u + 10u);
     EXPECT_FALSE(tiles.count({4, 2, 4}));
+    EXPECT_EQ(metadata["format"], format);
     ExpectAveragesOfChildren(tiles, 5, format == "png" ? 0.6 : 3.0);
     const std::string text = SummaryText(summary, inputs.Dir / "out.mbtiles");
     EXPECT_EQ(text.substr(0, text.find(';')), "20 tiles written, 10 at zoom 5 and 10 at zooms 1 to 4 (10 of them built)");

@@ -172,5 +172,33 @@ TEST(CombineInputs, OverlappingInputsBecomeOneMapAndCountTheirConflicts) {
   EXPECT_EQ(Written(swapped).at({2, 1}), Tile(20));
 }
 
+// A Z/X/Y tree of zoom 3 and an MBTiles of zoom 1 make one phone database of
+// zooms 1 to 3, read back by sqlite3 (z numbered 17 - zoom): the tree's tiles,
+// zoom 2 built from them, and the archive's own tile at zoom 1.
+TEST(CombineInputs, ATreeAndAnArchiveOfALowerZoomMakeOnePhoneDatabase) {
+  if (!HaveProgram("sqlite3")) GTEST_SKIP() << "no sqlite3";
+  TTempDir dir;
+  for (int x = 2; x <= 3; ++x)
+    for (int y = 1; y <= 2; ++y) {
+      fs::create_directories(dir / "xyz/3" / std::to_string(x));
+      WriteAll(dir / "xyz/3" / std::to_string(x) / (std::to_string(y) + ".jpg"), Tile(40 * x + 10 * y));
+    }
+  const std::string low = Tile(200);
+  auto writer = WriterOf(TArchiveKind::Mbtiles, dir / "low.mbtiles", SetOf(1, 0, 0, 0, 0));
+  WriteSet(*writer, SetOf(1, 0, 0, 0, 0), [&](int, int) { return std::optional(low); });
+  writer.reset();
+  const fs::path out = dir / "map.sqlitedb";
+  const TRun run = Mosaren({(dir / "xyz").string(), (dir / "low.mbtiles").string(), "-o", out.string()},
+                           {.ProgramFolder = dir.Path(), .StopSignal = [] { return 0; }});
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  EXPECT_TRUE(run.Out.starts_with("7 tiles written, 4 at zoom 3 and 3 at zooms 1 to 2 (2 of them built);")) << run.Out;
+  const auto [rows, status] =
+      RunCommand("sqlite3 -readonly '" + out.string() + "' 'SELECT z, count(*), max(length(image)) FROM tiles GROUP BY z'");
+  EXPECT_EQ(status, 0);
+  EXPECT_TRUE(rows.starts_with("14|4|")) << rows;
+  EXPECT_NE(rows.find("\n15|2|"), std::string::npos) << rows;
+  EXPECT_NE(rows.find("\n16|1|" + std::to_string(low.size()) + "\n"), std::string::npos) << rows;
+}
+
 }  // namespace
 }  // namespace meridane::test
