@@ -288,19 +288,20 @@ TCombineSummary Combine(const std::vector<TTileSource>& given, const TCombineRun
                                ": give one input for each zoom.");
   if (!IsArchive(*format) && run.Options.MinZoom)
     throw ECombineInputError("A lowest zoom (--min-zoom) can go only into .mbtiles, .pmtiles, .sqlitedb or a folder of tiles.");
+  const TTileSource& source = *sources.front();
+  std::vector<const TTileSource*> others;
   std::string note;
-  if (!IsArchive(*format) && sources.size() > 1) {
-    // A picture or a GeoTIFF is one zoom: the finest.
+  if (IsArchive(*format)) {
+    others.assign(sources.begin() + 1, sources.end());
+  } else if (sources.size() > 1) {
+    // A picture, a GeoTIFF or a KMZ is one zoom: the finest.
     std::string zooms;
     for (std::size_t i = sources.size(); i-- > 1;) zooms += (zooms.empty() ? "" : ", ") + std::to_string(sources[i]->Set.Zoom);
     note = (sources.size() == 2 ? "Zoom " + zooms + " is" : "Zooms " + zooms + " are") +
-           " left out: the output holds the finest zoom, " + std::to_string(sources.front()->Set.Zoom) + ".";
-    sources.resize(1);
+           " left out: the output holds the finest zoom, " + std::to_string(source.Set.Zoom) + ".";
   }
-  const TTileSource& source = *sources.front();
-  const std::vector<const TTileSource*> others(sources.begin() + 1, sources.end());
-  std::vector<TTileSet> sets;
-  for (const TTileSource* s : sources) sets.push_back(s->Set);
+  std::vector<TTileSet> sets{source.Set};
+  for (const TTileSource* s : others) sets.push_back(s->Set);
   const int minZoom = run.Options.MinZoom.value_or(LowestZoom(sets));
   if (minZoom < 0 || minZoom > source.Set.Zoom)
     throw ECombineInputError("The lowest zoom must be 0 to " + std::to_string(source.Set.Zoom) +

@@ -23,6 +23,7 @@
 #include "task/ProjectFile.h"
 #include "combine/Levels.h"
 #include "tiles/Inputs.h"
+#include "tiles/Structure.h"
 #include "tiles/TileReader.h"
 
 namespace meridane {
@@ -51,10 +52,19 @@ struct TChunk {
 };
 
 // A good tile of bytes the sink could not show: not decodable or not a tile's
-// size. GIF is not decoded here, so a sink of pixels cannot show it.
+// size. GIF is not decoded here, so a sink of pixels cannot show it. A sink
+// that stores the bytes as they are (an archive) has them checked by their
+// structure: a whole decode would make it several times slower than copying.
 TTileKind CheckedKind(std::string_view bytes, bool pixels) {
+  if (!pixels) {
+    switch (CheckImageStructure(bytes, TileSide, TileSide)) {
+      case TImageCheck::Sound: return TTileKind::Good;
+      case TImageCheck::OtherSize: return TTileKind::OtherSize;
+      case TImageCheck::Undecodable: return TTileKind::NotDecodable;
+    }
+  }
   const TTileKind kind = DecodedKind(bytes);
-  if (kind != TTileKind::Good || !pixels) return kind;
+  if (kind != TTileKind::Good) return kind;
   return ImageFormatOf(bytes) == TImageFormat::Gif ? TTileKind::NotDecodable : kind;
 }
 

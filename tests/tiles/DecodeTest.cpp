@@ -6,6 +6,7 @@
 #include "support/Images.h"
 #include "task/ImageData.h"
 #include "tiles/Decode.h"
+#include "tiles/Structure.h"
 #include "tiles/Webp.h"
 
 namespace meridane {
@@ -107,6 +108,36 @@ std::string EncodeInterlacedPng(const std::vector<unsigned char>& grey) {
   png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
   png_destroy_write_struct(&png, &info);
   return bytes;
+}
+
+// The check by structure that archives use calls whole, cut and foreign files
+// what a decode calls them.
+TEST(ImageData, TheStructureCheckAgreesWithTheDecoder) {
+  using namespace test;
+  const std::string jpeg = EncodeJpeg(256, 256), png = EncodePng(256, 256), webp = EncodeWebp(256, 256);
+  std::string flipped = png;
+  flipped[png.size() / 2] = static_cast<char>(~flipped[png.size() / 2]);
+  std::vector<std::pair<std::string, std::string>> cases = {
+      {"jpeg", jpeg},
+      {"progressive jpeg", EncodeJpegPixels(Gradient(256, 256), 256, 256, 1, 75, true)},
+      {"jpeg and bytes after its end", jpeg + "trailing"},
+      {"jpeg without its end marker", jpeg.substr(0, jpeg.size() - 2)},
+      {"png", png},
+      {"rgba png", EncodePngPixels(GradientRgba(256, 256), 256, 256, PNG_FORMAT_RGBA)},
+      {"png with a byte changed", flipped},
+      {"webp", webp},
+      {"lossless webp", EncodeWebp(256, 256, true)},
+      {"webp cut by a byte", webp.substr(0, webp.size() - 1)},
+      {"512x512 jpeg", EncodeJpeg(512, 512)},
+      {"512x512 png", EncodePng(512, 512)},
+      {"512x512 webp", EncodeWebp(512, 512)},
+  };
+  for (const auto& [name, bytes] : UndecodableTiles()) cases.emplace_back(name, bytes);
+  for (const auto& [name, bytes] : cases)
+    EXPECT_EQ(CheckImageStructure(bytes, 256, 256), DecodeImage(bytes, 256, 256)) << name;
+  // Stricter than the decoder, which stops at the last row: without its end a
+  // PNG may be cut between two data chunks.
+  EXPECT_EQ(CheckImageStructure(png.substr(0, png.size() - 12), 256, 256), TImageCheck::Undecodable);
 }
 
 TEST(ImageData, PngPixelsAlikeInterlacedOrNot) {
