@@ -12,6 +12,7 @@
 
 #include "map/Pyramid.h"
 #include "map/TileCache.h"
+#include "tiles/TileReader.h"
 #include "tiles/TileSet.h"
 
 namespace meridane {
@@ -64,6 +65,16 @@ class IMapSource {
 // std::runtime_error with a message for the user.
 std::unique_ptr<IMapSource> OpenMapSource(const std::filesystem::path& path, const std::filesystem::path& programFolder,
                                           const TStartConfig& config);
+
+// The tiles of a Z/X/Y tree ("Z/X/Y.extension", rows from the north) of the
+// whole world at each zoom from 0 to maxZoom: shown at maxZoom, the lower
+// zooms its stored levels. Made for a cache folder another thread fills while
+// it is shown: a tile is looked for each time it is loaded, through the one
+// bounded reader, and there are no placeholders. The folder is opened now: one
+// made later holds no tile for this source. Throws std::runtime_error when it
+// cannot be opened.
+std::unique_ptr<IMapSource> OpenTileTree(const std::filesystem::path& folder, const std::string& extension, int maxZoom,
+                                         std::size_t maxTileBytes = DefaultMaxTileBytes);
 
 // A tile that is there but is no sound tile: neither good, missing nor the
 // placeholder (an error page, an empty or cut-off file, a link).
