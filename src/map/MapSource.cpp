@@ -90,7 +90,9 @@ class TTilesMapSource : public IMapSource {
 class TLevelsMapSource : public IMapSource {
  public:
   // levels: lowest zoom first.
-  explicit TLevelsMapSource(std::vector<std::unique_ptr<IMapSource>> levels) : Levels(std::move(levels)) {}
+  // whole: every level holds all there is of its zoom (a cache of every level).
+  explicit TLevelsMapSource(std::vector<std::unique_ptr<IMapSource>> levels, bool whole = false)
+      : Levels(std::move(levels)), Whole(whole) {}
 
   const TTileSet& TileSet() const override { return Top().TileSet(); }
   std::optional<TLonLatBox> Requested() const override { return Top().Requested(); }
@@ -107,11 +109,13 @@ class TLevelsMapSource : public IMapSource {
       if (Levels[i]->TileSet().Zoom >= zoom) return Levels[i].get();
     return nullptr;
   }
+  bool BuildsWhatLevelsLack() const override { return !Whole; }
 
  private:
   IMapSource& Top() const { return *Levels.back(); }
 
   std::vector<std::unique_ptr<IMapSource>> Levels;
+  bool Whole;
 };
 
 // One zoom of a Z/X/Y tree, the whole world, read anew at each load.
@@ -157,7 +161,7 @@ std::unique_ptr<IMapSource> OpenTileTree(const fs::path& folder, const std::stri
   const std::shared_ptr<const TTileReader> reader(tree, &tree->Reader);
   std::vector<std::unique_ptr<IMapSource>> levels;
   for (int zoom = 0; zoom <= maxZoom; ++zoom) levels.push_back(std::make_unique<TTreeLevel>(reader, zoom, extension));
-  return std::make_unique<TLevelsMapSource>(std::move(levels));
+  return std::make_unique<TLevelsMapSource>(std::move(levels), true);
 }
 
 std::unique_ptr<IMapSource> OpenMapSource(const fs::path& path, const fs::path& programFolder,

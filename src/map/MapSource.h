@@ -54,6 +54,11 @@ class IMapSource {
     (void)zoom;
     return nullptr;
   }
+  // Whether a tile a stored level lacks is made from this source's own tiles
+  // (an archive's zoom range is not always filled). A cache that holds every
+  // level says no: such a tile is not fetched yet, and the finest tiles
+  // around would stand for it only in patches, at many reads' cost.
+  virtual bool BuildsWhatLevelsLack() const { return true; }
 
   TTileRect Rect() const;
 };

@@ -105,7 +105,7 @@ void TTileLoader::Run() {
       tile = std::move(loaded);
       // A stored level without that tile (an archive's zoom range is not
       // always filled): made from the source's own tiles instead.
-      if (key.Zoom < zoom && tile->Kind == TTileKind::Missing)
+      if (key.Zoom < zoom && tile->Kind == TTileKind::Missing && Source.BuildsWhatLevelsLack())
         if (auto built = BuildOverview(Source, Cache, key, CoarseSamples, [this] { return Stopping.load(); }))
           tile = std::make_shared<const TDecodedTile>(std::move(*built));
     } else if (!refine) {

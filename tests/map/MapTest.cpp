@@ -485,17 +485,27 @@ namespace meridane {
 namespace {
 
 // A cache folder's tree, opened before it holds a tile: each zoom is its own
-// level, and a tile written after it was opened is found when loaded again.
+// level, a tile a level lacks is not yet fetched (not made from the finest
+// tiles), and a tile written after the tree was opened is found when loaded again.
 TEST(MapSource, ATileTreeFindsTilesWrittenWhileItIsOpen) {
   test::TTempDir dir;
-  fs::create_directories(dir / "cache");
+  fs::create_directories(dir / "cache/4/4");
   const auto source = OpenTileTree(dir / "cache", "jpg", 4);
   ASSERT_EQ(source->TileSet().Zoom, 4);
   EXPECT_EQ(source->Rect().Count(), 256);
   ASSERT_NE(source->StoredLevel(2), nullptr);
   IMapSource& level = *source->StoredLevel(2);
   EXPECT_EQ(level.TileSet().Zoom, 2);
-  EXPECT_EQ(level.Load(1, 2).Kind, TTileKind::Missing);
+  // A finest tile inside the zoom 2 tile (1, 2).
+  test::WriteAll(dir / "cache/4/4/8.jpg", test::EncodeJpeg(256, 256));
+  TTileCache cache;
+  {
+    TTileLoader loader(*source, cache, {});
+    loader.Request({{2, 1, 2}});
+    test::WaitFor([&] { return loader.Idle(); });
+  }
+  ASSERT_TRUE(cache.Contains({2, 1, 2}));
+  EXPECT_EQ(cache.Find({2, 1, 2})->Kind, TTileKind::Missing);
   fs::create_directories(dir / "cache/2/1");
   test::WriteAll(dir / "cache/2/1/2.jpg", test::EncodeJpeg(256, 256));
   EXPECT_EQ(level.Load(1, 2).Kind, TTileKind::Good);
