@@ -93,7 +93,9 @@ class TTilesMapSource : public IMapSource {
 class TLevelsMapSource : public IMapSource {
  public:
   // levels: lowest zoom first.
-  explicit TLevelsMapSource(std::vector<std::unique_ptr<IMapSource>> levels) : Levels(std::move(levels)) {}
+  // whole: every level holds all there is of its zoom (a cache of every level).
+  explicit TLevelsMapSource(std::vector<std::unique_ptr<IMapSource>> levels, bool whole = false)
+      : Levels(std::move(levels)), Whole(whole) {}
 
   const TTileSet& TileSet() const override { return Top().TileSet(); }
   std::optional<TLonLatBox> Requested() const override { return Top().Requested(); }
@@ -114,14 +116,60 @@ class TLevelsMapSource : public IMapSource {
   bool IsTree() const override {
     return std::any_of(Levels.begin(), Levels.end(), [](const auto& level) { return level->IsTree(); });
   }
+  bool BuildsWhatLevelsLack() const override { return !Whole; }
 
  private:
   IMapSource& Top() const { return *Levels.back(); }
 
   std::vector<std::unique_ptr<IMapSource>> Levels;
+  bool Whole;
+};
+
+// One zoom of a Z/X/Y tree, the whole world, read anew at each load.
+class TTreeLevel : public IMapSource {
+ public:
+  TTreeLevel(std::shared_ptr<const TTileReader> reader, int zoom, const std::string& extension)
+      : Reader(std::move(reader)) {
+    const int last = static_cast<int>((1LL << zoom) - 1);
+    Names.Set = TileSetOfRange(zoom, 0, 0, last, last);
+    Names.Set.Format = extension;
+    Names.Naming = TTileNaming::Tree;
+  }
+
+  const TTileSet& TileSet() const override { return Names.Set; }
+  TDecodedTile Load(int x, int y) override { return Read(x, y, false); }
+  TDecodedTile LoadEighth(int x, int y) override { return Read(x, y, true); }
+
+ private:
+  TDecodedTile Read(int x, int y, bool eighth) {
+    if (!Rect().Contains(x, y)) return {};
+    std::string bytes;
+    const TTileKind kind = Reader->Read(Names.FileName(x, y).c_str(), bytes);
+    if (kind != TTileKind::Good) return {kind, {}};
+    return Decoded(bytes, eighth);
+  }
+
+  std::shared_ptr<const TTileReader> Reader;
+  TTileSource Names;
 };
 
 }  // namespace
+
+std::unique_ptr<IMapSource> OpenTileTree(const fs::path& folder, const std::string& extension, int maxZoom,
+                                         std::size_t maxTileBytes) {
+  // The reader reads by name in the folder's handle, which lives as long as any level.
+  struct TOpenTree {
+    TOpenTree(const fs::path& folder, std::size_t maxBytes)
+        : Folder(OpenTileFolder(folder.string())), Reader(Folder.Get(), {}, maxBytes) {}
+    TDescriptor Folder;
+    TTileReader Reader;
+  };
+  const auto tree = std::make_shared<const TOpenTree>(folder, maxTileBytes);
+  const std::shared_ptr<const TTileReader> reader(tree, &tree->Reader);
+  std::vector<std::unique_ptr<IMapSource>> levels;
+  for (int zoom = 0; zoom <= maxZoom; ++zoom) levels.push_back(std::make_unique<TTreeLevel>(reader, zoom, extension));
+  return std::make_unique<TLevelsMapSource>(std::move(levels), true);
+}
 
 std::unique_ptr<IMapSource> OpenMapSource(const fs::path& path, const fs::path& programFolder,
                                           const TStartConfig& config, const TMapSourceOptions& options) {

@@ -12,6 +12,7 @@
 
 #include "map/Pyramid.h"
 #include "map/TileCache.h"
+#include "tiles/TileReader.h"
 #include "tiles/TileSet.h"
 
 namespace meridane {
@@ -56,6 +57,11 @@ class IMapSource {
   // A Z/X/Y tree: its files do not say which way its rows count, so the user
   // says it (TMapSourceOptions). A task's map type and an archive say it.
   virtual bool IsTree() const { return false; }
+  // Whether a tile a stored level lacks is made from this source's own tiles
+  // (an archive's zoom range is not always filled). A cache that holds every
+  // level says no: such a tile is not fetched yet, and the finest tiles
+  // around would stand for it only in patches, at many reads' cost.
+  virtual bool BuildsWhatLevelsLack() const { return true; }
 
   TTileRect Rect() const;
 };
@@ -73,6 +79,16 @@ struct TMapSourceOptions {
 // for the user.
 std::unique_ptr<IMapSource> OpenMapSource(const std::filesystem::path& path, const std::filesystem::path& programFolder,
                                           const TStartConfig& config, const TMapSourceOptions& options = {});
+
+// The tiles of a Z/X/Y tree ("Z/X/Y.extension", rows from the north) of the
+// whole world at each zoom from 0 to maxZoom: shown at maxZoom, the lower
+// zooms its stored levels. Made for a cache folder another thread fills while
+// it is shown: a tile is looked for each time it is loaded, through the one
+// bounded reader, and there are no placeholders. The folder is opened now: one
+// made later holds no tile for this source. Throws std::runtime_error when it
+// cannot be opened.
+std::unique_ptr<IMapSource> OpenTileTree(const std::filesystem::path& folder, const std::string& extension, int maxZoom,
+                                         std::size_t maxTileBytes = DefaultMaxTileBytes);
 
 // A tile that is there but is no sound tile: neither good, missing nor the
 // placeholder (an error page, an empty or cut-off file, a link).

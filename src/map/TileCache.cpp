@@ -20,11 +20,7 @@ bool TTileCache::Contains(const TTileKey& key) const {
 
 void TTileCache::Put(const TTileKey& key, std::shared_ptr<const TDecodedTile> tile) {
   const std::lock_guard guard(Lock);
-  if (const auto found = Index.find(key); found != Index.end()) {
-    Held -= CachedBytes(*found->second->second);
-    Order.erase(found->second);
-    Index.erase(found);
-  }
+  EraseHeld(key);
   Held += CachedBytes(*tile);
   Order.emplace_front(key, std::move(tile));
   Index[key] = Order.begin();
@@ -34,6 +30,19 @@ void TTileCache::Put(const TTileKey& key, std::shared_ptr<const TDecodedTile> ti
     Index.erase(Order.back().first);
     Order.pop_back();
   }
+}
+
+void TTileCache::Erase(const TTileKey& key) {
+  const std::lock_guard guard(Lock);
+  EraseHeld(key);
+}
+
+void TTileCache::EraseHeld(const TTileKey& key) {
+  const auto found = Index.find(key);
+  if (found == Index.end()) return;
+  Held -= CachedBytes(*found->second->second);
+  Order.erase(found->second);
+  Index.erase(found);
 }
 
 void TTileCache::Clear() {

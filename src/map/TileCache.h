@@ -40,6 +40,8 @@ class TTileCache {
   bool Contains(const TTileKey& key) const;
   // Replaces a tile held under the key.
   void Put(const TTileKey& key, std::shared_ptr<const TDecodedTile> tile);
+  // Drops the tile, if held.
+  void Erase(const TTileKey& key);
   void Clear();
 
   std::size_t Bytes() const;
@@ -48,6 +50,8 @@ class TTileCache {
 
  private:
   using TEntry = std::pair<TTileKey, std::shared_ptr<const TDecodedTile>>;
+  // Erase with the lock held.
+  void EraseHeld(const TTileKey& key);
   mutable std::mutex Lock;
   std::size_t MaxBytes;
   std::size_t Held = 0;

@@ -17,6 +17,7 @@ TTileLoader::~TTileLoader() {
     Stopping = true;
     Queue.clear();
     Refine.clear();
+    Stale.clear();
   }
   Wake.notify_all();
   for (std::thread& thread : Threads) thread.join();
@@ -42,6 +43,12 @@ void TTileLoader::Request(const std::vector<TTileKey>& tiles) {
     }
   }
   Wake.notify_all();
+}
+
+void TTileLoader::Invalidate(const TTileKey& key) {
+  const std::lock_guard guard(Lock);
+  Cache.Erase(key);
+  if (InFlight.contains(key)) Stale.insert(key);
 }
 
 std::size_t TTileLoader::Pending() const {
@@ -98,7 +105,7 @@ void TTileLoader::Run() {
       tile = std::move(loaded);
       // A stored level without that tile (an archive's zoom range is not
       // always filled): made from the source's own tiles instead.
-      if (key.Zoom < zoom && tile->Kind == TTileKind::Missing)
+      if (key.Zoom < zoom && tile->Kind == TTileKind::Missing && Source.BuildsWhatLevelsLack())
         if (auto built = BuildOverview(Source, Cache, key, CoarseSamples, [this] { return Stopping.load(); }))
           tile = std::make_shared<const TDecodedTile>(std::move(*built));
     } else if (!refine) {
@@ -110,9 +117,15 @@ void TTileLoader::Run() {
       if (auto built = BuildOverview(from, Cache, key, FineSamples, stale))
         tile = std::make_shared<const TDecodedTile>(std::move(*built));
     }
-    if (tile) Cache.Put(key, tile);
     {
       const std::lock_guard guard(Lock);
+      // Put under the lock: an Invalidate either finds the tile held or the read in flight.
+      if (!refine && Stale.erase(key)) {
+        tile = nullptr;
+        Queue.push_front(key);
+      } else if (tile) {
+        Cache.Put(key, tile);
+      }
       if (!refine) InFlight.erase(key);
       --Busy;
       LoadedCount += tile != nullptr;

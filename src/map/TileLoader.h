@@ -35,6 +35,10 @@ class TTileLoader {
 
   // Replaces the queue with these tiles (those already cached are skipped).
   void Request(const std::vector<TTileKey>& tiles);
+  // The source's tile changed (a cache another thread fills got it): the copy
+  // held is dropped, and a read of it under way is not kept but queued again,
+  // so the tile drawn is never the one read before the change.
+  void Invalidate(const TTileKey& key);
   // Tiles queued and not yet taken by a thread.
   std::size_t Pending() const;
   // Nothing queued, nothing to refine, nothing being read.
@@ -58,6 +62,7 @@ class TTileLoader {
   std::deque<TTileKey> Queue;
   std::deque<TTileKey> Refine;  // overview tiles of the last request, built again finer when idle
   std::unordered_set<TTileKey, TTileKeyHash> InFlight;  // taken by a thread, not yet cached
+  std::unordered_set<TTileKey, TTileKeyHash> Stale;     // in flight when invalidated: read again
   int Busy = 0;  // threads working on a job
   std::atomic<bool> Stopping = false;
   std::atomic<unsigned> Generation = 0;  // counts requests

@@ -62,9 +62,10 @@ std::string TBackgroundSource::Url(const TBackgroundTile& key) const {
 }
 
 fs::path TBackgroundSource::CachePath(const TBackgroundTile& key) const {
-  return Folder / std::to_string(key.Zoom) / std::to_string(key.X) /
-         (std::to_string(key.Y) + "." + Grids.front().Extension());
+  return Folder / std::to_string(key.Zoom) / std::to_string(key.X) / (std::to_string(key.Y) + "." + Extension());
 }
+
+std::string TBackgroundSource::Extension() const { return Grids.front().Extension(); }
 
 TBackgroundLoader::TBackgroundLoader(IMainThread& mainThread, TBackgroundSource source,
                                      std::unique_ptr<IHttpClient> client, ISleeper& sleeper,

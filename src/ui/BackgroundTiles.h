@@ -32,6 +32,9 @@ class TBackgroundSource {
   const TTaskParams& Params() const { return Request; }
   std::string Url(const TBackgroundTile& key) const;
   std::filesystem::path CachePath(const TBackgroundTile& key) const;
+  // The cache of this source: a Z/X/Y tree of files of this extension.
+  const std::filesystem::path& CacheFolder() const { return Folder; }
+  std::string Extension() const;
 
  private:
   TTaskParams Request;

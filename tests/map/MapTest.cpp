@@ -451,11 +451,68 @@ TEST(MapLoader, ANewRequestDropsTheTilesNoLongerWanted) {
   EXPECT_EQ(source.Reads(), (std::vector<int>{0, 5}));
 }
 
+// A tile whose source changed (a cache filled by another thread) is read
+// again: the copy held is dropped, and a read under way when it changed is
+// not kept, however the requests fall.
+TEST(MapLoader, AnInvalidatedTileIsReadAgain) {
+  TGateSource source;
+  TTileCache cache;
+  std::atomic<int> loaded = 0;
+  {
+    TTileLoader loader(source, cache, [&](const TTileKey&) { ++loaded; }, 1);
+    loader.Request({{3, 0, 0}});
+    source.WaitForReads(1);
+    // Changed while being read; the view asks again meanwhile.
+    loader.Invalidate({3, 0, 0});
+    loader.Request({{3, 0, 0}});
+    source.Release();
+    test::WaitFor([&] { return loaded >= 1 && loader.Idle(); });
+    EXPECT_EQ(source.Reads().size(), 2u);
+    EXPECT_EQ(loaded, 1) << "the read before the change is not kept";
+    // Changed once held: dropped, and read on the next request.
+    loader.Invalidate({3, 0, 0});
+    EXPECT_FALSE(cache.Contains({3, 0, 0}));
+    loader.Request({{3, 0, 0}});
+    test::WaitFor([&] { return loaded >= 2 && loader.Idle(); });
+  }
+  EXPECT_EQ(source.Reads(), (std::vector<int>{0, 0, 0}));
+  EXPECT_TRUE(cache.Contains({3, 0, 0}));
+}
+
 }  // namespace
 }  // namespace meridane
 
 namespace meridane {
 namespace {
+
+// A cache folder's tree, opened before it holds a tile: each zoom is its own
+// level, a tile a level lacks is not yet fetched (not made from the finest
+// tiles), and a tile written after the tree was opened is found when loaded again.
+TEST(MapSource, ATileTreeFindsTilesWrittenWhileItIsOpen) {
+  test::TTempDir dir;
+  fs::create_directories(dir / "cache/4/4");
+  const auto source = OpenTileTree(dir / "cache", "jpg", 4);
+  ASSERT_EQ(source->TileSet().Zoom, 4);
+  EXPECT_EQ(source->Rect().Count(), 256);
+  ASSERT_NE(source->StoredLevel(2), nullptr);
+  IMapSource& level = *source->StoredLevel(2);
+  EXPECT_EQ(level.TileSet().Zoom, 2);
+  // A finest tile inside the zoom 2 tile (1, 2).
+  test::WriteAll(dir / "cache/4/4/8.jpg", test::EncodeJpeg(256, 256));
+  TTileCache cache;
+  {
+    TTileLoader loader(*source, cache, {});
+    loader.Request({{2, 1, 2}});
+    test::WaitFor([&] { return loader.Idle(); });
+  }
+  ASSERT_TRUE(cache.Contains({2, 1, 2}));
+  EXPECT_EQ(cache.Find({2, 1, 2})->Kind, TTileKind::Missing);
+  fs::create_directories(dir / "cache/2/1");
+  test::WriteAll(dir / "cache/2/1/2.jpg", test::EncodeJpeg(256, 256));
+  EXPECT_EQ(level.Load(1, 2).Kind, TTileKind::Good);
+  EXPECT_EQ(level.Load(2, 1).Kind, TTileKind::Missing) << "rows and columns kept apart";
+  EXPECT_EQ(level.Load(4, 0).Kind, TTileKind::Missing) << "outside the zoom's world";
+}
 
 // A Z/X/Y tree of two zooms: the viewer shows the finest, and zoomed out the
 // stored lower level, read as it is and not made from the finer tiles.

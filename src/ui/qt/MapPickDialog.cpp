@@ -4,6 +4,7 @@
 #include <QCompleter>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
+#include <QImage>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -13,6 +14,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
+#include <exception>
+#include <filesystem>
 
 #include "map/Pyramid.h"
 #include "tiles/Projection.h"
@@ -53,6 +56,12 @@ QRectF ScreenRect(const TMapView& view, const TMercatorRect& r) {
 }
 
 double GripTolerance(const TMapView& view) { return GripPixels / WorldPixels(view.Zoom()); }
+
+// Background tiles a view fetches at most (more: it fetches none), and draws
+// at most; those it draws fit in the decoded tiles held, so drawing a view
+// never pushes out a tile of the same view.
+constexpr long long MaxFetchedTiles = 64, MaxShownTiles = 160;
+static_assert(MaxShownTiles * (TileSide * TileSide * 4 + 128) <= TMapPickDialog::BackgroundCacheBytes);
 
 // The background's zoom: its tiles are drawn at their size or enlarged.
 int BackgroundZoom(const TMapView& view) {
@@ -286,35 +295,49 @@ void TMapPickDialog::Fit() {
 }
 
 void TMapPickDialog::WantTiles() {
+  ReadTiles();
   if (!Loader) return;
   const TMapView& view = MapView->View();
   const int zoom = BackgroundZoom(view);
-  const std::vector<TTileKey> order = LoadOrder(view, ChooseTiles(view, zoom, WholeWorld(zoom), 64));
-  // The loader takes the most wanted last.
+  const std::vector<TTileKey> order = LoadOrder(view, ChooseTiles(view, zoom, WholeWorld(zoom), MaxFetchedTiles));
+  // The fetcher takes the most wanted last.
   Loader->Want({order.rbegin(), order.rend()});
 }
 
+void TMapPickDialog::ReadTiles() {
+  if (!Decoder) return;
+  const TMapView& view = MapView->View();
+  const int zoom = BackgroundZoom(view);
+  Decoder->Request(LoadOrder(view, ChooseTiles(view, zoom, WholeWorld(zoom), MaxShownTiles)));
+}
+
 void TMapPickDialog::TileCached(const TBackgroundTile& tile) {
-  Tiles.erase(tile);
-  MapView->update();
+  if (!Decoder) return;
+  // Held as not in the cache, or being read as such: read it again.
+  Decoder->Invalidate(tile);
+  ReadTiles();
 }
 
 void TMapPickDialog::PaintTiles(QPainter& painter, const TMapView& view) {
-  if (!Source) return;
   const int zoom = BackgroundZoom(view);
-  const TPyramidChoice choice = ChooseTiles(view, zoom, WholeWorld(zoom), TileSide);
-  if (choice.Overview) return;
+  const TPyramidChoice choice = ChooseTiles(view, zoom, WholeWorld(zoom), MaxShownTiles);
+  if (!Decoder || choice.Overview) return;
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
   const double side = 1.0 / static_cast<double>(1LL << zoom);
   for (int y = choice.Tiles.MinY; y <= choice.Tiles.MaxY; ++y)
     for (int x = choice.Tiles.MinX; x <= choice.Tiles.MaxX; ++x) {
-      auto [it, added] = Tiles.try_emplace(TBackgroundTile{zoom, x, y});
-      if (added) it->second.load(QString::fromStdString(Source->CachePath({zoom, x, y}).string()));
-      if (it->second.isNull()) continue;
       // Whole pixels on both edges: neighbours meet without a seam.
       const QRectF target(ScreenAt(view, {x * side, y * side}).toPoint(),
                           ScreenAt(view, {(x + 1) * side, (y + 1) * side}).toPoint());
-      painter.drawPixmap(target, it->second, it->second.rect());
+      const TTileKey key{zoom, x, y};
+      const std::shared_ptr<const TDecodedTile> tile = Tiles.Find(key);
+      if (!tile || tile->Kind != TTileKind::Good) {
+        // Not read yet, or not fetched yet: a lower zoom's tile enlarged meanwhile.
+        PaintFromCoarser(painter, Tiles, key, target);
+        continue;
+      }
+      const QImage image(tile->Pixels.data(), TileSide, TileSide, TileSide * 4, QImage::Format_RGBA8888);
+      painter.drawImage(target, image);
     }
 }
 
@@ -365,6 +388,31 @@ void TMapPickDialog::showEvent(QShowEvent* event) {
   Zoom->setValue(Form.Zoom);
   StopBackground();
   Source = std::make_unique<TBackgroundSource>(Form.SourceParams(), BackgroundCacheFolder());
+  try {
+    // Made now: the tree reads only the folder it opens, and the fetcher fills it.
+    std::filesystem::create_directories(Source->CacheFolder());
+    CacheTree = OpenTileTree(Source->CacheFolder(), Source->Extension(), TBackgroundSource::MaxZoom);
+  } catch (const std::exception&) {
+    // No cache to read (a home that cannot be written): the map does without tiles.
+  }
+  if (CacheTree) {
+    Arrivals = std::make_shared<TArrivals>();
+    IMainThread& mainThread = Toolkit.MainThread();
+    QPointer<TMapPickDialog> dialog(this);
+    Decoder = std::make_unique<TTileLoader>(
+        *CacheTree, Tiles,
+        [&mainThread, dialog, arrivals = Arrivals](const TTileKey&) {
+          // One repaint asked at a time, however many tiles arrive meanwhile.
+          if (arrivals->RepaintAsked.exchange(true)) return;
+          mainThread.HandOver(
+              [dialog, arrivals] {
+                arrivals->RepaintAsked = false;
+                if (dialog && dialog->Arrivals == arrivals) dialog->MapView->update();
+              },
+              &arrivals->Closing);
+        },
+        1);
+  }
   if (Form.MakeClient && Form.Sleeper) {
     QPointer<TMapPickDialog> dialog(this);
     Loader = std::make_unique<TBackgroundLoader>(Toolkit.MainThread(), *Source, Form.MakeClient(), *Form.Sleeper,
@@ -415,8 +463,12 @@ void TMapPickDialog::done(int result) {
 
 void TMapPickDialog::StopBackground() {
   Loader.reset();
+  if (Arrivals) Arrivals->Closing.Raise();
+  Decoder.reset();
+  Arrivals.reset();
+  CacheTree.reset();
   Source.reset();
-  Tiles.clear();
+  Tiles.Clear();
   MapView->update();
 }
 

@@ -197,7 +197,7 @@ void TMapWidget::PaintTiles(QPainter& painter) {
       const std::shared_ptr<const TDecodedTile> tile = Cache.Find({choice.Zoom, x, y});
       if (!tile) {
         ++Unloaded;
-        PaintCoarser(painter, {choice.Zoom, x, y}, target);
+        PaintFromCoarser(painter, Cache, {choice.Zoom, x, y}, target);
         continue;
       }
       if (tile->Kind == TTileKind::Good) {
@@ -234,10 +234,10 @@ void TMapWidget::PaintMark(QPainter& painter, const TKindCounts::TBad& bad, doub
   painter.fillRect(target, HatchOf(bad.Kind));
 }
 
-void TMapWidget::PaintCoarser(QPainter& painter, const TTileKey& key, const QRectF& target) {
+void PaintFromCoarser(QPainter& painter, TTileCache& cache, const TTileKey& key, const QRectF& target) {
   // A few levels up: further, a tile's part is a blur of a few pixels.
   for (int up = 1; up <= 4 && key.Zoom - up >= 0; ++up) {
-    const std::shared_ptr<const TDecodedTile> tile = Cache.Find({key.Zoom - up, key.X >> up, key.Y >> up});
+    const std::shared_ptr<const TDecodedTile> tile = cache.Find({key.Zoom - up, key.X >> up, key.Y >> up});
     if (!tile) continue;
     if (tile->Kind != TTileKind::Good) return;
     const double part = static_cast<double>(TileSide >> up);

@@ -13,8 +13,15 @@
 #include "map/View.h"
 
 class QPainter;
+class QRectF;
 
 namespace meridane {
+
+// Draws a tile not loaded yet from a tile of a lower zoom held in the cache
+// (up to four levels up; one already shown while zoomed out): the part of it
+// that covers key, at target, so zooming in shows a blur, not a hole. Nothing
+// when none is held or the nearest held is no picture.
+void PaintFromCoarser(QPainter& painter, TTileCache& cache, const TTileKey& key, const QRectF& target);
 
 // A slippy map of one tile source over a neutral grid: drag, arrow keys, the
 // wheel, + and - and a double click move it; tiles are read and decoded off
@@ -102,9 +109,6 @@ class TMapWidget : public QWidget {
   void StopSource();
   void PaintGrid(QPainter& painter);
   void PaintTiles(QPainter& painter);
-  // A tile not loaded yet, from an overview tile of a lower zoom in the cache
-  // (one already shown while zoomed out): zooming in shows a blur, not a hole.
-  void PaintCoarser(QPainter& painter, const TTileKey& key, const QRectF& target);
   // The marked tiles over an overview, where the tiles themselves do not tell their kind.
   void PaintMarks(QPainter& painter, double side);
   void ReportPointer(QPointF at);

@@ -16,6 +16,7 @@
 #include "map/MapTask.h"
 #include "mosaren/qt/CombineWindow.h"
 #include "support/TestServers.h"
+#include "ui/qt/MapPickDialog.h"
 #include "ui/qt/QtHarness.h"
 #include "vistorel/qt/ViewerWindow.h"
 
@@ -177,10 +178,13 @@ TEST(ManualPictures, EachWindowAsTheManualShowsIt) {
          return Modal([&] { QTest::mouseClick(Find<QPushButton>(main, "ButtonMap"), Qt::LeftButton); },
                       [](QWidget* dialog) {
                         auto* map = Find<TMapWidget>(dialog, "Map");
-                        // The background settled: its status line says what it shows.
+                        auto* pick = dynamic_cast<TMapPickDialog*>(dialog);
+                        ASSERT_NE(pick, nullptr);
+                        // The background settled: its status line says what it shows, and the tiles are read.
                         EXPECT_TRUE(test::WaitUntil([&] {
                           map->repaint();
-                          return map->LoadingDone() && !test::Text(dialog, "LabelStatus").starts_with("Loading");
+                          return map->LoadingDone() && pick->BackgroundRead() &&
+                                 !test::Text(dialog, "LabelStatus").starts_with("Loading");
                         }));
                       });
        }},

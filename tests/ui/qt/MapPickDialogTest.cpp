@@ -3,10 +3,15 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSpinBox>
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
 #include <regex>
 #include <set>
 
 #include "demo/DemoTiles.h"
+#include "support/Images.h"
+#include "ui/qt/MapPickDialog.h"
 #include "ui/qt/QtHarness.h"
 
 namespace meridane {
@@ -181,6 +186,72 @@ TEST(DesktopMapPick, BackgroundAndItsStatus) {
       EXPECT_LT(white, 0.01);
     }
   }
+}
+
+// A server of one colour's tiles at every address, counting what it is asked.
+struct TMagentaServer : IHttpClient {
+  std::atomic<int>& Asked;
+  explicit TMagentaServer(std::atomic<int>& asked) : Asked(asked) {}
+  void Get(const std::string&, std::string& buffer) override {
+    static const std::string tile = [] {
+      std::vector<unsigned char> pixels;
+      for (int i = 0; i < TileSide * TileSide; ++i) pixels.insert(pixels.end(), {255, 0, 255});
+      return test::EncodeJpegPixels(pixels, TileSide, TileSide, 3);
+    }();
+    ++Asked;
+    buffer += tile;
+  }
+};
+
+// Panned over more tiles than the decoded ones held can take, the dialog draws
+// each view's tiles as they come from the network (first not in the disk
+// cache, then in it), and holds no more than its bound. What is drawn comes
+// from memory: with the disk cache gone, the paint still shows it.
+TEST(DesktopMapPick, BackgroundTilesArriveIntoABoundedCache) {
+  const test::TEnvironmentGuard cacheHome("XDG_CACHE_HOME");
+  std::atomic<int> asked = 0;
+  TDesktopRun run("[Download]\r\nTilePause=0\r\n", [&asked] { return std::make_unique<TMagentaServer>(asked); });
+  cacheHome.Set((run.Dir / "cache").string());
+  TQuickSleeper sleeper;
+  run.App->Form1.MapPick->Sleeper = &sleeper;
+  QWidget* main = run.Main();
+  test::WhenModal([&](QWidget* window) {
+    auto* dialog = dynamic_cast<TMapPickDialog*>(window);
+    ASSERT_NE(dialog, nullptr);
+    auto* map = dialog->Map();
+    const TTileCache& held = dialog->BackgroundTiles();
+    const auto magenta = [&] {
+      const QColor c = map->grab().toImage().pixelColor(map->width() / 2, map->height() / 2);
+      return c.red() > 200 && c.green() < 60 && c.blue() > 200;
+    };
+    std::size_t most = 0;
+    std::set<TTileKey> shown;
+    constexpr int Zoom = 5;
+    const int across = std::max(1, map->width() / TileSide), down = std::max(1, map->height() / TileSide);
+    // Steps a little wider than the view: every step brings in tiles not held.
+    for (int row = 1; row < 20; row += down + 2)
+      for (int column = 1; column < 32; column += across + 1) {
+        map->View().CentreOn(PixelToLonLat({(column + 0.5) * TileSide, (row + 0.5) * TileSide}, Zoom), Zoom);
+        map->Refresh();
+        test::WaitUntil([&] {
+          most = std::max(most, held.Bytes());
+          return dialog->BackgroundRead() && magenta();
+        });
+        for (const TTileKey& key : LoadOrder(map->View(), ChooseTiles(map->View(), Zoom, {0, 0, 31, 31})))
+          shown.insert(key);
+      }
+    // Far more than fit: the bound was put to the test.
+    EXPECT_GT(shown.size() * TileSide * TileSide * 4, 2 * TMapPickDialog::BackgroundCacheBytes);
+    EXPECT_LE(most, TMapPickDialog::BackgroundCacheBytes);
+    EXPECT_GE(asked, 300);
+    std::filesystem::remove_all(run.Dir / "cache");
+    EXPECT_TRUE(magenta());
+    if (const char* folder = std::getenv("MERIDANE_GRAB_DIR"))
+      dialog->grab().save(QString(folder) + "/map-pick-panned.png");
+    test::Find<QDialogButtonBox>(dialog, "Buttons")->button(QDialogButtonBox::Cancel)->click();
+  });
+  test::Find<QPushButton>(main, "ButtonMap")->click();
+  EXPECT_TRUE(test::WaitUntil([] { return QApplication::activeModalWidget() == nullptr; }));
 }
 
 // With no network the map still shows where things are: the land and the
