@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csetjmp>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -15,59 +14,19 @@
 #include <utility>
 #include <vector>
 
-// jpeglib.h needs FILE and size_t declared before it.
-#include <jpeglib.h>
-
 #include "combine/ArchiveWrite.h"
 #include "combine/Pyramid.h"
 #include "combine/Workers.h"
 #include "task/ImageData.h"
+#include "tiles/Encode.h"
 
 namespace meridane {
 
 namespace {
 
-struct TJpegErrors {
-  jpeg_error_mgr Manager;  // first: libjpeg hands its address back as info->err
-  std::jmp_buf Jump;
-};
-
-void JpegFail(j_common_ptr info) { std::longjmp(reinterpret_cast<TJpegErrors*>(info->err)->Jump, 1); }
-
 // One tile as a complete JPEG stream in YCbCr with 2x2 chroma subsampling,
 // as the TIFF's tags declare. Transparent pixels are black.
-std::string JpegTile(const TRgba& pixels, int quality) {
-  jpeg_compress_struct info;
-  TJpegErrors errors;
-  info.err = jpeg_std_error(&errors.Manager);
-  errors.Manager.error_exit = JpegFail;
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  volatile bool done = false;
-  if (setjmp(errors.Jump) == 0) {
-    jpeg_create_compress(&info);
-    jpeg_mem_dest(&info, &buffer, &size);
-    info.image_width = info.image_height = TileSide;
-    info.input_components = 4;
-    info.in_color_space = JCS_EXT_RGBA;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, quality, TRUE);
-    info.write_JFIF_header = FALSE;
-    jpeg_start_compress(&info, TRUE);
-    while (info.next_scanline < info.image_height) {
-      JSAMPROW row =
-          const_cast<unsigned char*>(pixels.data()) + static_cast<std::size_t>(info.next_scanline) * TileSide * 4;
-      jpeg_write_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_compress(&info);
-    done = true;
-  }
-  jpeg_destroy_compress(&info);
-  std::string bytes = done ? std::string(reinterpret_cast<const char*>(buffer), size) : std::string();
-  std::free(buffer);
-  if (!done) throw std::runtime_error("Cannot compress a tile as JPEG");
-  return bytes;
-}
+std::string JpegTile(const TRgba& pixels, int quality) { return CompressJpegTile(pixels.data(), 4, quality, false); }
 
 // zlib-wrapped DEFLATE, TIFF's compression 8. One compressor a thread.
 std::string Deflate(const unsigned char* data, std::size_t size) {

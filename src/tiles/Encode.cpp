@@ -33,9 +33,7 @@ std::vector<unsigned char> OverWhite(const TRgba& pixels) {
 
 }  // namespace
 
-std::string EncodeJpegTile(const TRgba& pixels, int quality) {
-  if (pixels.size() != TilePixels * 4) throw std::invalid_argument("not a tile's pixels");
-  const std::vector<unsigned char> rgb = OverWhite(pixels);
+std::string CompressJpegTile(const unsigned char* rows, int components, int quality, bool jfif) {
   jpeg_compress_struct info;
   TJpegErrors errors;
   info.err = jpeg_std_error(&errors.Manager);
@@ -47,13 +45,14 @@ std::string EncodeJpegTile(const TRgba& pixels, int quality) {
     jpeg_create_compress(&info);
     jpeg_mem_dest(&info, &buffer, &size);
     info.image_width = info.image_height = TileSide;
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
+    info.input_components = components;
+    info.in_color_space = components == 4 ? JCS_EXT_RGBA : JCS_RGB;
     jpeg_set_defaults(&info);
     jpeg_set_quality(&info, quality, TRUE);
+    info.write_JFIF_header = jfif ? TRUE : FALSE;
     jpeg_start_compress(&info, TRUE);
     while (info.next_scanline < info.image_height) {
-      JSAMPROW row = const_cast<unsigned char*>(rgb.data()) + static_cast<std::size_t>(info.next_scanline) * TileSide * 3;
+      JSAMPROW row = const_cast<unsigned char*>(rows) + static_cast<std::size_t>(info.next_scanline) * TileSide * components;
       jpeg_write_scanlines(&info, &row, 1);
     }
     jpeg_finish_compress(&info);
@@ -64,6 +63,11 @@ std::string EncodeJpegTile(const TRgba& pixels, int quality) {
   std::free(buffer);
   if (!done) throw std::runtime_error("Cannot compress a tile as JPEG");
   return bytes;
+}
+
+std::string EncodeJpegTile(const TRgba& pixels, int quality) {
+  if (pixels.size() != TilePixels * 4) throw std::invalid_argument("not a tile's pixels");
+  return CompressJpegTile(OverWhite(pixels).data(), 3, quality);
 }
 
 std::string EncodePngTile(const TRgba& pixels) {

@@ -10,6 +10,11 @@ namespace meridane {
 // transparency: a pixel is laid over white by its alpha, so a part no tile
 // covers comes out white. Throws std::runtime_error when libjpeg fails.
 std::string EncodeJpegTile(const TRgba& pixels, int quality);
+// TileSide rows of TileSide pixels of 3 samples (RGB) or 4 (RGBA, the alpha
+// left out) as a JPEG at quality in YCbCr with 2x2 chroma subsampling; jfif:
+// with the JFIF header (a TIFF's tiles go without). Throws std::runtime_error
+// when libjpeg fails.
+std::string CompressJpegTile(const unsigned char* rows, int components, int quality, bool jfif = true);
 
 // A tile's TilePixels RGBA as a PNG file, transparency kept (RGB when every
 // pixel is opaque, which is smaller). Throws std::runtime_error when libpng fails.
