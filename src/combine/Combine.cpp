@@ -258,10 +258,8 @@ std::uintmax_t FolderBytes(const fs::path& folder) {
   return bytes;
 }
 
-}  // namespace
-
-namespace {
 constexpr const char* SeveralZoomsText = "Several zooms can go only into .mbtiles, .pmtiles, .sqlitedb or a folder of tiles.";
+
 }  // namespace
 
 TCombineSummary Combine(const std::vector<TTileSource>& given, const TCombineRun& run) {
