@@ -1,6 +1,6 @@
 // meridane_write_archive mbtiles|pmtiles OUT TILES FOLDER: writes the archive
 // of the task meridane_link_tiles made of about TILES tiles in FOLDER, reading
-// every tile file once. Each tile gets its column and row appended, so that no
+// every tile file once, in the order the archive asks for. Each tile gets its column and row appended, so that no
 // two are alike even when the files are links to a few (an archive that stores
 // repeats once would otherwise write almost nothing). With FOLDER "-" the tiles
 // are 100 bytes made up on the spot: the archive's own memory, without files.
@@ -14,6 +14,7 @@
 #include "SquareTask.h"
 #include "combine/Mbtiles.h"
 #include "combine/Pmtiles.h"
+#include "combine/Source.h"
 #include "geo/Commonfunc.h"
 #include "task/TileGrid.h"
 
@@ -35,22 +36,24 @@ int main(int argc, char** argv) {
     const long long last = meridane::GridSize(set.Zoom) - 1;
     std::string tile;
     unsigned long long bytes = 0;
-    for (int y = set.MinY; y <= set.MaxY; ++y)
-      for (int x = set.MinX; x <= set.MaxX; ++x) {
-        if (madeUp) {
-          tile.assign(92, static_cast<char>('a' + (x + y) % 26));
-        } else {
-          // One read of the whole file, as a reader of tiles would do it.
-          const std::string path = grid.TilePath(x, grid.FromSouth() == 1 ? static_cast<int>(last - y) : y);
-          std::ifstream in(path, std::ios::binary | std::ios::ate);
-          tile.resize(static_cast<std::size_t>(in.tellg()));
-          in.seekg(0).read(tile.data(), static_cast<std::streamsize>(tile.size()));
-          if (!in) throw std::runtime_error("Cannot open file " + path);
-        }
-        tile += std::to_string(x) + "," + std::to_string(y);
-        bytes += tile.size();
-        sink->Add(x, y, tile);
+    // In the order the sink asks for, as the combiner's feed gives it.
+    const meridane::TTileOrder order(set, sink->WantsTileIdOrder());
+    for (long long i = 0; i < order.Count(); ++i) {
+      const auto [x, y] = order.At(i);
+      if (madeUp) {
+        tile.assign(92, static_cast<char>('a' + (x + y) % 26));
+      } else {
+        // One read of the whole file, as a reader of tiles would do it.
+        const std::string path = grid.TilePath(x, grid.FromSouth() == 1 ? static_cast<int>(last - y) : y);
+        std::ifstream in(path, std::ios::binary | std::ios::ate);
+        tile.resize(static_cast<std::size_t>(in.tellg()));
+        in.seekg(0).read(tile.data(), static_cast<std::streamsize>(tile.size()));
+        if (!in) throw std::runtime_error("Cannot open file " + path);
       }
+      tile += std::to_string(x) + "," + std::to_string(y);
+      bytes += tile.size();
+      sink->Add(x, y, tile);
+    }
     sink->Finish();
     std::printf("%lld tiles, %llu bytes\n", set.Count(), bytes);
   } catch (const std::runtime_error& e) {
