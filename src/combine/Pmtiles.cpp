@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
-#include <functional>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -30,6 +30,33 @@ constexpr int CompressionNone = PmtilesCompressionNone, CompressionGzip = Pmtile
 
 void PutLittle(std::string& out, std::uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xff));
+}
+
+// Every byte of a tile, hashed in four lanes at once: std::hash took a fifth
+// of a run's time over tiles of tens of KB. It only picks the tiles that are
+// then compared byte for byte.
+std::uint64_t HashBytes(std::string_view bytes) {
+  constexpr std::uint64_t K = 0x9e3779b97f4a7c15;
+  std::uint64_t lanes[4] = {K, K ^ 1, K ^ 2, K ^ 3};
+  const char* p = bytes.data();
+  std::size_t n = bytes.size();
+  const auto mix = [](std::uint64_t& lane, const char* at) {
+    std::uint64_t word;
+    std::memcpy(&word, at, sizeof word);
+    lane = (lane ^ word) * K;
+    lane ^= lane >> 29;
+  };
+  for (; n >= 32; p += 32, n -= 32)
+    for (int i = 0; i < 4; ++i) mix(lanes[i], p + 8 * i);
+  for (int i = 0; n >= 8; p += 8, n -= 8) mix(lanes[i++], p);
+  char tail[8] = {};
+  std::memcpy(tail, p, n);
+  mix(lanes[3], tail);
+  std::uint64_t h = bytes.size();
+  for (const std::uint64_t lane : lanes) h = (h ^ lane) * K, h ^= h >> 32;
+  h ^= h >> 33;
+  h *= 0xff51afd7ed558ccd;
+  return h ^ (h >> 33);
 }
 
 std::int32_t Degrees7(double degrees) { return static_cast<std::int32_t>(std::lround(degrees * 1e7)); }
@@ -225,7 +252,7 @@ std::uint32_t TPmtilesWriter::TState::Store(std::string_view bytes) {
   if (bytes.size() > std::numeric_limits<std::uint32_t>::max())
     throw EWriteError(Path, "a tile is larger than 4 GB");
   if ((Contents.size() + 1) * 2 > Slots.size()) Grow();
-  const std::uint64_t hash = std::hash<std::string_view>()(bytes);
+  const std::uint64_t hash = HashBytes(bytes);
   const std::size_t mask = Slots.size() - 1;
   std::size_t at = hash & mask;
   for (; Slots[at]; at = (at + 1) & mask) {
