@@ -1,6 +1,8 @@
-// meridane_write_archive mbtiles|pmtiles OUT TILES FOLDER: writes the archive
+// meridane_write_archive mbtiles|pmtiles|pmtiles-rows OUT TILES FOLDER: writes the archive
 // of the task meridane_link_tiles made of about TILES tiles in FOLDER, reading
-// every tile file once, in the order the archive asks for. Each tile gets its column and row appended, so that no
+// every tile file once, in the order the archive asks for (pmtiles-rows: in
+// rows, as with the zooms below, which the PMTiles writer puts in order at
+// the end). Each tile gets its column and row appended, so that no
 // two are alike even when the files are links to a few (an archive that stores
 // repeats once would otherwise write almost nothing). With FOLDER "-" the tiles
 // are 100 bytes made up on the spot: the archive's own memory, without files.
@@ -20,7 +22,7 @@
 
 int main(int argc, char** argv) {
   if (argc != 5) {
-    std::fprintf(stderr, "usage: %s mbtiles|pmtiles OUT TILES FOLDER\n", argv[0]);
+    std::fprintf(stderr, "usage: %s mbtiles|pmtiles|pmtiles-rows OUT TILES FOLDER\n", argv[0]);
     return 2;
   }
   const std::string format = argv[1], folder = argv[4];
@@ -37,7 +39,7 @@ int main(int argc, char** argv) {
     std::string tile;
     unsigned long long bytes = 0;
     // In the order the sink asks for, as the combiner's feed gives it.
-    const meridane::TTileOrder order(set, sink->WantsTileIdOrder());
+    const meridane::TTileOrder order(set, sink->WantsTileIdOrder() && format != "pmtiles-rows");
     for (long long i = 0; i < order.Count(); ++i) {
       const auto [x, y] = order.At(i);
       if (madeUp) {
