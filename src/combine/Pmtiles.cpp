@@ -304,7 +304,7 @@ std::string TPmtilesWriter::TState::HeaderBytes(const TSections& at) const {
   PutLittle(out, addressed, 8);
   PutLittle(out, Entries.size(), 8);
   PutLittle(out, Contents.size(), 8);
-  out.push_back(1);  // clustered: tiles in tile id order
+  out.push_back(1);  // clustered: written straight or copied at the end, the tiles are in tile id order
   out.push_back(CompressionGzip);
   out.push_back(CompressionNone);  // tiles as downloaded
   out.push_back(static_cast<char>(PmtilesTileType(Set.Format)));
