@@ -1,6 +1,8 @@
-// meridane_write_archive mbtiles|pmtiles OUT TILES FOLDER: writes the archive
+// meridane_write_archive mbtiles|pmtiles|pmtiles-rows OUT TILES FOLDER: writes the archive
 // of the task meridane_link_tiles made of about TILES tiles in FOLDER, reading
-// every tile file once. Each tile gets its column and row appended, so that no
+// every tile file once, in the order the archive asks for (pmtiles-rows: in
+// rows, as with the zooms below, which the PMTiles writer puts in order at
+// the end). Each tile gets its column and row appended, so that no
 // two are alike even when the files are links to a few (an archive that stores
 // repeats once would otherwise write almost nothing). With FOLDER "-" the tiles
 // are 100 bytes made up on the spot: the archive's own memory, without files.
@@ -14,12 +16,13 @@
 #include "SquareTask.h"
 #include "combine/Mbtiles.h"
 #include "combine/Pmtiles.h"
+#include "combine/Source.h"
 #include "geo/Commonfunc.h"
 #include "task/TileGrid.h"
 
 int main(int argc, char** argv) {
   if (argc != 5) {
-    std::fprintf(stderr, "usage: %s mbtiles|pmtiles OUT TILES FOLDER\n", argv[0]);
+    std::fprintf(stderr, "usage: %s mbtiles|pmtiles|pmtiles-rows OUT TILES FOLDER\n", argv[0]);
     return 2;
   }
   const std::string format = argv[1], folder = argv[4];
@@ -35,22 +38,24 @@ int main(int argc, char** argv) {
     const long long last = meridane::GridSize(set.Zoom) - 1;
     std::string tile;
     unsigned long long bytes = 0;
-    for (int y = set.MinY; y <= set.MaxY; ++y)
-      for (int x = set.MinX; x <= set.MaxX; ++x) {
-        if (madeUp) {
-          tile.assign(92, static_cast<char>('a' + (x + y) % 26));
-        } else {
-          // One read of the whole file, as a reader of tiles would do it.
-          const std::string path = grid.TilePath(x, grid.FromSouth() == 1 ? static_cast<int>(last - y) : y);
-          std::ifstream in(path, std::ios::binary | std::ios::ate);
-          tile.resize(static_cast<std::size_t>(in.tellg()));
-          in.seekg(0).read(tile.data(), static_cast<std::streamsize>(tile.size()));
-          if (!in) throw std::runtime_error("Cannot open file " + path);
-        }
-        tile += std::to_string(x) + "," + std::to_string(y);
-        bytes += tile.size();
-        sink->Add(x, y, tile);
+    // In the order the sink asks for, as the combiner's feed gives it.
+    const meridane::TTileOrder order(set, sink->WantsTileIdOrder() && format != "pmtiles-rows");
+    for (long long i = 0; i < order.Count(); ++i) {
+      const auto [x, y] = order.At(i);
+      if (madeUp) {
+        tile.assign(92, static_cast<char>('a' + (x + y) % 26));
+      } else {
+        // One read of the whole file, as a reader of tiles would do it.
+        const std::string path = grid.TilePath(x, grid.FromSouth() == 1 ? static_cast<int>(last - y) : y);
+        std::ifstream in(path, std::ios::binary | std::ios::ate);
+        tile.resize(static_cast<std::size_t>(in.tellg()));
+        in.seekg(0).read(tile.data(), static_cast<std::streamsize>(tile.size()));
+        if (!in) throw std::runtime_error("Cannot open file " + path);
       }
+      tile += std::to_string(x) + "," + std::to_string(y);
+      bytes += tile.size();
+      sink->Add(x, y, tile);
+    }
     sink->Finish();
     std::printf("%lld tiles, %llu bytes\n", set.Count(), bytes);
   } catch (const std::runtime_error& e) {

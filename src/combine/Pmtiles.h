@@ -14,9 +14,12 @@ namespace meridane {
 // Writes a PMTiles 3 file: tiles in tile id order, identical tiles stored once
 // (and runs of them as one entry), gzip-compressed directories and metadata,
 // leaf directories when the root would not fit the file's first 16 KB. Tiles
-// wait in an unnamed file beside the target until Finish puts them in order,
-// so the disk needs room for the tiles twice. Memory held: 16 bytes for every
-// tile given, about 40 more for every distinct one.
+// given in tile id order (WantsTileIdOrder) are written into the file as they
+// come, after 16 KB kept for the header and the root, with the metadata and the
+// leaves after them. Once a tile comes out of that order they move to an
+// unnamed file beside the target until Finish puts them in order, so the disk
+// then needs room for the tiles twice. Memory held: 16 bytes for every tile
+// given, about 40 more for every distinct one.
 class TPmtilesWriter : public ITileSink {
  public:
   // Creates the file at path, replacing what is there.
@@ -27,6 +30,7 @@ class TPmtilesWriter : public ITileSink {
 
   void Add(int x, int y, std::optional<std::string_view> bytes) override;
   void Finish() override;
+  bool WantsTileIdOrder() const override { return true; }
   bool TakesLevels() const override { return true; }
   void AddLevelTile(int zoom, int x, int y, std::string_view bytes) override;
 

@@ -23,6 +23,7 @@
 #include "task/ProjectFile.h"
 #include "combine/Levels.h"
 #include "tiles/Inputs.h"
+#include "tiles/Pmtiles.h"
 #include "tiles/Structure.h"
 #include "tiles/TileReader.h"
 
@@ -40,7 +41,7 @@ struct TOverlap {
   std::size_t Winner = 0;
 };
 
-// Consecutive tiles in row order, their good files' bytes one after another
+// Consecutive tiles in the feed's order, their good files' bytes one after another
 // (an overlap's in Overlaps instead).
 struct TChunk {
   std::vector<TTileKind> Kinds;
@@ -70,7 +71,7 @@ TTileKind CheckedKind(std::string_view bytes, bool pixels) {
 
 // Reads the tiles into chunks on a thread of its own, and has a few more
 // threads decode each chunk's good tiles, so that the disk rather than the
-// decoder sets the pace. Chunks are handed on in row order once checked, at
+// decoder sets the pace. Chunks are handed on in their order once checked, at
 // most Window of them ahead of the one who takes them.
 class TReadAhead {
  public:
@@ -78,8 +79,8 @@ class TReadAhead {
 
   // halves: each good tile's pixels halved too, 64 KB a tile, so that chunks
   // are smaller then.
-  TReadAhead(const TTileSource& source, TSourceTiles& reader, bool pixels, bool halves)
-      : Source(source),
+  TReadAhead(const TTileOrder& order, TSourceTiles& reader, bool pixels, bool halves)
+      : Order(order),
         Reader(reader),
         Pixels(pixels),
         Halves(halves),
@@ -139,14 +140,13 @@ class TReadAhead {
   }
 
   void Read() {
-    const TTileSet& set = Source.Set;
-    const long long columns = set.Columns();
     TChunk chunk;
-    for (long long i = 0; i < set.Count(); ++i) {
-      const int x = static_cast<int>(set.MinX + i % columns), y = static_cast<int>(set.MinY + i / columns);
+    const long long count = Order.Count();
+    for (long long i = 0; i < count; ++i) {
+      const auto [x, y] = Order.At(i);
       chunk.Kinds.push_back(Reader.Layers() == 1 ? Reader.ReadLayer(0, x, y, chunk.Bytes) : ReadLayers(x, y, chunk));
       chunk.Ends.push_back(chunk.Bytes.size());
-      if (chunk.Kinds.size() < ChunkTiles && chunk.Bytes.size() < ChunkBytes && i + 1 < set.Count()) continue;
+      if (chunk.Kinds.size() < ChunkTiles && chunk.Bytes.size() < ChunkBytes && i + 1 < count) continue;
       std::unique_lock lock(Mutex);
       Changed.wait(lock, [this] { return Stopping || Failure || Slots.size() < Window; });
       if (Stopping || Failure) return;
@@ -243,7 +243,7 @@ class TReadAhead {
     }
   }
 
-  const TTileSource& Source;
+  const TTileOrder& Order;
   TSourceTiles& Reader;
   const bool Pixels, Halves;
   const std::size_t ChunkTiles, Checkers, Window;
@@ -276,6 +276,24 @@ bool AnyTileLeftOut(const TTileSource& source, std::size_t maxBytes) {
 
 }  // namespace
 
+TTileOrder::TTileOrder(const TTileSet& set, bool tileIds)
+    : Zoom(set.Zoom), MinX(set.MinX), MinY(set.MinY), Columns(std::max(set.Columns(), 1LL)), Tiles(set.Count()) {
+  if (!tileIds) return;
+  const std::uint64_t before = PmtilesTileId(Zoom, 0, 0);
+  if (Tiles > 0) Steps.reserve(static_cast<std::size_t>(Tiles));
+  for (int y = set.MinY; y <= set.MaxY; ++y)
+    for (int x = set.MinX; x <= set.MaxX; ++x)
+      Steps.push_back(PmtilesTileId(Zoom, static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y)) - before);
+  std::sort(Steps.begin(), Steps.end());
+  Tiles = static_cast<long long>(Steps.size());
+}
+
+std::pair<int, int> TTileOrder::At(long long i) const {
+  if (Steps.empty()) return {static_cast<int>(MinX + i % Columns), static_cast<int>(MinY + i / Columns)};
+  const auto [x, y] = PmtilesTileAt(Zoom, Steps[static_cast<std::size_t>(i)]);
+  return {static_cast<int>(x), static_cast<int>(y)};
+}
+
 std::string FirstTileFormat(const TTileSource& source, const TFeedOptions& options, long long maxTiles) {
   TSourceTiles tiles(source, options.ProgramFolder, options.MaxTileBytes);
   const TTileSet& set = source.Set;
@@ -294,8 +312,9 @@ TFeedResult FeedTiles(const TTileSource& source, ITileSink& sink, const TFeedOpt
   auto nextProgress = Clock::now() + std::chrono::milliseconds(100);
   TFeedResult result;
   if (options.LookAhead && AnyTileLeftOut(source, options.MaxTileBytes)) sink.LeftOutAhead();
-  TReadAhead reader(source, tiles, options.Pixels, static_cast<bool>(options.OnHalf));
-  const long long columns = source.Set.Columns();
+  // The zooms below are built from rows.
+  const TTileOrder order(source.Set, sink.WantsTileIdOrder() && !options.OnHalf);
+  TReadAhead reader(order, tiles, options.Pixels, static_cast<bool>(options.OnHalf));
   long long fed = 0;
   for (TChunk chunk = reader.Next(); !chunk.Kinds.empty(); chunk = reader.Next()) {
     std::size_t begin = 0;
@@ -306,8 +325,7 @@ TFeedResult FeedTiles(const TTileSource& source, ITileSink& sink, const TFeedOpt
         result.Stopped = true;
         return result;
       }
-      const int x = static_cast<int>(source.Set.MinX + fed % columns);
-      const int y = static_cast<int>(source.Set.MinY + fed / columns);
+      const auto [x, y] = order.At(fed);
       const TTileKind kind = chunk.Kinds[k];
       const bool overlapped = overlap != chunk.Overlaps.cend() && overlap->Index == k;
       if (kind == TTileKind::Good) {

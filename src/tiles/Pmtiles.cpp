@@ -49,6 +49,25 @@ std::uint64_t PmtilesTileId(int zoom, std::uint32_t x, std::uint32_t y) {
   return before + index;
 }
 
+std::pair<std::uint32_t, std::uint32_t> PmtilesTileAt(int zoom, std::uint64_t step) {
+  // PmtilesTileId backwards: from the smallest quadrants up, each turned back.
+  std::uint64_t x = 0, y = 0;
+  for (std::uint64_t s = 1; s < (std::uint64_t{1} << zoom); s <<= 1, step >>= 2) {
+    const std::uint64_t rx = 1 & (step >> 1);
+    const std::uint64_t ry = 1 & (step ^ rx);
+    if (ry == 0) {
+      if (rx == 1) {
+        x = s - 1 - x;
+        y = s - 1 - y;
+      }
+      std::swap(x, y);
+    }
+    x += s * rx;
+    y += s * ry;
+  }
+  return {static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y)};
+}
+
 std::string EncodePmtilesDirectory(std::span<const TPmtilesEntry> entries) {
   std::string out;
   out.reserve(entries.size() * 6 + 8);

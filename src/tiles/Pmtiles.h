@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // What the PMTiles reader and writer share: the layout of the header, tile ids
@@ -28,6 +29,9 @@ void PutVarint(std::string& out, std::uint64_t value);
 // A tile's place on the Hilbert curves of all zooms: every tile of lower zooms
 // comes first, then the curve through the zoom's grid from its north-west tile.
 std::uint64_t PmtilesTileId(int zoom, std::uint32_t x, std::uint32_t y);
+// The tile at step on the zoom's curve (its id less the tiles of lower zooms),
+// as column and row.
+std::pair<std::uint32_t, std::uint32_t> PmtilesTileAt(int zoom, std::uint64_t step);
 
 // One entry of a directory: RunLength tiles from TileId on with the same bytes,
 // at Offset in the tile data; RunLength 0 points to a leaf directory instead.

@@ -10,6 +10,7 @@
 
 #include "combine/Mbtiles.h"
 #include "combine/Pmtiles.h"
+#include "combine/Source.h"
 #include "combine/TileSink.h"
 #include "geo/Commonfunc.h"
 #include "tiles/MbtilesReader.h"
@@ -35,13 +36,24 @@ inline TTileSet SetOf(int zoom, int x0, int y0, int x1, int y1, std::string form
 // What a tile's bytes are, or nothing for a tile left out.
 using TTileRule = std::function<std::optional<std::string>(int x, int y)>;
 
-// Gives a sink every tile of the set as the combiner does: row by row from the north.
-inline void WriteSet(ITileSink& sink, const TTileSet& set, const TTileRule& rule) {
-  for (int y = set.MinY; y <= set.MaxY; ++y)
-    for (int x = set.MinX; x <= set.MaxX; ++x) {
-      const std::optional<std::string> bytes = rule(x, y);
-      sink.Add(x, y, bytes ? std::optional<std::string_view>(*bytes) : std::nullopt);
-    }
+// The orders a sink may be given a set's tiles in.
+enum class TOrder {
+  Rows,            // from the north, as for the zooms below
+  TileIds,         // as the feed gives a sink that asks for it
+  LastTwoSwapped,  // tile ids but the last two: out of order only at the end
+};
+
+// Gives a sink every tile of the set as the combiner does: row by row from the
+// north, or in another order.
+inline void WriteSet(ITileSink& sink, const TTileSet& set, const TTileRule& rule, TOrder order = TOrder::Rows) {
+  const TTileOrder tiles(set, order != TOrder::Rows);
+  for (long long i = 0; i < tiles.Count(); ++i) {
+    const long long last = tiles.Count() - 1;
+    const bool swapped = order == TOrder::LastTwoSwapped && i >= last - 1;
+    const auto [x, y] = tiles.At(swapped ? 2 * last - 1 - i : i);
+    const std::optional<std::string> bytes = rule(x, y);
+    sink.Add(x, y, bytes ? std::optional<std::string_view>(*bytes) : std::nullopt);
+  }
   sink.Finish();
 }
 

@@ -8,7 +8,9 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
+#include <utility>
 
 #include "combine/ArchiveWrite.h"
 #include "combine/ReadBack.h"
@@ -17,6 +19,7 @@
 #include "support/ProcessState.h"
 #include "support/TempDir.h"
 #include "tiles/Archive.h"
+#include "tiles/Pmtiles.h"
 
 namespace meridane::test {
 namespace {
@@ -180,6 +183,7 @@ TEST(FeedTilesTest, LookingAheadTellsOfATileLeftOutBeforeTheFirst) {
   }
 }
 
+// In rows, or in tile id order for a sink that asks for it: every tile once.
 TEST(FeedTilesTest, ReadingAheadKeepsEveryTileWithItsBytes) {
   // More tiles than the reader holds at once, of sizes that vary.
   TTiles tiles;
@@ -187,20 +191,33 @@ TEST(FeedTilesTest, ReadingAheadKeepsEveryTileWithItsBytes) {
     for (int y = 0; y < 30; ++y)
       if ((x + y) % 7 != 0) tiles.Put("gs_" + std::to_string(x) + "_" + std::to_string(y) + "_6.jpg",
                                       Jpeg(std::string(static_cast<std::size_t>(x * y), 'x') + std::to_string(x)));
-  TSinkLog log;
-  const TTileSource source = FolderSource(tiles.Folder, 6);
-  auto sink = RecordingSinks(log)(TOutputFormat::PMTiles, tiles.Dir / "out.pmtiles", source.Set, {});
-  FeedTiles(source, *sink, {.ProgramFolder = tiles.Program});
-  ASSERT_EQ(log.Added.size(), 40U * 30U);
-  for (std::size_t i = 0; i < log.Added.size(); ++i) {
-    const TAdded& added = log.Added[i];
-    ASSERT_EQ(added.X, static_cast<int>(i % 40));
-    ASSERT_EQ(added.Y, static_cast<int>(i / 40));
-    const auto expected = (added.X + added.Y) % 7 == 0
-                              ? std::nullopt
-                              : std::optional(Jpeg(std::string(static_cast<std::size_t>(added.X * added.Y), 'x') +
-                                                   std::to_string(added.X)));
-    ASSERT_EQ(added.Bytes, expected) << added.X << "," << added.Y;
+  for (const bool tileIds : {false, true}) {
+    SCOPED_TRACE(tileIds ? "in tile id order" : "in rows");
+    TSinkLog log;
+    log.TileIdOrder = tileIds;
+    const TTileSource source = FolderSource(tiles.Folder, 6);
+    auto sink = RecordingSinks(log)(TOutputFormat::PMTiles, tiles.Dir / "out.pmtiles", source.Set, {});
+    FeedTiles(source, *sink, {.ProgramFolder = tiles.Program});
+    ASSERT_EQ(log.Added.size(), 40U * 30U);
+    std::set<std::pair<int, int>> seen;
+    for (std::size_t i = 0; i < log.Added.size(); ++i) {
+      const TAdded& added = log.Added[i];
+      ASSERT_TRUE(seen.insert({added.X, added.Y}).second) << added.X << "," << added.Y;
+      ASSERT_TRUE(added.X >= 0 && added.X < 40 && added.Y >= 0 && added.Y < 30) << added.X << "," << added.Y;
+      if (!tileIds) {
+        ASSERT_EQ(added.X, static_cast<int>(i % 40));
+        ASSERT_EQ(added.Y, static_cast<int>(i / 40));
+      } else if (i > 0) {
+        const TAdded& before = log.Added[i - 1];
+        ASSERT_LT(PmtilesTileId(6, static_cast<std::uint32_t>(before.X), static_cast<std::uint32_t>(before.Y)),
+                  PmtilesTileId(6, static_cast<std::uint32_t>(added.X), static_cast<std::uint32_t>(added.Y)));
+      }
+      const auto expected = (added.X + added.Y) % 7 == 0
+                                ? std::nullopt
+                                : std::optional(Jpeg(std::string(static_cast<std::size_t>(added.X * added.Y), 'x') +
+                                                     std::to_string(added.X)));
+      ASSERT_EQ(added.Bytes, expected) << added.X << "," << added.Y;
+    }
   }
 }
 

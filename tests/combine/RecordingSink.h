@@ -25,6 +25,7 @@ struct TSinkLog {
   std::vector<TAdded> Added;
   bool Finished = false;
   int LeftOutAheadAt = -1;  // the count of Adds when LeftOutAhead came
+  bool TileIdOrder = false;  // what the sinks ask for
   // Before each Add, with the count so far: may throw or raise a stop.
   std::function<void(int added)> BeforeAdd;
 };
@@ -50,6 +51,7 @@ class TRecordingSink : public ITileSink {
   }
   void Finish() override { Log.Finished = true; }
   void LeftOutAhead() override { Log.LeftOutAheadAt = static_cast<int>(Log.Added.size()); }
+  bool WantsTileIdOrder() const override { return Log.TileIdOrder; }
 
  private:
   TSinkLog& Log;
