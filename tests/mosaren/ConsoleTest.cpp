@@ -12,6 +12,7 @@
 #include "config/Config.h"
 #include "mosaren/CombineForm.h"
 #include "mosaren/Console.h"
+#include "mosaren/RunConsole.h"
 #include "support/Images.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
@@ -23,20 +24,6 @@ namespace meridane::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct TConsoleRun {
-  int Status = 0;
-  std::string Out, Err;
-};
-
-TConsoleRun RunConsole(std::vector<std::string> args, const TCombineEnvironment& env) {
-  args.insert(args.begin(), "mosaren");
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  std::ostringstream out, err;
-  const int status = RunCombineConsole(static_cast<int>(argv.size()), argv.data(), out, err, env);
-  return {status, out.str(), err.str()};
-}
 
 TEST(CombineConsoleTest, ExitStatusesAndMessages) {
   TTempDir dir;

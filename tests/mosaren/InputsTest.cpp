@@ -2,11 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <sstream>
 
 #include "combine/Archives.h"
 #include "combine/RecordingSink.h"
-#include "mosaren/Console.h"
+#include "mosaren/RunConsole.h"
 #include "support/Images.h"
 #include "support/TempDir.h"
 
@@ -14,20 +13,6 @@ namespace meridane::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct TRun {
-  int Status = 0;
-  std::string Out, Err;
-};
-
-TRun Mosaren(std::vector<std::string> args, const TCombineEnvironment& env) {
-  args.insert(args.begin(), "mosaren");
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  std::ostringstream out, err;
-  const int status = RunCombineConsole(static_cast<int>(argv.size()), argv.data(), out, err, env);
-  return {status, out.str(), err.str()};
-}
 
 // A tile of one colour of its own, so that every tile is told apart by its bytes.
 std::string Tile(int shade, bool png = false) {
@@ -109,8 +94,8 @@ TEST(CombineInputs, EveryKindOfInputGivesItsTilesAtTheirPlaces) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Args.front() + " " + c.Args[1]);
     TSinkLog log;
-    const TRun run =
-        Mosaren(c.Args, {.ProgramFolder = dir.Path(), .StopSignal = [] { return 0; }, .MakeSink = RecordingSinks(log)});
+    const TConsoleRun run =
+        RunConsole(c.Args, {.ProgramFolder = dir.Path(), .StopSignal = [] { return 0; }, .MakeSink = RecordingSinks(log)});
     EXPECT_EQ(run.Status, c.Status);
     EXPECT_EQ(run.Err, c.Err);
     if (c.Status != 0) continue;
@@ -150,8 +135,8 @@ TEST(CombineInputs, OverlappingInputsBecomeOneMapAndCountTheirConflicts) {
     if (t.Written) expected[{t.X, t.Y}] = *t.Written;
   }
   TSinkLog log;
-  const TRun run =
-      Mosaren({(dir / "a").string(), (dir / "b").string(), "-o", (dir / "out.pmtiles").string()},
+  const TConsoleRun run =
+      RunConsole({(dir / "a").string(), (dir / "b").string(), "-o", (dir / "out.pmtiles").string()},
               {.ProgramFolder = dir.Path(), .StopSignal = [] { return 0; }, .MakeSink = RecordingSinks(log)});
   EXPECT_EQ(run.Status, 0) << run.Err;
   EXPECT_EQ(Written(log), expected);
@@ -165,8 +150,8 @@ TEST(CombineInputs, OverlappingInputsBecomeOneMapAndCountTheirConflicts) {
 
   // The other order: the second input's sound tile wins the conflict.
   TSinkLog swapped;
-  const TRun back =
-      Mosaren({(dir / "b").string(), (dir / "a").string(), "-o", (dir / "out.pmtiles").string()},
+  const TConsoleRun back =
+      RunConsole({(dir / "b").string(), (dir / "a").string(), "-o", (dir / "out.pmtiles").string()},
               {.ProgramFolder = dir.Path(), .StopSignal = [] { return 0; }, .MakeSink = RecordingSinks(swapped)});
   EXPECT_EQ(back.Status, 0) << back.Err;
   EXPECT_EQ(Written(swapped).at({2, 1}), Tile(20));
@@ -188,7 +173,7 @@ TEST(CombineInputs, ATreeAndAnArchiveOfALowerZoomMakeOnePhoneDatabase) {
   WriteSet(*writer, SetOf(1, 0, 0, 0, 0), [&](int, int) { return std::optional(low); });
   writer.reset();
   const fs::path out = dir / "map.sqlitedb";
-  const TRun run = Mosaren({(dir / "xyz").string(), (dir / "low.mbtiles").string(), "-o", out.string()},
+  const TConsoleRun run = RunConsole({(dir / "xyz").string(), (dir / "low.mbtiles").string(), "-o", out.string()},
                            {.ProgramFolder = dir.Path(), .StopSignal = [] { return 0; }});
   ASSERT_EQ(run.Status, 0) << run.Err;
   EXPECT_TRUE(run.Out.starts_with("7 tiles written, 4 at zoom 3 and 3 at zooms 1 to 2 (2 of them built);")) << run.Out;
